@@ -1,0 +1,44 @@
+#pragma once
+// The single global state of the archive walk and the decoders, and the
+// buffers the engine shares with the dialogs.
+#include <stdint.h>
+#include "archive/entry.h"
+#include "platform/platform.h"
+
+struct DecodeEntry;
+
+struct ExtractState {
+  FileHandle ArchiveFile;
+  uint32_t ArchiveStart;
+  uint32_t LastSeek;
+  uint32_t LocalHeaderSignature;
+  ArchiveEntry CurrentEntry;
+  int32_t CompressedLeft;
+  int32_t LastIndex;
+  FileHandle OutputFile;
+  uint32_t Crc;
+  uint32_t* CrcTable;
+  uint32_t Key0, Key1, Key2;
+  char Password[80];
+  // inflate input, bit buffer and window
+  uint8_t* InBuffer;
+  uint16_t InPos;
+  int32_t InCount;
+  uint32_t BitBuffer;
+  uint16_t BitCount;
+  uint8_t* Window;
+  uint16_t WindowPos;
+  DecodeEntry* FixedLitTable;
+  DecodeEntry* FixedDistTable;
+  uint8_t SkipExisting;
+  uint8_t ExtractSucceeded;
+};
+
+extern ExtractState State;
+
+extern char DestFolder[256];      // at most 255 characters
+extern char PasswordBuffer[80];   // what the password prompt read
+extern int32_t PasswordLength;
+
+// Caption of every message box the engine shows.
+extern const char SfxCaption[];

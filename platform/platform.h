@@ -1,0 +1,85 @@
+#pragma once
+// The one seam between the portable core and the operating system.
+//
+// The core (package/, archive/, codec/, extract/, launch/) never includes
+// <windows.h>; every service it needs from the system is one of the functions
+// below. There are exactly two implementations:
+//   platform/win32.cpp - the stub: thin calls of kernel32, user32 and shell32;
+//   platform/host.cpp  - Linux: tests, fuzzers, benchmarks and the tools. It maps
+//                        the Windows paths the core builds (backslashes, an
+//                        optional drive letter) onto a real directory, records
+//                        message boxes, answers password prompts from a script
+//                        and records the shell launch instead of performing it.
+// Texts are 8-bit ANSI, NUL-terminated.
+
+#include <stddef.h>
+#include <stdint.h>
+
+typedef void* FileHandle;     // an open file; NoFile when an open failed
+typedef void* WindowHandle;   // a dialog (a HWND on Win32)
+typedef void* ListHandle;     // a dialog's entry list (a list box on Win32)
+
+#define NoFile ((FileHandle)(intptr_t)-1)
+
+// Message box styles the core uses: always MB_OK with one of these icons.
+enum : uint32_t { IconHand = 0x10, IconExclamation = 0x30, IconInformation = 0x40 };
+
+// ---- files -------------------------------------------------------------------
+// Full path of the running program; returns its length (0 on failure).
+uint32_t GetProgramPath(char* buffer, uint32_t size);
+// Opens an existing file for reading, sharing it for reading only.
+FileHandle OpenReadFile(const char* path);
+// Creates or truncates a file for writing.
+FileHandle CreateOutputFile(const char* path);
+// Returns the number of bytes transferred (0 at the end of the file or on failure).
+uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count);
+uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count);
+// Moves to an absolute offset; returns the new position or 0xFFFFFFFF on failure.
+uint32_t SeekFile(FileHandle file, uint32_t offset);
+// Returns false when the system reports a failure.
+bool CloseFileHandle(FileHandle file);
+
+// ---- folders -----------------------------------------------------------------
+// True when a search for the path (a name or a pattern such as C:\Dir\*.*) finds an entry.
+bool FindAny(const char* pattern);
+// Creates one folder; returns false when the system refuses.
+bool MakeFolder(const char* path);
+// The user's temporary folder, ending with a backslash; returns its length, 0 on failure.
+uint32_t GetTempFolder(char* buffer, uint32_t size);
+// The process's current folder; returns its length (0 on failure, or the size
+// needed when the buffer is too small, in which case nothing is written).
+uint32_t GetCurrentFolder(char* buffer, uint32_t size);
+// Converts an existing path to its short form in place; 'size' is the room the
+// text has. Leaves the text unchanged when there is no shorter form or it does not fit.
+void ShortenPath(char* text, uint32_t size);
+
+// ---- user interface ----------------------------------------------------------
+// A modal message box with no owner window, MB_OK and the given icon.
+void ShowMessage(const char* text, const char* caption, uint32_t icon);
+// Runs the password prompt; fills 'buffer' (80 bytes, at most 79 characters,
+// terminated) and returns the number of characters typed.
+uint32_t AskPassword(char* buffer);
+// Shows the path of the file being extracted in the dialog's field 55 (if it has one).
+void ShowProgress(WindowHandle dialog, const char* text);
+// Takes one queued window message, if any, and dispatches it.
+void PumpOneMessage();
+// Opens a program, document or folder with the shell's "open" verb; returns at once.
+void ShellOpen(const char* program, const char* parameters);
+
+// ---- memory ------------------------------------------------------------------
+// Never returns null: an allocation that cannot be met ends the process.
+void* Allocate(size_t size);
+void Release(void* block);
+
+// ---- entry list ----------------------------------------------------------------
+// A sorted (case-insensitive), multiple-selection list of entry names.
+ListHandle GetEntryList(WindowHandle dialog, int id);
+void ListClear(ListHandle list);
+void ListAdd(ListHandle list, const char* name);
+// Searches for an item equal to 'name' (case-insensitive) starting after index
+// 'after' and wrapping around; -1 searches from the top. Returns the index or -1.
+int ListFind(ListHandle list, int after, const char* name);
+bool ListIsSelected(ListHandle list, int index);        // index -1: false
+void ListSelect(ListHandle list, int index, bool selected);  // index -1: every item
+int ListCount(ListHandle list);
+int ListSelectedCount(ListHandle list);
