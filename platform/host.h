@@ -1,0 +1,69 @@
+#pragma once
+// Controls of the host implementation of the seam, for tests, fuzzers,
+// benchmarks and the Linux tools. The core never includes this header.
+#include <stdint.h>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct HostMessage {
+  std::string text;
+  std::string caption;
+  uint32_t icon;
+};
+
+struct HostListItem {
+  std::string name;
+  bool selected;
+};
+
+// What a dialog is on the host: its entry lists by control id and its progress field.
+struct HostDialog {
+  std::map<int, std::vector<HostListItem>> lists;
+  bool hasProgressField = true;     // the file-selection dialog has no field 55
+  std::string progress;             // last text put into field 55
+  std::vector<std::string> progressLog;
+};
+
+struct HostLaunch {
+  std::string program;
+  std::string parameters;
+};
+
+namespace host {
+
+// Windows paths ("C:\dir\file", "\dir", "dir/file") are mapped onto the host
+// file system: the drive letter is dropped, backslashes become slashes, and
+// rooted paths are placed below the root directory. An empty root (the
+// default) uses rooted paths as they are, which is what the tools want.
+void SetRoot(const std::string& directory);
+std::string ToHostPath(const char* windowsPath);
+
+void SetProgramPath(const std::string& path);    // what GetProgramPath answers
+void SetTempFolder(const std::string& path);     // empty: the query fails
+void SetCurrentFolder(const std::string& path);  // empty: the query fails
+
+// Message boxes are recorded; a handler, when set, is also called (the tools print).
+std::vector<HostMessage>& Messages();
+void SetMessageHandler(std::function<void(const HostMessage&)> handler);
+
+// Password prompts are answered from this queue (an empty answer when it runs
+// dry), or by the handler when one is set. Prompts are counted.
+void SetPasswordAnswers(const std::vector<std::string>& answers);
+void SetPasswordHandler(std::function<std::string()> handler);
+int PasswordPrompts();
+
+// Shell launches are recorded, never performed.
+std::vector<HostLaunch>& Launches();
+
+// Called at every PumpOneMessage, so a test can act "during" a run.
+void SetPumpHandler(std::function<void()> handler);
+int PumpedMessages();
+
+// Forgets every setting and record above.
+void Reset();
+
+}  // namespace host
