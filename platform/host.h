@@ -63,6 +63,17 @@ std::vector<HostLaunch>& Launches();
 void SetPumpHandler(std::function<void()> handler);
 int PumpedMessages();
 
+// In-memory files (decoder tests, fuzzers, benchmarks): reads come from 'data',
+// which the caller keeps alive; writes append to *sink.
+FileHandle OpenMemoryFile(const void* data, size_t size);
+FileHandle CreateMemorySink(std::string* sink);
+
+// A file system held in memory instead of the real one (for the walk fuzzer):
+// files and folders are keyed by their mapped host path.
+void UseMemoryFileSystem(bool on);
+std::map<std::string, std::string>& MemoryFiles();
+std::vector<std::string>& MemoryFolders();
+
 // Forgets every setting and record above.
 void Reset();
 
