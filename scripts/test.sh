@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs every test: the stub build with its size rule, the host tests (including
+# the end-to-end runs of the real stub under Wine), the same tests under ASan and
+# UBSan, and short runs of every fuzzer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=${JOBS:-2}
+strict=(-DTOLVANE_WERROR=ON)
+
+step() { printf '\n==== %s\n' "$*"; }
+
+step "stub (win32)"
+cmake --preset win32 "${strict[@]}" >/dev/null
+cmake --build --preset win32 -j "$jobs"
+
+for preset in host asan fuzz; do
+  step "$preset: build"
+  cmake --preset "$preset" "${strict[@]}" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  step "$preset: tests"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+step "all tests passed"
