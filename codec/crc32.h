@@ -1,0 +1,16 @@
+#pragma once
+// CRC-32 (the reflected polynomial 0xEDB88320 that ZIP uses) over the bytes
+// written for an entry. The running value lives in State.Crc; callers start it
+// at 0xFFFFFFFF and complement it once at the end.
+#include <stdint.h>
+
+// Fills the 256 used words of State.CrcTable (the caller allocated 1028 bytes)
+// and derives the private tables that CrcUpdate uses to take several bytes per
+// step. Must run once before any CrcStep or CrcUpdate.
+void BuildCrcTable();
+
+// One byte: CrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8).
+uint32_t CrcStep(uint8_t b, uint32_t crc);
+
+// Applies CrcStep to each byte in order; a length of 0 or less changes nothing.
+void CrcUpdate(const uint8_t* buffer, int32_t length, uint32_t& crc);

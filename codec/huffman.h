@@ -1,0 +1,41 @@
+#pragma once
+// Huffman decoding tables: a root table indexed by the next bits of the
+// stream, whose entries give a symbol or point to a narrower sub-table for the
+// rest of a longer code. Plus the constant tables of the deflate format.
+#include <stdint.h>
+
+struct DecodeEntry {
+  uint8_t Op;          // see the Op values below
+  uint8_t Bits;        // bits to drop when this entry is taken
+  uint16_t Value;      // symbol, base length/distance, or code-length symbol
+  DecodeEntry* Next;   // sub-table of a link; chain link in a table's header
+};
+
+// Op values: 0..13 length/distance with that many extra bits; 15 end of block;
+// 16 literal (and every code-length symbol); 17..32 link to a sub-table of
+// width Op - 16; 99 invalid code.
+enum : uint8_t { OpEndOfBlock = 15, OpLiteral = 16, OpInvalid = 99 };
+
+// Head of the list of tables allocated for one code (through the headers).
+typedef DecodeEntry* TableChain;
+
+extern const uint16_t LengthBase[31];
+extern const uint8_t LengthExtra[31];
+extern const uint16_t DistBase[30];
+extern const uint8_t DistExtra[30];
+extern const uint16_t BitMask[17];
+extern const uint8_t CodeLengthOrder[19];
+
+// Builds the tables of a code from 'lengths' (n symbols, 0 = unused, at most
+// 16). Symbols below s decode to themselves (Op 16, or 15 for 256); the others
+// take Op/Value from extra[sym - s]/base[sym - s]. 'width' is the requested
+// root width on input and the root's actual width on output. The caller's
+// chain must be empty. Status: 0 built (complete, or longest code 1 bit, or no
+// code at all: root null, width 0); 1 built but incomplete (spare patterns are
+// invalid entries); 2 over-subscribed, nothing allocated, root untouched.
+int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
+                         const uint16_t* base, const uint8_t* extra,
+                         DecodeEntry*& root, TableChain& chain, int32_t& width);
+
+// Frees every table of a chain (may be empty), newest first. Always 0.
+int32_t FreeDecodeTables(TableChain chain);
