@@ -1,0 +1,58 @@
+#pragma once
+// Text and path operations on 8-bit texts, shared by the engine, the dialogs
+// and the after-extraction command.
+//
+// Paths use '\' as separator; '/' (as stored in entry names) is accepted as a
+// separator wherever a path is split, and ':' ends a drive specification.
+//
+// A counted text is plain: a pointer to its first character and a 16-bit
+// length. StringFromBuffer and ExtractDir only compute a length; the text is
+// always the first 'length' characters of the buffer they were given.
+#include <stdint.h>
+
+// Room a destination folder text may use: DestFolder holds 256 bytes, and
+// AddBackslash needs two more bytes after the text, so at most 254 characters.
+const uint16_t FolderTextLimit = 254;
+
+// Longest path ForceFolders works on; longer ones are left alone (the caller's
+// PathExists test then reports the folder as missing).
+const uint16_t ForceFoldersLimit = 259;
+
+// Bytes before the first NUL.
+uint16_t StrLength(const char* text);
+
+// The length of the text made of the first 'count' bytes of 'buffer', cut
+// before the first NUL byte among them. The text is the buffer's prefix.
+uint16_t StringFromBuffer(const char* buffer, uint16_t count);
+
+// Appends '\' unless the text already ends with one; the buffer must have
+// room for two more bytes. Returns the same buffer.
+char* AddBackslash(char* text);
+
+// Removes one trailing '\', if there is one. Returns the same buffer.
+char* RemoveBackslash(char* text);
+
+// Length of the folder part of the counted path (a prefix of it): the path
+// up to its last separator, keeping the separator of a drive root ("C:\")
+// and the ':' of a drive ("C:File" -> "C:").
+uint16_t ExtractDir(const char* path, uint16_t length);
+
+// Replaces every '/' of the whole text by '\'. Returns the same buffer.
+char* SlashesToBackslashes(char* text);
+
+// True when a search for the path finds an entry. A path ending in '\' asks
+// whether the folder lists anything (path + "*.*"); a path of more than 251
+// characters ending in '\' answers false. Otherwise the caller's own text has
+// its slashes turned into backslashes before the search.
+bool PathExists(char* path);
+
+// Creates the folder of the counted path and every missing parent, outermost
+// first. Reports nothing: the caller tests PathExists afterwards. Does
+// nothing for paths longer than ForceFoldersLimit and stops at a component
+// ending in ':' (such a folder cannot be created).
+void ForceFolders(const char* path, uint16_t length);
+
+// The one way a folder text gets into DestFolder (256 bytes): copies at most
+// FolderTextLimit characters of 'source' and terminates, so AddBackslash
+// always has room. Returns the copied length.
+uint16_t CopyFolderText(char* dest, const char* source);

@@ -1,0 +1,516 @@
+// The host (Linux) implementation of the seam: real files below a chosen root,
+// in-memory files and an optional in-memory file system, recorded message
+// boxes and launches, scripted password answers and a host entry list with
+// the semantics of a sorted multiple-selection list box.
+#include "platform/host.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
+
+namespace {
+
+// What a FileHandle points to on the host.
+struct HostFile {
+  enum Kind { Real, MemoryReader, MemorySink, MemoryFsReader, MemoryFsWriter } kind;
+  explicit HostFile(Kind k) : kind(k) {}
+  int fd = -1;
+  const uint8_t* data = nullptr;  // MemoryReader
+  size_t size = 0;
+  size_t position = 0;            // MemoryReader, MemoryFsReader
+  std::string* sink = nullptr;    // MemorySink
+  std::string key;                // MemoryFs*: mapped host path
+};
+
+struct HostSettings {
+  std::string root;
+  std::string programPath;
+  std::string tempFolder;
+  std::string currentFolder;
+  std::vector<HostMessage> messages;
+  std::function<void(const HostMessage&)> messageHandler;
+  std::deque<std::string> passwordAnswers;
+  std::function<std::string()> passwordHandler;
+  int passwordPrompts = 0;
+  std::vector<HostLaunch> launches;
+  std::function<void()> pumpHandler;
+  int pumped = 0;
+  bool memoryFileSystem = false;
+  std::map<std::string, std::string> memoryFiles;
+  std::vector<std::string> memoryFolders;
+};
+
+HostSettings& Settings() {
+  static HostSettings settings;
+  return settings;
+}
+
+HostFile* AsFile(FileHandle handle) {
+  if (handle == NoFile || handle == nullptr) return nullptr;
+  return static_cast<HostFile*>(handle);
+}
+
+// Collapses repeated slashes and drops a trailing one (except for "/"), so
+// the in-memory file system has one key per path.
+std::string NormalKey(const std::string& path) {
+  std::string key;
+  for (char c : path) {
+    if (c == '/' && !key.empty() && key.back() == '/') continue;
+    key += c;
+  }
+  if (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
+std::string ParentKey(const std::string& key) {
+  size_t slash = key.rfind('/');
+  if (slash == std::string::npos) return "";
+  if (slash == 0) return "/";
+  return key.substr(0, slash);
+}
+
+bool MemoryFolderExists(const std::string& key) {
+  HostSettings& s = Settings();
+  if (key.empty() || key == "/" || key == NormalKey(s.root)) return true;
+  return std::find(s.memoryFolders.begin(), s.memoryFolders.end(), key) != s.memoryFolders.end();
+}
+
+// Names of the entries directly inside a folder (without "." and "..").
+// Returns false when the folder does not exist.
+bool FolderEntries(const std::string& folder, std::vector<std::string>& names) {
+  HostSettings& s = Settings();
+  if (s.memoryFileSystem) {
+    std::string key = NormalKey(folder);
+    if (!MemoryFolderExists(key)) return false;
+    auto consider = [&](const std::string& path) {
+      if (path != key && ParentKey(path) == key) names.push_back(path.substr(path.rfind('/') + 1));
+    };
+    for (auto& file : s.memoryFiles) consider(file.first);
+    for (auto& sub : s.memoryFolders) consider(sub);
+    return true;
+  }
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return false;
+  while (dirent* entry = readdir(dir)) {
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+    names.push_back(entry->d_name);
+  }
+  closedir(dir);
+  return true;
+}
+
+bool NameExists(const std::string& hostPath) {
+  HostSettings& s = Settings();
+  if (s.memoryFileSystem) {
+    std::string key = NormalKey(hostPath);
+    return s.memoryFiles.count(key) != 0 || MemoryFolderExists(key);
+  }
+  struct stat info;
+  return stat(hostPath.c_str(), &info) == 0;
+}
+
+FileHandle NewFile(HostFile* file) { return static_cast<FileHandle>(file); }
+
+uint32_t CopyAnswer(const std::string& text, char* buffer, uint32_t size) {
+  // The Win32 rule for the folder queries: too small a buffer gets nothing
+  // and the answer is the size needed, terminator included.
+  if (text.empty()) return 0;
+  if (text.size() + 1 > size) return static_cast<uint32_t>(text.size() + 1);
+  memcpy(buffer, text.c_str(), text.size() + 1);
+  return static_cast<uint32_t>(text.size());
+}
+
+std::vector<HostListItem>* AsList(ListHandle list) {
+  return static_cast<std::vector<HostListItem>*>(list);
+}
+
+// The list box order: bytes compared with ASCII letters folded to lower case.
+int CompareNoCase(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; i++) {
+    int x = tolower(static_cast<unsigned char>(a[i]));
+    int y = tolower(static_cast<unsigned char>(b[i]));
+    if (x != y) return x - y;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+}  // namespace
+
+// ---- host controls -----------------------------------------------------------
+
+namespace host {
+
+void SetRoot(const std::string& directory) { Settings().root = directory; }
+
+std::string ToHostPath(const char* windowsPath) {
+  std::string path = windowsPath ? windowsPath : "";
+  if (path.size() >= 2 && path[1] == ':' && isalpha(static_cast<unsigned char>(path[0])))
+    path.erase(0, 2);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  const std::string& root = Settings().root;
+  if (!root.empty() && !path.empty() && path[0] == '/') {
+    std::string base = root;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    path = base + path;
+  }
+  return path;
+}
+
+void SetProgramPath(const std::string& path) { Settings().programPath = path; }
+void SetTempFolder(const std::string& path) { Settings().tempFolder = path; }
+void SetCurrentFolder(const std::string& path) { Settings().currentFolder = path; }
+
+std::vector<HostMessage>& Messages() { return Settings().messages; }
+void SetMessageHandler(std::function<void(const HostMessage&)> handler) {
+  Settings().messageHandler = std::move(handler);
+}
+
+void SetPasswordAnswers(const std::vector<std::string>& answers) {
+  Settings().passwordAnswers.assign(answers.begin(), answers.end());
+}
+void SetPasswordHandler(std::function<std::string()> handler) {
+  Settings().passwordHandler = std::move(handler);
+}
+int PasswordPrompts() { return Settings().passwordPrompts; }
+
+std::vector<HostLaunch>& Launches() { return Settings().launches; }
+
+void SetPumpHandler(std::function<void()> handler) { Settings().pumpHandler = std::move(handler); }
+int PumpedMessages() { return Settings().pumped; }
+
+FileHandle OpenMemoryFile(const void* data, size_t size) {
+  HostFile* file = new HostFile(HostFile::MemoryReader);
+  file->data = static_cast<const uint8_t*>(data);
+  file->size = size;
+  return NewFile(file);
+}
+
+FileHandle CreateMemorySink(std::string* sink) {
+  HostFile* file = new HostFile(HostFile::MemorySink);
+  file->sink = sink;
+  return NewFile(file);
+}
+
+void UseMemoryFileSystem(bool on) { Settings().memoryFileSystem = on; }
+std::map<std::string, std::string>& MemoryFiles() { return Settings().memoryFiles; }
+std::vector<std::string>& MemoryFolders() { return Settings().memoryFolders; }
+
+void Reset() { Settings() = HostSettings(); }
+
+}  // namespace host
+
+// ---- files -------------------------------------------------------------------
+
+uint32_t GetProgramPath(char* buffer, uint32_t size) {
+  const std::string& path = Settings().programPath;
+  if (path.empty() || size == 0) return 0;
+  uint32_t n = static_cast<uint32_t>(std::min<size_t>(path.size(), size - 1));
+  memcpy(buffer, path.data(), n);
+  buffer[n] = 0;
+  return n;
+}
+
+FileHandle OpenReadFile(const char* path) {
+  std::string hostPath = host::ToHostPath(path);
+  HostSettings& s = Settings();
+  if (s.memoryFileSystem) {
+    std::string key = NormalKey(hostPath);
+    if (!s.memoryFiles.count(key)) return NoFile;
+    HostFile* file = new HostFile(HostFile::MemoryFsReader);
+    file->key = key;
+    return NewFile(file);
+  }
+  int fd = open(hostPath.c_str(), O_RDONLY);
+  if (fd < 0) return NoFile;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {  // a folder cannot be opened as a file
+    close(fd);
+    return NoFile;
+  }
+  HostFile* file = new HostFile(HostFile::Real);
+  file->fd = fd;
+  return NewFile(file);
+}
+
+FileHandle CreateOutputFile(const char* path) {
+  std::string hostPath = host::ToHostPath(path);
+  HostSettings& s = Settings();
+  if (s.memoryFileSystem) {
+    std::string key = NormalKey(hostPath);
+    if (key.empty() || MemoryFolderExists(key) || !MemoryFolderExists(ParentKey(key))) return NoFile;
+    s.memoryFiles[key].clear();
+    HostFile* file = new HostFile(HostFile::MemoryFsWriter);
+    file->key = key;
+    return NewFile(file);
+  }
+  int fd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return NoFile;
+  HostFile* file = new HostFile(HostFile::Real);
+  file->fd = fd;
+  return NewFile(file);
+}
+
+uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
+  HostFile* file = AsFile(handle);
+  if (!file) return 0;
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  switch (file->kind) {
+    case HostFile::Real: {
+      uint32_t done = 0;
+      while (done < count) {
+        ssize_t n = read(file->fd, out + done, count - done);
+        if (n <= 0) break;
+        done += static_cast<uint32_t>(n);
+      }
+      return done;
+    }
+    case HostFile::MemoryReader:
+    case HostFile::MemoryFsReader: {
+      const uint8_t* data = file->data;
+      size_t size = file->size;
+      if (file->kind == HostFile::MemoryFsReader) {
+        auto it = Settings().memoryFiles.find(file->key);
+        if (it == Settings().memoryFiles.end()) return 0;
+        data = reinterpret_cast<const uint8_t*>(it->second.data());
+        size = it->second.size();
+      }
+      if (file->position >= size) return 0;
+      uint32_t n = static_cast<uint32_t>(std::min<size_t>(count, size - file->position));
+      memcpy(out, data + file->position, n);
+      file->position += n;
+      return n;
+    }
+    default:
+      return 0;
+  }
+}
+
+uint32_t WriteFileBytes(FileHandle handle, const void* buffer, uint32_t count) {
+  HostFile* file = AsFile(handle);
+  if (!file) return 0;
+  const char* in = static_cast<const char*>(buffer);
+  switch (file->kind) {
+    case HostFile::Real: {
+      uint32_t done = 0;
+      while (done < count) {
+        ssize_t n = write(file->fd, in + done, count - done);
+        if (n <= 0) break;
+        done += static_cast<uint32_t>(n);
+      }
+      return done;
+    }
+    case HostFile::MemorySink:
+      file->sink->append(in, count);
+      return count;
+    case HostFile::MemoryFsWriter:
+      Settings().memoryFiles[file->key].append(in, count);
+      return count;
+    default:
+      return 0;
+  }
+}
+
+uint32_t SeekFile(FileHandle handle, uint32_t offset) {
+  HostFile* file = AsFile(handle);
+  if (!file) return 0xFFFFFFFF;
+  switch (file->kind) {
+    case HostFile::Real:
+      if (lseek(file->fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(-1)) return 0xFFFFFFFF;
+      return offset;
+    case HostFile::MemoryReader:
+    case HostFile::MemoryFsReader:
+      // Like SetFilePointer: a position beyond the end is allowed; reads there return nothing.
+      file->position = offset;
+      return offset;
+    default:
+      return 0xFFFFFFFF;  // sinks only append
+  }
+}
+
+bool CloseFileHandle(FileHandle handle) {
+  HostFile* file = AsFile(handle);
+  if (!file) return false;
+  bool ok = true;
+  if (file->kind == HostFile::Real) ok = close(file->fd) == 0;
+  delete file;
+  return ok;
+}
+
+// ---- folders -----------------------------------------------------------------
+
+bool FindAny(const char* pattern) {
+  std::string hostPath = host::ToHostPath(pattern);
+  if (hostPath.empty()) return false;
+  size_t slash = hostPath.rfind('/');
+  std::string last = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
+  if (last.find_first_of("*?") == std::string::npos) {
+    // A plain name: a search with a trailing separator finds nothing, as on Windows.
+    if (last.empty()) return false;
+    return NameExists(hostPath);
+  }
+  std::string folder = slash == std::string::npos ? "" : hostPath.substr(0, slash);
+  if (slash == 0) folder = "/";
+  std::vector<std::string> names;
+  if (!FolderEntries(folder, names)) return false;
+  for (const std::string& name : names)
+    if (fnmatch(last.c_str(), name.c_str(), FNM_CASEFOLD) == 0) return true;
+  // Every folder except a drive root also lists its own "." entry.
+  std::string windows = pattern;
+  if (windows.size() >= 2 && windows[1] == ':') windows.erase(0, 2);
+  size_t windowsSlash = windows.find_last_of("\\/");
+  bool driveRoot = windowsSlash == 0;
+  if (driveRoot) return false;
+  return fnmatch(last.c_str(), ".", 0) == 0;
+}
+
+bool MakeFolder(const char* path) {
+  std::string hostPath = host::ToHostPath(path);
+  HostSettings& s = Settings();
+  if (s.memoryFileSystem) {
+    std::string key = NormalKey(hostPath);
+    if (key.empty() || NameExists(key) || !MemoryFolderExists(ParentKey(key))) return false;
+    s.memoryFolders.push_back(key);
+    return true;
+  }
+  return mkdir(hostPath.c_str(), 0755) == 0;
+}
+
+uint32_t GetTempFolder(char* buffer, uint32_t size) {
+  return CopyAnswer(Settings().tempFolder, buffer, size);
+}
+
+uint32_t GetCurrentFolder(char* buffer, uint32_t size) {
+  return CopyAnswer(Settings().currentFolder, buffer, size);
+}
+
+void ShortenPath(char*, uint32_t) {}  // no short names on the host
+
+// ---- user interface ----------------------------------------------------------
+
+void ShowMessage(const char* text, const char* caption, uint32_t icon) {
+  HostSettings& s = Settings();
+  s.messages.push_back(HostMessage{text ? text : "", caption ? caption : "", icon});
+  if (s.messageHandler) s.messageHandler(s.messages.back());
+}
+
+uint32_t AskPassword(char* buffer) {
+  HostSettings& s = Settings();
+  s.passwordPrompts++;
+  std::string answer;
+  if (s.passwordHandler) {
+    answer = s.passwordHandler();
+  } else if (!s.passwordAnswers.empty()) {
+    answer = s.passwordAnswers.front();
+    s.passwordAnswers.pop_front();
+  }
+  uint32_t n = static_cast<uint32_t>(std::min<size_t>(answer.size(), 79));
+  memcpy(buffer, answer.data(), n);
+  buffer[n] = 0;
+  return n;
+}
+
+void ShowProgress(WindowHandle dialog, const char* text) {
+  HostDialog* d = static_cast<HostDialog*>(dialog);
+  if (!d || !d->hasProgressField) return;
+  d->progress = text ? text : "";
+  d->progressLog.push_back(d->progress);
+}
+
+void PumpOneMessage() {
+  HostSettings& s = Settings();
+  s.pumped++;
+  if (s.pumpHandler) s.pumpHandler();
+}
+
+void ShellOpen(const char* program, const char* parameters) {
+  Settings().launches.push_back(HostLaunch{program ? program : "", parameters ? parameters : ""});
+}
+
+// ---- memory ------------------------------------------------------------------
+
+void* Allocate(size_t size) {
+  void* block = malloc(size ? size : 1);
+  if (!block) {
+    fputs("Error: out of memory\n", stderr);
+    abort();
+  }
+  return block;
+}
+
+void Release(void* block) { free(block); }
+
+// ---- entry list ----------------------------------------------------------------
+// A std::vector<HostListItem> in a HostDialog, kept in list-box order. A new
+// item goes after every item that compares equal to it, so equal names keep
+// the order in which they were added.
+
+ListHandle GetEntryList(WindowHandle dialog, int id) {
+  HostDialog* d = static_cast<HostDialog*>(dialog);
+  if (!d) return nullptr;
+  return static_cast<ListHandle>(&d->lists[id]);
+}
+
+void ListClear(ListHandle list) {
+  if (auto* items = AsList(list)) items->clear();
+}
+
+void ListAdd(ListHandle list, const char* name) {
+  auto* items = AsList(list);
+  if (!items) return;
+  std::string text = name ? name : "";
+  auto place = std::upper_bound(items->begin(), items->end(), text,
+                                [](const std::string& t, const HostListItem& item) {
+                                  return CompareNoCase(t, item.name) < 0;
+                                });
+  items->insert(place, HostListItem{text, false});
+}
+
+int ListFind(ListHandle list, int after, const char* name) {
+  auto* items = AsList(list);
+  if (!items || items->empty()) return -1;
+  int count = static_cast<int>(items->size());
+  int start = (after < 0 || after >= count) ? 0 : after + 1;
+  std::string text = name ? name : "";
+  for (int i = 0; i < count; i++) {
+    int index = (start + i) % count;
+    if (CompareNoCase((*items)[index].name, text) == 0) return index;
+  }
+  return -1;
+}
+
+bool ListIsSelected(ListHandle list, int index) {
+  auto* items = AsList(list);
+  if (!items || index < 0 || index >= static_cast<int>(items->size())) return false;
+  return (*items)[index].selected;
+}
+
+void ListSelect(ListHandle list, int index, bool selected) {
+  auto* items = AsList(list);
+  if (!items) return;
+  if (index == -1) {
+    for (auto& item : *items) item.selected = selected;
+  } else if (index >= 0 && index < static_cast<int>(items->size())) {
+    (*items)[index].selected = selected;
+  }
+}
+
+int ListCount(ListHandle list) {
+  auto* items = AsList(list);
+  return items ? static_cast<int>(items->size()) : 0;
+}
+
+int ListSelectedCount(ListHandle list) {
+  auto* items = AsList(list);
+  if (!items) return 0;
+  return static_cast<int>(std::count_if(items->begin(), items->end(),
+                                        [](const HostListItem& item) { return item.selected; }));
+}
