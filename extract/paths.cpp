@@ -1,0 +1,116 @@
+#include "extract/paths.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// PathExists builds "<folder>\*.*" in a work area of this size.
+const uint16_t SearchAreaSize = 255;
+
+}  // namespace
+
+uint16_t StrLength(const char* text) {
+  uint16_t length = 0;
+  while (length < 0xFFFF && text[length]) length++;
+  return length;
+}
+
+uint16_t StringFromBuffer(const char* buffer, uint16_t count) {
+  uint16_t length = 0;
+  while (length < count && buffer[length]) length++;
+  return length;
+}
+
+char* AddBackslash(char* text) {
+  uint16_t length = StrLength(text);
+  if (length == 0 || text[length - 1] != '\\') {
+    text[length] = '\\';
+    text[length + 1] = 0;
+  }
+  return text;
+}
+
+char* RemoveBackslash(char* text) {
+  uint16_t length = StrLength(text);
+  if (length > 0 && text[length - 1] == '\\') text[length - 1] = 0;
+  return text;
+}
+
+uint16_t ExtractDir(const char* path, uint16_t length) {
+  if (length == 3 && (path[0] == ':' || path[1] == ':' || path[2] == ':')) return 3;
+  uint16_t last = length;  // 1-based position of the last separator or ':'
+  while (last > 0 && !IsSeparator(path[last - 1]) && path[last - 1] != ':') last--;
+  if (last > 0 && IsSeparator(path[last - 1])) {
+    bool driveRootSeparator = last == 3 && path[1] == ':';
+    if (!driveRootSeparator) last--;
+  }
+  return last;
+}
+
+char* SlashesToBackslashes(char* text) {
+  for (char* p = text; *p; p++)
+    if (*p == '/') *p = '\\';
+  return text;
+}
+
+bool PathExists(char* path) {
+  uint16_t length = StrLength(path);
+  if (length > 0 && path[length - 1] == '\\') {
+    // Room for the text, "*.*" and the terminator; a longer folder answers false.
+    if (length + 4 > SearchAreaSize) return false;
+    char* search = static_cast<char*>(Allocate(SearchAreaSize));
+    for (uint16_t i = 0; i < length; i++) search[i] = path[i];
+    search[length] = '*';
+    search[length + 1] = '.';
+    search[length + 2] = '*';
+    search[length + 3] = 0;
+    bool found = FindAny(SlashesToBackslashes(search));
+    Release(search);
+    return found;
+  }
+  return FindAny(SlashesToBackslashes(path));
+}
+
+namespace {
+
+// ForceFolders on the first 'length' characters of 'work'. The parents are
+// prefixes of the same text, so every level works in the one copy, ending
+// its text with a NUL for the duration of its own calls.
+void ForceFoldersIn(char* work, uint16_t length) {
+  if (length > 0 && work[length - 1] == '\\') length--;
+  if (length < 3) return;
+  char saved = work[length];
+  work[length] = 0;
+  if (!PathExists(work)) {
+    uint16_t parent = ExtractDir(work, length);
+    // A last component ending in ':' is its own folder part: such a name
+    // cannot be created, and going on would never end.
+    if (parent < length) {
+      ForceFoldersIn(work, parent);
+      MakeFolder(work);
+    }
+  }
+  work[length] = saved;
+}
+
+}  // namespace
+
+void ForceFolders(const char* path, uint16_t length) {
+  if (length > ForceFoldersLimit) return;
+  char work[ForceFoldersLimit + 1];
+  for (uint16_t i = 0; i < length; i++) work[i] = path[i];
+  work[length] = 0;
+  ForceFoldersIn(work, length);
+}
+
+uint16_t CopyFolderText(char* dest, const char* source) {
+  uint16_t length = 0;
+  while (length < FolderTextLimit && source[length]) {
+    dest[length] = source[length];
+    length++;
+  }
+  dest[length] = 0;
+  return length;
+}
