@@ -1,0 +1,80 @@
+// The configuration header that follows the stub, and the one primitive that
+// positions the program's own file.
+#include "extract/state.h"
+#include "package/config.h"
+
+SfxConfig Config;
+char* BrowsePath;
+
+namespace {
+
+const char HeaderMagic[3] = {'@', 'T', 'V'};
+
+// Room GetTempFolder may use in DefaultFolder (ConfigTextSize bytes).
+const uint32_t TempFolderRoom = 260;
+
+// One byte of the header; a byte missing at the end of the file reads as 0.
+uint8_t ReadHeaderByte() {
+  uint8_t value = 0;
+  ReadFileBytes(State.ArchiveFile, &value, 1);
+  return value;
+}
+
+// 'length' bytes of text into 'text', cut where the file ends.
+uint32_t ReadHeaderText(char* text, uint8_t length) {
+  uint32_t got = ReadFileBytes(State.ArchiveFile, text, length);
+  text[got] = 0;
+  return got;
+}
+
+}  // namespace
+
+void SeekArchive(uint32_t offset, uint16_t origin) {
+  (void)origin;  // every caller positions from the start of the file
+  State.LastSeek = SeekFile(State.ArchiveFile, offset);
+}
+
+void ReadPackageHeader() {
+  State.ArchiveStart = StubSize;
+  Config.OverwriteChecked = true;
+  Config.HasCommand = false;
+  Config.HasFolder = false;
+  Config.FileListAllowed = true;
+  Config.HideOverwrite = false;
+  Config.OverwriteControlId = 501;
+
+  SeekArchive(StubSize, 0);
+  char magic[3];
+  if (ReadFileBytes(State.ArchiveFile, magic, 3) < 3) return;
+  for (int i = 0; i < 3; i++)
+    if (magic[i] != HeaderMagic[i]) return;
+  State.ArchiveStart = StubSize + HeaderSize;
+
+  uint8_t flags = ReadHeaderByte();
+  if (!(flags & 0x02)) Config.FileListAllowed = false;
+  if (flags & 0x04) Config.HideOverwrite = true;
+  if ((flags & 0x18) == 0x08) {
+    Config.OverwriteControlId = 501;
+  } else {
+    Config.OverwriteControlId = 502;
+    Config.OverwriteChecked = false;
+  }
+
+  uint8_t messageLength = ReadHeaderByte();
+  uint8_t folderLength = ReadHeaderByte();
+  uint8_t commandLength = ReadHeaderByte();
+  Config.HasFolder = folderLength != 0;
+  Config.HasCommand = commandLength != 0;
+
+  if (messageLength) ReadHeaderText(Config.Message, messageLength);
+  if (folderLength) {
+    uint32_t got = ReadHeaderText(Config.DefaultFolder, folderLength);
+    if (got == 2 && Config.DefaultFolder[0] == '#' && Config.DefaultFolder[1] == '#') {
+      // The temporary folder; a failed query (0, or the size it would need)
+      // leaves the folder empty rather than "##".
+      uint32_t length = GetTempFolder(Config.DefaultFolder, TempFolderRoom);
+      if (length == 0 || length >= TempFolderRoom) Config.DefaultFolder[0] = 0;
+    }
+  }
+  if (commandLength) ReadHeaderText(Config.Command, commandLength);
+}
