@@ -1,0 +1,133 @@
+// The forward walk over the archive's local headers. The central directory is
+// never read: the walk goes from header to header by the sizes each header
+// states, and stops at the first four bytes that are neither a local header
+// nor a signed data descriptor.
+#include "archive/walk.h"
+
+#include "archive/entry.h"
+#include "extract/engine.h"
+#include "extract/paths.h"
+#include "extract/state.h"
+#include "package/config.h"
+
+namespace {
+
+// The local header signature is formed at run time from this value, so the
+// program's image never holds the four signature bytes themselves (the stub
+// would otherwise find its own code looking like an archive entry).
+volatile uint32_t SignatureSeed = 0x04034B51;
+
+const uint32_t SeekFailed = 0xFFFFFFFF;
+const uint32_t LocalHeaderSize = 30;
+const uint32_t DataDescriptorSize = 16;
+
+bool Running = false;
+
+void FormLocalHeaderSignature() {
+  State.LocalHeaderSignature = SignatureSeed;
+  State.LocalHeaderSignature--;
+}
+
+}  // namespace
+
+bool WalkRunning() { return Running; }
+
+bool ReadLocalHeader() {
+  // Signed data descriptors are skipped in a loop, one after another.
+  for (;;) {
+    ArchiveEntry& entry = State.CurrentEntry;
+    entry.Signature = 0;
+    ReadFileBytes(State.ArchiveFile, &entry, LocalHeaderSize);
+    if (entry.Signature == State.LocalHeaderSignature) {
+      State.CompressedLeft = static_cast<int32_t>(entry.CompressedSize);
+      return true;
+    }
+    State.CompressedLeft = 0;
+    if (entry.Signature != DataDescriptorSignature) return false;
+    uint32_t next = State.LastSeek + DataDescriptorSize;
+    if (State.LastSeek == SeekFailed || next < State.LastSeek) return false;
+    SeekArchive(next, 0);
+    if (State.LastSeek == SeekFailed) return false;
+  }
+}
+
+bool FindSelectedEntry(ListHandle list, const char* name) {
+  State.LastIndex = ListFind(list, State.LastIndex, name);
+  return ListIsSelected(list, State.LastIndex);
+}
+
+void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
+  // A message dispatched during an extraction may ask for another walk; the
+  // walk's state and the file position are single, so that one is refused.
+  if (Running) return;
+  Running = true;
+
+  State.ExtractSucceeded = 0;
+  FormLocalHeaderSignature();
+  EntryReady = false;
+
+  SeekArchive(State.ArchiveStart, 0);
+  if (State.LastSeek == SeekFailed) {
+    ShowMessage("Error reading archive.", SfxCaption, IconHand);
+    Running = false;
+    return;
+  }
+
+  ListHandle list = GetEntryList(dialog, listId);
+  // One more byte than the longest accepted name, for its terminator.
+  char* name = static_cast<char*>(Allocate(NameBufferSize + 1));
+  State.LastIndex = -1;
+  if (listOnly) ListClear(list);
+
+  bool aborted = false;
+  while (ReadLocalHeader()) {
+    uint32_t headerPosition = State.LastSeek;
+    const ArchiveEntry& entry = State.CurrentEntry;
+    uint16_t nameLength = entry.NameLength;
+    uint32_t next = headerPosition + LocalHeaderSize + nameLength + entry.ExtraLength +
+                    entry.CompressedSize;
+
+    // A name that does not fit is refused like an empty one: cutting it
+    // would list (and later write) a different name.
+    uint16_t length = 0;
+    if (nameLength <= NameBufferSize) {
+      uint32_t got = ReadFileBytes(State.ArchiveFile, name, nameLength);
+      if (got < nameLength) break;  // the archive ends inside the name
+      length = StringFromBuffer(name, nameLength);
+    }
+    name[length] = 0;
+    if (length == 0) {
+      ShowMessage("Invalid filename ", SfxCaption, IconHand);
+      aborted = true;
+      break;
+    }
+
+    if (listOnly) {
+      ListAdd(list, name);
+    } else if (FindSelectedEntry(list, name)) {
+      EntryResult result = ExtractEntry(dialog, list, headerPosition, name);
+      if (result == EndWalk) break;
+      if (result == AbortRun) {
+        aborted = true;
+        break;
+      }
+    }
+
+    // 32-bit arithmetic: a position that wrapped around would walk back, so
+    // it ends the walk like any other damage.
+    if (next <= headerPosition) break;
+    SeekArchive(next, 0);
+    if (State.LastSeek == SeekFailed) break;
+  }
+
+  if (!aborted) {
+    if (listOnly) {
+      if (ListCount(list) == 0)
+        ShowMessage("Cannot read archive header", SfxCaption, IconExclamation);
+    } else {
+      FinishExtraction(list);
+    }
+  }
+  Release(name);
+  Running = false;
+}
