@@ -1,0 +1,287 @@
+#include "extract/engine.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "archive/entry.h"
+#include "codec/crypt.h"
+#include "codec/inflate.h"
+#include "codec/stored.h"
+#include "extract/names.h"
+#include "extract/paths.h"
+#include "extract/state.h"
+#include "package/config.h"
+
+bool EntryReady;
+
+namespace {
+
+const uint16_t FlagEncrypted = 0x0001;
+const uint16_t FlagDescriptor = 0x0008;
+const uint32_t EncryptionHeaderSize = 12;
+const int PasswordTries = 3;
+const uint32_t SeekFailed = 0xFFFFFFFF;
+
+// The destination folder, a backslash and the entry's name; allocated per
+// entry because names and folders together have no fixed bound.
+char* OutputPath;
+size_t OutputPathLength;
+
+size_t TextLength(const char* text) {
+  size_t length = 0;
+  while (text[length]) length++;
+  return length;
+}
+
+void CopyBytes(char* dest, const char* source, size_t count) {
+  for (size_t i = 0; i < count; i++) dest[i] = source[i];
+}
+
+// A message that ends in a blank, followed directly by a path or name.
+void ShowMessageWith(const char* prefix, const char* detail, size_t detailLength, uint32_t icon) {
+  size_t prefixLength = TextLength(prefix);
+  char* text = (char*)Allocate(prefixLength + detailLength + 1);
+  CopyBytes(text, prefix, prefixLength);
+  CopyBytes(text + prefixLength, detail, detailLength);
+  text[prefixLength + detailLength] = 0;
+  ShowMessage(text, SfxCaption, icon);
+  Release(text);
+}
+
+uint32_t Read32(const uint8_t* p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
+struct DataDescriptor {
+  bool present;
+  uint32_t crc;
+  uint32_t compressedSize;
+};
+
+// The signed data descriptor at 'position', if its signature is there.
+DataDescriptor ReadDescriptor(uint32_t position) {
+  DataDescriptor descriptor = {false, 0, 0};
+  SeekArchive(position, 0);
+  if (State.LastSeek == SeekFailed) return descriptor;
+  uint8_t bytes[16];
+  if (ReadFileBytes(State.ArchiveFile, bytes, 16) != 16) return descriptor;
+  if (Read32(bytes) != DataDescriptorSignature) return descriptor;
+  descriptor.present = true;
+  descriptor.crc = Read32(bytes + 4);
+  descriptor.compressedSize = Read32(bytes + 8);
+  return descriptor;
+}
+
+// Takes what the prompt read as the current password.
+void TakeTypedPassword() {
+  uint16_t count = PasswordLength < 0 ? 0 : PasswordLength > 79 ? 79 : (uint16_t)PasswordLength;
+  uint16_t length = StringFromBuffer(PasswordBuffer, count);
+  CopyBytes(State.Password, PasswordBuffer, length);
+  State.Password[length] = 0;
+}
+
+// Reads the 12-byte encryption header at the current read position and
+// settles the password: the remembered one first, then up to three prompts.
+bool PasswordStage() {
+  const ArchiveEntry& entry = State.CurrentEntry;
+  uint8_t* header = (uint8_t*)Allocate(2 * EncryptionHeaderSize);
+  for (uint32_t i = 0; i < 2 * EncryptionHeaderSize; i++) header[i] = 0;
+  ReadFileBytes(State.ArchiveFile, header + EncryptionHeaderSize, EncryptionHeaderSize);
+  bool ready = false;
+  if (State.Password[0] != 0)
+    ready = CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
+                          entry.EntryTime, entry.EntryCrc);
+  for (int tries = 0; !ready && tries < PasswordTries; tries++) {
+    PasswordLength = (int32_t)AskPassword(PasswordBuffer);
+    TakeTypedPassword();
+    ready = CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
+                          entry.EntryTime, entry.EntryCrc);
+  }
+  Release(header);
+  return ready;
+}
+
+// OutputPath := DestFolder without one trailing backslash, '\', name.
+void BuildOutputPath(const char* name) {
+  RemoveBackslash(DestFolder);
+  size_t folderLength = StringFromBuffer(DestFolder, sizeof DestFolder);
+  size_t nameLength = TextLength(name);
+  OutputPathLength = folderLength + 1 + nameLength;
+  OutputPath = (char*)Allocate(OutputPathLength + 1);
+  CopyBytes(OutputPath, DestFolder, folderLength);
+  OutputPath[folderLength] = '\\';
+  CopyBytes(OutputPath + folderLength + 1, name, nameLength);
+  OutputPath[OutputPathLength] = 0;
+}
+
+void ReleaseOutputPath() {
+  Release(OutputPath);
+  OutputPath = nullptr;
+  OutputPathLength = 0;
+}
+
+bool IsFolderName(const char* name) {
+  size_t length = TextLength(name);
+  return length > 0 && (name[length - 1] == '/' || name[length - 1] == '\\');
+}
+
+// Does the folder part of OutputPath (its first 'length' characters) exist?
+bool FolderPartExists(size_t length) {
+  char saved = OutputPath[length];
+  OutputPath[length] = 0;
+  bool exists = PathExists(OutputPath);
+  OutputPath[length] = saved;
+  return exists;
+}
+
+// A folder entry is done once its folder exists: it is created with its
+// parents when missing. A file standing in its place does not count.
+EntryResult ExtractFolder(ListHandle list) {
+  SlashesToBackslashes(OutputPath);
+  size_t length = OutputPathLength;
+  while (length > 0 && OutputPath[length - 1] == '\\') length--;
+  OutputPath[length] = 0;
+  if (length <= 0xFFFF) ForceFolders(OutputPath, (uint16_t)length);
+  // With its backslash the test asks whether the folder lists anything, which
+  // every folder does (its own entry) and a file never does.
+  OutputPath[length] = '\\';
+  OutputPath[length + 1] = 0;
+  if (PathExists(OutputPath)) {
+    ListSelect(list, State.LastIndex, false);
+    return NextEntry;
+  }
+  ShowMessageWith("Error in directory ", OutputPath, length, IconExclamation);
+  return EndWalk;
+}
+
+void CloseOutputFile() {
+  if (!CloseFileHandle(State.OutputFile))
+    ShowMessageWith("Cannot close file ", OutputPath, OutputPathLength, IconExclamation);
+  State.OutputFile = NoFile;
+}
+
+// Everything from the output path on, for an entry that passed the password
+// stage; the read position is at the entry's (encrypted) data.
+EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc) {
+  const ArchiveEntry& entry = State.CurrentEntry;
+  BuildOutputPath(name);
+  ShowProgress(dialog, OutputPath);
+  if (IsFolderName(name)) return ExtractFolder(list);
+
+  // PathExists turns the slashes into backslashes in place; converting the
+  // whole text first keeps every later use the same, whatever its length.
+  SlashesToBackslashes(OutputPath);
+  if (OutputPathLength > 0xFFFF) {
+    ShowMessageWith("Cannot open file ", OutputPath, OutputPathLength, IconExclamation);
+    return NextEntry;
+  }
+  if (PathExists(OutputPath)) {
+    if (State.SkipExisting) {
+      ListSelect(list, State.LastIndex, false);
+      return NextEntry;
+    }
+  } else {
+    uint16_t folderLength = ExtractDir(OutputPath, (uint16_t)OutputPathLength);
+    ForceFolders(OutputPath, folderLength);
+    if (!FolderPartExists(folderLength)) {
+      ShowMessageWith("Error in directory ", OutputPath, folderLength, IconExclamation);
+      return EndWalk;
+    }
+  }
+
+  State.OutputFile = CreateOutputFile(OutputPath);
+  if (State.OutputFile == NoFile) {
+    ShowMessageWith("Cannot open file ", OutputPath, OutputPathLength, IconExclamation);
+    return NextEntry;
+  }
+  PumpOneMessage();
+
+  State.Crc = 0xFFFFFFFF;
+  State.CompressedLeft = (int32_t)entry.CompressedSize;
+  if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)EncryptionHeaderSize;
+  if (entry.Method == 0) {
+    CopyStoredEntry();
+  } else if (entry.Method == 8) {
+    InflateEntry();
+  } else {
+    ShowMessage("Unknown compression type", SfxCaption, IconHand);
+    CloseOutputFile();
+    return AbortRun;
+  }
+  if ((State.Crc ^ 0xFFFFFFFF) == expectedCrc) ListSelect(list, State.LastIndex, false);
+  CloseOutputFile();
+  return NextEntry;
+}
+
+// An entry whose data cannot be located or is shorter than its own
+// encryption header cannot be extracted; it is reported like an unreadable
+// archive and its item stays selected.
+void ReportDamagedEntry() { ShowMessage("Error reading archive.", SfxCaption, IconHand); }
+
+}  // namespace
+
+EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
+                         const char* name) {
+  EntryReady = false;
+  const ArchiveEntry& entry = State.CurrentEntry;
+
+  // A name that would leave the destination folder is refused before anything
+  // else, a password prompt included. The run then ends with the failure message.
+  if (!IsSafeEntryName(name)) {
+    EntryReady = true;
+    ShowMessageWith("Invalid filename ", name, TextLength(name), IconHand);
+    return NextEntry;
+  }
+
+  // A folder entry carries no data to decrypt or check.
+  if (IsFolderName(name)) {
+    EntryReady = true;
+    EntryResult result = WriteEntry(dialog, list, name, 0);
+    ReleaseOutputPath();
+    return result;
+  }
+
+  uint32_t dataStart = headerPosition + 30 + entry.NameLength + entry.ExtraLength;
+  bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
+  uint32_t expectedCrc = entry.EntryCrc;
+
+  if (entry.EntryFlags & FlagDescriptor) {
+    // Writers that stream set bit 3 and may leave the CRC, or the sizes too,
+    // to the descriptor after the data.
+    DataDescriptor descriptor = ReadDescriptor(dataStart + entry.CompressedSize);
+    if (descriptor.present) expectedCrc = descriptor.crc;
+    bool emptyStored = entry.Method == 0 && descriptor.present && descriptor.compressedSize == 0;
+    if (entry.CompressedSize == 0 && !emptyStored) {
+      // The data's end is unknown to a forward walk, so nothing after this
+      // entry can be found either.
+      EntryReady = true;
+      ReportDamagedEntry();
+      return EndWalk;
+    }
+  }
+  if (entry.CompressedSize > 0x7FFFFFFF ||
+      (encrypted && entry.CompressedSize < EncryptionHeaderSize)) {
+    EntryReady = true;
+    ReportDamagedEntry();
+    return NextEntry;
+  }
+
+  SeekArchive(dataStart, 0);
+  if (encrypted && !PasswordStage()) return EndWalk;  // silent: EntryReady stays clear
+  EntryReady = true;
+
+  EntryResult result = WriteEntry(dialog, list, name, expectedCrc);
+  ReleaseOutputPath();
+  return result;
+}
+
+void FinishExtraction(ListHandle list) {
+  if (!EntryReady) return;
+  if (ListSelectedCount(list) == 0) {
+    ShowMessage("All files have been extracted successful.", SfxCaption, IconInformation);
+    State.ExtractSucceeded = 1;
+  } else {
+    ShowMessage("Couldn't get extracted the selected files.", SfxCaption, IconHand);
+    State.ExtractSucceeded = 0;
+  }
+}

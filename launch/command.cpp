@@ -1,0 +1,81 @@
+#include "launch/command.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "extract/paths.h"
+#include "extract/state.h"
+#include "package/config.h"
+#include "platform/platform.h"
+
+namespace {
+
+size_t TextLength(const char* text) {
+  size_t length = 0;
+  while (text[length]) length++;
+  return length;
+}
+
+}  // namespace
+
+char* ExpandCommandPart(int which) {
+  // DestFolder keeps its backslash afterwards. A folder text with no room for
+  // it (only possible when something bypassed CopyFolderText) gets the
+  // backslash in the expansion only.
+  size_t folderLength = TextLength(DestFolder);
+  if (folderLength <= FolderTextLimit) folderLength = TextLength(AddBackslash(DestFolder));
+  bool addSeparator = folderLength == 0 || DestFolder[folderLength - 1] != '\\';
+  size_t insertLength = folderLength + (addSeparator ? 1 : 0);
+
+  const char* command = Config.Command ? Config.Command : "";
+  size_t commandLength = TextLength(command);
+  size_t bar = 0;
+  while (bar < commandLength && command[bar] != '|') bar++;
+
+  const char* part = command;
+  size_t partLength = bar;
+  if (which != CommandProgram) {
+    part = command + bar + (bar < commandLength ? 1 : 0);
+    partLength = commandLength - (size_t)(part - command);
+  }
+
+  // Measure first: every "##", taken left to right without overlap, grows
+  // the text by the folder's length less two.
+  size_t markers = 0;
+  for (size_t i = 0; i + 1 < partLength; i++) {
+    if (part[i] == '#' && part[i + 1] == '#') {
+      markers++;
+      i++;
+    }
+  }
+  size_t resultLength = partLength + markers * insertLength - markers * 2;
+  char* result = (char*)Allocate(resultLength + 1);
+
+  // The inserted folder text is copied, never scanned, so a "##" inside the
+  // folder name stays as it is.
+  size_t out = 0;
+  for (size_t i = 0; i < partLength; i++) {
+    if (i + 1 < partLength && part[i] == '#' && part[i + 1] == '#') {
+      for (size_t k = 0; k < folderLength; k++) result[out++] = DestFolder[k];
+      if (addSeparator) result[out++] = '\\';
+      i++;
+    } else {
+      result[out++] = part[i];
+    }
+  }
+  result[out] = 0;
+
+  // The text's own length is its room: a short form only replaces it when it
+  // fits, terminator included.
+  ShortenPath(result, (uint32_t)resultLength);
+  return result;
+}
+
+void RunCommand() {
+  if (!Config.HasCommand) return;
+  char* program = ExpandCommandPart(CommandProgram);
+  char* parameters = ExpandCommandPart(CommandParameters);
+  ShellOpen(program, parameters);
+  Release(program);
+  Release(parameters);
+}
