@@ -1,0 +1,5 @@
+#pragma once
+// The program's main sequence, from the first allocation to the last release:
+// open the program's own file, build the CRC table, read the header, run the
+// main dialog, close. The caller ends the process with exit code 0 afterwards.
+void RunProgram();

@@ -1,0 +1,131 @@
+// The seam on Win32: thin calls of kernel32 and user32; shell32 is loaded on
+// first use from the system folder (see ShellFunction).
+#include "platform/platform.h"
+#include "ui/ui.h"
+#include "extract/state.h"
+
+uint32_t GetProgramPath(char* buffer, uint32_t size) {
+  return GetModuleFileNameA(0, buffer, size);
+}
+
+FileHandle OpenReadFile(const char* path) {
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, 0);
+}
+
+FileHandle CreateOutputFile(const char* path) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, 0);
+}
+
+uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count) {
+  DWORD done = 0;
+  if (!ReadFile(file, buffer, count, &done, 0)) return 0;
+  return done;
+}
+
+uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count) {
+  DWORD done = 0;
+  if (!WriteFile(file, buffer, count, &done, 0)) return 0;
+  return done;
+}
+
+uint32_t SeekFile(FileHandle file, uint32_t offset) {
+  return SetFilePointer(file, (LONG)offset, 0, FILE_BEGIN);
+}
+
+bool CloseFileHandle(FileHandle file) { return CloseHandle(file) != 0; }
+
+bool FindAny(const char* pattern) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+bool MakeFolder(const char* path) { return CreateDirectoryA(path, 0) != 0; }
+
+uint32_t GetTempFolder(char* buffer, uint32_t size) { return GetTempPathA(size, buffer); }
+
+uint32_t GetCurrentFolder(char* buffer, uint32_t size) {
+  return GetCurrentDirectoryA(size, buffer);
+}
+
+void ShortenPath(char* text, uint32_t size) {
+  // On success the system writes the short form; when it fails, or the short
+  // form needs more room than 'size', it writes nothing.
+  GetShortPathNameA(text, text, size);
+}
+
+void ShowMessage(const char* text, const char* caption, uint32_t icon) {
+  MessageBoxA(0, text, caption, MB_OK | icon);
+}
+
+uint32_t AskPassword(char* buffer) {
+  PasswordLength = 0;
+  PasswordBuffer[0] = 0;
+  ShowDialog(Instance, "PASSWD", 0, PasswordProc);
+  if (buffer != PasswordBuffer) CopyMemory(buffer, PasswordBuffer, sizeof(PasswordBuffer));
+  return (uint32_t)PasswordLength;
+}
+
+void ShowProgress(WindowHandle dialog, const char* text) {
+  HWND field = GetDlgItem((HWND)dialog, 55);
+  if (field) SendMessageA(field, WM_SETTEXT, 0, (LPARAM)text);
+}
+
+void PumpOneMessage() {
+  MSG message;
+  if (PeekMessageA(&message, 0, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+typedef HINSTANCE(WINAPI* ExecuteFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+
+void ShellOpen(const char* program, const char* parameters) {
+  ExecuteFunction execute = (ExecuteFunction)ShellFunction("ShellExecuteA");
+  if (execute) execute(0, "open", program, parameters, "", SW_SHOW);
+}
+
+void* Allocate(size_t size) {
+  void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+  if (!block) {
+    // The program never goes on with a missing buffer.
+    MessageBoxA(0, "Not enough memory", "Error", MB_OK | MB_ICONHAND);
+    ExitProcess(0);
+  }
+  return block;
+}
+
+void Release(void* block) {
+  if (block) HeapFree(GetProcessHeap(), 0, block);
+}
+
+ListHandle GetEntryList(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
+
+static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM lParam) {
+  return SendMessageA((HWND)list, message, wParam, lParam);
+}
+
+void ListClear(ListHandle list) { ListMessage(list, LB_RESETCONTENT, 0, 0); }
+
+void ListAdd(ListHandle list, const char* name) { ListMessage(list, LB_ADDSTRING, 0, (LPARAM)name); }
+
+int ListFind(ListHandle list, int after, const char* name) {
+  return (int)ListMessage(list, LB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)name);
+}
+
+bool ListIsSelected(ListHandle list, int index) {
+  return index != -1 && ListMessage(list, LB_GETSEL, (WPARAM)index, 0) > 0;
+}
+
+void ListSelect(ListHandle list, int index, bool selected) {
+  ListMessage(list, LB_SETSEL, selected, (LPARAM)index);
+}
+
+int ListCount(ListHandle list) { return (int)ListMessage(list, LB_GETCOUNT, 0, 0); }
+
+int ListSelectedCount(ListHandle list) { return (int)ListMessage(list, LB_GETSELCOUNT, 0, 0); }

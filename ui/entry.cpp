@@ -1,0 +1,20 @@
+// The stub's entry point: there is no C runtime, so the process starts here.
+#include "ui/ui.h"
+#include "package/startup.h"
+
+// Only the system folder may supply DLLs: a package is often run from a
+// downloads folder, where a planted DLL would otherwise be found first.
+static void RestrictDllSearch() {
+  typedef BOOL(WINAPI * SetDirectories)(DWORD);
+  SetDirectories set = (SetDirectories)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                      "SetDefaultDllDirectories");
+  if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDllDirectoryA("");  // older systems: at least drop the current directory
+}
+
+extern "C" void Start() {
+  RestrictDllSearch();
+  Instance = GetModuleHandleA(0);
+  RunProgram();
+  ExitProcess(0);  // exit code 0 on every path
+}

@@ -1,0 +1,42 @@
+// The file-selection dialog: the user deselects entries and extracts the rest.
+#include "ui/ui.h"
+#include "archive/walk.h"
+#include "extract/state.h"
+#include "launch/command.h"
+#include "package/config.h"
+
+enum { EntryList = 301, SecondList = 302 };
+
+static void Initialise(HWND dialog) {
+  CenterWindow(dialog);
+  ProcessArchive(dialog, EntryList, true);
+  if (Config.FileListAllowed) {
+    ShowWindow(GetDlgItem(dialog, SecondList), SW_HIDE);
+  } else {
+    ShowWindow(GetDlgItem(dialog, EntryList), SW_HIDE);
+    ProcessArchive(dialog, SecondList, true);
+  }
+  SendDlgItemMessageA(dialog, EntryList, LB_SETSEL, TRUE, -1);
+}
+
+static void ExtractSelected(HWND dialog) {
+  // The folder comes from the main dialog's field, as for its own Extract.
+  TakeFolderField(GetParent(dialog));
+  RunExtraction(dialog);
+  if (State.ExtractSucceeded == 1) {
+    RunCommand();
+    EndDialog(dialog, 1);
+  }
+  // Otherwise only the entries that failed are still selected.
+}
+
+INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_INITDIALOG) {
+    Initialise(dialog);
+  } else if (message == WM_COMMAND) {
+    int id = LOWORD(wParam);
+    if (id == IDCANCEL) EndDialog(dialog, 2);
+    if (id == IDOK && !WalkRunning()) ExtractSelected(dialog);
+  }
+  return 0;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Win32 pieces shared by the dialogs of the stub and its platform layer.
+#include <windows.h>
+
+// The program's own module: the dialog templates and the icon live there.
+extern HINSTANCE Instance;
+
+// Runs a dialog template modally; returns its result, -1 when it cannot be created.
+INT_PTR ShowDialog(HINSTANCE instance, const char* name, HWND owner, DLGPROC proc);
+// Centres a window on the primary screen (its full size, not the work area).
+void CenterWindow(HWND window);
+// Lets the user pick a folder; a choice replaces DestFolder and the owner's field 101.
+void BrowseForFolder(HWND owner);
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Reads the main dialog's folder field 101 into DestFolder (at most 254
+// characters), removing one trailing backslash when asked.
+void ReadFolderField(HWND mainDialog, bool dropBackslash);
+// Puts the current directory into DestFolder ("." when it does not fit).
+void CurrentFolderToDest();
+// Reads the main dialog's folder field 101 into DestFolder for a run: cut so
+// that a backslash still fits, one trailing backslash removed, and an empty
+// text replaced by the current directory, which is then shown in the field.
+void TakeFolderField(HWND mainDialog);
+// Runs the engine in extraction mode over the dialog's list 301, with the
+// commands that could start a second run disabled meanwhile.
+void RunExtraction(HWND dialog);
+// Copies a folder text into DestFolder, cut so that a backslash still fits.
+void SetDestFolder(const char* text);
+
+// shell32 is not imported: it is loaded from the system folder on first use.
+void* ShellFunction(const char* name);

@@ -1,0 +1,58 @@
+// Window helpers shared by the dialogs: running a template, centring, the folder browser.
+#include <shlobj.h>
+#include "ui/ui.h"
+#include "extract/state.h"
+#include "package/config.h"
+
+HINSTANCE Instance;
+
+INT_PTR ShowDialog(HINSTANCE instance, const char* name, HWND owner, DLGPROC proc) {
+  return DialogBoxParamA(instance, name, owner, proc, 0);
+}
+
+void CenterWindow(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  int x = (GetSystemMetrics(SM_CXSCREEN) - r.right + r.left) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - r.bottom + r.top) / 2;
+  SetWindowPos(window, 0, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void* ShellFunction(const char* name) {
+  static HMODULE shell;
+  if (!shell) {
+    // A full path into the system folder: a shell32.dll lying next to the
+    // package (a downloads folder) must never be the one that loads.
+    char path[MAX_PATH + 16];
+    UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return 0;
+    lstrcpyA(path + n, "\\shell32.dll");
+    shell = LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!shell) return 0;
+  }
+  return (void*)GetProcAddress(shell, name);
+}
+
+typedef LPITEMIDLIST(WINAPI* BrowseFunction)(LPBROWSEINFOA);
+typedef BOOL(WINAPI* PathFunction)(LPCITEMIDLIST, LPSTR);
+typedef void(WINAPI* FreeFunction)(LPITEMIDLIST);
+
+static BROWSEINFOA BrowseRecord;
+
+void BrowseForFolder(HWND owner) {
+  BrowseFunction browse = (BrowseFunction)ShellFunction("SHBrowseForFolderA");
+  PathFunction toPath = (PathFunction)ShellFunction("SHGetPathFromIDListA");
+  if (!browse || !toPath) return;
+  BrowseRecord.hwndOwner = owner;
+  BrowseRecord.pidlRoot = 0;
+  BrowseRecord.lpszTitle = "Tolvane SFX";
+  BrowseRecord.ulFlags = BIF_RETURNONLYFSDIRS;
+  LPITEMIDLIST chosen = browse(&BrowseRecord);
+  if (!chosen) return;  // cancelled: DestFolder and the field keep their text
+  BrowsePath[0] = 0;
+  toPath(chosen, BrowsePath);
+  FreeFunction release = (FreeFunction)ShellFunction("ILFree");
+  if (release) release(chosen);
+  SetDestFolder(BrowsePath);
+  SetDlgItemTextA(owner, 101, DestFolder);
+}
