@@ -1,0 +1,152 @@
+#include "tools/pack/codepage.h"
+
+#include <errno.h>
+#include <iconv.h>
+#include <wctype.h>
+
+#include <string>
+
+namespace pack {
+
+static std::string IconvName(int number) { return "CP" + std::to_string(number); }
+
+// Converts with iconv; false on a character that cannot be converted.
+static bool Convert(const std::string& from, const std::string& to, const std::string& input,
+                    std::string& output, size_t& badOffset) {
+  iconv_t cd = iconv_open(to.c_str(), from.c_str());
+  if (cd == (iconv_t)-1) return false;
+  output.clear();
+  char* in = const_cast<char*>(input.data());
+  size_t inLeft = input.size();
+  char buffer[4096];
+  bool ok = true;
+  while (inLeft > 0) {
+    char* out = buffer;
+    size_t outLeft = sizeof buffer;
+    size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
+    output.append(buffer, (size_t)(out - buffer));
+    if (result == (size_t)-1 && errno != E2BIG) {
+      ok = false;
+      break;
+    }
+  }
+  badOffset = input.size() - inLeft;
+  iconv_close(cd);
+  return ok;
+}
+
+bool CheckCodePage(int number, std::string& error) {
+  static const int multiByte[] = {932, 936, 949, 950, 1361};
+  for (int page : multiByte) {
+    if (page == number) {
+      error = "code page " + std::to_string(number) +
+              " is a multi-byte code page; the stub reads names byte by byte, so only single-byte "
+              "code pages (such as 1250-1258, 874, 437, 850) can be used";
+      return false;
+    }
+  }
+  iconv_t cd = iconv_open(IconvName(number).c_str(), "UTF-8");
+  if (cd == (iconv_t)-1) {
+    error = "unknown code page " + std::to_string(number);
+    return false;
+  }
+  iconv_close(cd);
+  return true;
+}
+
+bool IsValidUtf8(const std::string& text) {
+  size_t i = 0, n = text.size();
+  while (i < n) {
+    unsigned char c = (unsigned char)text[i];
+    size_t extra;
+    uint32_t cp;
+    if (c < 0x80) { i++; continue; }
+    if (c >= 0xC2 && c <= 0xDF) { extra = 1; cp = c & 0x1F; }
+    else if (c >= 0xE0 && c <= 0xEF) { extra = 2; cp = c & 0x0F; }
+    else if (c >= 0xF0 && c <= 0xF4) { extra = 3; cp = c & 0x07; }
+    else return false;
+    if (i + extra >= n) return false;
+    for (size_t k = 1; k <= extra; k++) {
+      unsigned char d = (unsigned char)text[i + k];
+      if ((d & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (d & 0x3F);
+    }
+    if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+      return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+// The whole UTF-8 character starting at 'offset', for messages.
+static std::string CharacterAt(const std::string& text, size_t offset) {
+  if (offset >= text.size()) return "";
+  size_t end = offset + 1;
+  while (end < text.size() && ((unsigned char)text[end] & 0xC0) == 0x80) end++;
+  return text.substr(offset, end - offset);
+}
+
+bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out, std::string& bad) {
+  if (!IsValidUtf8(utf8)) {
+    bad = "(bytes that are not valid UTF-8)";
+    return false;
+  }
+  size_t badOffset = 0;
+  if (Convert("UTF-8", IconvName(page.number), utf8, out, badOffset)) return true;
+  bad = CharacterAt(utf8, badOffset);
+  return false;
+}
+
+std::string FromCodePage(const CodePage& page, const std::string& bytes) {
+  std::string result;
+  for (char c : bytes) {
+    std::string one(1, c), converted;
+    size_t badOffset;
+    if ((unsigned char)c < 0x80) result += c;
+    else if (Convert(IconvName(page.number), "UTF-8", one, converted, badOffset)) result += converted;
+    else result += '?';
+  }
+  return result;
+}
+
+std::string FromCp437(const std::string& bytes) {
+  std::string out;
+  size_t badOffset;
+  if (!Convert("CP437", "UTF-8", bytes, out, badOffset)) return bytes;
+  return out;
+}
+
+std::string FoldCase(const std::string& utf8) {
+  std::string out;
+  size_t i = 0;
+  while (i < utf8.size()) {
+    unsigned char c = (unsigned char)utf8[i];
+    if (c < 0x80) {
+      out += (char)(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      i++;
+      continue;
+    }
+    size_t extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+    uint32_t cp = c & (0x3F >> extra);
+    for (size_t k = 1; k <= extra && i + k < utf8.size(); k++) cp = cp << 6 | (utf8[i + k] & 0x3F);
+    i += extra + 1;
+    cp = (uint32_t)towlower((wint_t)cp);
+    if (cp < 0x800) {
+      out += (char)(0xC0 | cp >> 6);
+      out += (char)(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += (char)(0xE0 | cp >> 12);
+      out += (char)(0x80 | (cp >> 6 & 0x3F));
+      out += (char)(0x80 | (cp & 0x3F));
+    } else {
+      out += (char)(0xF0 | cp >> 18);
+      out += (char)(0x80 | (cp >> 12 & 0x3F));
+      out += (char)(0x80 | (cp >> 6 & 0x3F));
+      out += (char)(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace pack

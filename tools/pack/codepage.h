@@ -1,0 +1,32 @@
+#pragma once
+// Conversion between UTF-8 (what Linux gives us) and the 8-bit Windows code
+// page the stub's names and texts are written in.
+#include <string>
+
+namespace pack {
+
+struct CodePage {
+  int number = 1252;
+};
+
+// Checks that the code page is a single-byte one iconv knows. The stub treats
+// every byte on its own (a backslash is byte 0x5C), so multi-byte code pages
+// whose second bytes can be 0x5C are refused.
+bool CheckCodePage(int number, std::string& error);
+
+bool IsValidUtf8(const std::string& text);
+
+// UTF-8 -> code page. False when a character has no representation there
+// (or the text is not valid UTF-8); 'bad' then names the first such character.
+bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out, std::string& bad);
+// Code page -> UTF-8, for showing names and texts on the terminal. Bytes the
+// code page leaves undefined come out as '?'.
+std::string FromCodePage(const CodePage& page, const std::string& bytes);
+// Legacy archive names (no UTF-8 flag, not valid UTF-8) are in the PC's
+// original OEM code page 437.
+std::string FromCp437(const std::string& bytes);
+
+// Case folding as the Windows file system compares names (for duplicates).
+std::string FoldCase(const std::string& utf8);
+
+}  // namespace pack

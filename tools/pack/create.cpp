@@ -1,0 +1,392 @@
+#include "tools/pack/create.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <set>
+
+#include "tools/pack/codepage.h"
+#include "tools/pack/inputs.h"
+#include "tools/pack/names.h"
+#include "tools/pack/package_header.h"
+#include "tools/pack/progress.h"
+#include "tools/pack/stub.h"
+#include "tools/pack/util.h"
+#include "tools/pack/zip_writer.h"
+#include "tools/pack/zipcrypto.h"
+
+namespace pack {
+
+namespace {
+
+const uint64_t MaxEntrySize = 0xFFFFFFFFu;   // no ZIP64
+const size_t MaxPasswordBytes = 79;          // the stub's password prompt reads at most 79
+
+// The temporary output, removed if the run is interrupted.
+char pendingOutput[4096];
+
+void RemovePendingAndExit(int signal) {
+  if (pendingOutput[0]) unlink(pendingOutput);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+// A text option converted to the code page. LF becomes CR LF in the message,
+// which the stub shows in a multi-line control.
+bool ConvertText(const CodePage& page, const char* what, std::string text, bool crlf,
+                 std::string& out, std::vector<std::string>& errors) {
+  if (crlf) {
+    std::string withCr;
+    for (size_t i = 0; i < text.size(); i++) {
+      if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) withCr += '\r';
+      withCr += text[i];
+    }
+    text = withCr;
+  }
+  std::string bad;
+  if (!ToCodePage(page, text, out, bad)) {
+    errors.push_back(std::string("the ") + what + " contains " + bad + ", which code page " +
+                     std::to_string(page.number) + " cannot represent");
+    return false;
+  }
+  return true;
+}
+
+std::string CheckFolderText(const std::string& folder) {
+  for (unsigned char c : folder) {
+    if (c < 0x20) return "the folder contains a control character";
+    if (strchr("<>\"|?*", c)) return std::string("the folder contains '") + (char)c + "', which Windows forbids";
+  }
+  return "";
+}
+
+struct Plan {
+  HeaderSettings header;
+  std::string stub;
+  std::string password;   // code page bytes
+  std::vector<PlannedEntry> entries;
+  uint64_t totalBytes = 0;
+};
+
+// Names: code page, stub rules, Windows path length, duplicates and clashes.
+void CheckNames(const CodePage& page, std::vector<PlannedEntry>& entries, std::vector<std::string>& errors) {
+  std::map<std::string, std::string> seen;        // folded name -> origin
+  std::set<std::string> folders;                  // folded folder prefixes, ending in '/'
+  std::vector<PlannedEntry> kept;
+  for (PlannedEntry& e : entries) {
+    std::string bad;
+    if (!ToCodePage(page, e.utf8Name, e.name, bad)) {
+      errors.push_back(e.origin + ": the name " + e.utf8Name + " contains " + bad +
+                       ", which code page " + std::to_string(page.number) + " cannot represent");
+      continue;
+    }
+    std::string problem = NameProblem(e.name);
+    if (!problem.empty()) {
+      errors.push_back(e.origin + ": the name \"" + e.utf8Name + "\" is refused: " + problem);
+      continue;
+    }
+    if (NameTooLongForWindows(e.name))
+      Warn(e.utf8Name + " is " + std::to_string(e.name.size()) +
+           " bytes long: below a destination folder longer than " +
+           std::to_string(MaxWindowsPath - 1 - e.name.size()) +
+           " characters its path exceeds the 259 characters Windows allows, and it will not extract");
+    if (!e.IsFolder() && e.size > MaxEntrySize) {
+      errors.push_back(e.origin + " is larger than 4 GB, which a zip without ZIP64 cannot hold");
+      continue;
+    }
+    std::string folded = FoldCase(e.utf8Name);
+    for (size_t slash = folded.find('/'); slash != std::string::npos; slash = folded.find('/', slash + 1))
+      folders.insert(folded.substr(0, slash + 1));
+    auto found = seen.find(folded);
+    if (found != seen.end()) {
+      if (!e.IsFolder())   // the same folder from two inputs is merged silently
+        Warn("duplicate name " + e.utf8Name + " (from " + e.origin + " and " + found->second +
+             "): both are packed; on extraction the later one replaces the earlier when overwriting, "
+             "else the earlier one stays");
+      if (e.IsFolder()) continue;
+    } else {
+      seen[folded] = e.origin;
+    }
+    kept.push_back(e);
+  }
+  // A file whose name another entry needs as a folder cannot be extracted.
+  for (const PlannedEntry& e : kept)
+    if (!e.IsFolder() && folders.count(FoldCase(e.utf8Name) + "/"))
+      errors.push_back(e.origin + ": " + e.utf8Name + " is a file, but other entries need a folder of that name");
+  // Folder entries are only needed for folders nothing else creates. Names
+  // below a folder sort right after it, so one look suffices.
+  std::set<std::string> all;
+  for (const PlannedEntry& e : kept) all.insert(FoldCase(e.utf8Name));
+  entries.clear();
+  for (PlannedEntry& e : kept) {
+    if (e.IsFolder()) {
+      std::string folded = FoldCase(e.utf8Name);
+      auto next = all.upper_bound(folded);
+      if (next != all.end() && next->compare(0, folded.size(), folded) == 0) continue;
+    }
+    entries.push_back(e);
+  }
+}
+
+bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& errors) {
+  std::string error;
+  if (!LoadStub(o.stubFile, plan.stub, error)) errors.push_back(error);
+  if (!CheckCodePage(o.codePage, error)) {
+    errors.push_back(error);
+    return false;
+  }
+  CodePage page{o.codePage};
+  HeaderSettings& h = plan.header;
+  h.flags = DefaultFlags;
+  if (o.noFileList) h.flags &= (uint8_t)~FlagFileList;
+  if (o.hideOverwrite) h.flags |= FlagHideOverwrite;
+  if (o.keepExisting) h.flags &= (uint8_t)~FlagOverwriteMask;
+  bool textsOk = ConvertText(page, "message", o.message, true, h.message, errors);
+  textsOk &= ConvertText(page, "folder", o.folder, false, h.folder, errors);
+  textsOk &= ConvertText(page, "command", o.command, false, h.command, errors);
+  if (textsOk) {
+    std::string problem = HeaderProblem(h);
+    if (problem.empty()) problem = CheckFolderText(h.folder);
+    if (problem.empty())
+      for (unsigned char c : h.command)
+        if (c < 0x20) problem = "the command contains a control character";
+    if (!problem.empty()) errors.push_back(problem);
+  }
+  if (o.hasPassword) {
+    if (o.password.empty()) errors.push_back("the password is empty");
+    else if (ConvertText(page, "password", o.password, false, plan.password, errors) &&
+             plan.password.size() > MaxPasswordBytes)
+      errors.push_back("the password is " + std::to_string(plan.password.size()) +
+                       " bytes long; the stub's prompt takes at most 79");
+  }
+  if (o.level < 0 || o.level > 12) errors.push_back("the level must be 0 to 12");
+
+  CollectInputs(o.inputs, plan.entries, errors);
+  CheckNames(page, plan.entries, errors);
+  if (plan.entries.empty() && errors.empty()) errors.push_back("there is nothing to pack");
+  if (plan.entries.size() > MaxEntries)
+    errors.push_back(std::to_string(plan.entries.size()) +
+                     " entries: a zip without ZIP64 holds at most 65535");
+  for (const PlannedEntry& e : plan.entries) plan.totalBytes += e.size;
+  if (plan.totalBytes > MaxEntrySize && errors.empty())
+    Warn("the input is larger than 4 GB; the package must still come out below 2 GB");
+  return errors.empty();
+}
+
+// A file's bytes, mapped rather than read so large files cost no copy.
+struct MappedFile {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  bool Open(const std::string& path, std::string& error) {
+    int fd = open(path.c_str(), O_RDONLY);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+      error = "cannot read " + path + ": " + strerror(errno);
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    size = (size_t)st.st_size;
+    if (size > MaxEntrySize) {
+      close(fd);
+      error = path + " grew beyond 4 GB while packing";
+      return false;
+    }
+    if (size > 0) {
+      void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (p == MAP_FAILED) {
+        error = "cannot read " + path + ": " + strerror(errno);
+        close(fd);
+        return false;
+      }
+      data = (const uint8_t*)p;
+    }
+    close(fd);
+    return true;
+  }
+  ~MappedFile() {
+    if (data) munmap((void*)data, size);
+  }
+};
+
+class EntryWriter {
+ public:
+  EntryWriter(PackageWriter& writer, const CreateOptions& o, const std::string& password)
+      : writer_(writer), level_(o.level), hasPassword_(o.hasPassword), password_(password) {
+    if (level_ > 0) compressor_ = libdeflate_alloc_compressor(level_);
+    useEpoch_ = SourceDateEpoch(epoch_);
+  }
+  ~EntryWriter() {
+    if (compressor_) libdeflate_free_compressor(compressor_);
+  }
+
+  bool Write(const PlannedEntry& e, std::string& error) {
+    ZipRecord r;
+    r.name = e.name;
+    r.dosDateTime = useEpoch_ ? DosDateTime(epoch_, true)
+                    : e.source == PlannedEntry::FromZip ? e.zip.dosDateTime
+                                                        : DosDateTime(e.mtime, false);
+    if (e.IsFolder()) {
+      r.folder = true;
+      return writer_.Add(r, "", error);
+    }
+    if (e.source == PlannedEntry::FromZip) return WriteFromZip(e, r, error);
+    MappedFile file;
+    if (!file.Open(e.path, error)) return false;
+    return WriteBytes(file.data, file.size, r, error);
+  }
+
+ private:
+  // Raw zip data is kept as it is when the method is one the stub reads.
+  bool WriteFromZip(const PlannedEntry& e, ZipRecord& r, std::string& error) {
+    std::string raw, plain;
+    if (!ReadRawData(e.path, e.zip, raw, error)) return false;
+    if (!DecodeEntry(e.zip, raw, plain, error)) {
+      error = e.path + ": " + error;
+      return false;
+    }
+    if (e.zip.method == 0 || e.zip.method == 8) {
+      r.method = e.zip.method;
+      r.crc = e.zip.crc;
+      r.size = (uint32_t)e.zip.size;
+      return Store(raw, r, error);
+    }
+    return WriteBytes((const uint8_t*)plain.data(), plain.size(), r, error);
+  }
+
+  bool WriteBytes(const uint8_t* data, size_t size, ZipRecord& r, std::string& error) {
+    r.crc = libdeflate_crc32(0, data, size);
+    r.size = (uint32_t)size;
+    r.method = 0;
+    if (compressor_ && size > 0) {
+      std::string packed(libdeflate_deflate_compress_bound(compressor_, size), '\0');
+      size_t length = libdeflate_deflate_compress(compressor_, data, size, &packed[0], packed.size());
+      if (length > 0 && length < size) {
+        packed.resize(length);
+        r.method = 8;
+        return Store(packed, r, error);
+      }
+    }
+    return Store(std::string((const char*)data, size), r, error);
+  }
+
+  // Encrypts when asked, then hands the entry to the package writer.
+  bool Store(std::string data, ZipRecord& r, std::string& error) {
+    if (hasPassword_) {
+      uint8_t random[11];
+      if (!SecureRandom(random, sizeof random)) {
+        error = "the system's random source failed";
+        return false;
+      }
+      ZipCipher cipher(password_);
+      std::string header = EncryptionHeader(cipher, r.crc, random);
+      if (!data.empty()) cipher.Encrypt((uint8_t*)&data[0], data.size());
+      data = header + data;
+      r.flags |= 1;
+    }
+    if (data.size() > MaxEntrySize) {
+      error = r.name + " does not fit in 4 GB once compressed";
+      return false;
+    }
+    r.compressedSize = (uint32_t)data.size();
+    return writer_.Add(r, data, error);
+  }
+
+  PackageWriter& writer_;
+  int level_;
+  bool hasPassword_;
+  std::string password_;
+  libdeflate_compressor* compressor_ = nullptr;
+  bool useEpoch_ = false;
+  int64_t epoch_ = 0;
+};
+
+bool WritePackage(const CreateOptions& o, const Plan& plan, FILE* file, uint64_t& written,
+                  std::string& error) {
+  PackageWriter writer(file);
+  if (!writer.Begin(plan.stub, BuildHeader(plan.header), error)) return false;
+  EntryWriter entries(writer, o, plan.password);
+  Progress progress(plan.totalBytes, !o.quiet);
+  for (const PlannedEntry& e : plan.entries) {
+    progress.Step(e.size, e.utf8Name);
+    if (o.verbose) fprintf(stderr, "  adding %s\n", e.utf8Name.c_str());
+    if (!entries.Write(e, error)) return false;
+  }
+  progress.Done();
+  if (!writer.Finish(error)) return false;
+  written = writer.Position();
+  return true;
+}
+
+}  // namespace
+
+int CreatePackage(const CreateOptions& o) {
+  Plan plan;
+  std::vector<std::string> errors;
+  if (!MakePlan(o, plan, errors)) {
+    for (const std::string& e : errors) Error(e);
+    Error("nothing was written");
+    return 1;
+  }
+  if (o.hasPassword)
+    Warn("traditional zip encryption is weak: it keeps out casual readers, not a determined attacker");
+
+  std::string dir = DirName(o.output);
+  std::string temp = dir + "/." + BaseName(o.output) + ".XXXXXX";
+  if (temp.size() >= sizeof pendingOutput) {
+    Error("the output path is too long");
+    return 1;
+  }
+  int fd = mkstemp(&temp[0]);
+  if (fd < 0) {
+    Error("cannot create a file in " + dir + ": " + strerror(errno));
+    return 1;
+  }
+  strcpy(pendingOutput, temp.c_str());
+  signal(SIGINT, RemovePendingAndExit);
+  signal(SIGTERM, RemovePendingAndExit);
+  signal(SIGHUP, RemovePendingAndExit);
+
+  FILE* file = fdopen(fd, "wb");
+  std::string error;
+  uint64_t written = 0;
+  bool ok = file && WritePackage(o, plan, file, written, error);
+  if (ok && (fflush(file) != 0 || fsync(fileno(file)) != 0)) {
+    ok = false;
+    error = std::string("cannot write the package: ") + strerror(errno);
+  }
+  if (file && fclose(file) != 0 && ok) {
+    ok = false;
+    error = std::string("cannot write the package: ") + strerror(errno);
+  }
+  if (ok) {
+    mode_t mask = umask(0);
+    umask(mask);
+    chmod(temp.c_str(), 0777 & ~mask);   // the package is a program
+    if (rename(temp.c_str(), o.output.c_str()) != 0) {
+      ok = false;
+      error = "cannot create " + o.output + ": " + strerror(errno);
+    }
+  }
+  if (!ok) unlink(temp.c_str());
+  pendingOutput[0] = 0;
+  if (!ok) {
+    Error(error);
+    Error("nothing was written");
+    return 1;
+  }
+  if (!o.quiet)
+    fprintf(stderr, "tolvane-pack: %s: %zu entries, %llu bytes packed into %llu bytes\n",
+            o.output.c_str(), plan.entries.size(), (unsigned long long)plan.totalBytes,
+            (unsigned long long)written);
+  return 0;
+}
+
+}  // namespace pack

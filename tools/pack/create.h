@@ -1,0 +1,30 @@
+#pragma once
+// `tolvane-pack create`: checks everything first, then writes the package to
+// a temporary file next to the output and renames it into place.
+#include <string>
+#include <vector>
+
+namespace pack {
+
+struct CreateOptions {
+  std::string output;
+  std::vector<std::string> inputs;
+  std::string message;          // UTF-8
+  std::string folder;           // UTF-8; "##" is the temporary folder
+  std::string command;          // UTF-8
+  bool noFileList = false;
+  bool hideOverwrite = false;
+  bool keepExisting = false;
+  int level = 12;
+  bool hasPassword = false;
+  std::string password;         // UTF-8
+  int codePage = 1252;
+  std::string stubFile;         // empty: the embedded stub
+  bool quiet = false;
+  bool verbose = false;
+};
+
+// Returns the process exit code.
+int CreatePackage(const CreateOptions& options);
+
+}  // namespace pack

@@ -1,0 +1,315 @@
+#include "tools/pack/engine_commands.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include "archive/walk.h"
+#include "codec/crc32.h"
+#include "extract/state.h"
+#include "launch/command.h"
+#include "package/config.h"
+#include "platform/host.h"
+#include "tools/pack/codepage.h"
+#include "tools/pack/package_header.h"
+#include "tools/pack/stub.h"
+#include "tools/pack/util.h"
+#include "tools/pack/zip_reader.h"
+
+namespace pack {
+
+namespace {
+
+const int EntryListId = 301;
+
+// Reads a password from the terminal without echo; empty when there is none.
+std::string AskOnTerminal(const std::string& prompt) {
+  int tty = open("/dev/tty", O_RDWR | O_NOCTTY);
+  if (tty < 0) return "";
+  struct termios saved, quiet;
+  bool canHide = tcgetattr(tty, &saved) == 0;
+  if (canHide) {
+    quiet = saved;
+    quiet.c_lflag &= (tcflag_t)~ECHO;
+    tcsetattr(tty, TCSAFLUSH, &quiet);
+  }
+  if (write(tty, prompt.data(), prompt.size()) < 0) {}
+  std::string answer;
+  char c;
+  while (read(tty, &c, 1) == 1 && c != '\n' && c != '\r') answer += c;
+  if (canHide) tcsetattr(tty, TCSAFLUSH, &saved);
+  if (write(tty, "\n", 1) < 0) {}
+  close(tty);
+  return answer;
+}
+
+// One engine session over one package: the state the stub's start-up sets.
+class Session {
+ public:
+  explicit Session(const EngineOptions& o) : o_(o), page_{o.codePage} {}
+  ~Session() {
+    if (State.ArchiveFile && State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
+    State.ArchiveFile = nullptr;
+    if (State.CrcTable) Release(State.CrcTable);
+    State.CrcTable = nullptr;
+    for (char** text : {&BrowsePath, &Config.DefaultFolder, &Config.Command, &Config.Message})
+      if (*text) Release(*text), *text = nullptr;
+  }
+
+  bool Open() {
+    std::string error;
+    if (!CheckCodePage(o_.codePage, error)) {
+      Error(error);
+      return false;
+    }
+    if (!IsRegularFile(o_.package)) {
+      Error("cannot open " + o_.package);
+      return false;
+    }
+    host::Reset();
+    host::SetTempFolder("/tmp/");
+    host::SetMessageHandler([this](const HostMessage& m) { Print(m); });
+    host::SetPasswordHandler([this]() { return Password(); });
+    BrowsePath = (char*)Allocate(ConfigTextSize);
+    Config.DefaultFolder = (char*)Allocate(ConfigTextSize);
+    Config.Command = (char*)Allocate(ConfigTextSize);
+    Config.Message = (char*)Allocate(ConfigTextSize);
+    State.ArchiveFile = OpenReadFile(o_.package.c_str());
+    if (State.ArchiveFile == NoFile) {
+      Error("cannot open " + o_.package);
+      return false;
+    }
+    State.CrcTable = (uint32_t*)Allocate(1028);
+    BuildCrcTable();
+    ReadPackageHeader();
+    return true;
+  }
+
+  // The listing walk the dialogs run when they open.
+  bool List() {
+    ProcessArchive(&dialog_, EntryListId, true);
+    return !Items().empty() && !failed_;
+  }
+
+  // The extraction walk over every listed entry, below 'folder'.
+  bool Extract(const std::string& folder, int skipExisting) {
+    if (folder.size() > 254) {
+      Error("the destination folder path is longer than the stub's 254 characters");
+      return false;
+    }
+    strcpy(DestFolder, folder.c_str());
+    State.SkipExisting = (uint8_t)skipExisting;
+    ListSelect(GetEntryList(&dialog_, EntryListId), -1, true);
+    if (!o_.rawNames) RenameAll(folder, false);
+    ProcessArchive(&dialog_, EntryListId, false);
+    if (!o_.rawNames) RenameAll(folder, true);
+    for (const HostListItem& item : Items())
+      if (item.selected) Error("not extracted: " + FromCodePage(page_, item.name));
+    if (prompts_ > 0 && !State.ExtractSucceeded && !ended_)
+      Error(o_.hasPassword ? "the password given does not open an entry" : "no password opened an entry");
+    return State.ExtractSucceeded == 1;
+  }
+
+  std::vector<HostListItem>& Items() { return dialog_.lists[EntryListId]; }
+  const CodePage& Page() const { return page_; }
+
+ private:
+  void Print(const HostMessage& m) {
+    // The stub's final message is the verdict; it ends the run either way.
+    if (m.text.rfind("All files have been", 0) == 0 || m.text.rfind("Couldn't get", 0) == 0) ended_ = true;
+    if (m.icon != IconInformation) failed_ = true;
+    if (o_.quiet && m.icon == IconInformation) return;
+    const char* kind = m.icon == IconHand ? "error: " : m.icon == IconExclamation ? "warning: " : "";
+    fprintf(stderr, "tolvane-pack: %s%s\n", kind, FromCodePage(page_, m.text).c_str());
+  }
+
+  std::string Password() {
+    ++prompts_;
+    std::string typed;
+    if (o_.hasPassword) {
+      typed = o_.password;
+      if (prompts_ > 1) Error("the password given was not accepted for an entry");
+    } else {
+      typed = AskOnTerminal("Password for " + o_.package + ": ");
+      if (typed.empty() && prompts_ == 1 && !isatty(0))
+        Error("the package is encrypted; give the password with --password");
+    }
+    std::string converted, bad;
+    if (!ToCodePage(page_, typed, converted, bad)) return typed;
+    return converted;
+  }
+
+  // Entry names are code page bytes; on Linux they are shown in UTF-8. Before
+  // the walk, existing UTF-8 names are turned back into the code page form
+  // (outermost first) so the overwrite rule sees them; afterwards every name
+  // goes to UTF-8 (innermost first, while its parents still have their old names).
+  void RenameAll(const std::string& folder, bool toUtf8) {
+    std::vector<std::string> prefixes;   // code page paths whose last component has 8-bit bytes
+    std::set<std::string> seen;
+    for (const HostListItem& item : Items()) {
+      const std::string& name = item.name;
+      for (size_t end = 0; end < name.size();) {
+        size_t slash = name.find_first_of("/\\", end);
+        if (slash == std::string::npos) slash = name.size();
+        std::string component = name.substr(end, slash - end);
+        std::string prefix = name.substr(0, slash);
+        bool high = std::any_of(component.begin(), component.end(), [](char c) { return (unsigned char)c >= 0x80; });
+        if (high && seen.insert(prefix).second) prefixes.push_back(prefix);
+        end = slash + 1;
+      }
+    }
+    auto depth = [](const std::string& p) { return std::count_if(p.begin(), p.end(), [](char c) { return c == '/' || c == '\\'; }); };
+    std::stable_sort(prefixes.begin(), prefixes.end(), [&](const std::string& a, const std::string& b) {
+      return toUtf8 ? depth(a) > depth(b) : depth(a) < depth(b);
+    });
+    for (const std::string& prefix : prefixes) {
+      size_t slash = prefix.find_last_of("/\\");
+      std::string parent = slash == std::string::npos ? "" : prefix.substr(0, slash + 1);
+      std::string last = prefix.substr(parent.size());
+      // Either way round the parent has its code page name at this moment.
+      std::string parentPath = parent;
+      std::replace(parentPath.begin(), parentPath.end(), '\\', '/');
+      std::string raw = folder + "/" + parentPath + last;
+      std::string utf8 = folder + "/" + parentPath + FromCodePage(page_, last);
+      const std::string& from = toUtf8 ? raw : utf8;
+      const std::string& to = toUtf8 ? utf8 : raw;
+      struct stat st;
+      if (lstat(from.c_str(), &st) == 0 && lstat(to.c_str(), &st) != 0) rename(from.c_str(), to.c_str());
+    }
+  }
+
+  const EngineOptions& o_;
+  CodePage page_;
+  HostDialog dialog_;
+  int prompts_ = 0;
+  bool failed_ = false;
+  bool ended_ = false;
+};
+
+std::string MakeTempFolder() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tolvane-test.XXXXXX";
+  if (!mkdtemp(&pattern[0])) return "";
+  return pattern;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[4096];
+  if (!getcwd(cwd, sizeof cwd)) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+}  // namespace
+
+int ListPackage(const EngineOptions& o) {
+  Session session(o);
+  if (!session.Open()) return 1;
+  bool ok = session.List();
+  for (const HostListItem& item : session.Items())
+    printf("%s\n", FromCodePage(session.Page(), item.name).c_str());
+  return ok ? 0 : 1;
+}
+
+int TestPackage(const EngineOptions& o) {
+  Session session(o);
+  if (!session.Open()) return 1;
+  if (!session.List()) return 1;
+  std::string folder = MakeTempFolder();
+  if (folder.empty()) {
+    Error("cannot create a temporary folder to test in");
+    return 1;
+  }
+  bool ok = session.Extract(folder, 0);
+  RemoveTree(folder);
+  if (!o.quiet)
+    fprintf(stderr, "tolvane-pack: %s: %zu entries, %s\n", o.package.c_str(), session.Items().size(),
+            ok ? "all extracted and checked" : "FAILED");
+  return ok ? 0 : 1;
+}
+
+int ExtractPackage(const EngineOptions& o) {
+  std::string folder = AbsolutePath(o.destination);
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+    Error("cannot create " + folder + ": " + strerror(errno));
+    return 1;
+  }
+  Session session(o);
+  if (!session.Open()) return 1;
+  if (!session.List()) return 1;
+  int skip = o.overwrite >= 0 ? !o.overwrite : Config.OverwriteControlId - 501;
+  bool ok = session.Extract(folder, skip);
+  if (ok && Config.HasCommand && !o.quiet) {
+    RunCommand();   // recorded by the host, never performed
+    for (const HostLaunch& launch : host::Launches())
+      fprintf(stderr, "tolvane-pack: the stub would now open: %s %s\n",
+              FromCodePage(session.Page(), launch.program).c_str(),
+              FromCodePage(session.Page(), launch.parameters).c_str());
+  }
+  return ok ? 0 : 1;
+}
+
+int ShowPackageInfo(const EngineOptions& o) {
+  std::string data, error;
+  if (!ReadWholeFile(o.package, data, error)) {
+    Error(error);
+    return 1;
+  }
+  CodePage page{o.codePage};
+  if (!CheckCodePage(o.codePage, error)) {
+    Error(error);
+    return 1;
+  }
+  printf("package:       %s (%zu bytes)\n", o.package.c_str(), data.size());
+  if (data.size() < PackageStubSize) {
+    Error(o.package + " is shorter than the stub; it is not a package");
+    return 1;
+  }
+  std::string stub = data.substr(0, PackageStubSize), embedded = EmbeddedStub();
+  printf("stub:          %u bytes%s\n", PackageStubSize,
+         embedded.empty() ? "" : stub == embedded ? ", the stub of this tolvane-pack" : ", another stub");
+  HeaderSettings h;
+  if (!ParseHeader(data.substr(PackageStubSize, 3 * 255 + 7), h)) {
+    printf("header:        none (the stub uses its defaults; the archive starts at %u)\n", PackageStubSize);
+    return 0;
+  }
+  bool overwrite = (h.flags & FlagOverwriteMask) == FlagOverwrite;
+  printf("header:        present, flags 0x%02X; the archive starts at %u\n", h.flags,
+         PackageStubSize + PackageHeaderSize);
+  printf("file list:     %s\n", h.flags & FlagFileList ? "offered" : "not offered");
+  printf("overwrite:     %s, %s\n", h.flags & FlagHideOverwrite ? "option hidden" : "option shown",
+         overwrite ? "existing files are overwritten" : "existing files are kept");
+  printf("message:       %s\n", FromCodePage(page, h.message).c_str());
+  printf("folder:        %s\n", h.folder.empty() ? "(none: the current directory)"
+                                : h.folder == "##" ? "## (the user's temporary folder)"
+                                                   : FromCodePage(page, h.folder).c_str());
+  printf("command:       %s\n", h.command.empty() ? "(none)" : FromCodePage(page, h.command).c_str());
+  if (h.message.size() + h.folder.size() + h.command.size() > MaxTextsTogether)
+    Warn("the texts overrun the 256-byte header");
+  ZipInput zip;
+  if (ReadZipDirectory(o.package, zip, error)) {
+    uint64_t size = 0, packed = 0;
+    bool encrypted = false;
+    for (const ZipInputEntry& e : zip.entries) {
+      size += e.size;
+      packed += e.compressedSize;
+      encrypted |= e.flags & 1;
+    }
+    printf("entries:       %zu, %llu bytes packed into %llu%s\n", zip.entries.size(),
+           (unsigned long long)size, (unsigned long long)packed, encrypted ? ", encrypted" : "");
+  } else {
+    printf("entries:       the central directory cannot be read (%s)\n", error.c_str());
+  }
+  return 0;
+}
+
+}  // namespace pack

@@ -1,0 +1,128 @@
+#include "tools/pack/util.h"
+
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace pack {
+
+static int warnings = 0;
+
+void Warn(const std::string& text) {
+  ++warnings;
+  fprintf(stderr, "tolvane-pack: warning: %s\n", text.c_str());
+}
+
+void Error(const std::string& text) { fprintf(stderr, "tolvane-pack: error: %s\n", text.c_str()); }
+
+int WarningCount() { return warnings; }
+
+bool ReadWholeFile(const std::string& path, std::string& data, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open " + path + ": " + strerror(errno);
+    return false;
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) {
+    error = "cannot read " + path;
+    return false;
+  }
+  data = buffer.str();
+  return true;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+uint32_t DosDateTime(int64_t seconds, bool utc) {
+  time_t t = (time_t)seconds;
+  struct tm parts;
+  bool ok = utc ? gmtime_r(&t, &parts) != nullptr : localtime_r(&t, &parts) != nullptr;
+  if (!ok || parts.tm_year < 80) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
+  if (parts.tm_year > 207) return (127u << 9 | 12u << 5 | 31u) << 16 | (23u << 11 | 59u << 5 | 29u);
+  uint32_t date = (uint32_t)(parts.tm_year - 80) << 9 | (uint32_t)(parts.tm_mon + 1) << 5 |
+                  (uint32_t)parts.tm_mday;
+  uint32_t time = (uint32_t)parts.tm_hour << 11 | (uint32_t)parts.tm_min << 5 |
+                  (uint32_t)(parts.tm_sec / 2);
+  return date << 16 | time;
+}
+
+bool SourceDateEpoch(int64_t& seconds) {
+  const char* value = getenv("SOURCE_DATE_EPOCH");
+  if (!value || !*value) return false;
+  char* end = nullptr;
+  long long parsed = strtoll(value, &end, 10);
+  if (*end != 0 || parsed < 0) {
+    Warn("SOURCE_DATE_EPOCH is not a number of seconds; file times are used");
+    return false;
+  }
+  seconds = parsed;
+  return true;
+}
+
+void PutLe16(std::string& out, uint32_t value) {
+  out.push_back((char)(value & 0xFF));
+  out.push_back((char)(value >> 8 & 0xFF));
+}
+
+void PutLe32(std::string& out, uint32_t value) {
+  PutLe16(out, value & 0xFFFF);
+  PutLe16(out, value >> 16);
+}
+
+uint16_t GetLe16(const void* p) {
+  const uint8_t* b = (const uint8_t*)p;
+  return (uint16_t)(b[0] | b[1] << 8);
+}
+
+uint32_t GetLe32(const void* p) {
+  const uint8_t* b = (const uint8_t*)p;
+  return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
+}
+
+void RemoveTree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    if (DIR* dir = opendir(path.c_str())) {
+      while (struct dirent* item = readdir(dir)) {
+        if (strcmp(item->d_name, ".") == 0 || strcmp(item->d_name, "..") == 0) continue;
+        RemoveTree(path + "/" + item->d_name);
+      }
+      closedir(dir);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+}  // namespace pack

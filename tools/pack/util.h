@@ -1,0 +1,37 @@
+#pragma once
+// Small helpers shared by the packaging tool's commands.
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+namespace pack {
+
+// Everything the tool reports goes to stderr with this prefix.
+void Warn(const std::string& text);
+void Error(const std::string& text);
+int WarningCount();
+
+bool ReadWholeFile(const std::string& path, std::string& data, std::string& error);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+
+// The folder part of a path ("." when it has none) and its last component.
+std::string DirName(const std::string& path);
+std::string BaseName(const std::string& path);
+
+// MS-DOS date (high 16 bits) and time (low 16 bits) of a moment, clamped to
+// 1980..2107. 'utc' selects UTC instead of local time.
+uint32_t DosDateTime(int64_t seconds, bool utc);
+
+// Value of SOURCE_DATE_EPOCH, when set to a valid number.
+bool SourceDateEpoch(int64_t& seconds);
+
+void PutLe16(std::string& out, uint32_t value);
+void PutLe32(std::string& out, uint32_t value);
+uint16_t GetLe16(const void* p);
+uint32_t GetLe32(const void* p);
+
+// Removes a folder tree; errors are ignored (used for temporary folders).
+void RemoveTree(const std::string& path);
+
+}  // namespace pack

@@ -1,0 +1,222 @@
+#include "tools/pack/zip_reader.h"
+
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tools/pack/codepage.h"
+#include "tools/pack/util.h"
+
+#ifdef TOLVANE_PACK_BZIP2
+#include <bzlib.h>
+#endif
+
+namespace pack {
+
+namespace {
+
+const uint32_t LocalSignature = 0x04034B50;
+const uint32_t CentralSignature = 0x02014B50;
+const uint32_t EndSignature = 0x06054B50;
+
+bool ReadAt(int fd, uint64_t offset, size_t size, std::string& out) {
+  out.resize(size);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t got = pread(fd, &out[done], size - done, (off_t)(offset + done));
+    if (got <= 0) return false;
+    done += (size_t)got;
+  }
+  return true;
+}
+
+struct Fd {
+  int fd;
+  explicit Fd(const std::string& path) : fd(open(path.c_str(), O_RDONLY)) {}
+  ~Fd() { if (fd >= 0) close(fd); }
+};
+
+std::string NameToUtf8(const std::string& raw, uint16_t flags) {
+  std::string name = (flags & 0x800) || IsValidUtf8(raw) ? raw : FromCp437(raw);
+  for (char& c : name)
+    if (c == '\\') c = '/';   // archives made on Windows sometimes use backslashes
+  return name;
+}
+
+}  // namespace
+
+bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error) {
+  zip.path = path;
+  zip.entries.clear();
+  Fd file(path);
+  struct stat st;
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) {
+    error = "cannot open " + path + ": " + strerror(errno);
+    return false;
+  }
+  uint64_t fileSize = (uint64_t)st.st_size;
+  if (fileSize < 22) {
+    error = path + " is not a zip archive (too short)";
+    return false;
+  }
+  uint64_t tailSize = fileSize < 65557 ? fileSize : 65557;
+  std::string tail;
+  if (!ReadAt(file.fd, fileSize - tailSize, (size_t)tailSize, tail)) {
+    error = "cannot read " + path;
+    return false;
+  }
+  // The end record is the last signature whose comment fits in the file.
+  size_t endPos = std::string::npos;
+  for (size_t i = tail.size() - 22 + 1; i-- > 0;) {
+    if (GetLe32(&tail[i]) == EndSignature && i + 22 + GetLe16(&tail[i + 20]) <= tail.size()) {
+      endPos = i;
+      break;
+    }
+  }
+  if (endPos == std::string::npos) {
+    error = path + " is not a zip archive (no end of central directory record)";
+    return false;
+  }
+  const char* end = &tail[endPos];
+  uint16_t disk = GetLe16(end + 4), cdDisk = GetLe16(end + 6);
+  uint16_t count = GetLe16(end + 10);
+  uint32_t cdSize = GetLe32(end + 12), cdOffset = GetLe32(end + 16);
+  if (disk != 0 || cdDisk != 0) {
+    error = path + " is a multi-volume zip archive, which is not supported";
+    return false;
+  }
+  if (count == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) {
+    error = path + " is a ZIP64 archive, which is not supported (packages stay below 2 GB)";
+    return false;
+  }
+  uint64_t endAbsolute = fileSize - tailSize + endPos;
+  if (cdSize > endAbsolute) {
+    error = path + ": the central directory is damaged";
+    return false;
+  }
+  uint64_t cdStart = endAbsolute - cdSize;
+  // Data prepended to the archive (a self-extractor) shifts every offset.
+  if (cdOffset > cdStart) {
+    error = path + ": the central directory is damaged";
+    return false;
+  }
+  uint64_t base = cdStart - cdOffset;
+  std::string cd;
+  if (!ReadAt(file.fd, cdStart, cdSize, cd)) {
+    error = "cannot read the central directory of " + path;
+    return false;
+  }
+  size_t pos = 0;
+  for (uint32_t index = 0; index < count; index++) {
+    if (pos + 46 > cd.size() || GetLe32(&cd[pos]) != CentralSignature) {
+      error = path + ": the central directory is damaged";
+      return false;
+    }
+    const char* h = &cd[pos];
+    ZipInputEntry entry;
+    entry.flags = GetLe16(h + 8);
+    entry.method = GetLe16(h + 10);
+    entry.dosDateTime = (uint32_t)GetLe16(h + 14) << 16 | GetLe16(h + 12);
+    entry.crc = GetLe32(h + 16);
+    entry.compressedSize = GetLe32(h + 20);
+    entry.size = GetLe32(h + 24);
+    size_t nameLength = GetLe16(h + 28), extraLength = GetLe16(h + 30), commentLength = GetLe16(h + 32);
+    uint32_t localOffset = GetLe32(h + 42);
+    if (pos + 46 + nameLength + extraLength + commentLength > cd.size()) {
+      error = path + ": the central directory is damaged";
+      return false;
+    }
+    entry.rawName = cd.substr(pos + 46, nameLength);
+    entry.name = NameToUtf8(entry.rawName, entry.flags);
+    if (entry.compressedSize == 0xFFFFFFFF || entry.size == 0xFFFFFFFF || localOffset == 0xFFFFFFFF) {
+      error = path + ": entry " + entry.name + " uses ZIP64, which is not supported";
+      return false;
+    }
+    std::string local;
+    uint64_t localPos = base + localOffset;
+    if (!ReadAt(file.fd, localPos, 30, local) || GetLe32(&local[0]) != LocalSignature) {
+      error = path + ": the local header of " + entry.name + " is missing or damaged";
+      return false;
+    }
+    entry.dataOffset = localPos + 30 + GetLe16(&local[26]) + GetLe16(&local[28]);
+    if (entry.dataOffset + entry.compressedSize > cdStart) {
+      error = path + ": the data of " + entry.name + " runs into the central directory";
+      return false;
+    }
+    zip.entries.push_back(entry);
+    pos += 46 + nameLength + extraLength + commentLength;
+  }
+  return true;
+}
+
+bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::string& data,
+                 std::string& error) {
+  Fd file(path);
+  if (file.fd < 0 || !ReadAt(file.fd, entry.dataOffset, (size_t)entry.compressedSize, data)) {
+    error = "cannot read " + entry.name + " from " + path;
+    return false;
+  }
+  return true;
+}
+
+bool CanDecodeMethod(uint16_t method) {
+#ifdef TOLVANE_PACK_BZIP2
+  if (method == 12) return true;
+#endif
+  return method == 0 || method == 8;
+}
+
+std::string MethodName(uint16_t method) {
+  switch (method) {
+    case 0: return "stored";
+    case 1: return "shrunk";
+    case 6: return "imploded";
+    case 8: return "deflated";
+    case 9: return "deflate64";
+    case 12: return "bzip2";
+    case 14: return "LZMA";
+    case 93: return "Zstandard";
+    case 95: return "XZ";
+    case 98: return "PPMd";
+    case 99: return "AES-encrypted";
+    default: return "method " + std::to_string(method);
+  }
+}
+
+bool DecodeEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
+                 std::string& error) {
+  out.assign((size_t)entry.size, '\0');
+  bool ok = false;
+  if (entry.method == 0) {
+    ok = raw.size() == entry.size;
+    if (ok) out = raw;
+  } else if (entry.method == 8) {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    ok = libdeflate_deflate_decompress(d, raw.data(), raw.size(), &out[0], out.size(), nullptr) ==
+         LIBDEFLATE_SUCCESS;
+    libdeflate_free_decompressor(d);
+#ifdef TOLVANE_PACK_BZIP2
+  } else if (entry.method == 12) {
+    // One spare byte tells a longer stream from one of exactly the recorded size.
+    std::string buffer((size_t)entry.size + 1, '\0');
+    unsigned int length = (unsigned int)buffer.size();
+    ok = BZ2_bzBuffToBuffDecompress(&buffer[0], &length, const_cast<char*>(raw.data()),
+                                    (unsigned int)raw.size(), 0, 0) == BZ_OK &&
+         length == entry.size;
+    if (ok) out.assign(buffer, 0, length);
+#endif
+  } else {
+    error = entry.name + " is compressed with " + MethodName(entry.method) +
+            ", which tolvane-pack cannot read";
+    return false;
+  }
+  if (!ok || libdeflate_crc32(0, out.data(), out.size()) != entry.crc) {
+    error = entry.name + " is damaged (its data does not decode to the recorded size and CRC-32)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace pack

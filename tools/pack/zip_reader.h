@@ -1,0 +1,43 @@
+#pragma once
+// A small reader for input archives: the central directory tells where each
+// entry's data lies, so stored and deflated data can be copied as they are.
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+namespace pack {
+
+struct ZipInputEntry {
+  std::string rawName;     // bytes as stored
+  std::string name;        // UTF-8, '/' separators
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint32_t dosDateTime = 0;  // date << 16 | time
+  uint32_t crc = 0;
+  uint64_t compressedSize = 0;
+  uint64_t size = 0;
+  uint64_t dataOffset = 0;   // absolute offset of the entry's data in the file
+  bool IsFolder() const { return !name.empty() && name.back() == '/'; }
+};
+
+struct ZipInput {
+  std::string path;
+  std::vector<ZipInputEntry> entries;
+};
+
+// Reads the central directory and every local header it points to.
+bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error);
+
+// Reads an entry's data as stored (compressed, not decrypted).
+bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::string& data,
+                 std::string& error);
+
+// True when the tool can decode the method (0 and 8 always, others when built in).
+bool CanDecodeMethod(uint16_t method);
+std::string MethodName(uint16_t method);
+
+// Decodes raw data into exactly entry.size bytes and checks the CRC-32.
+bool DecodeEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
+                 std::string& error);
+
+}  // namespace pack

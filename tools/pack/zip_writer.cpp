@@ -1,0 +1,89 @@
+#include "tools/pack/zip_writer.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include "tools/pack/util.h"
+
+namespace pack {
+
+static uint16_t VersionNeeded(const ZipRecord& r) {
+  return r.method == 8 || (r.flags & 1) || r.folder ? 20 : 10;
+}
+
+bool PackageWriter::Write(const std::string& bytes, std::string& error) {
+  if (position_ + bytes.size() > MaxPackageSize) {
+    error = "the package would be larger than 2 GB, which the stub cannot read";
+    return false;
+  }
+  if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+    error = std::string("cannot write the package: ") + strerror(errno);
+    return false;
+  }
+  position_ += bytes.size();
+  return true;
+}
+
+bool PackageWriter::Begin(const std::string& stub, const std::string& header, std::string& error) {
+  return Write(stub, error) && Write(header, error);
+}
+
+bool PackageWriter::Add(ZipRecord r, const std::string& data, std::string& error) {
+  if (records_.size() >= MaxEntries) {
+    error = "more than 65535 entries do not fit in a zip without ZIP64";
+    return false;
+  }
+  r.offset = (uint32_t)position_;
+  std::string local;
+  PutLe32(local, 0x04034B50);
+  PutLe16(local, VersionNeeded(r));
+  PutLe16(local, r.flags);
+  PutLe16(local, r.method);
+  PutLe32(local, r.dosDateTime);   // time, then date
+  PutLe32(local, r.crc);
+  PutLe32(local, r.compressedSize);
+  PutLe32(local, r.size);
+  PutLe16(local, (uint32_t)r.name.size());
+  PutLe16(local, 0);
+  local += r.name;
+  if (!Write(local, error) || !Write(data, error)) return false;
+  records_.push_back(r);
+  return true;
+}
+
+bool PackageWriter::Finish(std::string& error) {
+  uint64_t start = position_;
+  std::string cd;
+  for (const ZipRecord& r : records_) {
+    PutLe32(cd, 0x02014B50);
+    PutLe16(cd, 20);               // made by: MS-DOS attributes, version 2.0
+    PutLe16(cd, VersionNeeded(r));
+    PutLe16(cd, r.flags);
+    PutLe16(cd, r.method);
+    PutLe32(cd, r.dosDateTime);
+    PutLe32(cd, r.crc);
+    PutLe32(cd, r.compressedSize);
+    PutLe32(cd, r.size);
+    PutLe16(cd, (uint32_t)r.name.size());
+    PutLe16(cd, 0);                // extra
+    PutLe16(cd, 0);                // comment
+    PutLe16(cd, 0);                // disk
+    PutLe16(cd, 0);                // internal attributes
+    PutLe32(cd, r.folder ? 0x10 : 0);   // external: FILE_ATTRIBUTE_DIRECTORY
+    PutLe32(cd, r.offset);
+    cd += r.name;
+  }
+  if (!Write(cd, error)) return false;
+  std::string end;
+  PutLe32(end, 0x06054B50);
+  PutLe16(end, 0);
+  PutLe16(end, 0);
+  PutLe16(end, (uint32_t)records_.size());
+  PutLe16(end, (uint32_t)records_.size());
+  PutLe32(end, (uint32_t)cd.size());
+  PutLe32(end, (uint32_t)start);
+  PutLe16(end, 0);
+  return Write(end, error);
+}
+
+}  // namespace pack

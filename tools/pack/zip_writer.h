@@ -1,0 +1,48 @@
+#pragma once
+// Writes the package: stub, header, then a zip whose local headers carry the
+// sizes and CRC-32 (the stub walks them front to back) and whose central
+// directory counts offsets from the start of the whole file (so ordinary zip
+// tools open the package).
+#include <stdint.h>
+#include <stdio.h>
+#include <string>
+#include <vector>
+
+namespace pack {
+
+// The stub seeks with a signed 32-bit offset and keeps the bytes left of an
+// entry in a signed 32-bit count: nothing may lie at or beyond 2 GiB.
+const uint64_t MaxPackageSize = 0x7FFFFFFF;
+const size_t MaxEntries = 0xFFFF;   // without ZIP64
+
+struct ZipRecord {
+  std::string name;        // code page bytes
+  uint16_t flags = 0;      // bit 0: encrypted
+  uint16_t method = 0;     // 0 stored, 8 deflated
+  uint32_t dosDateTime = 0;
+  uint32_t crc = 0;
+  uint32_t compressedSize = 0;   // with the encryption header
+  uint32_t size = 0;
+  uint32_t offset = 0;     // of the local header, from the start of the package
+  bool folder = false;
+};
+
+class PackageWriter {
+ public:
+  explicit PackageWriter(FILE* file) : file_(file) {}
+  // Stub and header; the archive starts right after them.
+  bool Begin(const std::string& stub, const std::string& header, std::string& error);
+  // One entry: its local header, then 'data' (compressed and encrypted as the record says).
+  bool Add(ZipRecord record, const std::string& data, std::string& error);
+  bool Finish(std::string& error);
+  uint64_t Position() const { return position_; }
+  const std::vector<ZipRecord>& Records() const { return records_; }
+
+ private:
+  bool Write(const std::string& bytes, std::string& error);
+  FILE* file_;
+  uint64_t position_ = 0;
+  std::vector<ZipRecord> records_;
+};
+
+}  // namespace pack
