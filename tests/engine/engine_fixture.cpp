@@ -1,0 +1,68 @@
+#include "tests/engine/engine_fixture.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <filesystem>
+
+void EngineTest::SetUp() {
+  host::Reset();
+  host::SetRoot(root.path());
+  State = ExtractState();
+  State.ArchiveFile = NoFile;
+  State.OutputFile = NoFile;
+  State.CrcTable = static_cast<uint32_t*>(Allocate(1028));
+  BuildCrcTable();
+  strcpy(DestFolder, "C:\\out");
+}
+
+void EngineTest::TearDown() {
+  if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
+  FreeFixedTables();
+  Release(State.CrcTable);
+  State.CrcTable = nullptr;
+}
+
+void EngineTest::Open(const std::string& zip) {
+  package = testpkg::BuildPackage(testpkg::PackageOptions(), zip);
+  State.ArchiveFile = host::OpenMemoryFile(package.data(), package.size());
+  ReadPackageHeader();
+  ProcessArchive(&dialog, 301, true);
+}
+
+void EngineTest::Extract(bool skipExisting) {
+  ListSelect(GetEntryList(&dialog, 301), -1, true);
+  State.SkipExisting = skipExisting ? 1 : 0;
+  host::Messages().clear();
+  ProcessArchive(&dialog, 301, false);
+}
+
+std::vector<std::string> EngineTest::StillSelected() {
+  std::vector<std::string> names;
+  for (const HostListItem& item : Items())
+    if (item.selected) names.push_back(item.name);
+  return names;
+}
+
+void EngineTest::ExpectMessages(const Expected& expected) {
+  Expected got;
+  for (const HostMessage& m : host::Messages()) {
+    EXPECT_EQ(m.caption, "Tolvane 4.0 SFX");
+    got.emplace_back(m.text, m.icon);
+  }
+  EXPECT_EQ(got, expected);
+}
+
+std::vector<std::pair<std::string, std::string>> Tree(const std::string& dir) {
+  namespace fs = std::filesystem;
+  std::vector<std::pair<std::string, std::string>> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    std::string relative = fs::relative(entry.path(), dir).string();
+    if (entry.is_directory())
+      tree.emplace_back(relative + "/", "");
+    else
+      tree.emplace_back(relative, testpkg::ReadWholeFile(entry.path().string()));
+  }
+  std::sort(tree.begin(), tree.end());
+  return tree;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// A package opened through the host seam, listed into list 301 of a host
+// dialog and extracted below a temporary root, as the main dialog does it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "archive/walk.h"
+#include "codec/crc32.h"
+#include "codec/inflate.h"
+#include "extract/state.h"
+#include "package/config.h"
+#include "platform/host.h"
+#include "tests/support/package_builder.h"
+
+using Expected = std::vector<std::pair<std::string, uint32_t>>;  // message text and icon
+
+class EngineTest : public ::testing::Test {
+ protected:
+  testpkg::TempDir root;
+  testpkg::ConfigTexts texts;
+  HostDialog dialog;
+  std::string package;
+
+  void SetUp() override;
+  void TearDown() override;
+  void Restart() {
+    TearDown();
+    SetUp();
+  }
+
+  // Builds the package around 'zip', opens it and runs the listing walk.
+  void Open(const std::string& zip);
+  // Selects every item and runs the extraction walk into DestFolder.
+  void Extract(bool skipExisting = false);
+
+  std::vector<HostListItem>& Items() { return dialog.lists[301]; }
+  std::vector<std::string> StillSelected();
+  std::string Out(const std::string& relative) const { return root / ("out/" + relative); }
+  void ExpectMessages(const Expected& expected);
+};
+
+const char* const Success = "All files have been extracted successful.";
+const char* const Failure = "Couldn't get extracted the selected files.";
+
+// Every file (with its content) and folder ("/" appended) below 'dir'.
+std::vector<std::pair<std::string, std::string>> Tree(const std::string& dir);

@@ -1,0 +1,288 @@
+// The engine's rules on archives built entry by entry: the failure table,
+// passwords, the overwrite rule, duplicates, hostile names, descriptors.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "codec/crypt.h"
+#include "tests/engine/engine_fixture.h"
+
+using testpkg::ZipEntry;
+
+namespace {
+
+ZipEntry Entry(const std::string& name, const std::string& data, uint16_t method = 8,
+               const std::string& password = "") {
+  ZipEntry e;
+  e.name = name;
+  e.data = data;
+  e.method = method;
+  e.password = password;
+  return e;
+}
+
+// The local header of the first entry with this name (it precedes the central directory).
+size_t HeaderOf(const std::string& zip, const std::string& name) { return zip.find(name) - 30; }
+
+void Put32(std::string& zip, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; i++) zip[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+std::string Sample(size_t size, uint32_t seed) {
+  std::string data(size, 0);
+  for (size_t i = 0; i < size; i++) {
+    seed = seed * 1664525 + 1013904223;
+    data[i] = static_cast<char>((i % 5 == 0) ? seed >> 24 : 'a' + i % 23);
+  }
+  return data;
+}
+
+// chmod 0444, and for root (whom permissions do not stop) the immutable flag,
+// taken away again at the end.
+struct ReadOnlyFile {
+  int fd;
+  int flags = 0;
+  bool ok = true;
+  bool immutable = false;
+  explicit ReadOnlyFile(const std::string& path) {
+    chmod(path.c_str(), 0444);
+    fd = open(path.c_str(), O_RDONLY);
+    if (geteuid() != 0) return;
+    immutable = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags |= FS_IMMUTABLE_FL;
+    ok = immutable = immutable && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ~ReadOnlyFile() {
+    flags &= ~FS_IMMUTABLE_FL;
+    if (immutable) ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    close(fd);
+  }
+};
+
+TEST_F(EngineTest, DamagedEntryIsKeptAndOnlyItsItemStaysSelected) {
+  std::string zip = testpkg::BuildZip({Entry("a.txt", "first"), Entry("bad.bin", Sample(9000, 1)),
+                                       Entry("z.txt", "last", 0)});
+  Put32(zip, HeaderOf(zip, "bad.bin") + 14, 0x12345678);
+  Open(zip);
+  Extract();
+  ExpectMessages({{Failure, IconHand}});
+  EXPECT_EQ(State.ExtractSucceeded, 0);
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"bad.bin"});
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("bad.bin")), Sample(9000, 1));
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("z.txt")), "last");
+}
+
+TEST_F(EngineTest, OverwriteRule) {
+  Open(testpkg::BuildZip({Entry("a.txt", "new a"), Entry("sub/b.txt", "new b", 0)}));
+  std::filesystem::create_directories(Out("sub"));
+  testpkg::WriteWholeFile(Out("a.txt"), "old a, longer than the entry");
+
+  Extract(true);  // kept, and counted as done
+  ExpectMessages({{Success, IconInformation}});
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("a.txt")), "old a, longer than the entry");
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("sub/b.txt")), "new b");
+
+  Extract(true);  // everything exists already
+  ExpectMessages({{Success, IconInformation}});
+  EXPECT_EQ(State.ExtractSucceeded, 1);
+  EXPECT_EQ(host::PumpedMessages(), 1);
+
+  Extract(false);  // truncated and rewritten
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("a.txt")), "new a");
+  EXPECT_EQ(State.ExtractSucceeded, 1);
+}
+
+TEST_F(EngineTest, NothingSelectedWritesAndShowsNothing) {
+  Open(testpkg::BuildZip({Entry("a.txt", "a")}));
+  host::Messages().clear();
+  ProcessArchive(&dialog, 301, false);
+  EXPECT_TRUE(host::Messages().empty());
+  EXPECT_EQ(State.ExtractSucceeded, 0);
+  EXPECT_FALSE(std::filesystem::exists(root / "out"));
+}
+
+TEST_F(EngineTest, PasswordIsRememberedAndEachEntryGetsThreePrompts) {
+  Open(testpkg::BuildZip({Entry("1.txt", "one", 8, "alpha"), Entry("2.txt", "two", 0, "alpha"),
+                          Entry("3.txt", "three", 8, "beta"), Entry("4.txt", "plain")}));
+  host::SetPasswordAnswers({"alpha", "", "beta"});  // an empty answer is a failed try
+  Extract();
+  ExpectMessages({{Success, IconInformation}});
+  EXPECT_EQ(host::PasswordPrompts(), 3);
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("3.txt")), "three");
+  host::SetPasswordAnswers({"alpha", "beta"});
+  Extract();  // a later run starts with the password that worked last ("beta")
+  EXPECT_EQ(host::PasswordPrompts(), 5);
+  EXPECT_EQ(State.ExtractSucceeded, 1);
+}
+
+TEST_F(EngineTest, ThreeWrongPasswordsEndTheRunSilently) {
+  Open(testpkg::BuildZip({Entry("a.txt", "a"), Entry("s.txt", "s", 8, "right"), Entry("z.txt", "z")}));
+  host::SetPasswordAnswers({"wrong", "", "still wrong"});
+  Extract();
+  EXPECT_EQ(host::PasswordPrompts(), 3);
+  ExpectMessages({});
+  EXPECT_EQ(State.ExtractSucceeded, 0);
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("a.txt")), "a");
+  EXPECT_FALSE(std::filesystem::exists(Out("s.txt")));
+  EXPECT_FALSE(std::filesystem::exists(Out("z.txt")));
+  EXPECT_EQ(StillSelected(), (std::vector<std::string>{"s.txt", "z.txt"}));
+}
+
+// A wrong password whose decrypted check byte matches by chance decrypts to
+// wrong data: the CRC comparison catches it, for stored and deflated data.
+TEST_F(EngineTest, WrongPasswordPassingTheCheckByteFailsTheCrc) {
+  for (uint16_t method : {0, 8}) {
+    std::string name = "s" + std::to_string(method) + ".bin", data = Sample(70000, method);
+    std::string zip = testpkg::BuildZip({Entry(name, data, method, "right")});
+    uint8_t header[24];
+    memcpy(header + 12, zip.data() + HeaderOf(zip, name) + 30 + name.size(), 12);
+    std::string impostor;
+    for (int i = 0; impostor.empty(); i++) {
+      std::string guess = "guess" + std::to_string(i);
+      if (CheckPassword(header, 12, 1, guess.c_str(), 0x6000, testpkg::Crc32(data))) impostor = guess;
+    }
+    Restart();
+    Open(zip);
+    host::SetPasswordAnswers({impostor});
+    Extract();
+    EXPECT_EQ(host::PasswordPrompts(), 1) << impostor;
+    ExpectMessages({{Failure, IconHand}});
+    EXPECT_EQ(StillSelected(), std::vector<std::string>{name});
+    EXPECT_TRUE(std::filesystem::exists(Out(name)));
+  }
+}
+
+TEST_F(EngineTest, UnknownMethodLeavesAnEmptyFileAndStopsTheRun) {
+  Open(testpkg::BuildZip({Entry("a.txt", "a"), Entry("m.bin", "data", 6), Entry("z.txt", "z")}));
+  Extract();
+  ExpectMessages({{"Unknown compression type", IconHand}});
+  EXPECT_EQ(State.ExtractSucceeded, 0);
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("m.bin")), "");
+  EXPECT_FALSE(std::filesystem::exists(Out("z.txt")));
+}
+
+TEST_F(EngineTest, FolderThatCannotBeMadeEndsTheWalk) {
+  testpkg::WriteWholeFile(root / "blocker", "a file where a folder should be");
+  strcpy(DestFolder, "C:\\blocker\\out\\");
+  Open(testpkg::BuildZip({Entry("sub/a.txt", "a"), Entry("b.txt", "b")}));
+  Extract();
+  ExpectMessages({{"Error in directory C:\\blocker\\out\\sub", IconExclamation}, {Failure, IconHand}});
+  EXPECT_STREQ(DestFolder, "C:\\blocker\\out");  // one trailing backslash removed
+}
+
+// Output that cannot be created is skipped and the walk goes on: a read-only
+// file, a folder standing where a file goes, a file where a folder entry goes.
+TEST_F(EngineTest, BlockedOutputsAreReportedAndTheRestIsWritten) {
+  std::filesystem::create_directories(Out("dir"));
+  testpkg::WriteWholeFile(Out("ro.txt"), "read-only");
+  testpkg::WriteWholeFile(Out("f"), "a file");
+  ReadOnlyFile readOnly(Out("ro.txt"));
+  if (!readOnly.ok) GTEST_SKIP() << "cannot make a file read-only for this user";
+  Open(testpkg::BuildZip({Entry("a.txt", "a"), Entry("ro.txt", "new"), Entry("dir", "x"),
+                          Entry("z.txt", "z"), Entry("f/", "")}));
+  Extract();
+  ExpectMessages({{"Cannot open file C:\\out\\ro.txt", IconExclamation},
+                  {"Cannot open file C:\\out\\dir", IconExclamation},
+                  {"Error in directory C:\\out\\f", IconExclamation},
+                  {Failure, IconHand}});
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("ro.txt")), "read-only");
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("z.txt")), "z");
+  EXPECT_EQ(StillSelected(), (std::vector<std::string>{"dir", "f/", "ro.txt"}));
+}
+
+TEST_F(EngineTest, DuplicateNamesMatchSuccessiveItems) {
+  Open(testpkg::BuildZip({Entry("dup", "v1"), Entry("dup", "v2"), Entry("other", "o")}));
+  Extract();
+  ExpectMessages({{Success, IconInformation}});
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("dup")), "v2");
+
+  // Out of order the second search wraps to the item already done.
+  Restart();
+  Open(testpkg::BuildZip({Entry("dup", "v1"), Entry("other", "o"), Entry("dup", "v2")}));
+  Extract();
+  ExpectMessages({{Failure, IconHand}});
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("dup")), "v1");
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"dup"});
+}
+
+TEST_F(EngineTest, FortyMegabyteEntryFromZip) {
+  std::string data = Sample(40u << 20, 7);
+  testpkg::WriteWholeFile(root / "big.bin", data);
+  ASSERT_EQ(testpkg::RunCommand("cd " + root.path() + " && zip -q -6 big.zip big.bin"), 0);
+  Open(testpkg::ReadWholeFile(root / "big.zip"));
+  Extract();
+  ExpectMessages({{Success, IconInformation}});
+  EXPECT_TRUE(testpkg::ReadWholeFile(Out("big.bin")) == data);
+}
+
+TEST_F(EngineTest, HostileNamesAreRefusedAndNothingLeavesTheDestination) {
+  const std::vector<std::string> hostile = {
+      "../up.txt", "a/../../up.txt", "..\\up.txt", ".. /up.txt", ".../up.txt", "a/. ../up",
+      "/rooted.txt", "\\rooted.txt", "\\\\server\\share\\unc.txt", "C:up.txt", "C:/up.txt",
+      "ok.txt:stream", "CON", "sub/nul.txt", "Com1.log", "lpt9", "aux .txt", "wild*", "q?.txt"};
+  std::vector<ZipEntry> entries = {Entry("ok.txt", "ok")};
+  for (const std::string& name : hostile) entries.push_back(Entry(name, "evil"));
+  strcpy(DestFolder, "C:\\dest\\out");
+  Open(testpkg::BuildZip(entries));
+  Extract();
+  std::vector<std::string> shown;
+  for (const HostMessage& m : host::Messages()) {
+    shown.push_back(m.text);
+    EXPECT_EQ(m.icon, IconHand);
+  }
+  std::vector<std::string> expected;
+  for (const std::string& name : hostile) expected.push_back("Invalid filename " + name);
+  expected.push_back(Failure);
+  EXPECT_EQ(shown, expected);
+  EXPECT_EQ(StillSelected().size(), hostile.size());
+  using Files = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(Tree(root / "dest"), (Files{{"out/", ""}, {"out/ok.txt", "ok"}}));
+  EXPECT_EQ(Tree(root.path()).size(), 3u);  // dest, dest/out, dest/out/ok.txt
+}
+
+// With flag bit 3 the CRC in a signed descriptor after the data is the one
+// compared; a stored entry whose descriptor follows at once is simply empty.
+TEST_F(EngineTest, DataDescriptorRules) {
+  ZipEntry good = Entry("good.txt", "described");
+  good.descriptor = true;
+  ZipEntry lying = Entry("lying.txt", "header CRC right, descriptor wrong", 0);
+  lying.descriptor = true;
+  ZipEntry empty = Entry("empty", "", 0);
+  empty.descriptor = true;
+  empty.sizesInHeader = false;
+  std::string zip = testpkg::BuildZip({good, lying, empty});
+  size_t lyingData = HeaderOf(zip, "lying.txt") + 30 + 9;
+  Put32(zip, lyingData + lying.data.size() + 4, 0xDEADBEEF);
+  Open(zip);
+  Extract();
+  ExpectMessages({{Failure, IconHand}});
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"lying.txt"});
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("good.txt")), "described");
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("empty")), "");
+}
+
+// A dispatched message that asks for another walk (a second Extract, a new
+// listing) while one runs is refused; the run goes on to its end.
+TEST_F(EngineTest, NoSecondWalkDuringARun) {
+  Open(testpkg::BuildZip({Entry("a.txt", "a"), Entry("b/c.txt", "c", 0), Entry("d.txt", "d")}));
+  int pumped = 0;
+  host::SetPumpHandler([&] {
+    pumped++;
+    ProcessArchive(&dialog, 301, false);
+    ProcessArchive(&dialog, 301, true);
+  });
+  Extract();
+  EXPECT_EQ(pumped, 3);
+  ExpectMessages({{Success, IconInformation}});
+  EXPECT_EQ(Items().size(), 3u);
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("b/c.txt")), "c");
+  EXPECT_EQ(dialog.progressLog,
+            (std::vector<std::string>{"C:\\out\\a.txt", "C:\\out\\b/c.txt", "C:\\out\\d.txt"}));
+}
+
+}  // namespace
