@@ -53,6 +53,15 @@ HostSettings& Settings() {
   return settings;
 }
 
+// Windows name matching: case-insensitive, and a pattern ending in ".*"
+// also matches names without a dot ("*.*" matches everything).
+bool MatchesPattern(const std::string& pattern, const std::string& name) {
+  if (fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0) return true;
+  size_t n = pattern.size();
+  return n >= 2 && pattern.compare(n - 2, 2, ".*") == 0 &&
+         fnmatch(pattern.substr(0, n - 2).c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+}
+
 HostFile* AsFile(FileHandle handle) {
   if (handle == NoFile || handle == nullptr) return nullptr;
   return static_cast<HostFile*>(handle);
@@ -362,14 +371,14 @@ bool FindAny(const char* pattern) {
   std::vector<std::string> names;
   if (!FolderEntries(folder, names)) return false;
   for (const std::string& name : names)
-    if (fnmatch(last.c_str(), name.c_str(), FNM_CASEFOLD) == 0) return true;
+    if (MatchesPattern(last, name)) return true;
   // Every folder except a drive root also lists its own "." entry.
   std::string windows = pattern;
   if (windows.size() >= 2 && windows[1] == ':') windows.erase(0, 2);
   size_t windowsSlash = windows.find_last_of("\\/");
   bool driveRoot = windowsSlash == 0;
   if (driveRoot) return false;
-  return fnmatch(last.c_str(), ".", 0) == 0;
+  return MatchesPattern(last, ".");
 }
 
 bool MakeFolder(const char* path) {

@@ -1,0 +1,242 @@
+#include "tests/support/package_builder.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "package/config.h"
+#include "platform/platform.h"
+
+namespace testpkg {
+
+namespace {
+
+void Put16(std::string& out, uint32_t value) {
+  out += static_cast<char>(value & 0xFF);
+  out += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void Put32(std::string& out, uint32_t value) {
+  Put16(out, value & 0xFFFF);
+  Put16(out, value >> 16);
+}
+
+// Traditional ZIP encryption, as the ZIP application note describes it.
+struct Cipher {
+  uint32_t key0 = 0x12345678, key1 = 0x23456789, key2 = 0x34567890;
+
+  static uint32_t CrcByte(uint32_t crc, uint8_t byte) {
+    crc ^= byte;
+    for (int i = 0; i < 8; i++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    return crc;
+  }
+  void Update(uint8_t plain) {
+    key0 = CrcByte(key0, plain);
+    key1 = (key1 + (key0 & 0xFF)) * 134775813u + 1;
+    key2 = CrcByte(key2, static_cast<uint8_t>(key1 >> 24));
+  }
+  uint8_t Stream() const {
+    uint16_t temp = static_cast<uint16_t>(key2 | 2);
+    return static_cast<uint8_t>((temp * (temp ^ 1)) >> 8);
+  }
+  uint8_t Encrypt(uint8_t plain) {
+    uint8_t out = plain ^ Stream();
+    Update(plain);
+    return out;
+  }
+};
+
+std::string Encrypt(const std::string& password, const std::string& data, uint8_t check) {
+  Cipher cipher;
+  for (char c : password) cipher.Update(static_cast<uint8_t>(c));
+  std::string out;
+  for (int i = 0; i < 11; i++) out += static_cast<char>(cipher.Encrypt(static_cast<uint8_t>(0x35 + 7 * i)));
+  out += static_cast<char>(cipher.Encrypt(check));
+  for (char c : data) out += static_cast<char>(cipher.Encrypt(static_cast<uint8_t>(c)));
+  return out;
+}
+
+}  // namespace
+
+std::string BuildHeader(const PackageOptions& options) {
+  std::string header = options.magic.substr(0, 3);
+  header.resize(3, 0);
+  header += static_cast<char>(options.flags);
+  header += static_cast<char>(std::min<size_t>(options.message.size(), 255));
+  header += static_cast<char>(std::min<size_t>(options.folder.size(), 255));
+  header += static_cast<char>(std::min<size_t>(options.command.size(), 255));
+  header += options.message.substr(0, 255);
+  header += options.folder.substr(0, 255);
+  header += options.command.substr(0, 255);
+  header.resize(256, '.');
+  return header;
+}
+
+std::string BuildPackage(const PackageOptions& options, const std::string& zip) {
+  std::string package = options.stub.empty() ? std::string(DefaultStubSize, '\0') : options.stub;
+  if (options.header) package += BuildHeader(options);
+  return package + zip;
+}
+
+std::string LocalHeader(uint32_t signature, uint16_t flags, uint16_t method, uint32_t crc,
+                        uint32_t compressedSize, uint32_t size, uint16_t nameLength,
+                        uint16_t extraLength) {
+  std::string out;
+  Put32(out, signature);
+  Put16(out, 20);
+  Put16(out, flags);
+  Put16(out, method);
+  Put16(out, 0x6000);
+  Put16(out, 0x5A21);
+  Put32(out, crc);
+  Put32(out, compressedSize);
+  Put32(out, size);
+  Put16(out, nameLength);
+  Put16(out, extraLength);
+  return out;
+}
+
+uint32_t Crc32(const std::string& data) {
+  return static_cast<uint32_t>(
+      crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+std::string Deflate(const std::string& data, int level) {
+  z_stream z{};
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("deflateInit2");
+  std::string out(deflateBound(&z, data.size()) + 16, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  int result = deflate(&z, Z_FINISH);
+  deflateEnd(&z);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate");
+  out.resize(z.total_out);
+  return out;
+}
+
+std::string BuildZip(const std::vector<ZipEntry>& entries, bool central) {
+  std::string zip, directory;
+  for (const ZipEntry& e : entries) {
+    uint32_t offset = static_cast<uint32_t>(zip.size());
+    uint16_t flags = e.flags;
+    if (!e.password.empty()) flags |= 0x0001;
+    if (e.descriptor) flags |= 0x0008;
+    uint32_t crc = Crc32(e.data);
+    std::string body = e.method == 8 ? Deflate(e.data) : e.data;
+    if (!e.password.empty()) {
+      uint8_t check = (flags & 0x0008) ? static_cast<uint8_t>(e.time >> 8) : static_cast<uint8_t>(crc >> 24);
+      body = Encrypt(e.password, body, check);
+    }
+    uint32_t compressed = static_cast<uint32_t>(body.size());
+    uint32_t size = static_cast<uint32_t>(e.data.size());
+    uint16_t nameLength = e.nameLengthOverride >= 0 ? static_cast<uint16_t>(e.nameLengthOverride)
+                                                    : static_cast<uint16_t>(e.name.size());
+
+    std::string local = LocalHeader(0x04034B50, flags, e.method, e.sizesInHeader ? crc : 0,
+                                    e.sizesInHeader ? compressed : 0, e.sizesInHeader ? size : 0,
+                                    nameLength, static_cast<uint16_t>(e.extra.size()));
+    local[10] = static_cast<char>(e.time & 0xFF);
+    local[11] = static_cast<char>(e.time >> 8);
+    local[12] = static_cast<char>(e.date & 0xFF);
+    local[13] = static_cast<char>(e.date >> 8);
+    zip += local + e.name + e.extra + body;
+    if (e.descriptor) {
+      Put32(zip, 0x08074B50);
+      Put32(zip, crc);
+      Put32(zip, compressed);
+      Put32(zip, size);
+    }
+
+    Put32(directory, 0x02014B50);
+    Put16(directory, 20);
+    Put16(directory, 20);
+    Put16(directory, flags);
+    Put16(directory, e.method);
+    Put16(directory, e.time);
+    Put16(directory, e.date);
+    Put32(directory, crc);
+    Put32(directory, compressed);
+    Put32(directory, size);
+    Put16(directory, static_cast<uint32_t>(e.name.size()));
+    Put16(directory, 0);
+    Put16(directory, 0);
+    Put16(directory, 0);
+    Put16(directory, 0);
+    Put32(directory, 0);
+    Put32(directory, offset);
+    directory += e.name;
+  }
+  if (!central) return zip;
+  uint32_t directoryOffset = static_cast<uint32_t>(zip.size());
+  zip += directory;
+  Put32(zip, 0x06054B50);
+  Put16(zip, 0);
+  Put16(zip, 0);
+  Put16(zip, static_cast<uint32_t>(entries.size()));
+  Put16(zip, static_cast<uint32_t>(entries.size()));
+  Put32(zip, static_cast<uint32_t>(directory.size()));
+  Put32(zip, directoryOffset);
+  Put16(zip, 0);
+  return zip;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+int RunCommand(const std::string& command) {
+  int status = system(command.c_str());
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TempDir::TempDir() {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tolvane-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back(0);
+  if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp");
+  path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+ConfigTexts::ConfigTexts() {
+  char** texts[] = {&BrowsePath, &Config.DefaultFolder, &Config.Command, &Config.Message};
+  for (char** text : texts) {
+    *text = static_cast<char*>(Allocate(ConfigTextSize));
+    memset(*text, 0, ConfigTextSize);
+  }
+}
+
+ConfigTexts::~ConfigTexts() {
+  char** texts[] = {&BrowsePath, &Config.DefaultFolder, &Config.Command, &Config.Message};
+  for (char** text : texts) {
+    Release(*text);
+    *text = nullptr;
+  }
+}
+
+}  // namespace testpkg
