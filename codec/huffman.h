@@ -19,10 +19,13 @@ enum : uint8_t { OpEndOfBlock = 15, OpLiteral = 16, OpInvalid = 99 };
 // Head of the list of tables allocated for one code (through the headers).
 typedef DecodeEntry* TableChain;
 
+// Length symbols 257..285, then 286 and 287, which are invalid (extra 99).
 extern const uint16_t LengthBase[31];
 extern const uint8_t LengthExtra[31];
-extern const uint16_t DistBase[30];
-extern const uint8_t DistExtra[30];
+// Distance symbols 0..29, then two entries for symbols 30 and 31, which a
+// stream may give lengths but never use: extra 99 makes them invalid codes.
+extern const uint16_t DistBase[32];
+extern const uint8_t DistExtra[32];
 extern const uint16_t BitMask[17];
 extern const uint8_t CodeLengthOrder[19];
 

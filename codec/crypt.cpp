@@ -1,0 +1,53 @@
+#include "codec/crypt.h"
+
+#include "codec/crc32.h"
+#include "extract/state.h"
+
+void UpdateKeys(uint8_t p) {
+  State.Key0 = CrcStep(p, State.Key0);
+  State.Key1 = (State.Key1 + (State.Key0 & 0xFF)) * 134775813u + 1;
+  State.Key2 = CrcStep((uint8_t)(State.Key1 >> 24), State.Key2);
+}
+
+void InitKeys(const char* password) {
+  State.Key0 = 0x12345678;
+  State.Key1 = 0x23456789;
+  State.Key2 = 0x34567890;
+  for (const char* c = password; *c; c++) UpdateKeys((uint8_t)*c);
+}
+
+uint8_t DecryptByte() {
+  uint32_t t = (State.Key2 & 0xFFFF) | 2;
+  return (uint8_t)((t * (t ^ 1)) >> 8);
+}
+
+void DecryptBuffer(uint8_t* buffer, uint32_t length) {
+  // The keys stay in locals for the loop; the table lookups are the same as
+  // UpdateKeys makes through CrcStep.
+  const uint32_t* table = State.CrcTable;
+  uint32_t k0 = State.Key0, k1 = State.Key1, k2 = State.Key2;
+  for (uint32_t i = 0; i < length; i++) {
+    uint32_t t = (k2 & 0xFFFF) | 2;
+    uint8_t p = (uint8_t)(buffer[i] ^ (uint8_t)((t * (t ^ 1)) >> 8));
+    buffer[i] = p;
+    k0 = table[(k0 ^ p) & 0xFF] ^ (k0 >> 8);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+    k2 = table[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
+  }
+  State.Key0 = k0;
+  State.Key1 = k1;
+  State.Key2 = k2;
+}
+
+bool CheckPassword(uint8_t* buffer, int n, uint16_t flags, const char* password,
+                   uint16_t time, uint32_t crc) {
+  if (password[0] == 0) return false;
+  InitKeys(password);
+  for (int i = 0; i < n; i++) {
+    uint8_t p = (uint8_t)(buffer[n + i] ^ DecryptByte());
+    UpdateKeys(p);
+    buffer[i] = p;
+  }
+  uint8_t check = (flags & 8) ? (uint8_t)(time >> 8) : (uint8_t)(crc >> 24);
+  return buffer[n - 1] == check;
+}

@@ -1,0 +1,542 @@
+#include "codec/inflate.h"
+
+#include <string.h>
+
+#include "codec/crc32.h"
+#include "codec/crypt.h"
+#include "codec/huffman.h"
+#include "codec/inflate_input.h"
+#include "extract/state.h"
+#include "platform/platform.h"
+
+bool InflateFastLoop = true;
+
+namespace {
+
+const uint32_t WindowSize = 32768;
+const uint32_t BufferSize = 32770;
+
+// Block results: Continue is internal to the code loop.
+enum : int { BlockDone = 0, EntryStop = 1, Continue = 2 };
+
+// Set once the window has been written out: from then on every distance up to
+// 32768 reaches history. Before that a distance may reach only the bytes
+// already produced for this entry; anything further is damage, not stale data.
+bool WindowWrapped;
+
+// The fixed codes' tables, built at the first fixed block of the run and kept.
+TableChain FixedChain;
+DecodeEntry* FixedLit;
+DecodeEntry* FixedDist;
+
+// The bit buffer of the fast loop: the machine word. It is refilled several
+// bytes at a time straight from InBuffer while enough input is buffered.
+typedef uintptr_t BitWord;
+const uint32_t WordBits = sizeof(BitWord) * 8;
+// Bytes that must be buffered for the fast loop to decode one more symbol
+// without running out: at most three refills of a word each.
+const intptr_t FastMargin = 16;
+
+void FlushWindow(uint32_t k) {
+  WriteFileBytes(State.OutputFile, State.Window, k);
+  CrcUpdate(State.Window, (int32_t)k, State.Crc);
+}
+
+// ---- the byte-at-a-time bit reader (block headers, tails of the input) ----
+// NeedBits stops short only when the input is used up; the bits above the
+// count are then zero, so a lookup still works, and taking bits that are not
+// there ends the entry.
+
+inline bool NeedBits(uint32_t n, uint32_t& buffer, uint32_t& count) {
+  while (count < n) {
+    int32_t b = NextByte();
+    if (b < 0) return false;
+    buffer |= (uint32_t)b << count;
+    count += 8;
+  }
+  return true;
+}
+
+inline bool TakeBits(uint32_t n, uint32_t& buffer, uint32_t& count, uint32_t& value) {
+  if (!NeedBits(n, buffer, count)) return false;
+  value = buffer & BitMask[n];
+  buffer >>= n;
+  count -= n;
+  return true;
+}
+
+// Decodes one code; null when it is invalid or runs past the input.
+const DecodeEntry* DecodeSlow(const DecodeEntry* table, uint32_t width, uint32_t& buffer,
+                              uint32_t& count) {
+  NeedBits(width, buffer, count);
+  const DecodeEntry* t = table + (buffer & BitMask[width]);
+  while (t->Op > OpLiteral) {
+    if (t->Op == OpInvalid || t->Bits > count) return nullptr;
+    buffer >>= t->Bits;
+    count -= t->Bits;
+    uint32_t j = t->Op - OpLiteral;
+    NeedBits(j, buffer, count);
+    t = t->Next + (buffer & BitMask[j]);
+  }
+  if (t->Bits > count) return nullptr;
+  buffer >>= t->Bits;
+  count -= t->Bits;
+  return t;
+}
+
+// ---- output ----
+
+// Copies n bytes from src to dst front to back, as a byte loop would: where
+// the source is less than n bytes behind, the copy repeats the last bytes.
+// Never writes past dst + n, since the rest of the window is live history.
+inline void CopyForward(uint8_t* dst, const uint8_t* src, uint32_t n) {
+  if (src == dst) return;   // a distance of exactly 32768
+  if (src > dst || dst - src >= 8) {
+    // Eight bytes at a time through a register: exact for a source at least
+    // eight bytes behind, and for one ahead (from the previous window cycle).
+    while (n >= 8) {
+      uint64_t v;
+      memcpy(&v, src, 8);
+      memcpy(dst, &v, 8);
+      dst += 8;
+      src += 8;
+      n -= 8;
+    }
+    while (n--) *dst++ = *src++;
+  } else if (dst - src == 1) {
+    memset(dst, *src, n);
+  } else {
+    while (n--) *dst++ = *src++;
+  }
+}
+
+// Copies a back-reference into the window in pieces that cross neither the
+// end of the source's nor of the destination's window cycle; the window is
+// written out whenever it fills. Returns the new window position.
+inline uint32_t CopyMatch(uint8_t* window, uint32_t wpos, uint32_t distance, uint32_t length) {
+  uint32_t from = (wpos - distance) & (WindowSize - 1);
+  while (length > 0) {
+    uint32_t piece = WindowSize - (from > wpos ? from : wpos);
+    if (piece > length) piece = length;
+    length -= piece;
+    CopyForward(window + wpos, window + from, piece);
+    wpos += piece;
+    from = (from + piece) & (WindowSize - 1);
+    if (wpos == WindowSize) {
+      FlushWindow(WindowSize);
+      WindowWrapped = true;
+      wpos = 0;
+    }
+  }
+  return wpos;
+}
+
+// ---- code loops ----
+
+// Decodes one literal/length code (and its distance) with the byte reader.
+int SlowCode(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
+  uint32_t buffer = State.BitBuffer;
+  uint32_t count = State.BitCount;
+  uint32_t wpos = State.WindowPos;
+  int result = Continue;
+  const DecodeEntry* t = DecodeSlow(tl, wl, buffer, count);
+  uint32_t extra;
+  if (t == nullptr) {
+    result = EntryStop;
+  } else if (t->Op == OpLiteral) {
+    State.Window[wpos++] = (uint8_t)t->Value;
+    if (wpos == WindowSize) {
+      FlushWindow(WindowSize);
+      WindowWrapped = true;
+      wpos = 0;
+    }
+  } else if (t->Op == OpEndOfBlock) {
+    result = BlockDone;
+  } else if (td == nullptr || !TakeBits(t->Op, buffer, count, extra)) {
+    result = EntryStop;
+  } else {
+    uint32_t length = t->Value + extra;
+    t = DecodeSlow(td, wd, buffer, count);
+    if (t == nullptr || !TakeBits(t->Op, buffer, count, extra)) {
+      result = EntryStop;
+    } else {
+      uint32_t distance = t->Value + extra;
+      if (distance > wpos && !WindowWrapped)
+        result = EntryStop;
+      else
+        wpos = CopyMatch(State.Window, wpos, distance, length);
+    }
+  }
+  State.BitBuffer = buffer;
+  State.BitCount = (uint16_t)count;
+  State.WindowPos = (uint16_t)wpos;
+  return result;
+}
+
+// Decodes codes while at least FastMargin bytes are buffered, refilling the
+// bit buffer a word at a time. Returns Continue when the buffered input runs
+// low; the byte reader then takes over until the next refill of InBuffer.
+int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
+  uint8_t* const inStart = State.InBuffer + State.InPos;
+  uint8_t* const inEnd = State.InBuffer + State.InCount;
+  uint8_t* in = inStart;
+  BitWord bits = State.BitBuffer;
+  uint32_t count = State.BitCount;
+  uint8_t* const window = State.Window;
+  uint32_t wpos = State.WindowPos;
+  const BitWord lmask = BitMask[wl];
+  const BitWord dmask = BitMask[wd];
+  int result = Continue;
+
+  // Adds whole bytes above the held bits; afterwards at least WordBits - 8
+  // bits are held. The bytes loaded beyond the count are masked off on exit.
+#define TV_REFILL()                                   \
+  do {                                                \
+    BitWord word;                                     \
+    memcpy(&word, in, sizeof word);                   \
+    bits |= word << count;                            \
+    in += (WordBits - 1 - count) >> 3;                \
+    count |= WordBits - 8;                            \
+  } while (0)
+#define TV_DROP(n) \
+  do {             \
+    bits >>= (n);  \
+    count -= (n);  \
+  } while (0)
+
+  while (inEnd - in >= FastMargin) {
+    TV_REFILL();
+    const DecodeEntry* t = tl + (bits & lmask);
+    uint32_t op = t->Op;
+    while (op > OpLiteral) {
+      if (op == OpInvalid) {
+        result = EntryStop;
+        goto done;
+      }
+      TV_DROP(t->Bits);
+      t = t->Next + (bits & BitMask[op - OpLiteral]);
+      op = t->Op;
+    }
+    TV_DROP(t->Bits);
+    if (op == OpLiteral) {
+      window[wpos++] = (uint8_t)t->Value;
+      if (wpos == WindowSize) {
+        FlushWindow(WindowSize);
+        WindowWrapped = true;
+        wpos = 0;
+      }
+      continue;
+    }
+    if (op == OpEndOfBlock) {
+      result = BlockDone;
+      break;
+    }
+    uint32_t length = t->Value + (uint32_t)(bits & BitMask[op]);
+    TV_DROP(op);
+    if (td == nullptr) {
+      result = EntryStop;
+      break;
+    }
+    if (WordBits < 64) TV_REFILL();
+    t = td + (bits & dmask);
+    op = t->Op;
+    while (op > OpLiteral) {
+      if (op == OpInvalid) {
+        result = EntryStop;
+        goto done;
+      }
+      TV_DROP(t->Bits);
+      t = t->Next + (bits & BitMask[op - OpLiteral]);
+      op = t->Op;
+    }
+    TV_DROP(t->Bits);
+    if (WordBits < 64 && count < 13) TV_REFILL();
+    uint32_t distance = t->Value + (uint32_t)(bits & BitMask[op]);
+    TV_DROP(op);
+    if (distance > wpos && !WindowWrapped) {
+      result = EntryStop;
+      break;
+    }
+    if (wpos + length < WindowSize && distance <= wpos) {
+      CopyForward(window + wpos, window + wpos - distance, length);
+      wpos += length;
+    } else {
+      wpos = CopyMatch(window, wpos, distance, length);
+    }
+  }
+done:
+#undef TV_REFILL
+#undef TV_DROP
+  // Hand whole unused bytes back to InBuffer so that the held bits fit the
+  // 32-bit BitBuffer. They were all loaded by this call, from this buffer.
+  if (count > 32) {
+    uint32_t back = (count - 25) >> 3;
+    in -= back;
+    count -= back * 8;
+  }
+  if (count < WordBits) bits &= ((BitWord)1 << count) - 1;
+  State.CompressedLeft -= (int32_t)(in - inStart);
+  State.InPos = (uint16_t)(in - State.InBuffer);
+  State.BitBuffer = (uint32_t)bits;
+  State.BitCount = (uint16_t)count;
+  State.WindowPos = (uint16_t)wpos;
+  return result;
+}
+
+int DecodeCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
+  for (;;) {
+    int result;
+    if (InflateFastLoop) {
+      result = FastCodes(tl, td, wl, wd);
+      if (result != Continue) return result;
+    }
+    result = SlowCode(tl, td, wl, wd);
+    if (result != Continue) return result;
+  }
+}
+
+// ---- blocks ----
+
+int StoredBlock() {
+  uint32_t buffer = State.BitBuffer;
+  uint32_t count = State.BitCount;
+  buffer >>= count & 7;
+  count -= count & 7;
+  uint32_t length = 0, check = 0;
+  bool ok = TakeBits(16, buffer, count, length) && TakeBits(16, buffer, count, check) &&
+            check == (~length & 0xFFFF);
+  uint32_t wpos = State.WindowPos;
+  uint8_t* window = State.Window;
+  // The first bytes may still be in the bit buffer, the rest are taken from
+  // InBuffer in blocks.
+  while (ok && length > 0 && count >= 8) {
+    window[wpos++] = (uint8_t)buffer;
+    buffer >>= 8;
+    count -= 8;
+    length--;
+    if (wpos == WindowSize) {
+      FlushWindow(WindowSize);
+      WindowWrapped = true;
+      wpos = 0;
+    }
+  }
+  while (ok && length > 0) {
+    uint32_t buffered = (uint32_t)(State.InCount - State.InPos);
+    if (buffered == 0) {
+      int32_t b = NextByte();   // refills InBuffer
+      if (b < 0) {
+        ok = false;
+        break;
+      }
+      window[wpos++] = (uint8_t)b;
+      length--;
+    } else {
+      uint32_t piece = length < buffered ? length : buffered;
+      if (piece > WindowSize - wpos) piece = WindowSize - wpos;
+      memcpy(window + wpos, State.InBuffer + State.InPos, piece);
+      State.InPos = (uint16_t)(State.InPos + piece);
+      State.CompressedLeft -= (int32_t)piece;
+      wpos += piece;
+      length -= piece;
+    }
+    if (wpos == WindowSize) {
+      FlushWindow(WindowSize);
+      WindowWrapped = true;
+      wpos = 0;
+    }
+  }
+  State.BitBuffer = buffer;
+  State.BitCount = (uint16_t)count;
+  State.WindowPos = (uint16_t)wpos;
+  return ok ? BlockDone : EntryStop;
+}
+
+void BuildFixedTables() {
+  uint16_t lengths[288];
+  for (int i = 0; i < 144; i++) lengths[i] = 8;
+  for (int i = 144; i < 256; i++) lengths[i] = 9;
+  for (int i = 256; i < 280; i++) lengths[i] = 7;
+  for (int i = 280; i < 288; i++) lengths[i] = 8;
+  int32_t width = 7;
+  BuildDecodeTable(lengths, 288, 257, LengthBase, LengthExtra, FixedLit, FixedChain, width);
+  for (int i = 0; i < 30; i++) lengths[i] = 5;
+  width = 5;
+  BuildDecodeTable(lengths, 30, 0, DistBase, DistExtra, FixedDist, FixedChain, width);
+}
+
+int FixedBlock() {
+  if (State.FixedLitTable == nullptr) {
+    if (FixedLit == nullptr) BuildFixedTables();
+    State.FixedLitTable = FixedLit;
+    State.FixedDistTable = FixedDist;
+  }
+  return DecodeCodes(State.FixedLitTable, State.FixedDistTable, 7, 5);
+}
+
+const uint16_t NoBase[19] = {0};
+const uint8_t NoExtra[19] = {0};
+
+int DynamicBlock() {
+  uint32_t buffer = State.BitBuffer;
+  uint32_t count = State.BitCount;
+  uint32_t nl, nd, nb;
+  if (!TakeBits(5, buffer, count, nl) || !TakeBits(5, buffer, count, nd) ||
+      !TakeBits(4, buffer, count, nb))
+    return EntryStop;
+  nl += 257;
+  nd += 1;
+  nb += 4;
+
+  uint16_t lengths[321];
+  for (uint32_t j = 0; j < 19; j++) lengths[CodeLengthOrder[j]] = 0;
+  for (uint32_t j = 0; j < nb; j++) {
+    uint32_t v;
+    if (!TakeBits(3, buffer, count, v)) return EntryStop;
+    lengths[CodeLengthOrder[j]] = (uint16_t)v;
+  }
+  DecodeEntry* root = nullptr;
+  TableChain chain = nullptr;
+  int32_t width = 7;
+  int32_t status = BuildDecodeTable(lengths, 19, 19, NoBase, NoExtra, root, chain, width);
+  if (status != 0 || root == nullptr) {
+    FreeDecodeTables(chain);
+    return EntryStop;
+  }
+
+  // The code lengths of both codes; a repeat may not run past their end.
+  const uint32_t total = nl + nd;
+  uint32_t i = 0;
+  uint32_t last = 0;
+  bool ok = true;
+  while (ok && i < total) {
+    const DecodeEntry* t = DecodeSlow(root, (uint32_t)width, buffer, count);
+    if (t == nullptr) {
+      ok = false;
+      break;
+    }
+    uint32_t v = t->Value;
+    if (v < 16) {
+      lengths[i++] = (uint16_t)v;
+      last = v;
+      continue;
+    }
+    uint32_t repeat, fill = 0;
+    if (v == 16) {
+      ok = TakeBits(2, buffer, count, repeat);
+      repeat += 3;
+      fill = last;
+    } else if (v == 17) {
+      ok = TakeBits(3, buffer, count, repeat);
+      repeat += 3;
+      last = 0;
+    } else {
+      ok = TakeBits(7, buffer, count, repeat);
+      repeat += 11;
+      last = 0;
+    }
+    if (!ok || repeat > total - i) {
+      ok = false;
+      break;
+    }
+    while (repeat--) lengths[i++] = (uint16_t)fill;
+  }
+  FreeDecodeTables(chain);
+  State.BitBuffer = buffer;
+  State.BitCount = (uint16_t)count;
+  if (!ok) return EntryStop;
+
+  DecodeEntry* litRoot = nullptr;
+  TableChain litChain = nullptr;
+  int32_t litWidth = 9;
+  status = BuildDecodeTable(lengths, (uint16_t)nl, 257, LengthBase, LengthExtra, litRoot,
+                            litChain, litWidth);
+  if (status != 0 || litRoot == nullptr) {
+    FreeDecodeTables(litChain);
+    return EntryStop;
+  }
+  DecodeEntry* distRoot = nullptr;
+  TableChain distChain = nullptr;
+  int32_t distWidth = 6;
+  status = BuildDecodeTable(lengths + nl, (uint16_t)nd, 0, DistBase, DistExtra, distRoot,
+                            distChain, distWidth);
+  int result = EntryStop;
+  if (status <= 1)   // an incomplete distance code is accepted
+    result = DecodeCodes(litRoot, distRoot, (uint32_t)litWidth, (uint32_t)distWidth);
+  FreeDecodeTables(litChain);
+  FreeDecodeTables(distChain);
+  return result;
+}
+
+int DecodeBlock(uint32_t& last) {
+  uint32_t buffer = State.BitBuffer;
+  uint32_t count = State.BitCount;
+  uint32_t type;
+  if (!TakeBits(1, buffer, count, last) || !TakeBits(2, buffer, count, type))
+    return EntryStop;
+  State.BitBuffer = buffer;
+  State.BitCount = (uint16_t)count;
+  if (type == 0) return StoredBlock();
+  if (type == 1) return FixedBlock();
+  if (type == 2) return DynamicBlock();
+  return BlockDone;   // type 3 holds nothing
+}
+
+}  // namespace
+
+int32_t FillInput() {
+  if (State.InPos >= State.InCount) {
+    uint32_t want = State.CompressedLeft <= 0 ? 0
+                    : State.CompressedLeft < 32768 ? (uint32_t)State.CompressedLeft
+                                                   : 32768;
+    uint32_t got = want > 0 ? ReadFileBytes(State.ArchiveFile, State.InBuffer, want) : 0;
+    if (got > want) got = want;
+    if (State.CurrentEntry.EntryFlags & 1) DecryptBuffer(State.InBuffer, got);
+    State.InCount = (int32_t)got;
+    State.InPos = 0;
+    if (got == 0) {
+      State.CompressedLeft = 0;
+      return -1;
+    }
+  }
+  return State.InBuffer[State.InPos++];
+}
+
+int32_t NextByte() {
+  if (State.CompressedLeft <= 0) return -1;
+  int32_t b = FillInput();
+  State.CompressedLeft--;
+  return b;
+}
+
+void InflateEntry() {
+  State.InPos = 0;
+  State.InCount = 0;
+  State.WindowPos = 0;
+  State.BitCount = 0;
+  State.BitBuffer = 0;
+  State.InBuffer = (uint8_t*)Allocate(BufferSize);
+  State.Window = (uint8_t*)Allocate(BufferSize);
+  State.FixedLitTable = nullptr;
+  State.FixedDistTable = nullptr;
+  WindowWrapped = false;
+
+  uint32_t last = 0;
+  while (DecodeBlock(last) == BlockDone && last == 0) {
+  }
+  if (State.WindowPos > 0) FlushWindow(State.WindowPos);
+  State.WindowPos = 0;
+
+  Release(State.InBuffer);
+  Release(State.Window);
+  State.InBuffer = nullptr;
+  State.Window = nullptr;
+}
+
+void FreeFixedTables() {
+  FreeDecodeTables(FixedChain);
+  FixedChain = nullptr;
+  FixedLit = nullptr;
+  FixedDist = nullptr;
+  State.FixedLitTable = nullptr;
+  State.FixedDistTable = nullptr;
+}

@@ -1,0 +1,25 @@
+#include "codec/stored.h"
+
+#include "codec/crc32.h"
+#include "codec/crypt.h"
+#include "extract/state.h"
+#include "platform/platform.h"
+
+void CopyStoredEntry() {
+  if (State.CompressedLeft <= 0) return;
+  const int32_t chunk = 32768;
+  int32_t size = State.CompressedLeft < chunk ? State.CompressedLeft : chunk;
+  uint8_t* buffer = (uint8_t*)Allocate((size_t)size + 2);
+  bool encrypted = (State.CurrentEntry.EntryFlags & 1) != 0;
+  while (State.CompressedLeft > 0) {
+    uint32_t want = (uint32_t)(State.CompressedLeft < chunk ? State.CompressedLeft : chunk);
+    uint32_t got = ReadFileBytes(State.ArchiveFile, buffer, want);
+    if (got == 0 || got > want) break;   // a truncated archive ends the copy
+    State.CompressedLeft -= (int32_t)got;
+    if (encrypted) DecryptBuffer(buffer, got);
+    uint32_t written = WriteFileBytes(State.OutputFile, buffer, got);
+    if (written > got) written = got;
+    CrcUpdate(buffer, (int32_t)written, State.Crc);
+  }
+  Release(buffer);
+}

@@ -1,0 +1,218 @@
+// The table builder: widths, statuses, sub-table shapes and invalid entries.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "codec/huffman.h"
+#include "tests/codec/codec_support.h"
+
+namespace {
+
+struct Built {
+  int32_t status = -1;
+  int32_t width = 0;
+  DecodeEntry* root = nullptr;
+  TableChain chain = nullptr;
+  ~Built() { FreeDecodeTables(chain); }
+};
+
+void Build(Built& b, const std::vector<uint16_t>& lengths, uint16_t s, int32_t width,
+           const uint16_t* base = LengthBase, const uint8_t* extra = LengthExtra) {
+  b.width = width;
+  b.status = BuildDecodeTable(lengths.data(), (uint16_t)lengths.size(), s, base, extra, b.root,
+                              b.chain, b.width);
+}
+
+std::vector<uint16_t> FixedLitLengths() {
+  std::vector<uint16_t> l(288);
+  for (int i = 0; i < 288; i++) l[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+  return l;
+}
+
+// Table widths in the chain, header included: size of each block in entries.
+std::map<int, int> SubTableCounts(const Built& b) {
+  std::map<int, int> counts;
+  // Walk the root's links: every link entry names a distinct sub-table once
+  // per pattern it covers; count distinct tables by width.
+  std::map<DecodeEntry*, int> seen;
+  for (int i = 0; i < (1 << b.width); i++) {
+    const DecodeEntry& e = b.root[i];
+    if (e.Op > OpLiteral && e.Op != OpInvalid) seen[e.Next] = e.Op - OpLiteral;
+  }
+  for (auto& kv : seen) counts[1 << kv.second]++;
+  return counts;
+}
+
+// Decodes one symbol from a code given MSB-first, walking the tables as the
+// decoder does.
+const DecodeEntry* Lookup(const Built& b, uint32_t code, int length) {
+  uint32_t bits = 0;   // bit-reversed code: first bit in bit 0
+  for (int i = 0; i < length; i++) bits |= ((code >> (length - 1 - i)) & 1u) << i;
+  const DecodeEntry* t = b.root + (bits & BitMask[b.width]);
+  while (t->Op > OpLiteral && t->Op != OpInvalid) {
+    bits >>= t->Bits;
+    t = t->Next + (bits & BitMask[t->Op - OpLiteral]);
+  }
+  return t;
+}
+
+TEST(HuffmanTables, FixedLiteralLengthCodeHasSevenBitRootAndNarrowSubTables) {
+  Built b;
+  Build(b, FixedLitLengths(), 257, 7);
+  EXPECT_EQ(b.status, 0);
+  EXPECT_EQ(b.width, 7);
+  std::map<int, int> counts = SubTableCounts(b);
+  EXPECT_EQ(counts[2], 76);
+  EXPECT_EQ(counts[4], 28);
+  EXPECT_EQ(counts.size(), 2u);
+  int chainLength = 0;
+  for (DecodeEntry* t = b.chain; t != nullptr; t = t->Next) chainLength++;
+  EXPECT_EQ(chainLength, 1 + 76 + 28);
+
+  // Every symbol decodes through its canonical code with the right Op/Value.
+  std::vector<int> lens(288);
+  for (int i = 0; i < 288; i++) lens[i] = FixedLitLengths()[i];
+  std::vector<uint32_t> codes = CanonicalCodes(lens);
+  for (int sym = 0; sym < 288; sym++) {
+    const DecodeEntry* e = Lookup(b, codes[sym], lens[sym]);
+    if (sym < 256) {
+      EXPECT_EQ(e->Op, OpLiteral) << sym;
+      EXPECT_EQ(e->Value, sym);
+    } else if (sym == 256) {
+      EXPECT_EQ(e->Op, OpEndOfBlock);
+    } else {
+      EXPECT_EQ(e->Op, LengthExtra[sym - 257]) << sym;
+      EXPECT_EQ(e->Value, LengthBase[sym - 257]) << sym;
+    }
+  }
+  // 286 and 287 exist in the code but are invalid symbols.
+  EXPECT_EQ(Lookup(b, codes[286], 8)->Op, OpInvalid);
+  EXPECT_EQ(Lookup(b, codes[287], 8)->Op, OpInvalid);
+}
+
+TEST(HuffmanTables, FixedDistanceCodeIsIncompleteWithInvalidSparePatterns) {
+  Built b;
+  Build(b, std::vector<uint16_t>(30, 5), 0, 5, DistBase, DistExtra);
+  EXPECT_EQ(b.status, 1);
+  EXPECT_EQ(b.width, 5);
+  for (int code = 0; code < 30; code++) {
+    const DecodeEntry* e = Lookup(b, code, 5);
+    EXPECT_EQ(e->Op, DistExtra[code]);
+    EXPECT_EQ(e->Value, DistBase[code]);
+    EXPECT_EQ(e->Bits, 5);
+  }
+  EXPECT_EQ(Lookup(b, 30, 5)->Op, OpInvalid);
+  EXPECT_EQ(Lookup(b, 31, 5)->Op, OpInvalid);
+}
+
+TEST(HuffmanTables, DistanceSymbolsThirtyAndThirtyOneAreInvalidWhenCoded) {
+  std::vector<uint16_t> lengths(32, 5);
+  Built b;
+  Build(b, lengths, 0, 6, DistBase, DistExtra);
+  EXPECT_EQ(b.status, 0);   // complete: 32 codes of 5 bits
+  EXPECT_EQ(Lookup(b, 29, 5)->Value, 24577);
+  EXPECT_EQ(Lookup(b, 30, 5)->Op, OpInvalid);
+  EXPECT_EQ(Lookup(b, 31, 5)->Op, OpInvalid);
+}
+
+TEST(HuffmanTables, SingleOneBitCodeBuildsWithTheOtherPatternInvalid) {
+  Built b;
+  Build(b, {1}, 0, 6, DistBase, DistExtra);
+  EXPECT_EQ(b.status, 0);
+  EXPECT_EQ(b.width, 1);
+  EXPECT_EQ(b.root[0].Op, 0);
+  EXPECT_EQ(b.root[0].Value, 1);
+  EXPECT_EQ(b.root[0].Bits, 1);
+  EXPECT_EQ(b.root[1].Op, OpInvalid);
+}
+
+TEST(HuffmanTables, EmptyAndOverSubscribedCodesAllocateNothing) {
+  ResetSeamCounters();
+  long long live = Seam().liveBytes;
+  Built empty;
+  empty.root = (DecodeEntry*)&empty;   // must be cleared
+  Build(empty, std::vector<uint16_t>(19, 0), 19, 7);
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.root, nullptr);
+  EXPECT_EQ(empty.width, 0);
+
+  Built over;
+  DecodeEntry* marker = (DecodeEntry*)&over;
+  over.root = marker;
+  Build(over, {1, 1, 1}, 19, 7);
+  EXPECT_EQ(over.status, 2);
+  EXPECT_EQ(over.root, marker);   // untouched
+  over.root = nullptr;
+  EXPECT_EQ(Seam().peakBytes, live);
+}
+
+TEST(HuffmanTables, IncompleteCodeMarksEverySparePatternInvalid) {
+  // Symbols 0 and 5 with 2 bits, the rest unused: half the patterns are spare,
+  // although zero-length symbols follow the used ones.
+  std::vector<uint16_t> lengths(19, 0);
+  lengths[0] = 2;
+  lengths[5] = 2;
+  Built b;
+  Build(b, lengths, 19, 7);
+  EXPECT_EQ(b.status, 1);
+  EXPECT_EQ(b.width, 2);
+  int invalid = 0;
+  for (int i = 0; i < 4; i++) invalid += b.root[i].Op == OpInvalid;
+  EXPECT_EQ(invalid, 2);
+  EXPECT_EQ(Lookup(b, 0, 2)->Value, 0);
+  EXPECT_EQ(Lookup(b, 1, 2)->Value, 5);
+}
+
+TEST(HuffmanTables, RequestedWidthIsClampedToTheCodeLengths) {
+  // Longest code 3 bits: a request of 9 gives 3.
+  Built narrow;
+  Build(narrow, {1, 2, 3, 3}, 19, 9);
+  EXPECT_EQ(narrow.status, 0);
+  EXPECT_EQ(narrow.width, 3);
+  // Shortest code 4 bits: a request of 2 gives 4.
+  std::vector<uint16_t> lengths(16, 4);
+  Built wide;
+  Build(wide, lengths, 19, 2);
+  EXPECT_EQ(wide.status, 0);
+  EXPECT_EQ(wide.width, 4);
+}
+
+TEST(HuffmanTables, LongCodesDecodeThroughSubTablesAndFreeCompletely) {
+  // A skewed complete code with lengths 1..15 (and two of 15).
+  std::vector<int> lens;
+  for (int l = 1; l <= 15; l++) lens.push_back(l);
+  lens.push_back(15);
+  std::vector<uint16_t> lengths(lens.begin(), lens.end());
+  ResetSeamCounters();
+  long long live = Seam().liveBytes;
+  {
+    Built b;
+    Build(b, lengths, 19, 7);
+    EXPECT_EQ(b.status, 0);
+    EXPECT_EQ(b.width, 7);
+    std::vector<uint32_t> codes = CanonicalCodes(lens);
+    for (size_t sym = 0; sym < lens.size(); sym++) {
+      const DecodeEntry* e = Lookup(b, codes[sym], lens[sym]);
+      EXPECT_EQ(e->Op, OpLiteral);
+      EXPECT_EQ(e->Value, sym);
+    }
+    EXPECT_GT(Seam().liveBytes, live + 128 * 8);
+  }
+  EXPECT_EQ(Seam().liveBytes, live);
+}
+
+TEST(HuffmanTables, ConstantTablesMatchTheFormat) {
+  EXPECT_EQ(LengthBase[28], 258);
+  EXPECT_EQ(LengthExtra[28], 0);
+  EXPECT_EQ(LengthExtra[29], OpInvalid);
+  EXPECT_EQ(LengthExtra[30], OpInvalid);
+  EXPECT_EQ(DistBase[29] + (1 << DistExtra[29]) - 1, 32768);
+  for (int n = 0; n <= 16; n++) EXPECT_EQ(BitMask[n], (1u << n) - 1);
+  for (int i = 1; i < 28; i++)
+    EXPECT_EQ(LengthBase[i], LengthBase[i - 1] + (1 << LengthExtra[i - 1])) << i;
+  for (int i = 1; i < 30; i++)
+    EXPECT_EQ(DistBase[i], DistBase[i - 1] + (1 << DistExtra[i - 1])) << i;
+}
+
+}  // namespace
