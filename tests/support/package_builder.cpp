@@ -42,7 +42,7 @@ struct Cipher {
     key2 = CrcByte(key2, static_cast<uint8_t>(key1 >> 24));
   }
   uint8_t Stream() const {
-    uint16_t temp = static_cast<uint16_t>(key2 | 2);
+    uint32_t temp = (key2 | 2) & 0xFFFF;
     return static_cast<uint8_t>((temp * (temp ^ 1)) >> 8);
   }
   uint8_t Encrypt(uint8_t plain) {

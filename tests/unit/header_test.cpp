@@ -26,9 +26,11 @@ class HeaderTest : public ::testing::Test {
   }
   void TearDown() override {
     if (State.ArchiveFile && State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
+    State.ArchiveFile = nullptr;
   }
 
   void Read(const std::string& package) {
+    TearDown();
     package_ = package;
     State.ArchiveFile = host::OpenMemoryFile(package_.data(), package_.size());
     ReadPackageHeader();
