@@ -389,3 +389,25 @@ TEST_F(ListingTest, ASecondWalkWhileOneRunsDoesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The hand-made archives are only worth something if a real reader accepts
+// them: stored, deflated, encrypted, with extra fields and descriptors.
+TEST(ZipBuilderTest, ArchivesAreAcceptedByUnzip) {
+  testpkg::TempDir dir;
+  std::vector<ZipEntry> entries = ThreeEntries();
+  entries[0].descriptor = true;
+  entries[2].method = 8;
+  entries.push_back(entries[2]);
+  entries[3].name = "four";
+  entries[3].descriptor = true;
+  testpkg::WriteWholeFile(dir / "a.zip", BuildZip(entries));
+  EXPECT_EQ(testpkg::RunCommand("unzip -qq -t -P pw '" + dir / "a.zip" + "' >/dev/null 2>&1"), 0);
+  ASSERT_EQ(testpkg::RunCommand("unzip -qq -P pw -p '" + dir / "a.zip" + "' four > '" +
+                                dir / "four" + "'"),
+            0);
+  EXPECT_EQ(testpkg::ReadWholeFile(dir / "four"), "locked");
+}
+
+}  // namespace
