@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -78,7 +79,7 @@ struct Plan {
 
 // Names: code page, stub rules, Windows path length, duplicates and clashes.
 void CheckNames(const CodePage& page, std::vector<PlannedEntry>& entries, std::vector<std::string>& errors) {
-  std::map<std::string, std::string> seen;        // folded name -> origin
+  std::map<std::string, size_t> seen;             // folded name -> index in kept
   std::set<std::string> folders;                  // folded folder prefixes, ending in '/'
   std::vector<PlannedEntry> kept;
   for (PlannedEntry& e : entries) {
@@ -107,16 +108,22 @@ void CheckNames(const CodePage& page, std::vector<PlannedEntry>& entries, std::v
       folders.insert(folded.substr(0, slash + 1));
     auto found = seen.find(folded);
     if (found != seen.end()) {
-      if (!e.IsFolder())   // the same folder from two inputs is merged silently
-        Warn("duplicate name " + e.utf8Name + " (from " + e.origin + " and " + found->second +
-             "): both are packed; on extraction the later one replaces the earlier when overwriting, "
-             "else the earlier one stays");
+      // The same folder from two inputs is merged silently. Of two files the
+      // later one is kept: that is what extracting both would leave, and the
+      // stub's list, which matches equal names in turn, can miss the second
+      // of two equal names that are not next to each other in the archive.
       if (e.IsFolder()) continue;
+      PlannedEntry& earlier = kept[found->second];
+      Warn("duplicate name " + e.utf8Name + ": " + e.origin + " replaces " + earlier.origin);
+      earlier.utf8Name.clear();   // dropped below
+      found->second = kept.size();
     } else {
-      seen[folded] = e.origin;
+      seen[folded] = kept.size();
     }
     kept.push_back(e);
   }
+  kept.erase(std::remove_if(kept.begin(), kept.end(), [](const PlannedEntry& e) { return e.utf8Name.empty(); }),
+             kept.end());
   // A file whose name another entry needs as a folder cannot be extracted.
   for (const PlannedEntry& e : kept)
     if (!e.IsFolder() && folders.count(FoldCase(e.utf8Name) + "/"))

@@ -136,7 +136,7 @@ class Session {
     std::string typed;
     if (o_.hasPassword) {
       typed = o_.password;
-      if (prompts_ > 1) Error("the password given was not accepted for an entry");
+      if (prompts_ == 2) Error("the password given was not accepted for an entry");
     } else {
       typed = AskOnTerminal("Password for " + o_.package + ": ");
       if (typed.empty() && prompts_ == 1 && !isatty(0))

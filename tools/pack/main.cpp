@@ -25,7 +25,11 @@ const char* const Usage =
     "create packs folders, files and .zip archives into one Windows program that\n"
     "extracts itself. A folder adds its contents below its own name; \"dir/\" adds\n"
     "the contents themselves. A .zip adds its entries (stored and deflated data are\n"
-    "copied as they are).\n"
+    "copied as they are"
+#ifdef TOLVANE_PACK_BZIP2
+    "; bzip2 entries are recompressed"
+#endif
+    ").\n"
     "\n"
     "create options:\n"
     "  --message TEXT        text shown in the dialog (LF becomes CR LF)\n"

@@ -1,0 +1,241 @@
+#!/bin/bash
+# Command-line tests of tolvane-pack: pack_cli_test.sh GROUP
+# Needs PACK (the tool) in the environment.
+set -u
+GROUP=${1:?group}
+PACK=${PACK:?PACK must name the tolvane-pack binary}
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-pack-test.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK"
+failures=0
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+check() { local what=$1; shift; "$@" || fail "$what"; }
+
+# A stand-in stub: the right length and an MZ signature is all packing needs.
+python3 -c "open('stub.exe','wb').write(b'MZ' + bytes(31744 - 2))"
+
+# A tree with every kind of entry.
+make_tree() {
+  local t=$1
+  mkdir -p "$t/empty folder" "$t/sub/deeper/deepest" "$t/sub/also empty"
+  : > "$t/empty.txt"
+  echo "hello" > "$t/a.txt"
+  printf 'caf\xc3\xa9 cr\xc3\xa8me' > "$t/sub/$(printf 'na\xc3\xafve r\xc3\xa9sum\xc3\xa9').txt"
+  mkdir -p "$t/$(printf '\xc3\x9cber')"
+  echo inside > "$t/$(printf '\xc3\x9cber')/x y.txt"
+  head -c 200000 /dev/urandom > "$t/sub/random.bin"
+  seq 1 400000 > "$t/sub/deeper/numbers.txt"
+  head -c 3000000 /dev/zero > "$t/sub/deeper/deepest/zeros.bin"
+  cp "$PACK" "$t/sub/program.elf"
+}
+
+# Runs a create that must be refused: exit 1, the message, and nothing left.
+expect_refusal() {
+  local what=$1 message=$2; shift 2
+  rm -rf out && mkdir out
+  "$PACK" create out/pkg.exe "$@" > log 2>&1
+  local rc=$?
+  [ $rc -eq 1 ] || fail "$what: exit $rc, expected 1"
+  grep -qF -- "$message" log || { fail "$what: no '$message' in:"; cat log >&2; }
+  grep -qF "nothing was written" log || fail "$what: no 'nothing was written'"
+  [ -z "$(ls -A out)" ] || fail "$what: left $(ls -A out)"
+}
+
+case "$GROUP" in
+roundtrip)
+  make_tree src
+  check "create" "$PACK" create pkg.exe src --stub stub.exe --message "Unpack me" --folder-temp -q
+  check "list" "$PACK" list pkg.exe > listing
+  [ "$(wc -l < listing)" -eq 10 ] || { fail "list gave $(wc -l < listing) names"; cat listing >&2; }
+  grep -qx "src/empty folder/" listing || fail "no folder entry for an empty folder"
+  grep -q "^src/sub/deeper/$" listing && fail "folder entry for a folder that has files"
+  check "test" "$PACK" test pkg.exe -q
+  check "extract" "$PACK" extract pkg.exe -d out -q
+  check "extracted tree is identical" diff -r src out/src
+  check "unzip -t" unzip -tq pkg.exe
+  check "7z t" 7z t pkg.exe > /dev/null
+  # No data descriptors, sizes in every local header, methods 0 and 8 only.
+  python3 - pkg.exe <<'PY' || fail "zip structure"
+import struct, sys, zipfile
+data = open(sys.argv[1], 'rb').read()
+z = zipfile.ZipFile(sys.argv[1])
+for i in z.infolist():
+    assert i.flag_bits & 8 == 0 and i.compress_type in (0, 8), i.filename
+    assert i.header_offset >= 32000
+    sig, _, flags, method, _, _, crc, csize, size = struct.unpack_from('<IHHHHHIII', data, i.header_offset)
+    assert sig == 0x04034b50 and (crc, csize, size) == (i.CRC, i.compress_size, i.file_size), i.filename
+assert data[31744:31747] == b'@TV'
+PY
+  # Smaller than Info-ZIP at its best level.
+  (cd src && zip -qr9 ../ref.zip .)
+  [ $(( $(stat -c %s pkg.exe) - 32000 )) -lt "$(stat -c %s ref.zip)" ] || fail "not smaller than zip -9"
+  # The overwrite rule: --skip-existing leaves a changed file alone, --overwrite restores it.
+  echo changed > out/src/a.txt
+  check "extract --skip-existing" "$PACK" extract pkg.exe -d out --skip-existing -q
+  grep -q changed out/src/a.txt || fail "--skip-existing replaced a file"
+  check "extract --overwrite" "$PACK" extract pkg.exe -d out --overwrite -q
+  check "overwritten tree is identical" diff -r src out/src
+  # Packages made with --keep-existing keep existing files by default.
+  check "create --keep-existing" "$PACK" create keep.exe src/ --stub stub.exe --keep-existing -q
+  echo changed > out/a.txt
+  check "extract keep" "$PACK" extract keep.exe -d out -q
+  grep -q changed out/a.txt || fail "a --keep-existing package replaced a file"
+  # Stored only.
+  check "create --level 0" "$PACK" create store.exe src --stub stub.exe --level 0 -q
+  check "stored test" "$PACK" test store.exe -q
+  unzip -v store.exe | grep -q Defl && fail "--level 0 deflated an entry"
+  ;;
+
+password)
+  make_tree src
+  check "create with password" "$PACK" create enc.exe src --stub stub.exe --password 'gr€en tea' -q 2> log
+  grep -q "weak" log || fail "no warning that the encryption is weak"
+  # Other implementations open it with the password in code page 1252.
+  check "unzip -P" unzip -tq -P "$(printf 'gr\x80en tea')" enc.exe
+  check "7z t -p" 7z t -p"$(printf 'gr\x80en tea')" enc.exe > /dev/null
+  check "test --password" "$PACK" test enc.exe --password 'gr€en tea' -q
+  check "extract --password" "$PACK" extract enc.exe -d out --password 'gr€en tea' -q
+  check "decrypted tree is identical" diff -r src out/src
+  "$PACK" test enc.exe --password wrong < /dev/null > log 2>&1 && fail "a wrong password passed"
+  grep -q "not accepted" log || fail "no message for the wrong password"
+  "$PACK" test enc.exe < /dev/null > log 2>&1 && fail "no password passed"
+  expect_refusal "password too long" "at most 79" src --stub stub.exe --password "$(printf '%080d' 0)"
+  ;;
+
+zipinput)
+  make_tree src
+  (cd src && zip -qr9 ../in.zip . && zip -qr0 ../stored.zip a.txt sub/random.bin)
+  check "create from zips" "$PACK" create fromzip.exe in.zip stored.zip --stub stub.exe -q 2> log
+  grep -q "duplicate name a.txt: stored.zip:a.txt replaces in.zip:a.txt" log || fail "no duplicate warning for a.txt"
+  check "test" "$PACK" test fromzip.exe -q
+  check "extract" "$PACK" extract fromzip.exe -d out -q
+  check "tree from zips is identical" diff -r src out
+  # Every stored or deflated entry keeps its compressed bytes (names differ in
+  # encoding between the inputs and the package, so the data are compared).
+  python3 - in.zip stored.zip fromzip.exe <<'PY' || fail "entries were recompressed"
+import sys, zipfile
+def raw(path):
+    z, data, out = zipfile.ZipFile(path), open(path, 'rb').read(), {}
+    for i in z.infolist():
+        if i.filename.endswith('/'): continue
+        h = i.header_offset
+        start = h + 30 + int.from_bytes(data[h+26:h+28], 'little') + int.from_bytes(data[h+28:h+30], 'little')
+        out[i.filename] = (i.compress_type, i.CRC, data[start:start+i.compress_size])
+    return out
+expected = raw(sys.argv[1])
+expected.update(raw(sys.argv[2]))   # the later input wins a duplicate name
+assert sorted(expected.values()) == sorted(raw(sys.argv[3]).values()), "compressed data differ"
+assert any(v[0] == 0 for v in expected.values()) and any(v[0] == 8 for v in expected.values())
+PY
+  # A method the tool can decode is recompressed; others are refused by name.
+  if zip -qZ bzip2 bz.zip src/sub/deeper/numbers.txt 2>/dev/null; then
+    if "$PACK" --help | grep -q "bzip2"; then
+      check "create from bzip2" "$PACK" create bz.exe bz.zip --stub stub.exe -q
+      unzip -v bz.exe | grep -q Defl || fail "bzip2 entry not recompressed with deflate"
+      check "test bz" "$PACK" test bz.exe -q
+    else
+      expect_refusal "bzip2 input" "bzip2, which tolvane-pack cannot read" bz.zip --stub stub.exe
+    fi
+  fi
+  7z a -tzip -mm=PPMd ppmd.zip src/sub/deeper/numbers.txt > /dev/null
+  expect_refusal "PPMd input" "PPMd, which tolvane-pack cannot read" ppmd.zip --stub stub.exe
+  (cd src && zip -qP secret ../encrypted.zip a.txt)
+  expect_refusal "encrypted input" "is encrypted" encrypted.zip --stub stub.exe
+  printf 'not a zip' > broken.zip
+  expect_refusal "broken input" "not a zip archive" broken.zip --stub stub.exe
+  ;;
+
+refusals)
+  mkdir -p ok && echo x > ok/file.txt
+  long=$(printf '%0256d' 0)
+  expect_refusal "message over 255" "the message is 256 bytes" ok --stub stub.exe --message "$long"
+  expect_refusal "texts over 249" "250 bytes together" ok --stub stub.exe --message "$(printf '%0200d' 0)" --command "$(printf '%050d' 0)"
+  expect_refusal "message not in the code page" "cannot represent" ok --stub stub.exe --message "日本"
+  expect_refusal "folder with a wildcard" "Windows forbids" ok --stub stub.exe --folder 'C:\Apps\*'
+  expect_refusal "unknown code page" "unknown code page" ok --stub stub.exe --codepage 99999
+  expect_refusal "multi-byte code page" "multi-byte" ok --stub stub.exe --codepage 932
+  expect_refusal "short stub" "must be exactly 31744" ok --stub ok/file.txt
+  python3 -c "open('elf.bin','wb').write(bytes(31744))"
+  expect_refusal "stub without MZ" "not a Windows executable" ok --stub elf.bin
+  expect_refusal "missing input" "cannot find" ok nowhere --stub stub.exe
+  mkdir -p emptydir
+  expect_refusal "nothing to pack" "nothing to pack" emptydir/ --stub stub.exe
+  for name in 'snow☃.txt:cannot represent' 'a:b:contains '"':'" 'what?:Windows forbids' 'x<y:Windows forbids' \
+              'con.txt:reserved device name' 'LPT1:reserved device name' 'trailing.:ends with a dot' \
+              "$(printf 'ctl\001'):control character" 'back\slash:backslash'; do
+    file=${name%%:*} reason=${name#*:}
+    [ "$file" = a ] && { file='a:b'; reason=${name#a:b:}; }
+    rm -rf bad && mkdir -p bad && echo x > "bad/$file"
+    expect_refusal "file name $file" "$reason" bad --stub stub.exe
+  done
+  # Names only archives can carry: parent references, rooted names.
+  python3 - <<'PY'
+import zipfile
+for name, entry in [('dotdot', '../evil.txt'), ('inner', 'a/../../evil.txt'), ('dots', 'a/.../x'),
+                    ('rooted', '/etc/evil'), ('clash', 'a')]:
+    with zipfile.ZipFile(name + '.zip', 'w') as z:
+        z.writestr(entry, 'x')
+        if name == 'clash': z.writestr('a/b.txt', 'y')
+PY
+  expect_refusal "zip entry ../" "'.' or '..'" dotdot.zip --stub stub.exe
+  expect_refusal "zip entry a/../.." "'.' or '..'" inner.zip --stub stub.exe
+  expect_refusal "zip entry ..." "'.' or '..'" dots.zip --stub stub.exe
+  expect_refusal "zip entry rooted" "rooted" rooted.zip --stub stub.exe
+  expect_refusal "file and folder of one name" "need a folder of that name" clash.zip --stub stub.exe
+  deep=d$(printf '/%0060d' 1 2 3 4)
+  mkdir -p "long/$deep" && echo x > "long/$deep/file.txt"
+  expect_refusal "name over 257 bytes" "at most 257" long --stub stub.exe
+  # Over 4 GB: a sparse file, refused before a byte is read.
+  mkdir -p huge && truncate -s 4294967296 huge/big.bin
+  expect_refusal "entry over 4 GB" "larger than 4 GB" huge --stub stub.exe
+  # Warnings do not stop the package.
+  mkdir -p warn/one warn/two && echo 1 > warn/one/Same.txt && echo 2 > warn/two/same.txt
+  mkdir -p "warn/one/$(printf '%0160d' 0)" && echo 3 > "warn/one/$(printf '%0160d' 0)/f.txt"
+  "$PACK" create warned.exe warn/one/ warn/two/ --stub stub.exe -q > log 2>&1 || fail "warnings stopped create"
+  grep -q "duplicate name" log || fail "no duplicate warning"
+  grep -q "exceeds the 259 characters" log || fail "no long path warning"
+  # Usage errors exit 2.
+  "$PACK" create only.exe > /dev/null 2>&1; [ $? -eq 2 ] || fail "missing inputs is not a usage error"
+  "$PACK" create x.exe ok --bogus > /dev/null 2>&1; [ $? -eq 2 ] || fail "unknown option is not a usage error"
+  ;;
+
+limits)
+  # 65536 entries need ZIP64.
+  mkdir many && (cd many && seq -f 'f%05g' 0 65535 | xargs touch)
+  expect_refusal "more than 65535 entries" "at most 65535" many --stub stub.exe
+  ;;
+
+reproducible)
+  make_tree src
+  export SOURCE_DATE_EPOCH=1700000000
+  check "first" "$PACK" create one.exe src --stub stub.exe -q
+  touch -d '2001-02-03' src/a.txt src/sub/random.bin
+  check "second" "$PACK" create two.exe src --stub stub.exe -q
+  check "byte-identical packages" cmp one.exe two.exe
+  unzip -l one.exe | grep -q "2023-11-14 22:13" || fail "SOURCE_DATE_EPOCH not used for the times"
+  ;;
+
+signed)
+  command -v i686-w64-mingw32-gcc > /dev/null && command -v osslsigncode > /dev/null || exit 77
+  make_tree src
+  # A real (tiny) Windows program padded to the stub's length.
+  printf 'int main(void){return 0;}\n' > s.c
+  i686-w64-mingw32-gcc -Os -s s.c -o s.exe || exit 77
+  python3 -c "d=open('s.exe','rb').read(); open('pe.exe','wb').write(d + bytes(31744 - len(d)))"
+  check "create" "$PACK" create pkg.exe src --stub pe.exe --password pw -q 2> /dev/null
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+    -subj "/CN=Tolvane Test" 2> /dev/null || fail "openssl"
+  check "sign" osslsigncode sign -certs cert.pem -key key.pem -n "Test package" -in pkg.exe -out signed.exe > /dev/null
+  check "verify" osslsigncode verify -CAfile cert.pem signed.exe > /dev/null
+  [ "$(stat -c %s signed.exe)" -gt "$(stat -c %s pkg.exe)" ] || fail "signing added nothing"
+  check "list signed" "$PACK" list signed.exe > /dev/null
+  check "test signed" "$PACK" test signed.exe --password pw -q
+  check "extract signed" "$PACK" extract signed.exe -d out --password pw -q
+  check "signed tree is identical" diff -r src out/src
+  ;;
+
+*) echo "unknown group $GROUP" >&2; exit 2 ;;
+esac
+
+[ $failures -eq 0 ] && echo "$GROUP: passed" || { echo "$GROUP: $failures failure(s)" >&2; exit 1; }

@@ -1,0 +1,202 @@
+// The packaging tool's rules checked against the stub's own code: every name
+// the tool lets through must be one the engine extracts, its encryption must
+// open with the engine's decryption, and its header must read back through
+// the engine's header reader.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "codec/crypt.h"
+#include "codec/crc32.h"
+#include "extract/names.h"
+#include "extract/state.h"
+#include "package/config.h"
+#include "platform/host.h"
+#include "tools/pack/names.h"
+#include "tools/pack/package_header.h"
+#include "tools/pack/zipcrypto.h"
+
+namespace {
+
+TEST(PackNames, AcceptsOrdinaryNamesAndTheEngineAgrees) {
+  const char* accepted[] = {
+      "a.txt", "dir/sub/file.bin", "folder/", "with space/x y.txt", "caf\xE9.txt",
+      ".hidden", "a..b", "..x", "x.y.z", "CONSOLE.txt", "COM10", "LPT0", "NUL_/x",
+      "comma,semicolon;brackets[]{}", "COM1x"};
+  for (const char* name : accepted) {
+    EXPECT_EQ(pack::NameProblem(name), "") << name;
+    EXPECT_TRUE(IsSafeEntryName(name)) << "the engine would refuse " << name;
+  }
+  std::string longest(pack::MaxNameBytes, 'n');
+  EXPECT_EQ(pack::NameProblem(longest), "");
+}
+
+TEST(PackNames, RefusesWhatLeavesTheDestinationOrWindowsForbids) {
+  struct Case { const char* name; const char* reason; };
+  const Case refused[] = {
+      {"", "empty"},
+      {"/etc/passwd", "rooted"},
+      {"\\x", "rooted"},
+      {"../x", "'..'"},
+      {"a/../../x", "'..'"},
+      {"a/.. /x", "'..'"},
+      {"a/.../x", "'..'"},
+      {"./x", "'..'"},
+      {"a//b", "empty component"},
+      {"a/b.", "ends with a dot"},
+      {"a/b /c", "ends with a dot or a blank"},
+      {"c:x", "':'"},
+      {"file.txt:stream", "':'"},
+      {"a\\b", "backslash"},
+      {"con", "reserved"},
+      {"dir/CON.txt", "reserved"},
+      {"Aux.tar.gz", "reserved"},
+      {"nul .txt/x", "reserved"},
+      {"lpt9", "reserved"},
+      {"COM\xB9", "reserved"},
+      {"conin$", "reserved"},
+      {"tab\there", "control character"},
+      {"new\nline", "control character"},
+      {"a<b", "forbids"},
+      {"a>b", "forbids"},
+      {"q\"uote", "forbids"},
+      {"pi|pe", "forbids"},
+      {"what?", "forbids"},
+      {"star*", "forbids"},
+  };
+  for (const Case& c : refused) {
+    std::string problem = pack::NameProblem(c.name);
+    EXPECT_NE(problem.find(c.reason), std::string::npos) << "'" << c.name << "' gave: " << problem;
+  }
+  EXPECT_NE(pack::NameProblem(std::string(pack::MaxNameBytes + 1, 'n')).find("at most 257"), std::string::npos);
+}
+
+TEST(PackNames, WarnsWhenADestinationOfAHundredCharactersOverflowsMaxPath) {
+  EXPECT_FALSE(pack::NameTooLongForWindows(std::string(158, 'n')));
+  EXPECT_TRUE(pack::NameTooLongForWindows(std::string(159, 'n')));
+}
+
+// Runs the engine's password check and decryption over the tool's output.
+std::string EngineDecrypt(const std::string& encrypted, const std::string& password, uint32_t crc, bool& accepted) {
+  static uint32_t table[257];
+  State.CrcTable = table;
+  BuildCrcTable();
+  uint8_t header[24];
+  memcpy(header + 12, encrypted.data(), 12);
+  accepted = CheckPassword(header, 12, 0, password.c_str(), 0, crc);
+  std::string data = encrypted.substr(12);
+  if (accepted && !data.empty()) DecryptBuffer((uint8_t*)&data[0], (uint32_t)data.size());
+  return data;
+}
+
+TEST(PackEncryption, TheEngineDecryptsWhatTheToolEncrypts) {
+  const std::string plain = "The quick brown fox \x00\xFF jumps over the lazy dog, twice over.";
+  const uint32_t crc = 0xA1B2C3D4;
+  for (std::string password : {std::string("secret"), std::string("p\xE4sswort"), std::string(79, 'x')}) {
+    uint8_t random[11];
+    ASSERT_TRUE(pack::SecureRandom(random, sizeof random));
+    pack::ZipCipher cipher(password);
+    std::string data = pack::EncryptionHeader(cipher, crc, random) + plain;
+    cipher.Encrypt((uint8_t*)&data[12], plain.size());
+    EXPECT_NE(data.substr(12), plain);
+
+    bool accepted = false;
+    EXPECT_EQ(EngineDecrypt(data, password, crc, accepted), plain) << password;
+    EXPECT_TRUE(accepted);
+    // The check byte is the CRC's top byte: an entry with another CRC fails it.
+    EngineDecrypt(data, password, crc ^ 0x01000000, accepted);
+    EXPECT_FALSE(accepted);
+  }
+}
+
+TEST(PackEncryption, HeadersAreRandomEvenForEqualInput) {
+  uint8_t a[11], b[11];
+  ASSERT_TRUE(pack::SecureRandom(a, sizeof a));
+  ASSERT_TRUE(pack::SecureRandom(b, sizeof b));
+  EXPECT_NE(memcmp(a, b, sizeof a), 0);
+}
+
+// Writes stub + header to a file and lets the engine's header reader read it.
+struct ReadBack {
+  std::string path;
+  ReadBack(const pack::HeaderSettings& settings) {
+    char name[] = "/tmp/tolvane-header.XXXXXX";
+    int fd = mkstemp(name);
+    path = name;
+    std::string bytes(pack::PackageStubSize, 'S');
+    bytes += pack::BuildHeader(settings);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+    close(fd);
+    host::Reset();
+    host::SetTempFolder("/tmp/T/");
+    static char texts[4][ConfigTextSize];
+    memset(texts, 0, sizeof texts);
+    Config.Message = texts[0];
+    Config.DefaultFolder = texts[1];
+    Config.Command = texts[2];
+    BrowsePath = texts[3];
+    State.ArchiveFile = OpenReadFile(path.c_str());
+    ReadPackageHeader();
+  }
+  ~ReadBack() {
+    CloseFileHandle(State.ArchiveFile);
+    unlink(path.c_str());
+  }
+};
+
+TEST(PackHeader, TheEngineReadsEverySettingBack) {
+  pack::HeaderSettings s;
+  s.message = "Hello\r\nworld";
+  s.folder = "C:\\Games\\X";
+  s.command = "##setup.exe|/S ##";
+  {
+    ReadBack r(s);
+    EXPECT_EQ(State.ArchiveStart, 32000u);
+    EXPECT_STREQ(Config.Message, "Hello\r\nworld");
+    EXPECT_STREQ(Config.DefaultFolder, "C:\\Games\\X");
+    EXPECT_STREQ(Config.Command, "##setup.exe|/S ##");
+    EXPECT_TRUE(Config.FileListAllowed);
+    EXPECT_FALSE(Config.HideOverwrite);
+    EXPECT_TRUE(Config.OverwriteChecked);
+    EXPECT_EQ(Config.OverwriteControlId, 501);
+  }
+  s.flags = pack::FlagHideOverwrite;   // --no-file-list --hide-overwrite --keep-existing
+  s.folder = "##";
+  s.message = s.command = "";
+  {
+    ReadBack r(s);
+    EXPECT_FALSE(Config.FileListAllowed);
+    EXPECT_TRUE(Config.HideOverwrite);
+    EXPECT_FALSE(Config.OverwriteChecked);
+    EXPECT_EQ(Config.OverwriteControlId, 502);
+    EXPECT_STREQ(Config.DefaultFolder, "/tmp/T/");
+    EXPECT_FALSE(Config.HasCommand);
+  }
+}
+
+TEST(PackHeader, TextLimitsAndLayout) {
+  pack::HeaderSettings s;
+  s.message = std::string(249, 'm');
+  EXPECT_EQ(pack::HeaderProblem(s), "");
+  std::string header = pack::BuildHeader(s);
+  ASSERT_EQ(header.size(), 256u);
+  s.folder = "f";
+  EXPECT_NE(pack::HeaderProblem(s).find("250 bytes together"), std::string::npos);
+  s.folder = "";
+  s.message = std::string(256, 'm');
+  EXPECT_NE(pack::HeaderProblem(s).find("at most 255"), std::string::npos);
+
+  s.message = "ab";
+  header = pack::BuildHeader(s);
+  EXPECT_EQ(header.substr(0, 9), std::string("@TV\x0A\x02\x00\x00" "ab", 9));
+  EXPECT_EQ(header.find_first_not_of('.', 9), std::string::npos);   // filler to the end
+  pack::HeaderSettings parsed;
+  ASSERT_TRUE(pack::ParseHeader(header, parsed));
+  EXPECT_EQ(parsed.message, "ab");
+  EXPECT_EQ(parsed.flags, pack::DefaultFlags);
+  EXPECT_FALSE(pack::ParseHeader("@tv" + header.substr(3), parsed));
+}
+
+}  // namespace
