@@ -1,0 +1,23 @@
+// The after-extraction command used by the end-to-end tests: writes its
+// arguments to args.txt next to itself. An argument that names an existing
+// path is written in its long form, so the tests need not predict short names.
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+int main(int argc, char** argv) {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(0, path, MAX_PATH);
+  while (n > 0 && path[n - 1] != '\\') n--;
+  strcpy(path + n, "args.txt");
+  FILE* out = fopen(path, "w");
+  if (!out) return 1;
+  for (int i = 1; i < argc; i++) {
+    char long_form[MAX_PATH];
+    DWORD got = GetLongPathNameA(argv[i], long_form, MAX_PATH);
+    fprintf(out, "arg %s\n", got > 0 && got < MAX_PATH ? long_form : argv[i]);
+  }
+  fprintf(out, "count %d\n", argc - 1);
+  fclose(out);
+  return 0;
+}

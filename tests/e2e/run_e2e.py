@@ -1,0 +1,607 @@
+#!/usr/bin/env python3
+"""End-to-end tests: real packages run under Wine inside Xvfb, played by the
+test driver (driver.exe), which prints what it sees.
+
+    run_e2e.py --win32 DIR --work DIR setup        start Xvfb and the Wine prefix
+    run_e2e.py --win32 DIR --work DIR run NAME...  run scenarios (setup must have run)
+    run_e2e.py --win32 DIR --work DIR cleanup      stop Wine and Xvfb
+    run_e2e.py --win32 DIR --work DIR all          setup, every scenario, cleanup
+    run_e2e.py --win32 DIR --work DIR screenshots OUTDIR
+    run_e2e.py list                                print the scenario names
+
+DIR is the win32 build (tolvane-sfx.exe, e2e/driver.exe, e2e/echo_args.exe).
+One Xvfb display and one Wine prefix serve the whole run. Exit code 77 means
+skipped (no win32 build, no Wine or no Xvfb).
+"""
+import argparse
+import getpass
+import io
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from mkpackage import build_package  # noqa: E402
+
+SKIP = 77
+CAPTION = "Tolvane 4.0 SFX"
+SUCCESS = "box: All files have been extracted successful."
+FAILURE = "box: Couldn't get extracted the selected files."
+NO_HEADER = "box: Cannot read archive header"
+
+
+def win(path):
+    """The Windows name under Wine of a host path (drive Z: is the root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Run:
+    def __init__(self, win32, work):
+        self.win32 = os.path.abspath(win32)
+        self.work = os.path.abspath(work)
+        self.stub = os.path.join(self.win32, "tolvane-sfx.exe")
+        self.driver = os.path.join(self.win32, "e2e", "driver.exe")
+        self.echo = os.path.join(self.win32, "e2e", "echo_args.exe")
+        self.prefix = os.path.join(self.work, "prefix")
+        self.state = os.path.join(self.work, "display")
+
+    def missing(self):
+        for tool in ("wine", "Xvfb"):
+            if not shutil.which(tool):
+                return f"{tool} is not installed"
+        for f in (self.stub, self.driver, self.echo):
+            if not os.path.exists(f):
+                return f"{f} is missing: build the win32 preset first (cmake --preset win32 && cmake --build build/win32)"
+        return None
+
+    def env(self, display=None):
+        e = dict(os.environ)
+        e.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        if display is None:
+            with open(self.state) as f:
+                display = f.read().split()[0]
+        e["DISPLAY"] = display
+        return e
+
+    def wine(self, args, display=None, timeout=120):
+        with open(os.devnull, "wb") as null:
+            subprocess.run(["wine"] + args, env=self.env(display), stdout=null, stderr=null,
+                           timeout=timeout, check=False)
+
+    # ---- set-up and clean-up -------------------------------------------------
+    def setup(self):
+        os.makedirs(self.work, exist_ok=True)
+        self.cleanup(quiet=True)
+        number = next(n for n in range(57, 200) if not os.path.exists(f"/tmp/.X11-unix/X{n}")
+                      and not os.path.exists(f"/tmp/.X{n}-lock"))
+        display = f":{number}"
+        xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+        for _ in range(100):
+            if os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                break
+            time.sleep(0.05)
+        with open(self.state, "w") as f:
+            f.write(f"{display} {xvfb.pid}\n")
+        env = self.env(display)
+        # A persistent server, started with its output detached, so no later
+        # wine call leaves a background process holding our pipes.
+        subprocess.Popen(["wineserver", "-p"], env=env, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, start_new_session=True).wait(timeout=30)
+        self.wine(["wineboot", "-i"], display, timeout=300)
+        self.wine(["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/t", "REG_SZ",
+                   "/d", "N", "/f"], display)
+        self.wine(["reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t",
+                   "REG_DWORD", "/d", "0", "/f"], display)
+        print(f"Xvfb on {display}, Wine prefix {self.prefix}")
+
+    def cleanup(self, quiet=False):
+        if not os.path.exists(self.state):
+            return
+        with open(self.state) as f:
+            display, pid = f.read().split()
+        with open(os.devnull, "wb") as null:
+            subprocess.run(["wineserver", "-k"], env=self.env(display), stdout=null, stderr=null,
+                           timeout=60, check=False)
+        try:
+            os.kill(int(pid), signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        os.remove(self.state)
+        if not quiet:
+            print(f"stopped Xvfb {display}")
+
+    # ---- helpers for scenarios -------------------------------------------------
+    def folder(self, name):
+        path = os.path.join(self.work, "cases", name)
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        return path
+
+    def package(self, path, files, header=True, flags=0x0A, message="", folder="", command="",
+                archive=None):
+        if archive is None:
+            archive = make_zip(files)
+        with open(self.stub, "rb") as f:
+            stub = f.read()
+        enc = lambda s: s.encode("latin-1")
+        data = build_package(stub, archive, header=header, flags=flags, message=enc(message),
+                             folder=enc(folder), command=enc(command))
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def drive(self, package, steps, cwd=None, lock=False, timeout=90):
+        """Runs the driver; returns the lines it printed and its exit code."""
+        args = [self.driver]
+        if cwd:
+            args += ["--cwd", win(cwd)]
+        if lock:
+            args.append("--lock")
+        args += [win(package)] + steps
+        out_path = package + ".out"
+        with open(out_path, "wb") as out:
+            result = subprocess.run(["wine"] + args, env=self.env(), stdout=out,
+                                    stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+        with open(out_path, "rb") as f:
+            lines = f.read().decode("latin-1").replace("\r", "").splitlines()
+        return lines, result.returncode
+
+
+def make_zip(files, method=zipfile.ZIP_DEFLATED):
+    """A ZIP archive from (name, bytes) pairs; names ending in '/' are folders."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", method) as z:
+        for name, data in files:
+            z.writestr(name, data)
+    return buffer.getvalue()
+
+
+def corrupt_crc(archive, name):
+    """The archive with the local header CRC of one entry changed."""
+    data = bytearray(archive)
+    encoded = name.encode()
+    pos = 0
+    while True:
+        pos = data.index(b"PK\x03\x04", pos)
+        length = int.from_bytes(data[pos + 26:pos + 28], "little")
+        if bytes(data[pos + 30:pos + 30 + length]) == encoded:
+            data[pos + 14] ^= 0xFF
+            return bytes(data)
+        pos += 4
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class Check:
+    def __init__(self, name):
+        self.name = name
+        self.failures = []
+
+    def equal(self, what, got, expected):
+        if got != expected:
+            self.failures.append(f"{what}:\n    expected {expected!r}\n    got      {got!r}")
+
+    def true(self, what, condition):
+        if not condition:
+            self.failures.append(what)
+
+
+SAMPLE = [("a.txt", b"alpha\n"), ("docs/", b""), ("docs/b.txt", b"bravo\n" * 50),
+          ("docs/deep/c.bin", bytes(range(256)) * 40)]
+SAMPLE_LIST = ["301 +a.txt", "301 +docs/", "301 +docs/b.txt", "301 +docs/deep/c.bin"]
+
+
+def extracted(folder):
+    return sorted(os.path.relpath(os.path.join(d, f), folder).replace(os.sep, "/")
+                  for d, _, fs in os.walk(folder) for f in fs)
+
+
+# ---- scenarios -------------------------------------------------------------------
+def without_header(run, c):
+    """No header: defaults, current directory proposed, everything extracted."""
+    base = run.folder("without_header")
+    cwd = os.path.join(base, "cwd")
+    os.makedirs(cwd)
+    pkg = run.package(os.path.join(base, "p.exe"), SAMPLE, header=False)
+    lines, code = run.drive(pkg, ["main", "get:101", "get:901", "state:3", "state:702", "state:501",
+                                  "state:302", "press:1", "box", "exit"], cwd=cwd)
+    c.equal("driver output", lines, ["main dialog", f"101={win(cwd)}", "901=", "3 visible enabled unchecked",
+                                     "702 visible enabled unchecked", "501 visible enabled checked",
+                                     "302 hidden enabled unchecked", SUCCESS, "exit 0"])
+    c.equal("exit code", code, 0)
+    c.equal("files", extracted(cwd), ["a.txt", "docs/b.txt", "docs/deep/c.bin"])
+    c.equal("content", read(os.path.join(cwd, "docs/deep/c.bin")), SAMPLE[3][1])
+
+
+# flags: (file list shown, overwrite box state, existing file replaced)
+FLAG_CASES = [
+    (0x0A, True, "visible enabled checked", True),
+    (0x02, True, "visible enabled unchecked", False),
+    (0x1A, True, "visible enabled unchecked", False),
+    (0x1E, True, "absent", False),
+    (0x0E, True, "absent", True),
+    (0x08, False, "visible enabled checked", True),
+    (0x00, False, "visible enabled unchecked", False),
+    (0x04, False, "absent", False),
+    (0x19, False, "visible enabled unchecked", False),
+]
+
+
+def flag_table(run, c):
+    """Each flag combination: what the dialog shows and what happens to an existing file."""
+    for flags, listed, box, replaced in FLAG_CASES:
+        base = run.folder(f"flags_{flags:02x}")
+        dest = os.path.join(base, "dest")
+        os.makedirs(dest)
+        with open(os.path.join(dest, "a.txt"), "wb") as f:
+            f.write(b"old\n")
+        pkg = run.package(os.path.join(base, "p.exe"), SAMPLE, flags=flags, folder=win(dest))
+        shown = "visible enabled unchecked" if listed else "hidden enabled unchecked"
+        lines, code = run.drive(pkg, ["main", "state:3", "state:702", "state:501", "list:" +
+                                      ("301" if listed else "302"), "press:1", "box", "exit"])
+        names = [n.replace("301", "302") for n in SAMPLE_LIST] if not listed else SAMPLE_LIST
+        # The lists start unselected; a listing selects nothing.
+        names = [n.replace("+", "-") for n in names]
+        c.equal(f"flags 0x{flags:02X} output", lines,
+                ["main dialog", f"3 {shown}", f"702 {shown}", f"501 {box}"] + names + [SUCCESS, "exit 0"])
+        c.equal(f"flags 0x{flags:02X} existing file", read(os.path.join(dest, "a.txt")),
+                b"alpha\n" if replaced else b"old\n")
+        c.equal(f"flags 0x{flags:02X} exit code", code, 0)
+
+
+def overwrite_clicks(run, c):
+    """The box toggles on each click; an existing file is replaced exactly when it is checked."""
+    for clicks, replaced in ((1, False), (2, True)):
+        base = run.folder(f"clicks_{clicks}")
+        dest = os.path.join(base, "dest")
+        os.makedirs(dest)
+        with open(os.path.join(dest, "a.txt"), "wb") as f:
+            f.write(b"old\n")
+        pkg = run.package(os.path.join(base, "p.exe"), SAMPLE, flags=0x0A, folder=win(dest))
+        lines, _ = run.drive(pkg, ["main"] + ["press:501"] * clicks + ["sleep:200", "state:501", "press:1",
+                                                                         "box", "exit"])
+        c.equal(f"{clicks} clicks", lines, ["main dialog", f"501 visible enabled {'checked' if replaced else 'unchecked'}",
+                                            SUCCESS, "exit 0"])
+        c.equal(f"{clicks} clicks existing file", read(os.path.join(dest, "a.txt")),
+                b"alpha\n" if replaced else b"old\n")
+
+
+def worked_example(run, c):
+    """Flags 0x0D with a 91-byte message, a 7-byte folder and an 11-byte command."""
+    base = run.folder("worked_example")
+    message = ("Welcome. This package holds the sample files; press Extract to unpack them here. "
+               "Thank you.")[:91].ljust(91, ".")
+    folder, command = "outdir1", "##e.exe|a b"
+    assert (len(message), len(folder), len(command)) == (0x5B, 0x07, 0x0B)
+    os.makedirs(os.path.join(base, folder))
+    with open(os.path.join(base, folder, "a.txt"), "wb") as f:
+        f.write(b"old\n")
+    files = SAMPLE + [("e.exe", read(run.echo))]
+    pkg = run.package(os.path.join(base, "p.exe"), files, flags=0x0D, message=message, folder=folder,
+                      command=command)
+    lines, code = run.drive(pkg, ["main", "get:901", "get:101", "state:3", "state:702", "state:501",
+                                  "press:1", "box", "exit"], cwd=base)
+    c.equal("output", lines, ["main dialog", f"901={message}", f"101={folder}", "3 hidden enabled unchecked",
+                              "702 hidden enabled unchecked", "501 absent", SUCCESS, "exit 0"])
+    c.equal("existing file replaced", read(os.path.join(base, folder, "a.txt")), b"alpha\n")
+    args = wait_for(os.path.join(base, folder, "args.txt"))
+    c.equal("command arguments", args, "arg a\narg b\ncount 2\n")
+
+
+def wait_for(path, limit=20):
+    end = time.time() + limit
+    while time.time() < end:
+        if os.path.exists(path):
+            time.sleep(0.2)
+            with open(path) as f:
+                return f.read()
+        time.sleep(0.1)
+    return None
+
+
+def command_launch(run, c):
+    """Extract all, the success box, then the command with "##" expanded in both parts."""
+    base = run.folder("command")
+    dest = os.path.join(base, "DestinationFolder")
+    files = [("tools/echo_args.exe", read(run.echo)), ("a.txt", b"alpha\n")]
+    pkg = run.package(os.path.join(base, "p.exe"), files, folder=win(dest) + "\\",
+                      command="##tools\\echo_args.exe|/S ## x|y")
+    lines, code = run.drive(pkg, ["main", "get:101", "press:1", "box", "exit"])
+    c.equal("output", lines, ["main dialog", f"101={win(dest)}\\", SUCCESS, "exit 0"])
+    c.equal("exit code", code, 0)
+    args = wait_for(os.path.join(dest, "tools", "args.txt"))
+    c.equal("command arguments", args, f"arg /S\narg {win(dest)}\\\narg x|y\ncount 3\n")
+
+
+def temp_folder(run, c):
+    """A default folder of exactly "##" is the temporary folder, shown with its backslash."""
+    base = run.folder("temp_folder")
+    unique = f"tolvane-e2e-{os.getpid()}"
+    pkg = run.package(os.path.join(base, "p.exe"), [(f"{unique}/t.txt", b"temp\n")], folder="##")
+    lines, _ = run.drive(pkg, ["main", "get:101", "press:1", "box", "exit"])
+    user = getpass.getuser()
+    c.equal("output", lines, ["main dialog", f"101=C:\\users\\{user}\\Temp\\", SUCCESS, "exit 0"])
+    target = os.path.join(run.prefix, "drive_c", "users", user, "Temp", unique)
+    c.true(f"file in the temporary folder {target}", os.path.exists(os.path.join(target, "t.txt")))
+    shutil.rmtree(target, ignore_errors=True)
+
+
+def empty_field(run, c):
+    """An emptied field, or one holding only a backslash, means the current directory."""
+    for text in ("", "\\"):
+        base = run.folder("empty_field" + ("_backslash" if text else ""))
+        cwd = os.path.join(base, "cwd")
+        os.makedirs(cwd)
+        pkg = run.package(os.path.join(base, "p.exe"), SAMPLE, folder=win(os.path.join(base, "other")))
+        lines, _ = run.drive(pkg, ["main", f"set:101={text}", "press:1", "waitbox", "get:101", "box", "exit"],
+                             cwd=cwd)
+        c.equal(f"field {text!r}", lines, ["main dialog", f"101={win(cwd)}", SUCCESS, "exit 0"])
+        c.equal(f"field {text!r} files", extracted(cwd), ["a.txt", "docs/b.txt", "docs/deep/c.bin"])
+
+
+def file_list(run, c):
+    """Deselect entries, extract the rest; the command runs and both dialogs end."""
+    base = run.folder("file_list")
+    dest = os.path.join(base, "dest")
+    files = SAMPLE + [("e.exe", read(run.echo))]
+    pkg = run.package(os.path.join(base, "p.exe"), files, folder=win(os.path.join(base, "unused")),
+                      command="##e.exe|##")
+    lines, code = run.drive(pkg, ["main", f"set:101={win(dest)}", "press:3", "files", "list:301",
+                                  "toggle:301:a.txt", "toggle:301:docs/deep/c.bin", "press:1", "box",
+                                  "exit"])
+    c.equal("output", lines, ["main dialog", "files dialog"] + SAMPLE_LIST[:3] + ["301 +docs/deep/c.bin",
+                                                                                  "301 +e.exe", SUCCESS, "exit 0"])
+    c.equal("command arguments", wait_for(os.path.join(dest, "args.txt")), f"arg {win(dest)}\\\ncount 1\n")
+    c.equal("files", [f for f in extracted(dest) if f != "args.txt"], ["docs/b.txt", "e.exe"])
+    c.equal("exit code", code, 0)
+
+
+def partial_failure(run, c):
+    """A damaged entry: only it stays selected, the dialogs stay open, every Extract
+    of the main dialog processes all entries again."""
+    base = run.folder("partial_failure")
+    dest = os.path.join(base, "dest")
+    archive = corrupt_crc(make_zip(SAMPLE, zipfile.ZIP_STORED), "docs/b.txt")
+    pkg = run.package(os.path.join(base, "p.exe"), [], folder=win(dest), archive=archive)
+    lines, code = run.drive(pkg, ["main", "press:3", "files", "press:1", "box", "list:301",
+                                  "press:1", "box", "press:2", "main", "press:1", "box", "open",
+                                  "list:301", "press:2", "exit"])
+    c.equal("output", lines, [
+        "main dialog", "files dialog", FAILURE,
+        "301 -a.txt", "301 -docs/", "301 +docs/b.txt", "301 -docs/deep/c.bin",
+        FAILURE, "main dialog", FAILURE, "main open",
+        "301 -a.txt", "301 -docs/", "301 +docs/b.txt", "301 -docs/deep/c.bin", "exit 0"])
+    c.equal("exit code", code, 0)
+    c.equal("files", extracted(dest), ["a.txt", "docs/b.txt", "docs/deep/c.bin"])
+
+
+def second_extract_reprocesses(run, c):
+    """After a failure the next Extract of the main dialog writes every entry again."""
+    base = run.folder("reprocess")
+    dest = os.path.join(base, "dest")
+    archive = corrupt_crc(make_zip(SAMPLE), "docs/b.txt")
+    pkg = run.package(os.path.join(base, "p.exe"), [], folder=win(dest), flags=0x0A, archive=archive)
+    marker = os.path.join(dest, "a.txt")
+    lines, _ = run.drive(pkg, ["main", "press:1", "box", f"delete:{win(marker)}", "press:1", "box", "open",
+                               "press:2", "exit"])
+    c.equal("output", lines, ["main dialog", FAILURE, FAILURE, "main open", "exit 0"])
+    c.true("a.txt written again", os.path.exists(marker))
+
+
+def crc_table():
+    table = []
+    for n in range(256):
+        c = n
+        for _ in range(8):
+            c = (c >> 1) ^ 0xEDB88320 if c & 1 else c >> 1
+        table.append(c)
+    return table
+
+
+CRC = crc_table()
+
+
+def check_byte_passes(archive, password):
+    """Whether a password passes the one-byte check of every encrypted entry's
+    12-byte header (the traditional scheme; a wrong one passes by chance 1 in 256)."""
+    passes = True
+    pos = 0
+    while archive.startswith(b"PK\x03\x04", pos):
+        flags, _, time_, _, crc, size = (int.from_bytes(archive[pos + a:pos + b], "little") for a, b in
+                                         ((6, 8), (8, 10), (10, 12), (12, 14), (14, 18), (18, 22)))
+        start = pos + 30 + int.from_bytes(archive[pos + 26:pos + 28], "little") + \
+            int.from_bytes(archive[pos + 28:pos + 30], "little")
+        keys = [0x12345678, 0x23456789, 0x34567890]
+
+        def update(byte):
+            keys[0] = CRC[(keys[0] ^ byte) & 0xFF] ^ (keys[0] >> 8)
+            keys[1] = ((keys[1] + (keys[0] & 0xFF)) * 134775813 + 1) & 0xFFFFFFFF
+            keys[2] = CRC[(keys[2] ^ (keys[1] >> 24)) & 0xFF] ^ (keys[2] >> 8)
+        for ch in password.encode():
+            update(ch)
+        plain = 0
+        for byte in archive[start:start + 12]:
+            t = (keys[2] | 2) & 0xFFFF
+            plain = byte ^ (((t * (t ^ 1)) >> 8) & 0xFF)
+            update(plain)
+        expected = time_ >> 8 if flags & 8 else crc >> 24
+        passes &= plain == expected
+        pos = start + size
+        if flags & 8 and archive.startswith(b"PK\x07\x08", pos):
+            pos += 16
+    return passes
+
+
+def make_encrypted(base, password, names, wrong):
+    """A ZIP with traditionally encrypted entries, made by Info-ZIP zip; made again
+    while one of the wrong passwords would pass the check by chance."""
+    src = os.path.join(base, "src")
+    os.makedirs(src, exist_ok=True)
+    for name, data in names:
+        with open(os.path.join(src, name), "wb") as f:
+            f.write(data)
+    out = os.path.join(base, "enc.zip")
+    for _ in range(20):
+        if os.path.exists(out):
+            os.remove(out)
+        subprocess.run(["zip", "-q", "-P", password, out] + [n for n, _ in names], cwd=src, check=True)
+        archive = read(out)
+        assert check_byte_passes(archive, password)
+        if not any(check_byte_passes(archive, w) for w in wrong):
+            return archive
+    raise RuntimeError("could not make an archive that refuses the wrong passwords")
+
+
+def passwords(run, c):
+    """Three wrong passwords end silently; a right one is reused for the next entry."""
+    if not shutil.which("zip"):
+        c.failures.append("zip is not installed")
+        return
+    base = run.folder("passwords")
+    dest = os.path.join(base, "dest")
+    archive = make_encrypted(base, "secret", [("e1.txt", b"one\n" * 100), ("e2.txt", b"two\n" * 100)],
+                             ["wrong1", "", "wrong3"])
+    pkg = run.package(os.path.join(base, "p.exe"), [], folder=win(dest), archive=archive)
+    lines, code = run.drive(pkg, ["main", "press:1", "escape-password", "password:wrong1", "password:",
+                                  "password:wrong3", "nobox:1500", "open", "press:1", "password:secret",
+                                  "box", "exit"])
+    c.equal("output", lines, ["main dialog", "prompt open", "password wrong1", "password ",
+                              "password wrong3", "no box", "main open", "password secret", SUCCESS, "exit 0"])
+    c.equal("content", read(os.path.join(dest, "e2.txt")), b"two\n" * 100)
+    c.equal("exit code", code, 0)
+
+
+def locked(run, c):
+    """The package's file held open unshared by another process: a message, no dialog."""
+    base = run.folder("locked")
+    pkg = run.package(os.path.join(base, "p.exe"), SAMPLE)
+    lines, code = run.drive(pkg, ["box", "exit"], lock=True)
+    c.equal("output", lines, [f"box: Cannot open file {win(pkg)}", "exit 0"])
+    c.equal("exit code", code, 0)
+
+
+def browse_cancelled(run, c):
+    """Cancelling the folder browser leaves the field as it was."""
+    base = run.folder("browse")
+    pkg = run.package(os.path.join(base, "p.exe"), SAMPLE, folder="C:\\Somewhere\\")
+    lines, _ = run.drive(pkg, ["main", "set:101=C:\\Typed", "press:775", "cancel-browse", "get:101",
+                               "press:2", "exit"])
+    c.equal("output", lines, ["main dialog", "browse cancelled", "101=C:\\Typed", "exit 0"])
+
+
+def busy_commands(run, c):
+    """Commands pressed during a long run start no second run and no dialog."""
+    base = run.folder("busy")
+    dest = os.path.join(base, "dest")
+    files = [(f"f{i:03}.txt", b"x" * 2000) for i in range(400)]
+    pkg = run.package(os.path.join(base, "p.exe"), files, folder=win(dest))
+    lines, _ = run.drive(pkg, ["main", "press:1", "press:1", "press:3", "press:775", "press:1",
+                               "box", "exit"])
+    c.equal("output", lines, ["main dialog", SUCCESS, "exit 0"])
+    c.equal("file count", len(extracted(dest)), 400)
+
+
+def empty_archive(run, c):
+    """No entries: the listing reports it (twice when the second list is filled), the
+    dialog opens, and Extract does nothing visible."""
+    base = run.folder("empty_archive")
+    pkg = run.package(os.path.join(base, "p.exe"), [], flags=0x00)
+    lines, code = run.drive(pkg, ["box", "box", "main", "press:1", "nobox:1000", "open", "press:2", "exit"])
+    c.equal("output", lines, [NO_HEADER, NO_HEADER, "main dialog", "no box", "main open", "exit 0"])
+    c.equal("exit code", code, 0)
+
+
+SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, command_launch,
+             temp_folder, empty_field, file_list, partial_failure, second_extract_reprocesses,
+             passwords, locked, browse_cancelled, busy_commands, empty_archive]
+
+
+def run_scenarios(run, names):
+    chosen = [s for s in SCENARIOS if not names or s.__name__ in names]
+    failed = 0
+    for scenario in chosen:
+        c = Check(scenario.__name__)
+        started = time.time()
+        try:
+            scenario(run, c)
+        except subprocess.TimeoutExpired as e:
+            c.failures.append(f"timed out: {e}")
+        status = "FAIL" if c.failures else "ok"
+        print(f"{status:4} {scenario.__name__} ({time.time() - started:.1f} s)")
+        for f in c.failures:
+            print("     " + f.replace("\n", "\n     "))
+        failed += bool(c.failures)
+    return 1 if failed else 0
+
+
+def screenshots(run, outdir):
+    """The main dialog and the file-selection dialog, captured from the Xvfb screen."""
+    os.makedirs(outdir, exist_ok=True)
+    base = run.folder("screenshots")
+    pkg = run.package(os.path.join(base, "p.exe"), SAMPLE + [("readme.txt", b"read me\n")], flags=0x0A,
+                      folder="C:\\Program Files\\Sample",
+                      message="This package installs the sample files. Choose a folder and press Extract.")
+    display = run.env()["DISPLAY"]
+    for name, steps in (("main-dialog", ["main", "sleep:2500", "press:2", "exit"]),
+                        ("file-list", ["main", "press:3", "files", "toggle:301:docs/b.txt", "sleep:2500",
+                                       "press:2", "main", "press:2", "exit"])):
+        driver = subprocess.Popen(["wine", run.driver, win(pkg)] + steps, env=run.env(),
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.8)
+        shot = os.path.join(outdir, name + ".png")
+        xwd = subprocess.run(["xwd", "-root", "-display", display], capture_output=True, check=True)
+        subprocess.run(["convert", "xwd:-", "-trim", "+repage", shot], input=xwd.stdout, check=True)
+        driver.wait(timeout=60)
+        print(f"wrote {shot}")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--win32")
+    parser.add_argument("--work")
+    parser.add_argument("action", choices=["setup", "run", "cleanup", "all", "screenshots", "list"])
+    parser.add_argument("names", nargs="*")
+    args = parser.parse_args()
+    if args.action == "list":
+        print("\n".join(s.__name__ for s in SCENARIOS))
+        return 0
+    run = Run(args.win32, args.work)
+    if args.action == "cleanup":
+        run.cleanup()
+        return 0
+    why = run.missing()
+    if why:
+        print(f"SKIPPED: {why}")
+        return SKIP
+    if args.action == "setup":
+        run.setup()
+        return 0
+    if args.action == "run":
+        if not os.path.exists(run.state):
+            print("SKIPPED: the Wine set-up did not run")
+            return SKIP
+        return run_scenarios(run, args.names)
+    run.setup()
+    try:
+        if args.action == "screenshots":
+            screenshots(run, args.names[0] if args.names else os.path.join(HERE, "..", "..", "docs",
+                                                                           "screenshots"))
+            return 0
+        return run_scenarios(run, args.names)
+    finally:
+        run.cleanup()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
