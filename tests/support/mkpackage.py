@@ -4,10 +4,12 @@
     mkpackage.py [--stub FILE] [--message TEXT] [--folder TEXT] [--command TEXT]
                  [--flags N] [--magic TEXT] [--no-header] ZIP OUT
 
-Without --stub the stub is 31744 zero bytes. Texts are encoded as Latin-1 (8-bit ANSI);
-each may be up to 255 bytes, and texts beyond the header's room are cut at its end.
+Without --stub the stub is 31744 zero bytes. Texts are taken as the exact bytes given on
+the command line (8-bit ANSI); each may be up to 255 bytes, and texts beyond the header's
+room are cut at its end.
 """
 import argparse
+import os
 import sys
 
 STUB_SIZE = 0x7C00
@@ -48,7 +50,7 @@ def main(argv):
             stub = f.read()
     with open(args.zip, "rb") as f:
         zip_bytes = f.read()
-    enc = lambda s: s.encode("latin-1")
+    enc = os.fsencode
     data = build_package(stub, zip_bytes, header=not args.no_header, flags=int(args.flags, 0),
                          message=enc(args.message), folder=enc(args.folder),
                          command=enc(args.command), magic=enc(args.magic))
