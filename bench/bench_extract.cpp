@@ -1,0 +1,242 @@
+// Whole-archive extraction, side by side: the engine through the host seam,
+// a small zlib-based extractor as the reference, and the extractors installed
+// on the machine (unzip, 7z, bsdtar), each on the same zips, each writing to
+// the same tmpfs folder. Prints the best of several runs per tool and its
+// ratio to the zlib reference.
+//
+//   bench_extract WORKDIR PASSWORD ZIP...
+//
+// WORKDIR should be on tmpfs (e.g. /dev/shm/x); it receives the packages and
+// the output. bench/bench_extract.sh makes the corpus and the zips.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/walk.h"
+#include "codec/crc32.h"
+#include "codec/inflate.h"
+#include "extract/state.h"
+#include "package/config.h"
+#include "platform/host.h"
+
+namespace {
+
+const int Runs = 3;
+
+double Seconds(const std::function<void()>& work) {
+  auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void Shell(const std::string& command) {
+  if (system(command.c_str()) != 0) {
+    fprintf(stderr, "failed: %s\n", command.c_str());
+    exit(1);
+  }
+}
+
+std::string ReadAll(const std::string& path) {
+  std::string data;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return data;
+  char buffer[1 << 16];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, n);
+  fclose(f);
+  return data;
+}
+
+// ---- the zlib reference: a forward walk over the local headers, raw inflate,
+// traditional decryption, CRC check; written the plain way such a tool would be.
+
+struct Keys {
+  uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
+  const z_crc_t* table = get_crc_table();
+  void Update(uint8_t p) {
+    k0 = table[(k0 ^ p) & 0xFF] ^ (k0 >> 8);
+    k1 = (k1 + (k0 & 0xFF)) * 134775813 + 1;
+    k2 = table[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
+  }
+  uint8_t Stream() const {
+    uint16_t t = (uint16_t)((k2 & 0xFFFF) | 2);
+    return (uint8_t)((t * (t ^ 1)) >> 8);
+  }
+  void Decrypt(uint8_t* data, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+      data[i] ^= Stream();
+      Update(data[i]);
+    }
+  }
+};
+
+uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+uint16_t Get16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
+
+void MakeParents(const std::string& path) {
+  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+    mkdir(path.substr(0, at).c_str(), 0755);
+}
+
+// Returns the number of entries whose CRC did not match.
+int ZlibExtract(const std::string& zipPath, const std::string& out, const std::string& password) {
+  int fd = open(zipPath.c_str(), O_RDONLY);
+  std::vector<uint8_t> in(1 << 18), outBuffer(1 << 18);
+  int bad = 0;
+  off_t position = 0;
+  for (;;) {
+    uint8_t h[30];
+    if (pread(fd, h, 30, position) != 30 || Get32(h) != 0x04034B50) break;
+    uint16_t flags = Get16(h + 6), method = Get16(h + 8), nameLength = Get16(h + 26);
+    uint32_t crc = Get32(h + 14), size = Get32(h + 18);
+    std::string name(nameLength, 0);
+    pread(fd, &name[0], nameLength, position + 30);
+    off_t data = position + 30 + nameLength + Get16(h + 28);
+    position = data + size;
+    std::string path = out + "/" + name;
+    MakeParents(path);
+    if (name.back() == '/') continue;
+    Keys keys;
+    uint32_t left = size;
+    lseek(fd, data, SEEK_SET);
+    if (flags & 1) {
+      for (char c : password) keys.Update((uint8_t)c);
+      uint8_t header[12];
+      read(fd, header, 12);
+      keys.Decrypt(header, 12);
+      left -= 12;
+    }
+    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    uLong check = crc32(0, nullptr, 0);
+    z_stream z = {};
+    inflateInit2(&z, -15);
+    int status = Z_OK;
+    while (status != Z_STREAM_END && (left > 0 || method == 8)) {
+      size_t chunk = left < in.size() ? left : in.size();
+      ssize_t got = chunk ? read(fd, in.data(), chunk) : 0;
+      if (got < 0) got = 0;
+      left -= (uint32_t)got;
+      if (flags & 1) keys.Decrypt(in.data(), (size_t)got);
+      if (method == 0) {
+        if (got == 0) break;
+        write(file, in.data(), (size_t)got);
+        check = crc32(check, in.data(), (uInt)got);
+        continue;
+      }
+      z.next_in = in.data();
+      z.avail_in = (uInt)got;
+      do {
+        z.next_out = outBuffer.data();
+        z.avail_out = (uInt)outBuffer.size();
+        status = inflate(&z, Z_NO_FLUSH);
+        size_t produced = outBuffer.size() - z.avail_out;
+        write(file, outBuffer.data(), produced);
+        check = crc32(check, outBuffer.data(), (uInt)produced);
+      } while (z.avail_out == 0 && status == Z_OK);
+      if (status != Z_OK && status != Z_STREAM_END) break;
+      if (got == 0 && status != Z_STREAM_END) break;
+    }
+    inflateEnd(&z);
+    close(file);
+    if (check != crc) bad++;
+  }
+  close(fd);
+  return bad;
+}
+
+// ---- the engine, as the main dialog drives it.
+
+bool EngineExtract(const std::string& packagePath, const std::string& password) {
+  host::Reset();
+  host::SetRoot("/");
+  host::SetPasswordAnswers({password});
+  State.Password[0] = 0;
+  State.ArchiveFile = OpenReadFile(packagePath.c_str());
+  ReadPackageHeader();
+  HostDialog dialog;
+  ProcessArchive(&dialog, 301, true);
+  ListSelect(GetEntryList(&dialog, 301), -1, true);
+  State.SkipExisting = 0;
+  ProcessArchive(&dialog, 301, false);
+  CloseFileHandle(State.ArchiveFile);
+  return State.ExtractSucceeded == 1;
+}
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    fprintf(stderr, "usage: %s WORKDIR PASSWORD ZIP...\n", argv[0]);
+    return 2;
+  }
+  std::string work = argv[1], password = argv[2];
+  char* texts[] = {nullptr, nullptr, nullptr, nullptr};
+  for (char*& text : texts) text = static_cast<char*>(calloc(ConfigTextSize, 1));
+  BrowsePath = texts[0];
+  Config.DefaultFolder = texts[1];
+  Config.Command = texts[2];
+  Config.Message = texts[3];
+  State.CrcTable = static_cast<uint32_t*>(Allocate(1028));
+  BuildCrcTable();
+
+  std::string out = work + "/out";
+  printf("%-22s %-12s %9s %7s\n", "zip", "tool", "seconds", "ratio");
+  for (int z = 3; z < argc; z++) {
+    std::string zip = argv[z];
+    std::string name = zip.substr(zip.rfind('/') + 1);
+    // The package: a zero stub of the fixed size, no header, then the zip.
+    std::string package = work + "/package.exe";
+    {
+      std::string bytes(StubSize, '\0');
+      bytes += ReadAll(zip);
+      FILE* f = fopen(package.c_str(), "wb");
+      fwrite(bytes.data(), 1, bytes.size(), f);
+      fclose(f);
+    }
+    strcpy(DestFolder, (out).c_str());
+
+    struct Tool {
+      const char* name;
+      std::function<void()> run;
+    };
+    std::string pw = Quote(password), o = Quote(out), q = Quote(zip);
+    std::vector<Tool> tools = {
+        {"zlib-ref", [&] {
+           if (ZlibExtract(zip, out, password) != 0) fprintf(stderr, "zlib reference: CRC errors\n");
+         }},
+        {"tolvane", [&] {
+           if (!EngineExtract(package, password)) fprintf(stderr, "engine: extraction failed\n");
+         }},
+        {"unzip -o", [&] { Shell("unzip -o -q -P " + pw + " " + q + " -d " + o); }},
+        {"7z x", [&] { Shell("7z x -y -bso0 -bsp0 -p" + pw + " -o" + o + " " + q); }},
+        {"bsdtar -x", [&] { Shell("bsdtar -x --passphrase " + pw + " -f " + q + " -C " + o); }},
+    };
+    double reference = 0;
+    for (const Tool& tool : tools) {
+      double best = 1e9;
+      for (int run = 0; run < Runs; run++) {
+        Shell("rm -rf " + o + " && mkdir -p " + o);
+        double seconds = Seconds(tool.run);
+        if (seconds < best) best = seconds;
+      }
+      if (reference == 0) reference = best;
+      printf("%-22s %-12s %9.3f %7.2f\n", name.c_str(), tool.name, best, best / reference);
+      fflush(stdout);
+    }
+  }
+  Shell("rm -rf " + Quote(out) + " " + Quote(work + "/package.exe"));
+  FreeFixedTables();
+  return 0;
+}
