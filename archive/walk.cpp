@@ -37,13 +37,15 @@ bool ReadLocalHeader() {
   for (;;) {
     ArchiveEntry& entry = State.CurrentEntry;
     entry.Signature = 0;
-    ReadFileBytes(State.ArchiveFile, &entry, LocalHeaderSize);
-    if (entry.Signature == State.LocalHeaderSignature) {
+    uint32_t got = ReadFileBytes(State.ArchiveFile, &entry, LocalHeaderSize);
+    // A header cut short by the end of the file would mix in the fields of
+    // the one before it: it ends the walk like any other truncation.
+    if (got == LocalHeaderSize && entry.Signature == State.LocalHeaderSignature) {
       State.CompressedLeft = static_cast<int32_t>(entry.CompressedSize);
       return true;
     }
     State.CompressedLeft = 0;
-    if (entry.Signature != DataDescriptorSignature) return false;
+    if (got < 4 || entry.Signature != DataDescriptorSignature) return false;
     uint32_t next = State.LastSeek + DataDescriptorSize;
     if (State.LastSeek == SeekFailed || next < State.LastSeek) return false;
     SeekArchive(next, 0);
