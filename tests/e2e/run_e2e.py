@@ -522,9 +522,60 @@ def empty_archive(run, c):
     c.equal("exit code", code, 0)
 
 
+def damage_data(archive, name, seed=7):
+    """The archive with the compressed bytes of one entry replaced by noise."""
+    import random
+    data = bytearray(archive)
+    pos = 0
+    while True:
+        pos = data.index(b"PK\x03\x04", pos)
+        size = int.from_bytes(data[pos + 18:pos + 22], "little")
+        length = int.from_bytes(data[pos + 26:pos + 28], "little")
+        extra = int.from_bytes(data[pos + 28:pos + 30], "little")
+        if bytes(data[pos + 30:pos + 30 + length]) == name.encode():
+            start = pos + 30 + length + extra
+            rng = random.Random(seed)
+            data[start:start + size] = bytes(rng.randrange(256) for _ in range(size))
+            return bytes(data)
+        pos += 4
+
+
+def bad_input(run, c):
+    """Hostile names, damaged data and a header whose texts overrun it: messages, no
+    crash, nothing written outside the folder, exit code 0."""
+    base = run.folder("bad_input")
+    dest = os.path.join(base, "dest")
+    hostile = make_zip([("../evil.txt", b"evil\n"), ("good.txt", b"good\n")])
+    pkg = run.package(os.path.join(base, "hostile.exe"), [], folder=win(dest), archive=hostile)
+    lines, code = run.drive(pkg, ["main", "press:1", "box", "box", "open", "press:2", "exit"])
+    c.equal("hostile name", lines, ["main dialog", "box: Invalid filename ../evil.txt", FAILURE, "main open",
+                                    "exit 0"])
+    c.true("nothing outside the folder", not os.path.exists(os.path.join(base, "evil.txt")))
+    c.equal("hostile name exit code", code, 0)
+
+    damaged = damage_data(make_zip(SAMPLE), "docs/deep/c.bin")
+    pkg = run.package(os.path.join(base, "damaged.exe"), [], folder=win(dest), archive=damaged)
+    lines, code = run.drive(pkg, ["main", "press:1", "box", "press:2", "exit"])
+    c.equal("damaged data", lines, ["main dialog", FAILURE, "exit 0"])
+    c.equal("good entries still written", read(os.path.join(dest, "docs", "b.txt")), SAMPLE[2][1])
+
+    cwd = os.path.join(base, "cwd")
+    os.makedirs(cwd)
+    with open(run.stub, "rb") as f:
+        stub = f.read()
+    header = (b"@TV" + bytes([0x0A, 255, 0, 0])).ljust(256, b".")
+    pkg = os.path.join(base, "overrun.exe")
+    with open(pkg, "wb") as f:
+        f.write(stub + header + make_zip(SAMPLE))
+    lines, code = run.drive(pkg, ["main", "get:101", "list:301", "press:1", "box", "exit"], cwd=cwd)
+    c.equal("overrunning header", lines, ["main dialog", f"101={win(cwd)}"] +
+            [n.replace("+", "-") for n in SAMPLE_LIST] + [SUCCESS, "exit 0"])
+    c.equal("overrunning header exit code", code, 0)
+
+
 SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, command_launch,
              temp_folder, empty_field, file_list, partial_failure, second_extract_reprocesses,
-             passwords, locked, browse_cancelled, busy_commands, empty_archive]
+             passwords, locked, browse_cancelled, busy_commands, empty_archive, bad_input]
 
 
 def run_scenarios(run, names):
