@@ -7,10 +7,12 @@
 // --lock holds the package's file open, unshared, while the package starts.
 //
 // Steps (the "current dialog" is the one last waited for with main/files):
-//   main | files        wait for the main / file-selection dialog, make it current
+//   main | files | prompt   wait for the main / file-selection dialog / password
+//                       prompt, make it current
 //   get:ID              print "ID=<text>" of a control of the current dialog
 //   set:ID=TEXT         put TEXT into a control
 //   press:ID            post a command (a button press) to the current dialog
+//   key:ID:VK           post a key press (virtual-key code VK) to a control of the current dialog
 //   state:ID            print "ID absent" or "ID visible|hidden enabled|disabled checked|unchecked"
 //   list:ID             print the items of a list box, "+name" selected, "-name" not
 //   toggle:ID:NAME      flip the selection of the item NAME
@@ -178,6 +180,9 @@ static void Step(const char* step) {
   } else if (!strcmp(verb, "files")) {
     Current = Need(FilesDialog);
     printf("files dialog\n");
+  } else if (!strcmp(verb, "prompt")) {
+    Current = Need(PasswordPrompt);
+    printf("password prompt\n");
   } else if (!strcmp(verb, "get")) {
     char text[1024] = "";
     GetDlgItemTextA(Current, atoi(arg), text, sizeof text);
@@ -188,6 +193,12 @@ static void Step(const char* step) {
     SetDlgItemTextA(Current, atoi(arg), eq + 1);
   } else if (!strcmp(verb, "press")) {
     PostMessageA(Current, WM_COMMAND, atoi(arg), 0);
+  } else if (!strcmp(verb, "key")) {
+    const char* code = strchr(arg, ':');
+    if (!code) Fail(step);
+    HWND control = GetDlgItem(Current, atoi(arg));
+    PostMessageA(control, WM_KEYDOWN, atoi(code + 1), 1);
+    PostMessageA(control, WM_KEYUP, atoi(code + 1), 0xC0000001);
   } else if (!strcmp(verb, "state")) {
     PrintState(atoi(arg));
   } else if (!strcmp(verb, "list")) {
