@@ -124,9 +124,7 @@ bool CollectInputs(const std::vector<std::string>& inputs, std::vector<PlannedEn
     if (S_ISDIR(st.st_mode)) {
       std::string trimmed = input;
       while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-      std::string base = BaseName(trimmed);
-      bool contents = input.back() == '/' || base == "." || base == ".." || trimmed == "/";
-      walker.WalkFolder(trimmed, contents ? "" : base + "/", st);
+      walker.WalkFolder(trimmed, "", st);
     } else if (S_ISREG(st.st_mode) && EndsWithZip(input)) {
       walker.AddZip(input);
     } else if (S_ISREG(st.st_mode)) {

@@ -21,9 +21,9 @@ struct PlannedEntry {
   bool IsFolder() const { return !utf8Name.empty() && utf8Name.back() == '/'; }
 };
 
-// A folder input adds its contents below the folder's own name; with a
-// trailing slash ("dir/") or as "." it adds the contents themselves. A file
-// ending in .zip adds the archive's entries. Folders are read in sorted
+// A folder input adds its contents (the folder's own name is not stored), a
+// file is added under its own name, and a file ending in .zip adds the
+// archive's entries. Folders are read in sorted
 // order so the result does not depend on the file system.
 bool CollectInputs(const std::vector<std::string>& inputs, std::vector<PlannedEntry>& entries,
                    std::vector<std::string>& errors);

@@ -23,8 +23,8 @@ const char* const Usage =
     "       tolvane-pack info PKG [--codepage N]\n"
     "\n"
     "create packs folders, files and .zip archives into one Windows program that\n"
-    "extracts itself. A folder adds its contents below its own name; \"dir/\" adds\n"
-    "the contents themselves. A .zip adds its entries (stored and deflated data are\n"
+    "extracts itself. A folder adds its contents (not its own name), a file is\n"
+    "added under its name, a .zip adds its entries (stored and deflated data are\n"
     "copied as they are"
 #ifdef TOLVANE_PACK_BZIP2
     "; bzip2 entries are recompressed"
