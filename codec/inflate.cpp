@@ -186,6 +186,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
   uint32_t wpos = State.WindowPos;
   const BitWord lmask = BitMask[wl];
   const BitWord dmask = BitMask[wd];
+  bool wrapped = WindowWrapped;
   int result = Continue;
 
   // Adds whole bytes above the held bits; afterwards at least WordBits - 8
@@ -222,7 +223,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       window[wpos++] = (uint8_t)t->Value;
       if (wpos == WindowSize) {
         FlushWindow(WindowSize);
-        WindowWrapped = true;
+        wrapped = true;
         wpos = 0;
       }
       continue;
@@ -253,15 +254,47 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     if (WordBits < 64 && count < 13) TV_REFILL();
     uint32_t distance = t->Value + (uint32_t)(bits & BitMask[op]);
     TV_DROP(op);
-    if (distance > wpos && !WindowWrapped) {
+    if (distance > wpos && !wrapped) {
       result = EntryStop;
       break;
     }
-    if (wpos + length < WindowSize && distance <= wpos) {
-      CopyForward(window + wpos, window + wpos - distance, length);
+    if (distance <= wpos && wpos + length + 16 <= WindowSize) {
+      // The whole match lies in this window cycle, behind the destination,
+      // with 16 bytes of room after it: copy whole words, then put back the
+      // bytes the last word overwrote past the end (they are live history).
+      uint8_t* dst = window + wpos;
+      const uint8_t* src = dst - distance;
+      uint8_t* const stop = dst + length;
       wpos += length;
+      if (distance >= 16) {
+        __attribute__((aligned(16))) uint8_t keep[16];
+        memcpy(keep, stop, 16);
+        do {
+          memcpy(dst, src, 16);
+          dst += 16;
+          src += 16;
+        } while (dst < stop);
+        memcpy(stop, keep, 16);
+      } else if (distance >= 8) {
+        uint64_t keep, v;
+        memcpy(&keep, stop, 8);
+        do {
+          memcpy(&v, src, 8);
+          memcpy(dst, &v, 8);
+          dst += 8;
+          src += 8;
+        } while (dst < stop);
+        memcpy(stop, &keep, 8);
+      } else if (distance == 1) {
+        memset(dst, *src, length);
+      } else {
+        do *dst++ = *src++;
+        while (dst < stop);
+      }
     } else {
+      WindowWrapped = wrapped;
       wpos = CopyMatch(window, wpos, distance, length);
+      wrapped = WindowWrapped;
     }
   }
 done:
@@ -275,6 +308,7 @@ done:
     count -= back * 8;
   }
   if (count < WordBits) bits &= ((BitWord)1 << count) - 1;
+  WindowWrapped = wrapped;
   State.CompressedLeft -= (int32_t)(in - inStart);
   State.InPos = (uint16_t)(in - State.InBuffer);
   State.BitBuffer = (uint32_t)bits;

@@ -41,10 +41,13 @@ TEST(Crc32, StandardCheckValues) {
 TEST(Crc32, UpdateEqualsTheOneByteStepAtEveryLengthAndAlignment) {
   EnsureCrcTable();
   std::mt19937 rng(7);
-  std::vector<uint8_t> data(300);
+  std::vector<uint8_t> data(1200);
   for (auto& b : data) b = (uint8_t)rng();
+  std::vector<int> lengths;
+  for (int length = 0; length < 200; length++) lengths.push_back(length);
+  for (int length = 200; length < 1190; length += 7) lengths.push_back(length);
   for (int offset = 0; offset < 8; offset++) {
-    for (int length = 0; length < 200; length++) {
+    for (int length : lengths) {
       uint32_t stepped = 0x12345678u + (uint32_t)length;
       uint32_t updated = stepped;
       for (int i = 0; i < length; i++) stepped = CrcStep(data[offset + i], stepped);

@@ -300,7 +300,9 @@ TEST_P(InflateEdges, ExhaustedInputStopsTheEntryWithBoundedOutput) {
     Decoded part = Inflate(input.substr(0, cut));
     EXPECT_LE(part.out.size(), whole.expected.size());
     EXPECT_TRUE(part.out == whole.expected.substr(0, part.out.size())) << cut;
-    if (cut <= input.size() / 2) EXPECT_LT(part.out.size(), whole.expected.size() * 2 / 3);
+    if (cut <= input.size() / 2) {
+      EXPECT_LT(part.out.size(), whole.expected.size() * 2 / 3);
+    }
   }
 }
 

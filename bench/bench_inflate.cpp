@@ -1,0 +1,314 @@
+// Inflate throughput of our decoder against zlib on a corpus gathered from the
+// machine (text, binaries, already-compressed files), plus CRC-32 and stored
+// copy throughput and the peak heap of one deflated entry.
+//
+//   bench_inflate [megabytes of output, default 100]
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "codec/crc32.h"
+#include "codec/inflate.h"
+#include "codec/stored.h"
+#include "extract/state.h"
+#include "platform/host.h"
+
+// ---- allocation accounting (the seam's Allocate/Release, wrapped at link) ----
+extern "C" {
+void* __real__Z8Allocatem(size_t);
+void __real__Z7ReleasePv(void*);
+}
+static std::map<void*, size_t> blockSizes;
+static long long liveBytes, peakBytes;
+extern "C" void* __wrap__Z8Allocatem(size_t size) {
+  void* block = __real__Z8Allocatem(size);
+  blockSizes[block] = size;
+  liveBytes += (long long)size;
+  peakBytes = std::max(peakBytes, liveBytes);
+  return block;
+}
+extern "C" void __wrap__Z7ReleasePv(void* block) {
+  auto it = blockSizes.find(block);
+  if (it != blockSizes.end()) {
+    liveBytes -= (long long)it->second;
+    blockSizes.erase(it);
+  }
+  __real__Z7ReleasePv(block);
+}
+
+namespace {
+
+struct Entry {
+  std::string kind;
+  std::string data;
+  std::string deflated;
+};
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool IsRegular(const std::string& path, off_t& size) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  size = st.st_size;
+  return true;
+}
+
+bool EndsWith(const std::string& s, const char* suffix) {
+  size_t n = strlen(suffix);
+  return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
+// Walks 'dir' depth-first, taking files that 'want' accepts until 'budget'
+// bytes are gathered. Files are capped at 4 MB each.
+void Gather(const std::string& dir, const std::string& kind, bool (*want)(const std::string&),
+            size_t& budget, std::vector<Entry>& out, int depth = 0) {
+  if (budget == 0 || depth > 6) return;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return;
+  std::vector<std::string> names;
+  while (dirent* e = readdir(d))
+    if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (budget == 0) return;
+    std::string path = dir + "/" + name;
+    off_t size;
+    if (IsRegular(path, size)) {
+      if (size < 64 || !want(path)) continue;
+      FILE* f = fopen(path.c_str(), "rb");
+      if (!f) continue;
+      size_t take = std::min<size_t>({(size_t)size, budget, 4u << 20});
+      std::string data(take, '\0');
+      take = fread(&data[0], 1, take, f);
+      fclose(f);
+      data.resize(take);
+      budget -= take;
+      out.push_back(Entry{kind, data, ""});
+    } else {
+      struct stat st;
+      if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        Gather(path, kind, want, budget, out, depth + 1);
+    }
+  }
+}
+
+bool TextFile(const std::string& p) {
+  return !EndsWith(p, ".gz") && !EndsWith(p, ".xz") && !EndsWith(p, ".bz2") && !EndsWith(p, ".zst");
+}
+bool BinaryFile(const std::string& p) { return TextFile(p) && !EndsWith(p, ".py"); }
+bool CompressedFile(const std::string& p) {
+  return EndsWith(p, ".gz") || EndsWith(p, ".xz") || EndsWith(p, ".zst") || EndsWith(p, ".bz2") ||
+         EndsWith(p, ".png") || EndsWith(p, ".jpg");
+}
+
+std::string Deflate(const std::string& data) {
+  z_stream z = {};
+  deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()) + 16, '\0');
+  z.next_in = (Bytef*)data.data();
+  z.avail_in = (uInt)data.size();
+  z.next_out = (Bytef*)&out[0];
+  z.avail_out = (uInt)out.size();
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// Our decoder: one entry from memory to a memory sink, CRC included.
+uint32_t OursInflate(const Entry& e, std::string& sink) {
+  sink.clear();
+  State.ArchiveFile = host::OpenMemoryFile(e.deflated.data(), e.deflated.size());
+  State.OutputFile = host::CreateMemorySink(&sink);
+  State.CompressedLeft = (int32_t)e.deflated.size();
+  State.CurrentEntry.EntryFlags = 0;
+  State.Crc = 0xFFFFFFFF;
+  InflateEntry();
+  CloseFileHandle(State.ArchiveFile);
+  CloseFileHandle(State.OutputFile);
+  return State.Crc ^ 0xFFFFFFFF;
+}
+
+// zlib: raw inflate into a buffer, optionally with its crc32 over the output.
+uint32_t ZlibInflate(z_stream& z, const Entry& e, std::string& out, bool crc) {
+  inflateReset(&z);
+  z.next_in = (Bytef*)e.deflated.data();
+  z.avail_in = (uInt)e.deflated.size();
+  z.next_out = (Bytef*)&out[0];
+  z.avail_out = (uInt)out.size();
+  inflate(&z, Z_FINISH);
+  return crc ? (uint32_t)crc32(0, (Bytef*)out.data(), (uInt)(out.size() - z.avail_out)) : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  size_t megabytes = argc > 1 ? (size_t)atoi(argv[1]) : 100;
+  State.CrcTable = (uint32_t*)Allocate(1028);
+  BuildCrcTable();
+
+  // ---- corpus ----
+  std::vector<Entry> entries;
+  size_t total = megabytes << 20;
+  size_t budget = total * 45 / 100;
+  Gather("/usr/share/doc", "text", TextFile, budget, entries);
+  Gather("/usr/include", "text", TextFile, budget, entries);
+  Gather("/usr/share", "text", TextFile, budget, entries);
+  budget += total * 35 / 100;
+  Gather("/usr/bin", "binary", BinaryFile, budget, entries);
+  Gather("/usr/lib", "binary", BinaryFile, budget, entries);
+  budget += total * 20 / 100;
+  Gather("/usr/share", "compressed", CompressedFile, budget, entries);
+  Gather("/usr/lib", "compressed", CompressedFile, budget, entries);
+
+  std::map<std::string, std::pair<size_t, size_t>> byKind;   // bytes, deflated
+  size_t outputBytes = 0, largest = 0;
+  for (size_t i = 0; i < entries.size(); i++) {
+    Entry& e = entries[i];
+    e.deflated = Deflate(e.data);
+    byKind[e.kind].first += e.data.size();
+    byKind[e.kind].second += e.deflated.size();
+    outputBytes += e.data.size();
+    if (e.data.size() > entries[largest].data.size()) largest = i;
+  }
+  printf("corpus: %zu entries, %.1f MB of output\n", entries.size(), outputBytes / 1048576.0);
+  for (auto& k : byKind)
+    printf("  %-10s %7.1f MB -> %6.1f MB deflated (level 6)\n", k.first.c_str(),
+           k.second.first / 1048576.0, k.second.second / 1048576.0);
+
+  // ---- correctness first: every entry must round-trip ----
+  std::string sink, zout;
+  sink.reserve(4u << 20);
+  for (const Entry& e : entries) {
+    uint32_t crc = OursInflate(e, sink);
+    if (sink != e.data || crc != (uint32_t)crc32(0, (const Bytef*)e.data.data(), (uInt)e.data.size())) {
+      printf("MISMATCH in a %s entry of %zu bytes\n", e.kind.c_str(), e.data.size());
+      return 1;
+    }
+  }
+
+  // ---- inflate: best of several rounds, ours and zlib interleaved ----
+  z_stream z = {};
+  inflateInit2(&z, -15);
+  zout.resize(4u << 20);
+  const int rounds = 5;
+  double best[3] = {1e9, 1e9, 1e9};
+  std::map<std::string, double> kindOurs, kindZlib;
+  for (int r = 0; r < rounds; r++) {
+    std::map<std::string, double> oursK, zlibK;
+    double t0 = Now();
+    for (const Entry& e : entries) {
+      double s = Now();
+      OursInflate(e, sink);
+      oursK[e.kind] += Now() - s;
+    }
+    double t1 = Now();
+    for (const Entry& e : entries) {
+      double s = Now();
+      ZlibInflate(z, e, zout, false);
+      zlibK[e.kind] += Now() - s;
+    }
+    double t2 = Now();
+    for (const Entry& e : entries) ZlibInflate(z, e, zout, true);
+    double t3 = Now();
+    if (t1 - t0 < best[0]) {
+      best[0] = t1 - t0;
+      kindOurs = oursK;
+    }
+    if (t2 - t1 < best[1]) {
+      best[1] = t2 - t1;
+      kindZlib = zlibK;
+    }
+    best[2] = std::min(best[2], t3 - t2);
+  }
+  inflateEnd(&z);
+  double mb = outputBytes / 1e6;
+  printf("\ninflate (MB/s of output, best of %d rounds; MB = 10^6 bytes)\n", rounds);
+  printf("  ours (with CRC-32, 32 KB writes)   %8.1f MB/s\n", mb / best[0]);
+  printf("  zlib inflate (no CRC)              %8.1f MB/s\n", mb / best[1]);
+  printf("  zlib inflate + zlib crc32          %8.1f MB/s\n", mb / best[2]);
+  printf("  ratio ours/zlib                    %8.3f\n", best[1] / best[0]);
+  printf("  ratio ours/(zlib + crc32)          %8.3f\n", best[2] / best[0]);
+  for (auto& k : byKind)
+    printf("  %-10s ours %8.1f MB/s  zlib %8.1f MB/s  ratio %.3f\n", k.first.c_str(),
+           k.second.first / 1e6 / kindOurs[k.first], k.second.first / 1e6 / kindZlib[k.first],
+           kindZlib[k.first] / kindOurs[k.first]);
+
+  // ---- CRC-32 ----
+  std::string block(32768, '\0');
+  for (size_t i = 0; i < block.size(); i++) block[i] = (char)(i * 2654435761u >> 13);
+  const int repeats = 4000;   // 131 MB
+  uint32_t crc = 0xFFFFFFFF;
+  double c0 = Now();
+  for (int r = 0; r < repeats; r++) {
+    const uint8_t* p = (const uint8_t*)block.data();
+    for (size_t i = 0; i < block.size(); i++) crc = CrcStep(p[i], crc);
+  }
+  double c1 = Now();
+  uint32_t crc2 = 0xFFFFFFFF;
+  for (int r = 0; r < repeats; r++) CrcUpdate((const uint8_t*)block.data(), 32768, crc2);
+  double c2 = Now();
+  uLong zc = 0;
+  for (int r = 0; r < repeats; r++) zc = crc32(zc, (const Bytef*)block.data(), 32768);
+  double c3 = Now();
+  double crcMB = 32768.0 * repeats / 1e6;
+  printf("\nCRC-32 over 32 KB blocks (%s)\n", crc == crc2 && (crc ^ 0xFFFFFFFF) == zc ? "results agree" : "RESULTS DIFFER");
+  printf("  CrcStep, one byte per step         %8.1f MB/s\n", crcMB / (c1 - c0));
+  printf("  CrcUpdate, eight bytes per step    %8.1f MB/s\n", crcMB / (c2 - c1));
+  printf("  zlib crc32                         %8.1f MB/s\n", crcMB / (c3 - c2));
+
+  // ---- stored copy ----
+  std::string stored(64u << 20, '\0');
+  for (size_t i = 0; i < stored.size(); i += 4096) stored[i] = (char)i;
+  std::string storedOut;
+  storedOut.reserve(stored.size());
+  double bestStored = 1e9;
+  for (int r = 0; r < 3; r++) {
+    storedOut.clear();
+    double s0 = Now();
+    State.ArchiveFile = host::OpenMemoryFile(stored.data(), stored.size());
+    State.OutputFile = host::CreateMemorySink(&storedOut);
+    State.CompressedLeft = (int32_t)stored.size();
+    State.CurrentEntry.EntryFlags = 0;
+    State.Crc = 0xFFFFFFFF;
+    CopyStoredEntry();
+    CloseFileHandle(State.ArchiveFile);
+    CloseFileHandle(State.OutputFile);
+    bestStored = std::min(bestStored, Now() - s0);
+  }
+  printf("\nstored copy (memory to memory, CRC-32 included) %8.1f MB/s\n",
+         stored.size() / 1e6 / bestStored);
+
+  // ---- peak heap of one deflated entry ----
+  FreeFixedTables();
+  long long worst = 0;
+  for (const Entry& e : entries) {
+    long long before = liveBytes;
+    peakBytes = liveBytes;
+    OursInflate(e, sink);
+    worst = std::max(worst, peakBytes - before);
+    FreeFixedTables();
+  }
+  long long before = liveBytes;
+  peakBytes = liveBytes;
+  OursInflate(entries[largest], sink);
+  printf("\npeak heap of one deflated entry (Allocate minus Release, counted)\n");
+  printf("  largest entry (%zu bytes)          %lld bytes\n", entries[largest].data.size(),
+         peakBytes - before);
+  printf("  worst entry of the corpus          %lld bytes (fixed tables included when built)\n",
+         worst);
+  FreeFixedTables();
+  return 0;
+}
