@@ -17,7 +17,7 @@ import argparse
 import getpass
 import io
 import os
-import re
+import select
 import shutil
 import signal
 import subprocess
@@ -78,16 +78,25 @@ class Run:
     def setup(self):
         os.makedirs(self.work, exist_ok=True)
         self.cleanup(quiet=True)
-        number = next(n for n in range(57, 200) if not os.path.exists(f"/tmp/.X11-unix/X{n}")
-                      and not os.path.exists(f"/tmp/.X{n}-lock"))
-        display = f":{number}"
-        xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                start_new_session=True)
-        for _ in range(100):
-            if os.path.exists(f"/tmp/.X11-unix/X{number}"):
-                break
-            time.sleep(0.05)
+        # Xvfb picks a free display itself and writes its number to the pipe.
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                                 "-nolisten", "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+        os.close(write_end)
+        number = b""
+        deadline = time.time() + 20
+        while not number.endswith(b"\n") and time.time() < deadline:
+            if select.select([read_end], [], [], 0.5)[0]:
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+        os.close(read_end)
+        if not number.strip().isdigit():
+            xvfb.kill()
+            raise RuntimeError("Xvfb did not start")
+        display = f":{number.decode().strip()}"
         with open(self.state, "w") as f:
             f.write(f"{display} {xvfb.pid}\n")
         env = self.env(display)
