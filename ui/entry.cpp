@@ -8,8 +8,10 @@ static void RestrictDllSearch() {
   typedef BOOL(WINAPI * SetDirectories)(DWORD);
   SetDirectories set = (SetDirectories)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
                                                       "SetDefaultDllDirectories");
-  if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  SetDllDirectoryA("");  // older systems: at least drop the current directory
+  if (set)
+    set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  else
+    SetDllDirectoryA("");  // older systems: at least drop the current directory
 }
 
 extern "C" void Start() {
