@@ -1,0 +1,82 @@
+// Inflate on arbitrary bytes, through the host seam with in-memory input and
+// output. The first byte chooses the variant:
+//   bit 0  the byte reader only (no word-at-a-time loop)
+//   bit 1  the entry is encrypted (keys from a fixed password)
+// Checks: no crash, leak or overrun (sanitizers); output bounded by what the
+// input could legally produce; the CRC covers exactly the output; and when
+// zlib decodes the same stream completely, the output is identical.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <zlib.h>
+
+#include <string>
+
+#include "codec/crc32.h"
+#include "codec/crypt.h"
+#include "codec/inflate.h"
+#include "codec/inflate_input.h"
+#include "extract/state.h"
+#include "platform/host.h"
+
+static void Check(bool ok, const char* what) {
+  if (!ok) {
+    fprintf(stderr, "check failed: %s\n", what);
+    abort();
+  }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  static bool ready = false;
+  if (!ready) {
+    State.CrcTable = (uint32_t*)Allocate(1028);
+    BuildCrcTable();
+    ready = true;
+  }
+  uint8_t options = data[0];
+  const uint8_t* stream = data + 1;
+  size_t length = size - 1;
+  bool encrypted = (options & 2) != 0;
+
+  InflateFastLoop = (options & 1) == 0;
+  std::string out;
+  State.ArchiveFile = host::OpenMemoryFile(stream, length);
+  State.OutputFile = host::CreateMemorySink(&out);
+  State.CompressedLeft = (int32_t)length;
+  State.CurrentEntry.EntryFlags = encrypted ? 1 : 0;
+  State.Crc = 0xFFFFFFFF;
+  if (encrypted) InitKeys("fuzz");
+  InflateEntry();
+  CloseFileHandle(State.ArchiveFile);
+  CloseFileHandle(State.OutputFile);
+  InflateFastLoop = true;
+
+  // Every code consumes at least one bit and yields at most 258 bytes; a
+  // stored block yields one byte per byte read.
+  Check(out.size() <= 258 * 8 * length, "output bounded by the input");
+  Check((State.Crc ^ 0xFFFFFFFF) == (uint32_t)crc32(0, (const Bytef*)out.data(), (uInt)out.size()),
+        "CRC covers the output");
+  Check(State.InBuffer == nullptr && State.Window == nullptr, "buffers released");
+
+  if (!encrypted) {
+    // zlib as the oracle: where it decodes the stream to its end, so must we.
+    std::string expected(out.size() + 1, '\0');
+    z_stream z = {};
+    inflateInit2(&z, -15);
+    z.next_in = (Bytef*)stream;
+    z.avail_in = (uInt)length;
+    z.next_out = (Bytef*)&expected[0];
+    z.avail_out = (uInt)expected.size();
+    int rc = inflate(&z, Z_FINISH);
+    size_t produced = expected.size() - z.avail_out;
+    inflateEnd(&z);
+    if (rc == Z_STREAM_END) {
+      Check(produced == out.size() && memcmp(expected.data(), out.data(), produced) == 0,
+            "same output as zlib");
+    } else if (rc == Z_BUF_ERROR && produced == expected.size()) {
+      Check(false, "zlib produced more output than we did");
+    }
+  }
+  return 0;
+}
