@@ -607,6 +607,12 @@ def bad_input(run, c):
             [n.replace("+", "-") for n in SAMPLE_LIST] + [SUCCESS, "exit 0"])
     c.equal("overrunning header exit code", code, 0)
 
+    # A 255-character default folder is cut to 254, so a backslash still fits after it.
+    long_folder = "C:\\" + "d" * 252
+    pkg = run.package(os.path.join(base, "long.exe"), SAMPLE, folder=long_folder)
+    lines, code = run.drive(pkg, ["main", "get:101", "press:2", "exit"])
+    c.equal("long folder", lines, ["main dialog", f"101={long_folder[:254]}", "exit 0"])
+
 
 SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, command_launch,
              temp_folder, empty_field, file_list, partial_failure, second_extract_reprocesses,
