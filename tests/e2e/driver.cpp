@@ -2,9 +2,10 @@
 // steps given on the command line, acting on its windows as a user would and
 // printing one line for everything it reads. Returns the package's exit code.
 //
-//   driver.exe [--cwd DIR] [--lock] PACKAGE STEP...
+//   driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] PACKAGE STEP...
 //
-// --lock holds the package's file open, unshared, while the package starts.
+// --env sets a variable of the package's environment (TMP for the temporary
+// folder, for example). --lock holds the package's file open, unshared, while the package starts.
 //
 // Steps (the "current dialog" is the one last waited for with main/files):
 //   main | files | prompt   wait for the main / file-selection dialog / password
@@ -262,11 +263,17 @@ int main(int argc, char** argv) {
   for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
     if (!strcmp(argv[i], "--cwd") && i + 1 < argc)
       cwd = argv[++i];
-    else if (!strcmp(argv[i], "--lock"))
+    else if (!strcmp(argv[i], "--env") && i + 1 < argc) {
+      char* pair = argv[++i];
+      char* eq = strchr(pair, '=');
+      if (!eq) Fail("--env needs NAME=VALUE");
+      *eq = 0;
+      SetEnvironmentVariableA(pair, eq + 1);
+    } else if (!strcmp(argv[i], "--lock"))
       lock = true;
   }
   if (i >= argc) {
-    printf("usage: driver.exe [--cwd DIR] [--lock] PACKAGE STEP...\n");
+    printf("usage: driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] PACKAGE STEP...\n");
     return 2;
   }
   const char* package = argv[i++];

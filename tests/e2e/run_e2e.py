@@ -147,11 +147,13 @@ class Run:
             f.write(data)
         return path
 
-    def drive(self, package, steps, cwd=None, lock=False, timeout=90):
+    def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None):
         """Runs the driver; returns the lines it printed and its exit code."""
         args = [self.driver]
         if cwd:
             args += ["--cwd", win(cwd)]
+        for name, value in (env or {}).items():
+            args += ["--env", f"{name}={value}"]
         if lock:
             args.append("--lock")
         args += [win(package)] + steps
@@ -607,11 +609,12 @@ def bad_input(run, c):
             [n.replace("+", "-") for n in SAMPLE_LIST] + [SUCCESS, "exit 0"])
     c.equal("overrunning header exit code", code, 0)
 
-    # A 255-character default folder is cut to 254, so a backslash still fits after it.
-    long_folder = "C:\\" + "d" * 252
-    pkg = run.package(os.path.join(base, "long.exe"), SAMPLE, folder=long_folder)
-    lines, code = run.drive(pkg, ["main", "get:101", "press:2", "exit"])
-    c.equal("long folder", lines, ["main dialog", f"101={long_folder[:254]}", "exit 0"])
+    # A temporary folder of 258 characters ("##") is cut to 254 in the field, so
+    # that a backslash still fits after it in the 256-byte destination buffer.
+    temp = "C:\\" + "t" * 254
+    pkg = run.package(os.path.join(base, "long.exe"), SAMPLE, folder="##")
+    lines, code = run.drive(pkg, ["main", "get:101", "press:2", "exit"], env={"TMP": temp, "TEMP": temp})
+    c.equal("long temporary folder", lines, ["main dialog", f"101={(temp + chr(92))[:254]}", "exit 0"])
 
 
 SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, command_launch,
