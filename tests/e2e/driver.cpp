@@ -37,7 +37,7 @@
 static DWORD ProcessId;
 static HANDLE Process;
 static HWND Current;
-static const DWORD WaitLimit = 20000;  // every wait is bounded
+static const DWORD WaitLimit = 30000;  // every wait is bounded
 
 enum Kind { None, MainDialog, FilesDialog, PasswordPrompt, BoxWindow, OtherDialog };
 static const char* KindNames[] = {"none", "main", "files", "password", "box", "other"};
