@@ -163,7 +163,8 @@ refusals)
   expect_refusal "nothing to pack" "nothing to pack" emptydir/ --stub stub.exe
   for name in 'snow☃.txt:cannot represent' 'a:b:contains '"':'" 'what?:Windows forbids' 'x<y:Windows forbids' \
               'con.txt:reserved device name' 'LPT1:reserved device name' 'trailing.:ends with a dot' \
-              "$(printf 'ctl\001'):control character" 'back\slash:backslash'; do
+              "$(printf 'ctl\001'):control character" 'back\slash:backslash' \
+              "$(printf 'latin\351.txt'):not valid UTF-8"; do
     file=${name%%:*} reason=${name#*:}
     [ "$file" = a ] && { file='a:b'; reason=${name#a:b:}; }
     rm -rf bad && mkdir -p bad && echo x > "bad/$file"

@@ -87,14 +87,15 @@ static std::string CharacterAt(const std::string& text, size_t offset) {
   return text.substr(offset, end - offset);
 }
 
-bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out, std::string& bad) {
+bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out, std::string& problem) {
   if (!IsValidUtf8(utf8)) {
-    bad = "(bytes that are not valid UTF-8)";
+    problem = "is not valid UTF-8 (rename it, or convert it from its old encoding)";
     return false;
   }
   size_t badOffset = 0;
   if (Convert("UTF-8", IconvName(page.number), utf8, out, badOffset)) return true;
-  bad = CharacterAt(utf8, badOffset);
+  problem = "contains " + CharacterAt(utf8, badOffset) + ", which code page " + std::to_string(page.number) +
+            " cannot represent";
   return false;
 }
 

@@ -17,8 +17,9 @@ bool CheckCodePage(int number, std::string& error);
 bool IsValidUtf8(const std::string& text);
 
 // UTF-8 -> code page. False when a character has no representation there
-// (or the text is not valid UTF-8); 'bad' then names the first such character.
-bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out, std::string& bad);
+// (or the text is not valid UTF-8); 'problem' then says which, in words that
+// follow "the name ..." or "the message ...".
+bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out, std::string& problem);
 // Code page -> UTF-8, for showing names and texts on the terminal. Bytes the
 // code page leaves undefined come out as '?'.
 std::string FromCodePage(const CodePage& page, const std::string& bytes);

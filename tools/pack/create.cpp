@@ -54,8 +54,7 @@ bool ConvertText(const CodePage& page, const char* what, std::string text, bool 
   }
   std::string bad;
   if (!ToCodePage(page, text, out, bad)) {
-    errors.push_back(std::string("the ") + what + " contains " + bad + ", which code page " +
-                     std::to_string(page.number) + " cannot represent");
+    errors.push_back(std::string("the ") + what + " " + bad);
     return false;
   }
   return true;
@@ -85,8 +84,7 @@ void CheckNames(const CodePage& page, std::vector<PlannedEntry>& entries, std::v
   for (PlannedEntry& e : entries) {
     std::string bad;
     if (!ToCodePage(page, e.utf8Name, e.name, bad)) {
-      errors.push_back(e.origin + ": the name " + e.utf8Name + " contains " + bad +
-                       ", which code page " + std::to_string(page.number) + " cannot represent");
+      errors.push_back(e.origin + ": the name " + bad);
       continue;
     }
     std::string problem = NameProblem(e.name);

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Packaging benchmark: packs a corpus of about 100 MB from /usr with
+# tolvane-pack and, in the same run, with Info-ZIP `zip -9` and `7z a -tzip
+# -mx=9`; prints each archive's size and the time each took. Figures only:
+# nothing here passes or fails.
+#   PACK=path/to/tolvane-pack   (default: build it in BUILD_DIR, default build/host)
+#   CORPUS=folder               (default: gathered from /usr into WORK)
+#   LEVELS="12 9 6"             (tolvane-pack levels to time; default "12 9")
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BUILD_DIR:-build/host}
+work=${WORK:-/dev/shm/tolvane-bench-pack}
+corpus=${CORPUS:-$work/corpus}
+levels=${LEVELS:-12 9}
+
+if [ -z "${PACK:-}" ]; then
+  cmake --preset host -B "$build" >/dev/null
+  cmake --build "$build" --target tolvane-pack -j 2 >/dev/null
+  PACK=$build/tools/tolvane-pack
+fi
+
+mkdir -p "$work"
+if [ ! -d "$corpus" ]; then
+  # Round robin over a few trees of /usr so text, headers and binaries mix;
+  # names a package cannot carry (Windows rules, code page 1252) are left out.
+  python3 - "$corpus" <<'PY'
+import os, re, shutil, sys
+dest = sys.argv[1]
+trees = ["/usr/include", "/usr/share", "/usr/lib/x86_64-linux-gnu", "/usr/bin"]
+limit, per_tree = 100 << 20, 25 << 20
+bad = re.compile(r'(^|/)(con|prn|aux|nul|com\d|lpt\d)(\.|/|$)|[:*?"<>|\\]|[. ](/|$)', re.I)
+def representable(name):
+    try:
+        name.encode('cp1252')
+        return True
+    except UnicodeEncodeError:
+        return False
+total, seen = 0, set()
+for tree in trees:
+    taken = 0
+    for root, dirs, files in os.walk(tree):
+        dirs.sort()
+        for name in sorted(files):
+            path = os.path.join(root, name)
+            rel = os.path.relpath(path, "/usr")
+            if os.path.islink(path) or not os.path.isfile(path) or bad.search(rel) or not representable(rel):
+                continue
+            if rel.lower() in seen:   # Windows names ignore case
+                continue
+            seen.add(rel.lower())
+            size = os.path.getsize(path)
+            if size > (8 << 20) or taken + size > per_tree:
+                continue
+            os.makedirs(os.path.join(dest, os.path.dirname(rel)), exist_ok=True)
+            shutil.copyfile(path, os.path.join(dest, rel))
+            taken += size
+        if taken >= per_tree - (64 << 10):
+            break
+    total += taken
+print(f"corpus: {total / 1e6:.1f} MB in {dest}")
+PY
+fi
+
+input_bytes=$(du -sb --apparent-size "$corpus" | cut -f1)
+files=$(find "$corpus" -type f | wc -l)
+calc() { awk "BEGIN { print $1 }"; }
+printf 'corpus: %s, %d files, %.1f MB\n\n' "$corpus" "$files" "$(calc "$input_bytes / 1000000")"
+
+# Runs a command and prints its wall time in seconds.
+seconds() {
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s%N)
+  calc "($end - $start) / 1e9"
+}
+
+results=()
+pack_times=()
+row() { results+=("$(printf '%-34s %12d %8.2f%% %9.2f s' "$1" "$2" "$(calc "100 * $2 / $input_bytes")" "$3")"); }
+
+rm -f "$work"/*.zip "$work"/*.exe
+stub=$work/stub.bin
+python3 -c "import sys; open(sys.argv[1],'wb').write(b'MZ' + bytes(31744 - 2))" "$stub"
+
+zip_time=$(cd "$corpus" && seconds zip -q -r -9 "$work/zip9.zip" .)
+row "zip -9 (zip archive)" "$(stat -c %s "$work/zip9.zip")" "$zip_time"
+
+for level in $levels; do
+  t=$(seconds "$PACK" create "$work/pack$level.exe" "$corpus" --stub "$stub" --level "$level" -q)
+  # The archive part alone, and the whole package with stub and header.
+  size=$(( $(stat -c %s "$work/pack$level.exe") - 32000 ))
+  row "tolvane-pack --level $level (archive)" "$size" "$t"
+  pack_times+=("$level:$t:$size")
+done
+
+t7=$(cd "$corpus" && seconds 7z a -tzip -mx=9 "$work/7z9.zip" .)
+row "7z a -tzip -mx=9 (zip archive)" "$(stat -c %s "$work/7z9.zip")" "$t7"
+
+printf '%-34s %12s %9s %11s\n' "tool" "bytes" "of input" "time"
+printf '%s\n' "${results[@]}"
+echo
+zip_size=$(stat -c %s "$work/zip9.zip")
+for entry in "${pack_times[@]}"; do
+  IFS=: read -r level t size <<<"$entry"
+  printf 'tolvane-pack --level %-2s: size %.4f of zip -9, time %.2f x zip -9\n' "$level" \
+    "$(calc "$size / $zip_size")" "$(calc "$t / $zip_time")"
+done
+printf '(package = archive + 32000 bytes of stub and header)\n'
