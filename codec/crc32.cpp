@@ -15,6 +15,8 @@
 // stub) and give exactly the same results as the one-byte step.
 static uint32_t SliceTable[8][256];
 
+bool CrcUseFolding = true;
+
 #if TV_CRC_FOLDING
 // On 64-bit x86 hosts with carry-less multiplication, long buffers are folded
 // 64 bytes per step (the standard folding of a CRC by multiples of x^n mod P);
@@ -97,7 +99,7 @@ void CrcUpdate(const uint8_t* buffer, int32_t length, uint32_t& crc) {
   const uint8_t* p = buffer;
   const uint8_t* end = buffer + length;
 #if TV_CRC_FOLDING
-  if (HaveCarrylessMultiply && length >= 256) {
+  if (HaveCarrylessMultiply && CrcUseFolding && length >= 256) {
     uint8_t folded[16];
     size_t whole = (size_t)length & ~(size_t)15;
     FoldBlocks(p, whole, c, folded);

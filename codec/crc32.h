@@ -14,3 +14,8 @@ uint32_t CrcStep(uint8_t b, uint32_t crc);
 
 // Applies CrcStep to each byte in order; a length of 0 or less changes nothing.
 void CrcUpdate(const uint8_t* buffer, int32_t length, uint32_t& crc);
+
+// On x86-64 hosts whose processor multiplies carry-less, CrcUpdate folds long
+// buffers 64 bytes per step. False forces the table path everywhere (tests
+// and the benchmark compare the two). Other targets ignore it.
+extern bool CrcUseFolding;

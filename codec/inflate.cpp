@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 
 bool InflateFastLoop = true;
+bool InflateNarrowWord = false;
 
 namespace {
 
@@ -29,11 +30,7 @@ TableChain FixedChain;
 DecodeEntry* FixedLit;
 DecodeEntry* FixedDist;
 
-// The bit buffer of the fast loop: the machine word. It is refilled several
-// bytes at a time straight from InBuffer while enough input is buffered.
-typedef uintptr_t BitWord;
-const uint32_t WordBits = sizeof(BitWord) * 8;
-// Bytes that must be buffered for the fast loop to decode one more symbol
+// Bytes that must be buffered for the word loop to decode one more symbol
 // without running out: at most three refills of a word each.
 const intptr_t FastMargin = 16;
 
@@ -174,9 +171,13 @@ int SlowCode(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t
 }
 
 // Decodes codes while at least FastMargin bytes are buffered, refilling the
-// bit buffer a word at a time. Returns Continue when the buffered input runs
-// low; the byte reader then takes over until the next refill of InBuffer.
+// bit buffer (a BitWord) several bytes at a time straight from InBuffer.
+// Returns Continue when the buffered input runs low; the byte reader then
+// takes over until the next refill of InBuffer. A 64-bit word needs one
+// refill per length/distance pair, a 32-bit word up to three.
+template <typename BitWord>
 int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
+  const uint32_t WordBits = sizeof(BitWord) * 8;
   uint8_t* const inStart = State.InBuffer + State.InPos;
   uint8_t* const inEnd = State.InBuffer + State.InCount;
   uint8_t* in = inStart;
@@ -321,7 +322,12 @@ int DecodeCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint3
   for (;;) {
     int result;
     if (InflateFastLoop) {
-      result = FastCodes(tl, td, wl, wd);
+#if UINTPTR_MAX > 0xFFFFFFFFu
+      if (!InflateNarrowWord)
+        result = FastCodes<uint64_t>(tl, td, wl, wd);
+      else
+#endif
+        result = FastCodes<uint32_t>(tl, td, wl, wd);
       if (result != Continue) return result;
     }
     result = SlowCode(tl, td, wl, wd);

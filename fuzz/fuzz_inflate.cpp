@@ -2,6 +2,7 @@
 // output. The first byte chooses the variant:
 //   bit 0  the byte reader only (no word-at-a-time loop)
 //   bit 1  the entry is encrypted (keys from a fixed password)
+//   bit 2  the 32-bit word loop (what the stub uses) instead of the 64-bit one
 // Checks: no crash, leak or overrun (sanitizers); output bounded by what the
 // input could legally produce; the CRC covers exactly the output; and when
 // zlib decodes the same stream completely, the output is identical.
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool encrypted = (options & 2) != 0;
 
   InflateFastLoop = (options & 1) == 0;
+  InflateNarrowWord = (options & 4) != 0;
   std::string out;
   State.ArchiveFile = host::OpenMemoryFile(stream, length);
   State.OutputFile = host::CreateMemorySink(&out);
@@ -51,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CloseFileHandle(State.ArchiveFile);
   CloseFileHandle(State.OutputFile);
   InflateFastLoop = true;
+  InflateNarrowWord = false;
 
   // Every code consumes at least one bit and yields at most 258 bytes; a
   // stored block yields one byte per byte read.

@@ -38,7 +38,13 @@ TEST(Crc32, StandardCheckValues) {
   EXPECT_EQ(State.CrcTable[255], 0x2D02EF8Du);
 }
 
-TEST(Crc32, UpdateEqualsTheOneByteStepAtEveryLengthAndAlignment) {
+class CrcPaths : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { CrcUseFolding = GetParam(); }
+  void TearDown() override { CrcUseFolding = true; }
+};
+
+TEST_P(CrcPaths, UpdateEqualsTheOneByteStepAtEveryLengthAndAlignment) {
   EnsureCrcTable();
   std::mt19937 rng(7);
   std::vector<uint8_t> data(1200);
@@ -67,6 +73,11 @@ TEST(Crc32, UpdateEqualsTheOneByteStepAtEveryLengthAndAlignment) {
   EXPECT_EQ(whole, split);
   EXPECT_EQ(whole ^ 0xFFFFFFFF, ZlibCrc(text));
 }
+
+INSTANTIATE_TEST_SUITE_P(Crc32, CrcPaths, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Folding" : "Tables");
+                         });
 
 // ---- key schedule -----------------------------------------------------------
 

@@ -12,14 +12,20 @@
 
 namespace {
 
-// Every test runs with the word-at-a-time loop and with the byte reader only.
-class InflateEdges : public ::testing::TestWithParam<bool> {
+// The three code loops: 64-bit word, 32-bit word (the stub's), byte reader.
+enum Loop { WideWord, NarrowWord, ByteReader };
+
+class InflateEdges : public ::testing::TestWithParam<Loop> {
  protected:
   void SetUp() override {
-    InflateFastLoop = GetParam();
+    InflateFastLoop = GetParam() != ByteReader;
+    InflateNarrowWord = GetParam() == NarrowWord;
     ResetSeamCounters();
   }
-  void TearDown() override { InflateFastLoop = true; }
+  void TearDown() override {
+    InflateFastLoop = true;
+    InflateNarrowWord = false;
+  }
   Decoded Run(StreamBuilder& s) {
     std::string input = s.Finish();
     ResetSeamCounters();
@@ -368,9 +374,11 @@ TEST(InflateInput, BytesEnterAboveTheHeldBits) {
   State.InBuffer = nullptr;
 }
 
-INSTANTIATE_TEST_SUITE_P(Loops, InflateEdges, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "WordLoop" : "ByteReader");
-                         });
+std::string LoopName(const ::testing::TestParamInfo<Loop>& info) {
+  return info.param == WideWord ? "WideWord" : info.param == NarrowWord ? "NarrowWord" : "ByteReader";
+}
+
+INSTANTIATE_TEST_SUITE_P(Loops, InflateEdges, ::testing::Values(WideWord, NarrowWord, ByteReader),
+                         LoopName);
 
 }  // namespace

@@ -52,13 +52,19 @@ std::string Mixed(size_t n) {
   return s;
 }
 
-class ZlibOracle : public ::testing::TestWithParam<bool> {
+enum Loop { WideWord, NarrowWord, ByteReader };
+
+class ZlibOracle : public ::testing::TestWithParam<Loop> {
  protected:
   void SetUp() override {
-    InflateFastLoop = GetParam();
+    InflateFastLoop = GetParam() != ByteReader;
+    InflateNarrowWord = GetParam() == NarrowWord;
     EnsureCrcTable();
   }
-  void TearDown() override { InflateFastLoop = true; }
+  void TearDown() override {
+    InflateFastLoop = true;
+    InflateNarrowWord = false;
+  }
 
   void Check(const std::string& data, const std::string& compressed, const std::string& what) {
     ResetSeamCounters();
@@ -172,9 +178,11 @@ TEST_P(ZlibOracle, InputDeliveredAtEveryChunkBoundary) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Loops, ZlibOracle, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "WordLoop" : "ByteReader");
-                         });
+std::string LoopName(const ::testing::TestParamInfo<Loop>& info) {
+  return info.param == WideWord ? "WideWord" : info.param == NarrowWord ? "NarrowWord" : "ByteReader";
+}
+
+INSTANTIATE_TEST_SUITE_P(Loops, ZlibOracle, ::testing::Values(WideWord, NarrowWord, ByteReader),
+                         LoopName);
 
 }  // namespace
