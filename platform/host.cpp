@@ -489,11 +489,14 @@ int ListFind(ListHandle list, int after, const char* name) {
   int count = static_cast<int>(items->size());
   int start = (after < 0 || after >= count) ? 0 : after + 1;
   std::string text = name ? name : "";
-  for (int i = 0; i < count; i++) {
-    int index = (start + i) % count;
-    if (CompareNoCase((*items)[index].name, text) == 0) return index;
-  }
-  return -1;
+  // The items are sorted, so equal names form one run: the first of the run
+  // at or after 'start', else (wrapping around) the run's first item.
+  auto less = [](const HostListItem& item, const std::string& t) { return CompareNoCase(item.name, t) < 0; };
+  auto greater = [](const std::string& t, const HostListItem& item) { return CompareNoCase(t, item.name) < 0; };
+  int first = static_cast<int>(std::lower_bound(items->begin(), items->end(), text, less) - items->begin());
+  int end = static_cast<int>(std::upper_bound(items->begin(), items->end(), text, greater) - items->begin());
+  if (first == end) return -1;
+  return (start > first && start < end) ? start : first;
 }
 
 bool ListIsSelected(ListHandle list, int index) {
