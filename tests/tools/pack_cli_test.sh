@@ -81,6 +81,26 @@ PY
   echo changed > out/a.txt
   check "extract keep" "$PACK" extract keep.exe -d out -q
   grep -q changed out/a.txt || fail "a --keep-existing package replaced a file"
+  # Every header setting from its option, in the bytes the stub reads.
+  printf 'Line one\nline two \xe2\x82\xac\n' > message.txt
+  check "create with settings" "$PACK" create set.exe src --stub stub.exe --message-file message.txt \
+    --folder-temp --command '##setup.exe|/S ##' --no-file-list --hide-overwrite --keep-existing -q
+  python3 - set.exe <<'PY' || fail "header settings"
+import sys
+h = open(sys.argv[1], 'rb').read()[31744:32000]
+message = b'Line one\r\nline two \x80'
+command = b'##setup.exe|/S ##'
+assert h[:7] == b'@TV' + bytes([0x04, len(message), 2, len(command)]), h[:7]
+assert h[7:7 + len(message) + 2 + len(command)] == message + b'##' + command
+assert set(h[7 + len(message) + 2 + len(command):]) == {0x2E}
+PY
+  "$PACK" info set.exe | grep -q "existing files are kept" || fail "info does not show --keep-existing"
+  # A package inside its own input folder is not packed into itself.
+  check "first package in its input" "$PACK" create src/self.exe src --stub stub.exe -q
+  "$PACK" create src/self.exe src --stub stub.exe -q 2> log || fail "second package in its input"
+  grep -q "is the package being made" log || fail "no message for the package in its input"
+  "$PACK" list src/self.exe | grep -q self.exe && fail "a package was packed into itself"
+  rm src/self.exe
   # Stored only.
   check "create --level 0" "$PACK" create store.exe src --stub stub.exe --level 0 -q
   check "stored test" "$PACK" test store.exe -q

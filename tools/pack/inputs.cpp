@@ -19,8 +19,13 @@ struct Walker {
   std::vector<PlannedEntry>& entries;
   std::vector<std::string>& errors;
   std::set<std::pair<dev_t, ino_t>> ancestors;   // guards against symbolic link loops
+  std::pair<dev_t, ino_t> output{0, 0};
 
   void AddFile(const std::string& path, const std::string& name, const struct stat& st) {
+    if (std::make_pair(st.st_dev, st.st_ino) == output) {
+      Warn(path + " is the package being made; skipped");
+      return;
+    }
     PlannedEntry e;
     e.source = PlannedEntry::FromFile;
     e.utf8Name = name;
@@ -112,9 +117,11 @@ bool EndsWithZip(const std::string& path) {
 
 }  // namespace
 
-bool CollectInputs(const std::vector<std::string>& inputs, std::vector<PlannedEntry>& entries,
-                   std::vector<std::string>& errors) {
-  Walker walker{entries, errors, {}};
+bool CollectInputs(const std::vector<std::string>& inputs, const std::string& output,
+                   std::vector<PlannedEntry>& entries, std::vector<std::string>& errors) {
+  Walker walker{entries, errors, {}, {0, 0}};
+  struct stat existing;
+  if (stat(output.c_str(), &existing) == 0) walker.output = std::make_pair(existing.st_dev, existing.st_ino);
   for (const std::string& input : inputs) {
     struct stat st;
     if (stat(input.c_str(), &st) != 0) {

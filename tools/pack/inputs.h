@@ -25,7 +25,8 @@ struct PlannedEntry {
 // file is added under its own name, and a file ending in .zip adds the
 // archive's entries. Folders are read in sorted
 // order so the result does not depend on the file system.
-bool CollectInputs(const std::vector<std::string>& inputs, std::vector<PlannedEntry>& entries,
-                   std::vector<std::string>& errors);
+// An existing package at 'output' is never packed into itself.
+bool CollectInputs(const std::vector<std::string>& inputs, const std::string& output,
+                   std::vector<PlannedEntry>& entries, std::vector<std::string>& errors);
 
 }  // namespace pack
