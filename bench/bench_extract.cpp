@@ -96,7 +96,12 @@ int ZlibExtract(const std::string& zipPath, const std::string& out, const std::s
   off_t position = 0;
   for (;;) {
     uint8_t h[30];
-    if (pread(fd, h, 30, position) != 30 || Get32(h) != 0x04034B50) break;
+    if (pread(fd, h, 30, position) != 30) break;
+    if (Get32(h) == 0x08074B50) {  // a signed data descriptor after the data
+      position += 16;
+      continue;
+    }
+    if (Get32(h) != 0x04034B50) break;
     uint16_t flags = Get16(h + 6), method = Get16(h + 8), nameLength = Get16(h + 26);
     uint32_t crc = Get32(h + 14), size = Get32(h + 18);
     std::string name(nameLength, 0);

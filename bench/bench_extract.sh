@@ -25,6 +25,7 @@ trees = ["/usr/include", "/usr/share", "/usr/lib/x86_64-linux-gnu", "/usr/bin"]
 limit, per_tree = 100 << 20, 25 << 20
 bad = re.compile(r'(^|/)(con|prn|aux|nul|com\d|lpt\d)(\.|/|$)|[:*?"<>|\\]', re.I)
 total = 0
+seen = set()
 for tree in trees:
     taken = 0
     for root, dirs, files in os.walk(tree):
@@ -34,6 +35,9 @@ for tree in trees:
             rel = os.path.relpath(path, "/usr")
             if os.path.islink(path) or not os.path.isfile(path) or bad.search(rel):
                 continue
+            if rel.lower() in seen:  # one file on Windows
+                continue
+            seen.add(rel.lower())
             size = os.path.getsize(path)
             if size > (8 << 20) or taken + size > per_tree:
                 continue
