@@ -3,6 +3,9 @@
 //   bit 0  the byte reader only (no word-at-a-time loop)
 //   bit 1  the entry is encrypted (keys from a fixed password)
 //   bit 2  the 32-bit word loop (what the stub uses) instead of the 64-bit one
+//   bit 3  a stored block of 32760 bytes comes first, so the fuzzed blocks
+//          start with a full window of history and cross the first 32768-byte
+//          input chunk after a few bytes
 // Checks: no crash, leak or overrun (sanitizers); output bounded by what the
 // input could legally produce; the CRC covers exactly the output; and when
 // zlib decodes the same stream completely, the output is identical.
@@ -39,6 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* stream = data + 1;
   size_t length = size - 1;
   bool encrypted = (options & 2) != 0;
+  std::string prefixed;
+  if (options & 8) {
+    const uint16_t n = 32760;
+    prefixed.assign("\x00", 1);   // not last, stored
+    prefixed += (char)(n & 0xFF);
+    prefixed += (char)(n >> 8);
+    prefixed += (char)(~n & 0xFF);
+    prefixed += (char)((~n >> 8) & 0xFF);
+    for (uint32_t i = 0; i < n; i++) prefixed += (char)(i * 7 + (i >> 9));
+    prefixed.append((const char*)stream, length);
+    stream = (const uint8_t*)prefixed.data();
+    length = prefixed.size();
+  }
 
   InflateFastLoop = (options & 1) == 0;
   InflateNarrowWord = (options & 4) != 0;
