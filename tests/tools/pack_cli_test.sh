@@ -162,6 +162,54 @@ PY
   expect_refusal "PPMd input" "PPMd, which tolvane-pack cannot read" ppmd.zip --stub stub.exe
   (cd src && zip -qP secret ../encrypted.zip a.txt)
   expect_refusal "encrypted input" "is encrypted" encrypted.zip --stub stub.exe
+  # Archives written by other tools: streamed entries (sizes in data
+  # descriptors), Windows backslashes, old PC (code page 437) names, the UTF-8
+  # flag, a comment, and data in front of the archive.
+  python3 - <<'PY'
+import io, zipfile
+class Stream(io.RawIOBase):   # not seekable: zipfile writes data descriptors
+    def __init__(self): self.data = bytearray()
+    def writable(self): return True
+    def write(self, b): self.data += b; return len(b)
+s = Stream()
+with zipfile.ZipFile(s, 'w', zipfile.ZIP_DEFLATED) as z:
+    with z.open('streamed/numbers.txt', 'w') as f:
+        f.write(b''.join(b'%d\n' % i for i in range(50000)))
+open('streamed.zip', 'wb').write(bytes(s.data))
+with zipfile.ZipFile('mixed.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    z.comment = b'made for the test'
+    i = zipfile.ZipInfo('win\\path\\file.txt'); z.writestr(i, 'backslashes')
+    z.writestr('cafXX-437.txt', 'cp437')
+    z.writestr('\u00fcber-utf8.txt', 'utf8 flag')
+data = open('mixed.zip', 'rb').read()
+# A legacy name: code page 437 bytes (0x82 is e acute), no UTF-8 flag.
+data = data.replace(b'cafXX-437.txt', b'caf\x82x-437.txt')
+open('prefixed.zip', 'wb').write(b'#!/bin/sh\nexit 0\n' + b'\0' * 1000 + data)
+PY
+  check "create from other tools' zips" "$PACK" create others.exe streamed.zip prefixed.zip --stub stub.exe -q
+  "$PACK" list others.exe > listing
+  for name in streamed/numbers.txt win/path/file.txt "caféx-437.txt" "über-utf8.txt"; do
+    grep -qxF "$name" listing || { fail "no entry $name in"; cat listing >&2; }
+  done
+  check "test others" "$PACK" test others.exe -q
+  python3 -c "
+import zipfile, sys
+z = zipfile.ZipFile('others.exe')
+assert all(i.flag_bits & 8 == 0 for i in z.infolist())
+assert z.read('streamed/numbers.txt').startswith(b'0\n1\n')" || fail "data descriptors were copied"
+  # A package is a zip too: repacking it with other settings copies its data.
+  cp fromzip.exe repack.zip
+  check "repack" "$PACK" create repacked.exe repack.zip --stub stub.exe --keep-existing -q
+  cmp <(tail -c +32001 fromzip.exe | head -c 1000) <(tail -c +32001 repacked.exe | head -c 1000) \
+    || fail "repacking changed the data"
+  # Damaged data is found while writing; the half-written package is removed.
+  python3 - <<'PY'
+data = bytearray(open('in.zip', 'rb').read())
+i = data.find(b'numbers.txt') + len(b'numbers.txt') + 40
+data[i] ^= 0xFF
+open('damaged.zip', 'wb').write(bytes(data))
+PY
+  expect_refusal "damaged input" "is damaged" damaged.zip --stub stub.exe
   printf 'not a zip' > broken.zip
   expect_refusal "broken input" "not a zip archive" broken.zip --stub stub.exe
   ;;
@@ -213,8 +261,11 @@ PY
   # Warnings do not stop the package.
   mkdir -p warn/one warn/two && echo 1 > warn/one/Same.txt && echo 2 > warn/two/same.txt
   mkdir -p "warn/one/$(printf '%0160d' 0)" && echo 3 > "warn/one/$(printf '%0160d' 0)/f.txt"
+  echo 4 > "warn/one/$(printf '\xc3\x9c')ber.txt" && echo 5 > "warn/two/$(printf '\xc3\xbc')ber.txt"
   "$PACK" create warned.exe warn/one warn/two --stub stub.exe -q > log 2>&1 || fail "warnings stopped create"
-  grep -q "duplicate name" log || fail "no duplicate warning"
+  grep -q "duplicate name same.txt" log || fail "no duplicate warning"
+  grep -q "duplicate name über.txt" log || fail "no duplicate warning for names differing in a non-ASCII case"
+  [ "$("$PACK" list warned.exe | wc -l)" -eq 3 ] || fail "duplicates were packed twice"
   grep -q "exceeds the 259 characters" log || fail "no long path warning"
   # Usage errors exit 2.
   "$PACK" create only.exe > /dev/null 2>&1; [ $? -eq 2 ] || fail "missing inputs is not a usage error"

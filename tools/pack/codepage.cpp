@@ -111,10 +111,10 @@ std::string FromCodePage(const CodePage& page, const std::string& bytes) {
   return result;
 }
 
-std::string FromCp437(const std::string& bytes) {
+std::string FromLegacyNames(int codePage, const std::string& bytes) {
   std::string out;
   size_t badOffset;
-  if (!Convert("CP437", "UTF-8", bytes, out, badOffset)) return bytes;
+  if (!Convert(IconvName(codePage), "UTF-8", bytes, out, badOffset)) return bytes;
   return out;
 }
 

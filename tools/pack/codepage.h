@@ -23,9 +23,8 @@ bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out,
 // Code page -> UTF-8, for showing names and texts on the terminal. Bytes the
 // code page leaves undefined come out as '?'.
 std::string FromCodePage(const CodePage& page, const std::string& bytes);
-// Legacy archive names (no UTF-8 flag, not valid UTF-8) are in the PC's
-// original OEM code page 437.
-std::string FromCp437(const std::string& bytes);
+// Code page -> UTF-8 for names of other archives; invalid bytes are kept.
+std::string FromLegacyNames(int codePage, const std::string& bytes);
 
 // Case folding as the Windows file system compares names (for duplicates).
 std::string FoldCase(const std::string& utf8);

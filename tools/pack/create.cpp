@@ -174,7 +174,7 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
   }
   if (o.level < 0 || o.level > 12) errors.push_back("the level must be 0 to 12");
 
-  CollectInputs(o.inputs, o.output, plan.entries, errors);
+  CollectInputs(o.inputs, o.output, o.codePage, plan.entries, errors);
   CheckNames(page, plan.entries, errors);
   if (plan.entries.empty() && errors.empty()) errors.push_back("there is nothing to pack");
   if (plan.entries.size() > MaxEntries)

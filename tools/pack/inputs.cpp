@@ -20,6 +20,7 @@ struct Walker {
   std::vector<std::string>& errors;
   std::set<std::pair<dev_t, ino_t>> ancestors;   // guards against symbolic link loops
   std::pair<dev_t, ino_t> output{0, 0};
+  int codePage;
 
   void AddFile(const std::string& path, const std::string& name, const struct stat& st) {
     if (std::make_pair(st.st_dev, st.st_ino) == output) {
@@ -87,7 +88,7 @@ struct Walker {
   void AddZip(const std::string& path) {
     ZipInput zip;
     std::string error;
-    if (!ReadZipDirectory(path, zip, error)) {
+    if (!ReadZipDirectory(path, zip, error, codePage)) {
       errors.push_back(error);
       return;
     }
@@ -117,9 +118,9 @@ bool EndsWithZip(const std::string& path) {
 
 }  // namespace
 
-bool CollectInputs(const std::vector<std::string>& inputs, const std::string& output,
+bool CollectInputs(const std::vector<std::string>& inputs, const std::string& output, int codePage,
                    std::vector<PlannedEntry>& entries, std::vector<std::string>& errors) {
-  Walker walker{entries, errors, {}, {0, 0}};
+  Walker walker{entries, errors, {}, {0, 0}, codePage};
   struct stat existing;
   if (stat(output.c_str(), &existing) == 0) walker.output = std::make_pair(existing.st_dev, existing.st_ino);
   for (const std::string& input : inputs) {

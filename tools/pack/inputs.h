@@ -26,7 +26,7 @@ struct PlannedEntry {
 // archive's entries. Folders are read in sorted
 // order so the result does not depend on the file system.
 // An existing package at 'output' is never packed into itself.
-bool CollectInputs(const std::vector<std::string>& inputs, const std::string& output,
+bool CollectInputs(const std::vector<std::string>& inputs, const std::string& output, int codePage,
                    std::vector<PlannedEntry>& entries, std::vector<std::string>& errors);
 
 }  // namespace pack

@@ -38,8 +38,8 @@ struct Fd {
   ~Fd() { if (fd >= 0) close(fd); }
 };
 
-std::string NameToUtf8(const std::string& raw, uint16_t flags) {
-  std::string name = (flags & 0x800) || IsValidUtf8(raw) ? raw : FromCp437(raw);
+std::string NameToUtf8(const std::string& raw, uint16_t flags, int legacyCodePage) {
+  std::string name = (flags & 0x800) || IsValidUtf8(raw) ? raw : FromLegacyNames(legacyCodePage, raw);
   for (char& c : name)
     if (c == '\\') c = '/';   // archives made on Windows sometimes use backslashes
   return name;
@@ -47,7 +47,7 @@ std::string NameToUtf8(const std::string& raw, uint16_t flags) {
 
 }  // namespace
 
-bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error) {
+bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error, int packageCodePage) {
   zip.path = path;
   zip.entries.clear();
   Fd file(path);
@@ -103,6 +103,10 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
     return false;
   }
   uint64_t base = cdStart - cdOffset;
+  std::string head;
+  bool isPackage = ReadAt(file.fd, 0, 2, head) && head == "MZ" && ReadAt(file.fd, 0x7C00, 3, head) &&
+                   head == "@TV";
+  int legacyCodePage = isPackage ? packageCodePage : 437;
   std::string cd;
   if (!ReadAt(file.fd, cdStart, cdSize, cd)) {
     error = "cannot read the central directory of " + path;
@@ -129,7 +133,7 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
       return false;
     }
     entry.rawName = cd.substr(pos + 46, nameLength);
-    entry.name = NameToUtf8(entry.rawName, entry.flags);
+    entry.name = NameToUtf8(entry.rawName, entry.flags, legacyCodePage);
     if (entry.compressedSize == 0xFFFFFFFF || entry.size == 0xFFFFFFFF || localOffset == 0xFFFFFFFF) {
       error = path + ": entry " + entry.name + " uses ZIP64, which is not supported";
       return false;

@@ -25,8 +25,12 @@ struct ZipInput {
   std::vector<ZipInputEntry> entries;
 };
 
-// Reads the central directory and every local header it points to.
-bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error);
+// Reads the central directory and every local header it points to. Names
+// without the UTF-8 flag that are not valid UTF-8 are taken to be in code page
+// 437 (the zip format's legacy encoding), or in 'packageCodePage' when the
+// file is one of our packages, whose names are in the package's code page.
+bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error,
+                      int packageCodePage = 1252);
 
 // Reads an entry's data as stored (compressed, not decrypted).
 bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::string& data,
