@@ -288,6 +288,39 @@ reproducible)
   unzip -l one.exe | grep -q "2023-11-14 22:13" || fail "SOURCE_DATE_EPOCH not used for the times"
   ;;
 
+engine)
+  # What list, test, extract and info report for packages that are not right.
+  make_tree src
+  check "create" "$PACK" create pkg.exe src --stub stub.exe --command '##a.txt|##' -q
+  # Into a destination whose own name has non-ASCII characters.
+  dest="$(printf 'd\xc3\xa9st')"
+  check "extract" "$PACK" extract pkg.exe -d "$dest" -q
+  check "tree below a non-ASCII destination" diff -r src "$dest"
+  "$PACK" extract pkg.exe -d again 2> log || fail "extract with a command"
+  grep -qF "would now open: $WORK/again"'\a.txt '"$WORK/again"'\' log || { fail "command not shown"; cat log >&2; }
+  # A damaged entry: the run ends with the stub's failure message and names it.
+  python3 - <<'PY'
+data = bytearray(open('pkg.exe', 'rb').read())
+i = data.find(b'sub/deeper/numbers.txt', 32000) + len(b'sub/deeper/numbers.txt') + 100
+data[i] ^= 0x55
+open('damaged.exe', 'wb').write(bytes(data))
+PY
+  "$PACK" test damaged.exe > log 2>&1 && fail "a damaged package passed the test"
+  grep -qF "Couldn't get extracted the selected files." log || fail "no failure message"
+  grep -qF "not extracted: sub/deeper/numbers.txt" log || { fail "damaged entry not named"; cat log >&2; }
+  # No archive after the header: the stub's listing message, exit 1.
+  head -c 32000 pkg.exe > empty.exe
+  "$PACK" list empty.exe > log 2>&1 && fail "an empty package listed"
+  grep -qF "Cannot read archive header" log || fail "no listing message"
+  # A package without a header: the archive right after the stub.
+  (cat stub.exe; tail -c +32001 pkg.exe) > bare.exe
+  "$PACK" info bare.exe | grep -q "header:        none" || fail "info on a package without header"
+  [ "$("$PACK" list bare.exe | wc -l)" -eq 10 ] || fail "package without header does not list"
+  printf 'MZ' > tiny.exe
+  "$PACK" info tiny.exe > /dev/null 2>&1 && fail "info accepted a file shorter than the stub"
+  "$PACK" test missing.exe > /dev/null 2>&1; [ $? -eq 1 ] || fail "a missing package is not a failure"
+  ;;
+
 signed)
   command -v i686-w64-mingw32-gcc > /dev/null && command -v osslsigncode > /dev/null || exit 77
   make_tree src
