@@ -78,12 +78,17 @@ TEST_F(EngineTest, DamagedEntryIsKeptAndOnlyItsItemStaysSelected) {
 }
 
 TEST_F(EngineTest, OverwriteRule) {
-  Open(testpkg::BuildZip({Entry("a.txt", "new a"), Entry("sub/b.txt", "new b", 0)}));
+  Open(testpkg::BuildZip({Entry("a.txt", "new a"), Entry("sub/b.txt", "new b", 0),
+                          Entry("c.txt", "new c", 8, "pw")}));
   std::filesystem::create_directories(Out("sub"));
   testpkg::WriteWholeFile(Out("a.txt"), "old a, longer than the entry");
+  testpkg::WriteWholeFile(Out("c.txt"), "old c");
+  host::SetPasswordAnswers({"pw"});
 
-  Extract(true);  // kept, and counted as done
+  Extract(true);  // kept, and counted as done; the password is asked all the same
   ExpectMessages({{Success, IconInformation}});
+  EXPECT_EQ(host::PasswordPrompts(), 1);
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("c.txt")), "old c");
   EXPECT_EQ(testpkg::ReadWholeFile(Out("a.txt")), "old a, longer than the entry");
   EXPECT_EQ(testpkg::ReadWholeFile(Out("sub/b.txt")), "new b");
 
@@ -264,6 +269,26 @@ TEST_F(EngineTest, DataDescriptorRules) {
   EXPECT_EQ(StillSelected(), std::vector<std::string>{"lying.txt"});
   EXPECT_EQ(testpkg::ReadWholeFile(Out("good.txt")), "described");
   EXPECT_EQ(testpkg::ReadWholeFile(Out("empty")), "");
+}
+
+// Data that cannot be located (sizes only in the descriptor) or that is
+// shorter than its own encryption header is reported, never written.
+TEST_F(EngineTest, EntriesWithoutLocatableDataAreReported) {
+  ZipEntry shortEncrypted = Entry("short.bin", "", 0, "pw");
+  ZipEntry streamed = Entry("streamed.txt", "sizes only in the descriptor");
+  streamed.descriptor = true;
+  streamed.sizesInHeader = false;
+  std::string zip = testpkg::BuildZip({Entry("a.txt", "a"), shortEncrypted, streamed, Entry("z", "z")});
+  size_t shortHeader = HeaderOf(zip, "short.bin");
+  zip.erase(shortHeader + 30 + 9 + 11, 1);  // 11 bytes: the 12-byte header does not fit
+  Put32(zip, shortHeader + 18, 11);
+  Open(zip);
+  Extract();
+  ExpectMessages({{"Error reading archive.", IconHand}, {"Error reading archive.", IconHand}, {Failure, IconHand}});
+  EXPECT_EQ(host::PasswordPrompts(), 0);
+  // The listing itself cannot get past the streamed entry: "z" is never seen.
+  EXPECT_EQ(StillSelected(), (std::vector<std::string>{"short.bin", "streamed.txt"}));
+  EXPECT_FALSE(std::filesystem::exists(Out("streamed.txt")));
 }
 
 // A dispatched message that asks for another walk (a second Extract, a new
