@@ -237,30 +237,4 @@ TEST(Crypt, CheckByteFollowsFlagBitThree) {
   EXPECT_EQ(State.Key0, 1u);
 }
 
-TEST(Crypt, BufferDecryptionEqualsTheByteSteps) {
-  EnsureCrcTable();
-  std::mt19937 rng(11);
-  std::vector<uint8_t> data(1000);
-  for (auto& b : data) b = (uint8_t)rng();
-  std::vector<uint8_t> bytewise = data;
-  InitKeys("abc");
-  for (auto& b : bytewise) {
-    b ^= DecryptByte();
-    UpdateKeys(b);
-  }
-  uint32_t keys[3] = {State.Key0, State.Key1, State.Key2};
-  InitKeys("abc");
-  DecryptBuffer(data.data(), 400);
-  DecryptBuffer(data.data() + 400, 600);
-  EXPECT_EQ(data, bytewise);
-  EXPECT_EQ(State.Key0, keys[0]);
-  EXPECT_EQ(State.Key1, keys[1]);
-  EXPECT_EQ(State.Key2, keys[2]);
-  // The initial keys of the format.
-  InitKeys("");
-  EXPECT_EQ(State.Key0, 0x12345678u);
-  EXPECT_EQ(State.Key1, 0x23456789u);
-  EXPECT_EQ(State.Key2, 0x34567890u);
-}
-
 }  // namespace

@@ -202,17 +202,4 @@ TEST(HuffmanTables, LongCodesDecodeThroughSubTablesAndFreeCompletely) {
   EXPECT_EQ(Seam().liveBytes, live);
 }
 
-TEST(HuffmanTables, ConstantTablesMatchTheFormat) {
-  EXPECT_EQ(LengthBase[28], 258);
-  EXPECT_EQ(LengthExtra[28], 0);
-  EXPECT_EQ(LengthExtra[29], OpInvalid);
-  EXPECT_EQ(LengthExtra[30], OpInvalid);
-  EXPECT_EQ(DistBase[29] + (1 << DistExtra[29]) - 1, 32768);
-  for (int n = 0; n <= 16; n++) EXPECT_EQ(BitMask[n], (1u << n) - 1);
-  for (int i = 1; i < 28; i++)
-    EXPECT_EQ(LengthBase[i], LengthBase[i - 1] + (1 << LengthExtra[i - 1])) << i;
-  for (int i = 1; i < 30; i++)
-    EXPECT_EQ(DistBase[i], DistBase[i - 1] + (1 << DistExtra[i - 1])) << i;
-}
-
 }  // namespace

@@ -357,23 +357,6 @@ TEST_P(InflateEdges, InputLargerThanOneChunkIsReadInChunks) {
   EXPECT_EQ(Seam().reads, 1);
 }
 
-TEST(InflateInput, BytesEnterAboveTheHeldBits) {
-  EnsureCrcTable();
-  std::string input = "\xA5\x3C\x99";
-  State.ArchiveFile = nullptr;
-  State.InBuffer = (uint8_t*)input.data();
-  State.InPos = 0;
-  State.InCount = 3;
-  State.CompressedLeft = 3;
-  State.CurrentEntry.EntryFlags = 0;
-  EXPECT_EQ(NextByte(), 0xA5);
-  EXPECT_EQ(NextByte(), 0x3C);
-  EXPECT_EQ(State.CompressedLeft, 1);
-  EXPECT_EQ(NextByte(), 0x99);
-  EXPECT_EQ(NextByte(), -1);   // CompressedLeft is 0: nothing is read
-  State.InBuffer = nullptr;
-}
-
 std::string LoopName(const ::testing::TestParamInfo<Loop>& info) {
   return info.param == WideWord ? "WideWord" : info.param == NarrowWord ? "NarrowWord" : "ByteReader";
 }
