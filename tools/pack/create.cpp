@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "tools/pack/codepage.h"
 #include "tools/pack/inputs.h"
@@ -261,7 +262,7 @@ class EntryWriter {
       r.method = e.zip.method;
       r.crc = e.zip.crc;
       r.size = (uint32_t)e.zip.size;
-      return Store(raw, r, error);
+      return Store(std::move(raw), r, error);
     }
     return WriteBytes((const uint8_t*)plain.data(), plain.size(), r, error);
   }
@@ -276,7 +277,7 @@ class EntryWriter {
       if (length > 0 && length < size) {
         packed.resize(length);
         r.method = 8;
-        return Store(packed, r, error);
+        return Store(std::move(packed), r, error);
       }
     }
     return Store(std::string((const char*)data, size), r, error);
