@@ -255,6 +255,20 @@ PY
   deep=d$(printf '/%0060d' 1 2 3 4 5)
   mkdir -p "long/$deep" && echo x > "long/$deep/file.txt"
   expect_refusal "name over 257 bytes" "at most 257" long --stub stub.exe
+  # ZIP64 fields in a local header only are fine (the central directory has
+  # the sizes); a ZIP64 directory is refused.
+  python3 -c "
+import zipfile
+with zipfile.ZipFile('z64local.zip', 'w') as z:
+    with z.open('big.txt', 'w', force_zip64=True) as f: f.write(b'x' * 1000)
+data = bytearray(open('z64local.zip', 'rb').read())
+data[-12:-10] = b'\xff\xff'   # the end record's entry count: look in a ZIP64 record
+open('z64.zip', 'wb').write(bytes(data))"
+  check "ZIP64 local header" "$PACK" create z64local.exe z64local.zip --stub stub.exe -q
+  check "test ZIP64 local header" "$PACK" test z64local.exe -q
+  expect_refusal "ZIP64 input" "is a ZIP64 archive" z64.zip --stub stub.exe
+  mkdir -p loop/inner && ln -s .. loop/inner/up
+  expect_refusal "symbolic link loop" "symbolic link loop" loop --stub stub.exe
   # Over 4 GB: a sparse file, refused before a byte is read.
   mkdir -p huge && truncate -s 4294967296 huge/big.bin
   expect_refusal "entry over 4 GB" "larger than 4 GB" huge --stub stub.exe
@@ -286,6 +300,13 @@ reproducible)
   check "second" "$PACK" create two.exe src --stub stub.exe -q
   check "byte-identical packages" cmp one.exe two.exe
   unzip -l one.exe | grep -q "2023-11-14 22:13" || fail "SOURCE_DATE_EPOCH not used for the times"
+  # Without it, file times are used; times before 1980 become 1980-01-01.
+  unset SOURCE_DATE_EPOCH
+  touch -d '1975-06-01 12:00' src/a.txt
+  touch -d '2011-03-04 05:06:08' src/empty.txt
+  check "with file times" "$PACK" create times.exe src --stub stub.exe -q
+  unzip -l times.exe | grep -q "1980-01-01 00:00   a.txt" || fail "a time before 1980 was not clamped"
+  unzip -l times.exe | grep -q "2011-03-04 05:06   empty.txt" || fail "the file time was not kept"
   ;;
 
 engine)
