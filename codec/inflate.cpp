@@ -35,8 +35,11 @@ DecodeEntry* FixedDist;
 const intptr_t FastMargin = 16;
 
 void FlushWindow(uint32_t k) {
-  WriteFileBytes(State.OutputFile, State.Window, k);
-  CrcUpdate(State.Window, (int32_t)k, State.Crc);
+  // As for stored entries, the CRC covers only what the write reported, so a
+  // refused or short write fails the entry's CRC comparison.
+  uint32_t written = WriteFileBytes(State.OutputFile, State.Window, k);
+  if (written > k) written = k;
+  CrcUpdate(State.Window, (int32_t)written, State.Crc);
 }
 
 // ---- the byte-at-a-time bit reader (block headers, tails of the input) ----
