@@ -200,6 +200,19 @@ TEST_F(EngineTest, BlockedOutputsAreReportedAndTheRestIsWritten) {
   EXPECT_EQ(StillSelected(), (std::vector<std::string>{"dir", "f/", "ro.txt"}));
 }
 
+// A file system that refuses the bytes (here /dev/full, where every write
+// fails) leaves a file that is not the entry: never counted as done.
+TEST_F(EngineTest, FailedWritesAreNeverCountedAsDone) {
+  host::SetRoot("");
+  strcpy(DestFolder, "/dev");
+  for (uint16_t method : {0, 8}) {
+    Open(testpkg::BuildZip({Entry("full", Sample(100000, 3), method)}));
+    Extract();
+    ExpectMessages({{Failure, IconHand}});
+    EXPECT_EQ(StillSelected(), std::vector<std::string>{"full"}) << method;
+  }
+}
+
 TEST_F(EngineTest, DuplicateNamesMatchSuccessiveItems) {
   Open(testpkg::BuildZip({Entry("dup", "v1"), Entry("dup", "v2"), Entry("other", "o")}));
   Extract();
