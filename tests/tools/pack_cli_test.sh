@@ -45,9 +45,11 @@ expect_refusal() {
 case "$GROUP" in
 roundtrip)
   make_tree src
+  # A large entry: many deflate blocks and windows, and the progress bar's threshold.
+  (seq 1 1500000; head -c 4000000 /dev/urandom | base64) > src/sub/large.txt
   check "create" "$PACK" create pkg.exe src --stub stub.exe --message "Unpack me" --folder-temp -q
   check "list" "$PACK" list pkg.exe > listing
-  [ "$(wc -l < listing)" -eq 10 ] || { fail "list gave $(wc -l < listing) names"; cat listing >&2; }
+  [ "$(wc -l < listing)" -eq 11 ] || { fail "list gave $(wc -l < listing) names"; cat listing >&2; }
   grep -qx "empty folder/" listing || fail "no folder entry for an empty folder"
   grep -q "^sub/deeper/$" listing && fail "folder entry for a folder that has files"
   check "test" "$PACK" test pkg.exe -q
