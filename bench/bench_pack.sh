@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Packaging benchmark: packs a corpus of about 100 MB from /usr with
-# tolvane-pack and, in the same run, with Info-ZIP `zip -9` and `7z a -tzip
+# tolvane-pack and, in the same run, with `zip -9` and `7z a -tzip
 # -mx=9`; prints each archive's size and the time each took. Figures only:
 # nothing here passes or fails.
 #   PACK=path/to/tolvane-pack   (default: build it in BUILD_DIR, default build/host)

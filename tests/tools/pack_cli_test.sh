@@ -69,7 +69,7 @@ for i in z.infolist():
     assert sig == 0x04034b50 and (crc, csize, size) == (i.CRC, i.compress_size, i.file_size), i.filename
 assert data[31744:31747] == b'@TV'
 PY
-  # Smaller than Info-ZIP at its best level.
+  # Smaller than `zip -9`.
   (cd src && zip -qr9 ../ref.zip .)
   [ $(( $(stat -c %s pkg.exe) - 32000 )) -lt "$(stat -c %s ref.zip)" ] || fail "not smaller than zip -9"
   # The overwrite rule: --skip-existing leaves a changed file alone, --overwrite restores it.
