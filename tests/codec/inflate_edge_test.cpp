@@ -20,6 +20,7 @@ class InflateEdges : public ::testing::TestWithParam<Loop> {
   void SetUp() override {
     InflateFastLoop = GetParam() != ByteReader;
     InflateNarrowWord = GetParam() == NarrowWord;
+    EnsureCrcTable();
     ResetSeamCounters();
   }
   void TearDown() override {
