@@ -259,17 +259,24 @@ int ExtractPackage(const EngineOptions& o) {
 }
 
 int ShowPackageInfo(const EngineOptions& o) {
+  // The stub and the most a header can claim (three texts of 255 bytes).
   std::string data, error;
-  if (!ReadWholeFile(o.package, data, error)) {
-    Error(error);
+  struct stat st;
+  FILE* file = fopen(o.package.c_str(), "rb");
+  if (!file || fstat(fileno(file), &st) != 0) {
+    Error("cannot open " + o.package);
+    if (file) fclose(file);
     return 1;
   }
+  data.resize(PackageStubSize + 7 + 3 * 255);
+  data.resize(fread(&data[0], 1, data.size(), file));
+  fclose(file);
   CodePage page{o.codePage};
   if (!CheckCodePage(o.codePage, error)) {
     Error(error);
     return 1;
   }
-  printf("package:       %s (%zu bytes)\n", o.package.c_str(), data.size());
+  printf("package:       %s (%llu bytes)\n", o.package.c_str(), (unsigned long long)st.st_size);
   if (data.size() < PackageStubSize) {
     Error(o.package + " is shorter than the stub; it is not a package");
     return 1;
