@@ -26,4 +26,4 @@ build/host/tools/tolvane-pack list "$out/demo.exe"
 
 printf '\n==== running the package under Wine\n'
 python3 scripts/demo.py build/win32 "$out/demo.exe" "$out/extracted" "$out/wine"
-diff -r examples/demo "$out/extracted/demo" && echo "the extracted tree equals examples/demo"
+diff -r examples/demo "$out/extracted" && echo "the extracted tree equals examples/demo"
