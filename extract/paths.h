@@ -3,7 +3,7 @@
 // and the after-extraction command.
 //
 // Paths use '\' as separator; '/' (as stored in entry names) is accepted as a
-// separator wherever a path is split, and ':' ends a drive specification.
+// separator wherever a path is split, and ':' ends a drive prefix.
 //
 // A counted text is plain: a pointer to its first character and a 16-bit
 // length. StringFromBuffer and ExtractDir only compute a length; the text is
