@@ -24,6 +24,7 @@ void EngineTest::TearDown() {
 }
 
 void EngineTest::Open(const std::string& zip) {
+  if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
   package = testpkg::BuildPackage(testpkg::PackageOptions(), zip);
   State.ArchiveFile = host::OpenMemoryFile(package.data(), package.size());
   ReadPackageHeader();
