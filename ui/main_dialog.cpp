@@ -3,6 +3,7 @@
 #include "ui/main_dialog.h"
 #include "ui/ui.h"
 #include "archive/walk.h"
+#include "extract/paths.h"
 #include "extract/state.h"
 #include "launch/command.h"
 #include "package/config.h"
@@ -48,7 +49,7 @@ static void Initialise(HWND dialog) {
     Hide(dialog, FileListHint);
   }
   if (Config.HasFolder)
-    SetDestFolder(Config.DefaultFolder);
+    CopyFolderText(DestFolder, Config.DefaultFolder);
   else
     CurrentFolderToDest();
   SendDlgItemMessageA(dialog, FolderField, WM_SETTEXT, 0, (LPARAM)DestFolder);

@@ -28,8 +28,6 @@ void TakeFolderField(HWND mainDialog);
 // Runs the engine in extraction mode over the dialog's list 301, with the
 // commands that could start a second run disabled meanwhile.
 void RunExtraction(HWND dialog);
-// Copies a folder text into DestFolder, cut so that a backslash still fits.
-void SetDestFolder(const char* text);
 
 // shell32 is not imported: it is loaded from the system folder on first use.
 void* ShellFunction(const char* name);

@@ -1,6 +1,7 @@
 // Window helpers shared by the dialogs: running a template, centring, the folder browser.
 #include <shlobj.h>
 #include "ui/ui.h"
+#include "extract/paths.h"
 #include "extract/state.h"
 #include "package/config.h"
 
@@ -53,6 +54,6 @@ void BrowseForFolder(HWND owner) {
   toPath(chosen, BrowsePath);
   FreeFunction release = (FreeFunction)ShellFunction("ILFree");
   if (release) release(chosen);
-  SetDestFolder(BrowsePath);
+  CopyFolderText(DestFolder, BrowsePath);
   SetDlgItemTextA(owner, 101, DestFolder);
 }
