@@ -27,19 +27,13 @@ const uint32_t SeekFailed = 0xFFFFFFFF;
 char* OutputPath;
 size_t OutputPathLength;
 
-size_t TextLength(const char* text) {
-  size_t length = 0;
-  while (text[length]) length++;
-  return length;
-}
-
 void CopyBytes(char* dest, const char* source, size_t count) {
   for (size_t i = 0; i < count; i++) dest[i] = source[i];
 }
 
 // A message that ends in a blank, followed directly by a path or name.
 void ShowMessageWith(const char* prefix, const char* detail, size_t detailLength, uint32_t icon) {
-  size_t prefixLength = TextLength(prefix);
+  size_t prefixLength = StrLength(prefix);
   char* text = (char*)Allocate(prefixLength + detailLength + 1);
   CopyBytes(text, prefix, prefixLength);
   CopyBytes(text + prefixLength, detail, detailLength);
@@ -105,7 +99,7 @@ bool PasswordStage() {
 void BuildOutputPath(const char* name) {
   RemoveBackslash(DestFolder);
   size_t folderLength = StringFromBuffer(DestFolder, sizeof DestFolder);
-  size_t nameLength = TextLength(name);
+  size_t nameLength = StrLength(name);
   OutputPathLength = folderLength + 1 + nameLength;
   OutputPath = (char*)Allocate(OutputPathLength + 1);
   CopyBytes(OutputPath, DestFolder, folderLength);
@@ -121,7 +115,7 @@ void ReleaseOutputPath() {
 }
 
 bool IsFolderName(const char* name) {
-  size_t length = TextLength(name);
+  size_t length = StrLength(name);
   return length > 0 && (name[length - 1] == '/' || name[length - 1] == '\\');
 }
 
@@ -229,7 +223,7 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   // else, a password prompt included. The run then ends with the failure message.
   if (!IsSafeEntryName(name)) {
     EntryReady = true;
-    ShowMessageWith("Invalid filename ", name, TextLength(name), IconHand);
+    ShowMessageWith("Invalid filename ", name, StrLength(name), IconHand);
     return NextEntry;
   }
 

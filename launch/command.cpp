@@ -8,27 +8,17 @@
 #include "package/config.h"
 #include "platform/platform.h"
 
-namespace {
-
-size_t TextLength(const char* text) {
-  size_t length = 0;
-  while (text[length]) length++;
-  return length;
-}
-
-}  // namespace
-
 char* ExpandCommandPart(int which) {
   // DestFolder keeps its backslash afterwards. A folder text with no room for
   // it (only possible when something bypassed CopyFolderText) gets the
   // backslash in the expansion only.
-  size_t folderLength = TextLength(DestFolder);
-  if (folderLength <= FolderTextLimit) folderLength = TextLength(AddBackslash(DestFolder));
+  size_t folderLength = StrLength(DestFolder);
+  if (folderLength <= FolderTextLimit) folderLength = StrLength(AddBackslash(DestFolder));
   bool addSeparator = folderLength == 0 || DestFolder[folderLength - 1] != '\\';
   size_t insertLength = folderLength + (addSeparator ? 1 : 0);
 
   const char* command = Config.Command ? Config.Command : "";
-  size_t commandLength = TextLength(command);
+  size_t commandLength = StrLength(command);
   size_t bar = 0;
   while (bar < commandLength && command[bar] != '|') bar++;
 
