@@ -16,39 +16,7 @@ cmake --build "$build" --target bench_extract -j 2 >/dev/null
 
 mkdir -p "$work"
 if [ ! -d "$corpus" ]; then
-  # Round robin over a few trees of /usr so text, headers and binaries mix;
-  # names Windows cannot hold are left out, as no package could carry them.
-  python3 - "$corpus" <<'PY'
-import os, re, shutil, sys
-dest = sys.argv[1]
-trees = ["/usr/include", "/usr/share", "/usr/lib/x86_64-linux-gnu", "/usr/bin"]
-limit, per_tree = 100 << 20, 25 << 20
-bad = re.compile(r'(^|/)(con|prn|aux|nul|com\d|lpt\d)(\.|/|$)|[:*?"<>|\\]', re.I)
-total = 0
-seen = set()
-for tree in trees:
-    taken = 0
-    for root, dirs, files in os.walk(tree):
-        dirs.sort()
-        for name in sorted(files):
-            path = os.path.join(root, name)
-            rel = os.path.relpath(path, "/usr")
-            if os.path.islink(path) or not os.path.isfile(path) or bad.search(rel):
-                continue
-            if rel.lower() in seen:  # one file on Windows
-                continue
-            seen.add(rel.lower())
-            size = os.path.getsize(path)
-            if size > (8 << 20) or taken + size > per_tree:
-                continue
-            os.makedirs(os.path.join(dest, os.path.dirname(rel)), exist_ok=True)
-            shutil.copyfile(path, os.path.join(dest, rel))
-            taken += size
-        if taken >= per_tree - (64 << 10):
-            break
-    total += taken
-print(f"corpus: {total / 1e6:.1f} MB in {dest}")
-PY
+  python3 bench/make_corpus.py "$corpus"
 fi
 
 zips=()
