@@ -1,6 +1,8 @@
 // The after-extraction command used by the end-to-end tests: writes its
 // arguments to args.txt next to itself. An argument that names an existing
 // path is written in its long form, so the tests need not predict short names.
+// raw.txt next to it holds the program name and the arguments as received, so
+// the tests can tell which parts were shortened.
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -9,6 +11,12 @@ int main(int argc, char** argv) {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(0, path, MAX_PATH);
   while (n > 0 && path[n - 1] != '\\') n--;
+  strcpy(path + n, "raw.txt");
+  FILE* raw = fopen(path, "w");
+  if (!raw) return 1;
+  fprintf(raw, "program %s\n", argv[0]);
+  for (int i = 1; i < argc; i++) fprintf(raw, "arg %s\n", argv[i]);
+  fclose(raw);
   strcpy(path + n, "args.txt");
   FILE* out = fopen(path, "w");
   if (!out) return 1;

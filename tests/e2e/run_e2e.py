@@ -194,6 +194,11 @@ def read(path):
         return f.read()
 
 
+def read_lines(path):
+    with open(path, encoding="latin-1") as f:
+        return f.read().splitlines()
+
+
 class Check:
     def __init__(self, name):
         self.name = name
@@ -333,6 +338,11 @@ def command_launch(run, c):
     c.equal("exit code", code, 0)
     args = wait_for(os.path.join(dest, "tools", "args.txt"))
     c.equal("command arguments", args, f"arg /S\narg {win(dest)}\\\narg x|y\ncount 3\n")
+    # The program part names an existing file: it arrives in its short form. The
+    # parameter text is not a single path and arrives exactly as expanded.
+    program, *raw = read_lines(os.path.join(dest, "tools", "raw.txt"))
+    c.true(f"program shortened: {program}", "~" in program and "DestinationFolder" not in program)
+    c.equal("parameters as expanded", raw, ["arg /S", f"arg {win(dest)}\\", "arg x|y"])
 
 
 def temp_folder(run, c):
@@ -374,7 +384,10 @@ def file_list(run, c):
     c.equal("output", lines, ["main dialog", "files dialog"] + SAMPLE_LIST[:3] + ["301 +docs/deep/c.bin",
                                                                                   "301 +e.exe", SUCCESS, "exit 0"])
     c.equal("command arguments", wait_for(os.path.join(dest, "args.txt")), f"arg {win(dest)}\\\ncount 1\n")
-    c.equal("files", [f for f in extracted(dest) if f != "args.txt"], ["docs/b.txt", "e.exe"])
+    # "##" alone is an existing folder: shortened like the program part.
+    raw = read_lines(os.path.join(dest, "raw.txt"))
+    c.true(f"both parts shortened: {raw}", len(raw) == 2 and all("~" in r and "file_list" not in r for r in raw))
+    c.equal("files", [f for f in extracted(dest) if f not in ("args.txt", "raw.txt")], ["docs/b.txt", "e.exe"])
     c.equal("exit code", code, 0)
 
 
