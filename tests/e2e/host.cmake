@@ -15,6 +15,10 @@ endif()
 
 set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/run_e2e.py)
 set(e2e_args --win32 ${TOLVANE_WIN32_DIR} --work ${CMAKE_BINARY_DIR}/e2e-wine)
+# tools/ is added after tests/: the generator expression resolves the target later.
+if(TOLVANE_TOOLS AND EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+  list(APPEND e2e_args --pack $<TARGET_FILE:tolvane-pack>)
+endif()
 
 # One Xvfb display and one Wine prefix for the whole run: a set-up fixture
 # starts them, a clean-up fixture stops them, the scenarios run one at a time.
@@ -33,4 +37,5 @@ foreach(name IN LISTS e2e_names)
   set_tests_properties(e2e.${name} PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77
                        TIMEOUT 300 RESOURCE_LOCK wine LABELS e2e)
 endforeach()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script}
+             ${CMAKE_CURRENT_LIST_DIR}/pack_scenarios.py)

@@ -11,7 +11,8 @@ test driver (driver.exe), which prints what it sees.
 
 DIR is the win32 build (tolvane-sfx.exe, e2e/driver.exe, e2e/echo_args.exe).
 One Xvfb display and one Wine prefix serve the whole run. Exit code 77 means
-skipped (no win32 build, no Wine or no Xvfb).
+skipped (no win32 build, no Wine or no Xvfb). --pack TOOL names tolvane-pack
+for the scenarios of packages it makes (pack_scenarios.py).
 """
 import argparse
 import getpass
@@ -28,6 +29,7 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from mkpackage import build_package  # noqa: E402
+import pack_scenarios  # noqa: E402
 
 SKIP = 77
 CAPTION = "Tolvane 4.0 SFX"
@@ -633,11 +635,12 @@ def bad_input(run, c):
 SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, command_launch,
              temp_folder, empty_field, file_list, partial_failure, second_extract_reprocesses,
              passwords, locked, browse_cancelled, busy_commands, empty_archive, keys, bad_input]
+SCENARIOS += pack_scenarios.register(sys.modules[__name__])
 
 
 def run_scenarios(run, names):
     chosen = [s for s in SCENARIOS if not names or s.__name__ in names]
-    failed = 0
+    failed = skipped = 0
     for scenario in chosen:
         c = Check(scenario.__name__)
         started = time.time()
@@ -645,12 +648,16 @@ def run_scenarios(run, names):
             scenario(run, c)
         except subprocess.TimeoutExpired as e:
             c.failures.append(f"timed out: {e}")
+        except pack_scenarios.Skipped as e:
+            print(f"SKIPPED {scenario.__name__}: {e}")
+            skipped += 1
+            continue
         status = "FAIL" if c.failures else "ok"
         print(f"{status:4} {scenario.__name__} ({time.time() - started:.1f} s)")
         for f in c.failures:
             print("     " + f.replace("\n", "\n     "))
         failed += bool(c.failures)
-    return 1 if failed else 0
+    return 1 if failed else SKIP if skipped == len(chosen) else 0
 
 
 def screenshots(run, outdir):
@@ -678,6 +685,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--win32")
     parser.add_argument("--work")
+    parser.add_argument("--pack", help="tolvane-pack, for the scenarios of packages it makes")
     parser.add_argument("action", choices=["setup", "run", "cleanup", "all", "screenshots", "list"])
     parser.add_argument("names", nargs="*")
     args = parser.parse_args()
@@ -685,6 +693,7 @@ def main():
         print("\n".join(s.__name__ for s in SCENARIOS))
         return 0
     run = Run(args.win32, args.work)
+    run.pack = args.pack
     if args.action == "cleanup":
         run.cleanup()
         return 0
