@@ -657,7 +657,7 @@ def run_scenarios(run, names):
         for f in c.failures:
             print("     " + f.replace("\n", "\n     "))
         failed += bool(c.failures)
-    return 1 if failed else SKIP if skipped == len(chosen) else 0
+    return 1 if failed else SKIP if skipped and skipped == len(chosen) else 0
 
 
 def screenshots(run, outdir):
