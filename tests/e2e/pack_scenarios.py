@@ -6,10 +6,12 @@ run_e2e.py registers them and hands over its helpers; without a tool (--pack)
 they report themselves skipped. Packages are made with --stub naming the stub
 of the win32 build under test, so the tool and the suite run the same stub.
 """
+import io
 import os
 import random
 import shutil
 import subprocess
+import zipfile
 
 e2e = None  # the run_e2e module: win(), read(), wait_for(), SUCCESS
 
@@ -21,7 +23,7 @@ class Skipped(Exception):
 def register(module):
     global e2e
     e2e = module
-    return [packed_tree, packed_with_password, signed_package]
+    return [packed_tree, packed_with_password, signed_package, pack_options, packed_zip_inputs]
 
 
 # The message and two names hold characters of code page 1252 outside ASCII:
@@ -109,11 +111,15 @@ def sign(c, base, package):
     return signed
 
 
+def need_tool(run):
+    if not getattr(run, "pack", None):
+        raise Skipped("no tolvane-pack given (--pack)")
+
+
 def round_trip(run, c, name, password=None, signed=False):
     """create -> test -> extract under Wine by pressing Extract -> the same tree,
     the command launched with "##" expanded."""
-    if not getattr(run, "pack", None):
-        raise Skipped("no tolvane-pack given (--pack)")
+    need_tool(run)
     if signed and not (shutil.which("osslsigncode") and shutil.which("openssl")):
         raise Skipped("osslsigncode or openssl is not installed")
     base = run.folder(name)
@@ -168,3 +174,111 @@ def packed_with_password(run, c):
 def signed_package(run, c):
     """A package signed afterwards with Authenticode still extracts."""
     round_trip(run, c, "signed_package", signed=True)
+
+
+# Options of create: (arguments, file list offered, overwrite box, existing file replaced)
+OPTION_CASES = [
+    ([], True, "visible enabled checked", True),
+    (["--no-file-list"], False, "visible enabled checked", True),
+    (["--hide-overwrite"], True, "absent", True),
+    (["--keep-existing"], True, "visible enabled unchecked", False),
+    (["--no-file-list", "--hide-overwrite", "--keep-existing"], False, "absent", False),
+]
+
+
+def pack_options(run, c):
+    """Each dialog option of create does what it says in the stub's dialog, and
+    to a file that already exists in the destination."""
+    need_tool(run)
+    for number, (options, listed, box, replaced) in enumerate(OPTION_CASES):
+        what = " ".join(options) or "no options"
+        base = run.folder(f"pack_options_{number}")
+        src, dest = os.path.join(base, "src"), os.path.join(base, "dest")
+        for folder, data in ((src, b"new\n"), (dest, b"old\n")):
+            os.makedirs(folder)
+            with open(os.path.join(folder, "a.txt"), "wb") as f:
+                f.write(data)
+        package = os.path.join(base, "p.exe")
+        ok, _ = tool(run, c, f"create {what}", ["create", package, src, "--stub", run.stub,
+                                                "--folder", e2e.win(dest), "-q"] + options)
+        if not ok:
+            continue
+        lines, code = run.drive(package, ["main", "state:3", "state:702", "state:501", "press:1", "box", "exit"])
+        shown = "visible enabled unchecked" if listed else "hidden enabled unchecked"
+        c.equal(f"{what}: output", lines, ["main dialog", f"3 {shown}", f"702 {shown}", f"501 {box}",
+                                           e2e.SUCCESS, "exit 0"])
+        c.equal(f"{what}: existing file", e2e.read(os.path.join(dest, "a.txt")),
+                b"new\n" if replaced else b"old\n")
+
+
+def streamed_zip(files):
+    """A zip written to a stream that cannot seek: every entry's sizes and CRC
+    follow its data in a descriptor, the local header holds zeros."""
+    class Unseekable(io.RawIOBase):
+        def __init__(self):
+            self.data = bytearray()
+
+        def writable(self):
+            return True
+
+        def write(self, b):
+            self.data += b
+            return len(b)
+
+    out = Unseekable()
+    with zipfile.ZipFile(out, "w") as z:
+        for name, data, method in files:
+            z.writestr(zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6)), data, compress_type=method)
+    return bytes(out.data)
+
+
+def packed_zip_inputs(run, c):
+    """Zip archives as inputs (streamed, made by Info-ZIP zip, bzip2 entries)
+    together with a folder: the stub extracts every entry."""
+    need_tool(run)
+    base = run.folder("packed_zip_inputs")
+    dest = os.path.join(base, "dest")
+    rng = random.Random(9)
+    text = b"".join(b"line %d of the streamed entry\n" % i for i in range(20000))
+    expected = {
+        "streamed/deflated.txt": text,
+        "streamed/stored.bin": rng.randbytes(5000),
+        "streamed/crème.txt": "brûlée\n".encode(),
+        "streamed/bzip2.txt": text[:100000],
+        "infozip/one.txt": b"one\n" * 1000,
+        "infozip/sub/two.bin": bytes(range(256)) * 50,
+        "folder/three.txt": b"three\n",
+    }
+    # bzip2 entries are recompressed by a tool built with bzip2; its help says so.
+    usage = subprocess.run([run.pack, "--help"], capture_output=True, check=False).stdout
+    if b"bzip2" not in usage:
+        del expected["streamed/bzip2.txt"]
+    methods = {"streamed/stored.bin": zipfile.ZIP_STORED, "streamed/bzip2.txt": zipfile.ZIP_BZIP2}
+    streamed = os.path.join(base, "streamed.zip")
+    with open(streamed, "wb") as f:
+        f.write(streamed_zip([(name, data, methods.get(name, zipfile.ZIP_DEFLATED))
+                              for name, data in expected.items() if name.startswith("streamed/")]))
+    inputs = [streamed]
+    if shutil.which("zip"):
+        tree = os.path.join(base, "tree")
+        for name in ("infozip/one.txt", "infozip/sub/two.bin", "folder/three.txt"):
+            os.makedirs(os.path.dirname(os.path.join(tree, name)), exist_ok=True)
+            with open(os.path.join(tree, name), "wb") as f:
+                f.write(expected[name])
+        subprocess.run(["zip", "-qr", os.path.join(base, "infozip.zip"), "infozip"], cwd=tree, check=True)
+        inputs += [os.path.join(base, "infozip.zip"), os.path.join(tree, "folder")]
+        expected["three.txt"] = expected.pop("folder/three.txt")
+    else:
+        expected = {k: v for k, v in expected.items() if k.startswith("streamed/")}
+    package = os.path.join(base, "p.exe")
+    ok, _ = tool(run, c, "create", ["create", package] + inputs + ["--stub", run.stub, "--folder",
+                                                                   e2e.win(dest), "-q"])
+    if not ok:
+        return
+    result = subprocess.run(["unzip", "-tq", package], capture_output=True, check=False) \
+        if shutil.which("unzip") else None
+    c.true("unzip -t accepts the package", result is None or result.returncode == 0)
+    lines, code = run.drive(package, ["main", "press:1", "box", "exit"])
+    c.equal("output", lines, ["main dialog", e2e.SUCCESS, "exit 0"])
+    got = {name: data for name, data in snapshot(dest).items() if data is not None}
+    c.equal("extracted files against the inputs", differences(expected, got), {})
