@@ -26,11 +26,12 @@ def register(module):
     return [packed_tree, packed_with_password, signed_package, pack_options, packed_zip_inputs]
 
 
-# The message and two names hold characters of code page 1252 outside ASCII:
-# UTF-8 on this side, one byte each in the package, UTF-8 again on disk after
-# Wine has mapped the stub's 8-bit names back.
+# The message, the password and several names hold characters of code page
+# 1252 outside ASCII: UTF-8 on this side, one byte each in the package, UTF-8
+# again on disk after Wine has mapped the stub's 8-bit names back. The program
+# the command launches has a blank and such a character in its name.
 MESSAGE = "Café tree: press Extract to unpack it."
-COMMAND = r"##bin\echo_args.exe|## x"
+COMMAND = r"##bin\écho args.exe|## x"
 
 
 def make_tree(root, echo):
@@ -49,7 +50,7 @@ def make_tree(root, echo):
         # Text and noise: several deflate blocks, some of them stored.
         "sub/large.dat": numbers + rng.randbytes(2000000) + numbers,
         "read only.txt": b"never written to\n",
-        "bin/echo_args.exe": e2e.read(echo),
+        "bin/écho args.exe": e2e.read(echo),
     }
     empty = ["empty folder", "déjà vu", "sub/also empty"]
     for name, data in files.items():
@@ -167,8 +168,9 @@ def packed_tree(run, c):
 
 
 def packed_with_password(run, c):
-    """The same tree encrypted: the stub asks once and the answer opens every entry."""
-    round_trip(run, c, "packed_with_password", password="s3cret pass")
+    """The same tree encrypted: the stub asks once and the answer, with an 8-bit
+    character, opens every entry."""
+    round_trip(run, c, "packed_with_password", password="s3cret pässe")
 
 
 def signed_package(run, c):
