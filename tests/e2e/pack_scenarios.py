@@ -27,8 +27,9 @@ def register(module):
 
 
 # The message, the password and several names hold characters of code page
-# 1252 outside ASCII: UTF-8 on this side, one byte each in the package, UTF-8
-# again on disk after Wine has mapped the stub's 8-bit names back. The program
+# 1252 outside ASCII, some of them outside Latin-1 too (Œ, €): UTF-8 on this
+# side, one byte each in the package, UTF-8 again on disk after Wine has
+# mapped the stub's 8-bit names back. The program
 # the command launches has a blank and such a character in its name.
 MESSAGE = "Café tree: press Extract to unpack it."
 COMMAND = r"##bin\écho args.exe|## x"
@@ -52,7 +53,7 @@ def make_tree(root, echo):
         "read only.txt": b"never written to\n",
         "bin/écho args.exe": e2e.read(echo),
     }
-    empty = ["empty folder", "déjà vu", "sub/also empty"]
+    empty = ["empty folder", "Œuvre à 5 €", "sub/also empty"]
     for name, data in files.items():
         path = os.path.join(root, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -144,7 +145,8 @@ def round_trip(run, c, name, password=None, signed=False):
     steps += [f"password:{password}"] if password else []
     lines, code = run.drive(package, steps + ["box", "exit"], timeout=180)
     # The main dialog's list shows every entry, none selected, in the package's code page.
-    shown = sorted(line[len("301 -"):] for line in lines if line.startswith("301 -"))
+    shown = sorted(line[len("301 -"):].encode("latin-1").decode("cp1252")
+                   for line in lines if line.startswith("301 -"))
     c.equal("names the stub lists", shown, names)
     c.equal("driver output", [line for line in lines if not line.startswith("301 ")],
             ["main dialog", f"901={MESSAGE}", f"101={e2e.win(dest)}"]
