@@ -118,7 +118,7 @@ def need_tool(run):
         raise Skipped("no tolvane-pack given (--pack)")
 
 
-def round_trip(run, c, name, password=None, signed=False):
+def round_trip(run, c, name, password=None, signed=False, options=()):
     """create -> test -> extract under Wine by pressing Extract -> the same tree,
     the command launched with "##" expanded."""
     need_tool(run)
@@ -130,7 +130,7 @@ def round_trip(run, c, name, password=None, signed=False):
     package = os.path.join(base, "p.exe")
     secret = ["--password", password] if password else []
     ok, _ = tool(run, c, "create", ["create", package, src, "--stub", run.stub, "--message", MESSAGE,
-                                    "--folder", e2e.win(dest), "--command", COMMAND, "-q"] + secret)
+                                    "--folder", e2e.win(dest), "--command", COMMAND, "-q"] + secret + list(options))
     if not ok:
         return
     if signed:
@@ -173,6 +173,8 @@ def packed_with_password(run, c):
     """The same tree encrypted: the stub asks once and the answer, with an 8-bit
     character, opens every entry."""
     round_trip(run, c, "packed_with_password", password="s3cret pässe")
+    # Stored entries take another path through decryption.
+    round_trip(run, c, "packed_with_password_stored", password="s3cret pässe", options=["--level", "0"])
 
 
 def signed_package(run, c):
