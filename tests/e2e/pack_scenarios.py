@@ -127,7 +127,9 @@ def round_trip(run, c, name, password=None, signed=False, options=()):
     base = run.folder(name)
     src, dest = os.path.join(base, "src"), os.path.join(base, "dest")
     names = make_tree(src, run.echo)
-    package = os.path.join(base, "p.exe")
+    # Where users keep downloads: a path with blanks and 8-bit characters.
+    os.makedirs(os.path.join(base, "Téléchargements"))
+    package = os.path.join(base, "Téléchargements", "Paquet à extraire.exe")
     secret = ["--password", password] if password else []
     ok, _ = tool(run, c, "create", ["create", package, src, "--stub", run.stub, "--message", MESSAGE,
                                     "--folder", e2e.win(dest), "--command", COMMAND, "-q"] + secret + list(options))
