@@ -221,7 +221,7 @@ refusals)
   long=$(printf '%0256d' 0)
   expect_refusal "message over 255" "the message is 256 bytes" ok --stub stub.exe --message "$long"
   expect_refusal "texts over 249" "250 bytes together" ok --stub stub.exe --message "$(printf '%0200d' 0)" --command "$(printf '%050d' 0)"
-  expect_refusal "message not in the code page" "cannot represent" ok --stub stub.exe --message "日本"
+  expect_refusal "message not in the code page" "'日' (U+65E5), which code page 1252 cannot represent" ok --stub stub.exe --message "日本"
   expect_refusal "folder with a wildcard" "Windows forbids" ok --stub stub.exe --folder 'C:\Apps\*'
   expect_refusal "unknown code page" "unknown code page" ok --stub stub.exe --codepage 99999
   expect_refusal "multi-byte code page" "multi-byte" ok --stub stub.exe --codepage 932

@@ -1,6 +1,7 @@
 #include "tools/pack/codepage.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <iconv.h>
 #include <wctype.h>
 
@@ -79,12 +80,17 @@ bool IsValidUtf8(const std::string& text) {
   return true;
 }
 
-// The whole UTF-8 character starting at 'offset', for messages.
+// The whole UTF-8 character starting at 'offset', quoted and with its code
+// point, for messages: an invisible character is still named.
 static std::string CharacterAt(const std::string& text, size_t offset) {
   if (offset >= text.size()) return "";
+  unsigned char lead = (unsigned char)text[offset];
+  uint32_t cp = lead >= 0xF0 ? lead & 0x07 : lead >= 0xE0 ? lead & 0x0F : lead >= 0xC0 ? lead & 0x1F : lead;
   size_t end = offset + 1;
-  while (end < text.size() && ((unsigned char)text[end] & 0xC0) == 0x80) end++;
-  return text.substr(offset, end - offset);
+  for (; end < text.size() && ((unsigned char)text[end] & 0xC0) == 0x80; end++) cp = cp << 6 | (text[end] & 0x3F);
+  char code[16];
+  snprintf(code, sizeof code, "U+%04X", (unsigned)cp);
+  return "'" + text.substr(offset, end - offset) + "' (" + code + ")";
 }
 
 bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out, std::string& problem) {
