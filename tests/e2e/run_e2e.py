@@ -65,6 +65,9 @@ class Run:
     def env(self, display=None):
         e = dict(os.environ)
         e.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        # One locale whatever the caller's: Wine then writes 8-bit names as UTF-8
+        # file names (under "C" it cannot) and its ANSI code page is 1252.
+        e["LC_ALL"] = "C.UTF-8"
         if display is None:
             with open(self.state) as f:
                 display = f.read().split()[0]
