@@ -16,6 +16,7 @@
 #include "platform/host.h"
 #include "tools/pack/names.h"
 #include "tools/pack/package_header.h"
+#include "tools/pack/stub.h"
 #include "tools/pack/zipcrypto.h"
 
 namespace {
@@ -197,6 +198,31 @@ TEST(PackHeader, TextLimitsAndLayout) {
   EXPECT_EQ(parsed.message, "ab");
   EXPECT_EQ(parsed.flags, pack::DefaultFlags);
   EXPECT_FALSE(pack::ParseHeader("@tv" + header.substr(3), parsed));
+}
+
+// info tells a stub signed after packing from a different one.
+TEST(PackStub, ASignedCopyDiffersOnlyInChecksumAndCertificateEntry) {
+  std::string stub(pack::PackageStubSize, '\0');
+  stub.replace(0, 2, "MZ");
+  stub.replace(0x400, 4, "code");
+  stub.replace(0x3C, 4, std::string("\x80\x00\x00\x00", 4));   // the PE header at 0x80
+  const size_t checksum = 0x80 + 24 + 64, certificates = 0x80 + 24 + 128;
+  EXPECT_EQ(pack::CompareStubs(stub, stub), pack::StubMatch::Same);
+
+  std::string signedCopy = stub;
+  signedCopy.replace(checksum, 4, "\x12\x34\x56\x78");
+  signedCopy.replace(certificates, 8, std::string("\x00\x7D\x00\x00\x40\x06\x00\x00", 8));
+  EXPECT_EQ(pack::CompareStubs(signedCopy, stub), pack::StubMatch::SameSigned);
+
+  std::string checksumOnly = stub;
+  checksumOnly.replace(checksum, 4, "\x12\x34\x56\x78");
+  EXPECT_EQ(pack::CompareStubs(checksumOnly, stub), pack::StubMatch::Other);
+  std::string changedCode = signedCopy;
+  changedCode[0x400] ^= 1;
+  EXPECT_EQ(pack::CompareStubs(changedCode, stub), pack::StubMatch::Other);
+  std::string farHeader = signedCopy;
+  farHeader.replace(0x3C, 4, std::string("\xF0\x7B\x00\x00", 4));   // the fields would lie past the end
+  EXPECT_EQ(pack::CompareStubs(farHeader, stub), pack::StubMatch::Other);
 }
 
 }  // namespace

@@ -281,9 +281,15 @@ int ShowPackageInfo(const EngineOptions& o) {
     Error(o.package + " is shorter than the stub; it is not a package");
     return 1;
   }
-  std::string stub = data.substr(0, PackageStubSize), embedded = EmbeddedStub();
-  printf("stub:          %u bytes%s\n", PackageStubSize,
-         embedded.empty() ? "" : stub == embedded ? ", the stub of this tolvane-pack" : ", another stub");
+  std::string embedded = EmbeddedStub();
+  const char* which = "";
+  if (!embedded.empty()) {
+    StubMatch match = CompareStubs(data.substr(0, PackageStubSize), embedded);
+    which = match == StubMatch::Same         ? ", the stub of this tolvane-pack"
+            : match == StubMatch::SameSigned ? ", the stub of this tolvane-pack, signed"
+                                             : ", another stub";
+  }
+  printf("stub:          %u bytes%s\n", PackageStubSize, which);
   HeaderSettings h;
   if (!ParseHeader(data.substr(PackageStubSize, 3 * 255 + 7), h)) {
     printf("header:        none (the stub uses its defaults; the archive starts at %u)\n", PackageStubSize);

@@ -10,4 +10,10 @@ std::string EmbeddedStub();
 // checks it is a Windows executable of exactly the length the stub expects.
 bool LoadStub(const std::string& path, std::string& stub, std::string& error);
 
+// How a package's stub relates to a reference stub: the same bytes, the same
+// program signed afterwards (Authenticode signing changes only the PE checksum
+// and the certificate table entry of the header), or another stub.
+enum class StubMatch { Same, SameSigned, Other };
+StubMatch CompareStubs(const std::string& stub, const std::string& reference);
+
 }  // namespace pack
