@@ -107,6 +107,10 @@ PY
   check "create --level 0" "$PACK" create store.exe src --stub stub.exe --level 0 -q
   check "stored test" "$PACK" test store.exe -q
   unzip -v store.exe | grep -q Defl && fail "--level 0 deflated an entry"
+  # A folder holding only what is skipped (a pipe) is still a folder in the package.
+  mkdir -p special/only && mkfifo special/only/pipe && echo x > special/a.txt
+  check "create with a pipe" "$PACK" create special.exe special --stub stub.exe -q 2> /dev/null
+  "$PACK" list special.exe | grep -qx "only/" || fail "a folder of skipped files was lost"
   ;;
 
 password)

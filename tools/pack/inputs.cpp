@@ -70,8 +70,11 @@ struct Walker {
       return;
     }
     ancestors.insert(key);
+    size_t before = entries.size();
     for (const std::string& child : children) AddPath(path + "/" + child, prefix + child);
     ancestors.erase(key);
+    // A folder whose contents were all skipped (pipes, sockets) is still made.
+    if (entries.size() == before && !prefix.empty()) AddFolderEntry(path, prefix, st);
   }
 
   void AddPath(const std::string& path, const std::string& name) {
