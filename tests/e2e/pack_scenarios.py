@@ -37,8 +37,8 @@ COMMAND = r"##bin\écho args.exe|## x"
 
 def make_tree(root, echo):
     """Empty file, empty folders, nested folders, binary data, a file of a few
-    MB, names with spaces and 8-bit characters, a read-only file, and the
-    program the package's command launches. Returns the names the package
+    MB, names with spaces and 8-bit characters, a read-only file, a symbolic
+    link, and the program the package's command launches. Returns the names the package
     lists: files, and folders only when empty."""
     rng = random.Random(6)
     numbers = b"".join(b"%d\n" % i for i in range(250000))
@@ -60,9 +60,11 @@ def make_tree(root, echo):
         with open(path, "wb") as f:
             f.write(data)
     os.chmod(os.path.join(root, "read only.txt"), 0o444)
+    # A symbolic link is packed as the file it points to.
+    os.symlink(os.path.join("deeper", "deepest", "table.bin"), os.path.join(root, "sub", "link to table.bin"))
     for name in empty:
         os.makedirs(os.path.join(root, name))
-    return sorted(list(files) + [n + "/" for n in empty])
+    return sorted(list(files) + ["sub/link to table.bin"] + [n + "/" for n in empty])
 
 
 def snapshot(root):
