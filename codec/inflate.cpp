@@ -209,20 +209,29 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     count -= (n);  \
   } while (0)
 
+// Looks up one code in 'table' and follows its sub-tables into t and op;
+// an invalid code stops the entry.
+#define TV_DECODE(table, mask)                        \
+  do {                                                \
+    t = (table) + (bits & (mask));                    \
+    op = t->Op;                                       \
+    while (op > OpLiteral) {                          \
+      if (op == OpInvalid) {                          \
+        result = EntryStop;                           \
+        goto done;                                    \
+      }                                               \
+      TV_DROP(t->Bits);                               \
+      t = t->Next + (bits & BitMask[op - OpLiteral]); \
+      op = t->Op;                                     \
+    }                                                 \
+    TV_DROP(t->Bits);                                 \
+  } while (0)
+
   while (inEnd - in >= FastMargin) {
     TV_REFILL();
-    const DecodeEntry* t = tl + (bits & lmask);
-    uint32_t op = t->Op;
-    while (op > OpLiteral) {
-      if (op == OpInvalid) {
-        result = EntryStop;
-        goto done;
-      }
-      TV_DROP(t->Bits);
-      t = t->Next + (bits & BitMask[op - OpLiteral]);
-      op = t->Op;
-    }
-    TV_DROP(t->Bits);
+    const DecodeEntry* t;
+    uint32_t op;
+    TV_DECODE(tl, lmask);
     if (op == OpLiteral) {
       window[wpos++] = (uint8_t)t->Value;
       if (wpos == WindowSize) {
@@ -243,18 +252,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       break;
     }
     if (WordBits < 64) TV_REFILL();
-    t = td + (bits & dmask);
-    op = t->Op;
-    while (op > OpLiteral) {
-      if (op == OpInvalid) {
-        result = EntryStop;
-        goto done;
-      }
-      TV_DROP(t->Bits);
-      t = t->Next + (bits & BitMask[op - OpLiteral]);
-      op = t->Op;
-    }
-    TV_DROP(t->Bits);
+    TV_DECODE(td, dmask);
     if (WordBits < 64 && count < 13) TV_REFILL();
     uint32_t distance = t->Value + (uint32_t)(bits & BitMask[op]);
     TV_DROP(op);
@@ -304,6 +302,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
 done:
 #undef TV_REFILL
 #undef TV_DROP
+#undef TV_DECODE
   // Hand whole unused bytes back to InBuffer so that the held bits fit the
   // 32-bit BitBuffer. They were all loaded by this call, from this buffer.
   if (count > 32) {
