@@ -21,23 +21,12 @@
 #include "codec/inflate.h"
 #include "codec/inflate_input.h"
 #include "extract/state.h"
+#include "fuzz/fuzz_support.h"
 #include "platform/host.h"
-
-static void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static bool ready = false;
-  if (!ready) {
-    State.CrcTable = (uint32_t*)Allocate(1028);
-    BuildCrcTable();
-    ready = true;
-  }
+  EnsureCrcTable();
   uint8_t options = data[0];
   const uint8_t* stream = data + 1;
   size_t length = size - 1;

@@ -19,23 +19,12 @@
 #include "codec/crypt.h"
 #include "codec/stored.h"
 #include "extract/state.h"
+#include "fuzz/fuzz_support.h"
 #include "platform/host.h"
-
-static void Check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;
-  static bool ready = false;
-  if (!ready) {
-    State.CrcTable = (uint32_t*)Allocate(1028);
-    BuildCrcTable();
-    ready = true;
-  }
+  EnsureCrcTable();
   uint8_t options = data[0];
   bool encrypted = options & 1;
   uint16_t time = (uint16_t)(data[1] | data[2] << 8);

@@ -14,6 +14,7 @@
 #include "codec/crc32.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "fuzz/fuzz_support.h"
 #include "platform/host.h"
 
 namespace {
@@ -74,8 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool ready = false;
   if (!ready) {
     AllocateConfigTexts();
-    State.CrcTable = static_cast<uint32_t*>(Allocate(1028));
-    BuildCrcTable();
+    EnsureCrcTable();
     ready = true;
   }
 
