@@ -1,12 +1,14 @@
 #include "tests/codec/codec_support.h"
 
 #include <map>
+#include <random>
 #include <stdexcept>
 
 #include <zlib.h>
 
 #include "codec/crc32.h"
 #include "codec/inflate.h"
+#include "codec/inflate_input.h"
 #include "codec/stored.h"
 #include "extract/state.h"
 #include "platform/host.h"
@@ -274,4 +276,26 @@ std::string ZlibDeflate(const std::string& data, int level, int windowBits, int 
 
 uint32_t ZlibCrc(const std::string& data) {
   return (uint32_t)crc32(0, (const Bytef*)data.data(), (uInt)data.size());
+}
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (auto& c : s) c = (char)(rng() & 0xFF);
+  return s;
+}
+
+void InflateLoops::SetUp() {
+  InflateFastLoop = GetParam() != ByteReader;
+  InflateNarrowWord = GetParam() == NarrowWord;
+  EnsureCrcTable();
+}
+
+void InflateLoops::TearDown() {
+  InflateFastLoop = true;
+  InflateNarrowWord = false;
+}
+
+std::string LoopName(const ::testing::TestParamInfo<Loop>& info) {
+  return info.param == WideWord ? "WideWord" : info.param == NarrowWord ? "NarrowWord" : "ByteReader";
 }

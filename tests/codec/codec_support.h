@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 // Allocates and builds State.CrcTable once per test program.
 void EnsureCrcTable();
 
@@ -88,3 +90,16 @@ void DistanceSymbol(int distance, int& symbol, int& extraBits, int& extra);
 std::string ZlibDeflate(const std::string& data, int level, int windowBits = 15,
                         int memLevel = 8, int strategy = 0);
 uint32_t ZlibCrc(const std::string& data);
+
+// Reproducible pseudo-random bytes.
+std::string RandomBytes(size_t n, unsigned seed);
+
+// The decoder's three code loops: 64-bit word, 32-bit word (the stub's) and
+// the byte reader. Tests derived from this fixture run once per loop.
+enum Loop { WideWord, NarrowWord, ByteReader };
+class InflateLoops : public ::testing::TestWithParam<Loop> {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+std::string LoopName(const ::testing::TestParamInfo<Loop>& info);

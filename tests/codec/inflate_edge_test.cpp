@@ -2,30 +2,19 @@
 // damaged streams that must end the entry at once without unbounded output.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
-#include "codec/inflate_input.h"
 #include "extract/state.h"
 #include "tests/codec/codec_support.h"
 
 namespace {
 
-// The three code loops: 64-bit word, 32-bit word (the stub's), byte reader.
-enum Loop { WideWord, NarrowWord, ByteReader };
-
-class InflateEdges : public ::testing::TestWithParam<Loop> {
+class InflateEdges : public InflateLoops {
  protected:
   void SetUp() override {
-    InflateFastLoop = GetParam() != ByteReader;
-    InflateNarrowWord = GetParam() == NarrowWord;
-    EnsureCrcTable();
+    InflateLoops::SetUp();
     ResetSeamCounters();
-  }
-  void TearDown() override {
-    InflateFastLoop = true;
-    InflateNarrowWord = false;
   }
   Decoded Run(StreamBuilder& s) {
     std::string input = s.Finish();
@@ -43,13 +32,6 @@ class InflateEdges : public ::testing::TestWithParam<Loop> {
     EXPECT_EQ(d.crc, ZlibCrc(s.expected));
   }
 };
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = (char)(rng() & 0xFF);
-  return s;
-}
 
 TEST_P(InflateEdges, EndOfBlockAloneWritesNothingAndKeepsTheCrc) {
   StreamBuilder s;
@@ -356,10 +338,6 @@ TEST_P(InflateEdges, InputLargerThanOneChunkIsReadInChunks) {
   ResetSeamCounters();
   Inflate(input);
   EXPECT_EQ(Seam().reads, 1);
-}
-
-std::string LoopName(const ::testing::TestParamInfo<Loop>& info) {
-  return info.param == WideWord ? "WideWord" : info.param == NarrowWord ? "NarrowWord" : "ByteReader";
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, InflateEdges, ::testing::Values(WideWord, NarrowWord, ByteReader),

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "codec/inflate_input.h"
 #include "extract/state.h"
 #include "tests/codec/codec_support.h"
 
@@ -25,12 +24,6 @@ std::string Text(size_t n) {
   s.resize(n);
   return s;
 }
-std::string Random(size_t n, unsigned seed = 2) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = (char)(rng() & 0xFF);
-  return s;
-}
 std::string Runs(size_t n) {
   std::mt19937 rng(3);
   std::string s;
@@ -41,30 +34,19 @@ std::string Runs(size_t n) {
 // Repeats of a 20000-byte random pattern: matches at distances near 20000
 // and 40000-byte runs whose back-references wrap the window.
 std::string FarRepeats(size_t n) {
-  std::string unit = Random(20000, 4);
+  std::string unit = RandomBytes(20000, 4);
   std::string s;
   while (s.size() < n) s += unit.substr(0, 15000 + s.size() % 5000);
   s.resize(n);
   return s;
 }
 std::string Mixed(size_t n) {
-  std::string s = Text(n / 3) + Random(n / 3, 5) + Runs(n - 2 * (n / 3));
+  std::string s = Text(n / 3) + RandomBytes(n / 3, 5) + Runs(n - 2 * (n / 3));
   return s;
 }
 
-enum Loop { WideWord, NarrowWord, ByteReader };
-
-class ZlibOracle : public ::testing::TestWithParam<Loop> {
+class ZlibOracle : public InflateLoops {
  protected:
-  void SetUp() override {
-    InflateFastLoop = GetParam() != ByteReader;
-    InflateNarrowWord = GetParam() == NarrowWord;
-    EnsureCrcTable();
-  }
-  void TearDown() override {
-    InflateFastLoop = true;
-    InflateNarrowWord = false;
-  }
 
   void Check(const std::string& data, const std::string& compressed, const std::string& what) {
     ResetSeamCounters();
@@ -82,7 +64,7 @@ TEST_P(ZlibOracle, EveryLevelOnEveryKindOfData) {
     const char* name;
     std::string bytes;
   };
-  std::vector<Data> sets = {{"text", Text(150000)},     {"random", Random(70000)},
+  std::vector<Data> sets = {{"text", Text(150000)},     {"random", RandomBytes(70000, 2)},
                             {"runs", Runs(120000)},     {"far", FarRepeats(140000)},
                             {"mixed", Mixed(100000)},   {"empty", ""},
                             {"one byte", "x"}};
@@ -107,7 +89,7 @@ TEST_P(ZlibOracle, StrategiesMemoryLevelsAndSmallWindows) {
 
 TEST_P(ZlibOracle, SizesAroundOneAndTwoWindows) {
   std::string text = Text(70000);
-  std::string random = Random(70000, 6);
+  std::string random = RandomBytes(70000, 6);
   for (size_t base : {size_t(32768), size_t(65536)})
     for (long delta = -2; delta <= 2; delta++) {
       size_t n = base + delta;
@@ -176,10 +158,6 @@ TEST_P(ZlibOracle, InputDeliveredAtEveryChunkBoundary) {
       std::string payload = data.substr(pad * 131);
       Check(payload, ZlibDeflate(payload, level), "pad " + std::to_string(pad));
     }
-}
-
-std::string LoopName(const ::testing::TestParamInfo<Loop>& info) {
-  return info.param == WideWord ? "WideWord" : info.param == NarrowWord ? "NarrowWord" : "ByteReader";
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, ZlibOracle, ::testing::Values(WideWord, NarrowWord, ByteReader),

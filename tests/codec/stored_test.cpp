@@ -1,7 +1,6 @@
 // The stored copy: chunking, decryption across chunks, truncated archives.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "codec/crypt.h"
@@ -11,13 +10,6 @@
 #include "tests/codec/codec_support.h"
 
 namespace {
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = (char)(rng() & 0xFF);
-  return s;
-}
 
 TEST(StoredCopy, ChunksOfAtMost32768Bytes) {
   struct Case {
