@@ -1,4 +1,6 @@
 #pragma once
+// The ZIP structures the walk reads: the local file header, the data
+// descriptor, and the values of their fields.
 #include <stdint.h>
 
 // A local file header exactly as stored: 30 bytes, little-endian.
@@ -6,8 +8,8 @@
 struct ArchiveEntry {
   uint32_t Signature;
   uint16_t VersionNeeded;
-  uint16_t EntryFlags;       // bit 0 encrypted, bit 3 sizes in a data descriptor
-  uint16_t Method;           // 0 stored, 8 deflated
+  uint16_t EntryFlags;       // FlagEncrypted, FlagDescriptor, FlagUtf8
+  uint16_t Method;           // MethodStored or MethodDeflated
   uint16_t EntryTime;
   uint16_t EntryDate;
   uint32_t EntryCrc;
@@ -17,7 +19,29 @@ struct ArchiveEntry {
   uint16_t ExtraLength;
 };
 #pragma pack(pop)
-static_assert(sizeof(ArchiveEntry) == 30, "a local header is 30 bytes");
+const uint32_t LocalHeaderSize = 30;
+static_assert(sizeof(ArchiveEntry) == LocalHeaderSize, "a local header is 30 bytes");
 
+// General-purpose flag bits.
+const uint16_t FlagEncrypted = 0x0001;   // traditional encryption
+const uint16_t FlagDescriptor = 0x0008;  // CRC and sizes may follow the data
+const uint16_t FlagUtf8 = 0x0800;        // the name is UTF-8
+
+// Compression methods.
+const uint16_t MethodStored = 0;
+const uint16_t MethodDeflated = 8;
+
+// Record signatures. The stub never uses LocalHeaderSignature itself: it
+// forms the value at run time, so its image holds no such bytes.
+const uint32_t LocalHeaderSignature = 0x04034B50;
+const uint32_t CentralHeaderSignature = 0x02014B50;
+const uint32_t EndRecordSignature = 0x06054B50;
+
+// A signed data descriptor: signature, CRC-32, compressed and uncompressed size.
 const uint32_t DataDescriptorSignature = 0x08074B50;
+const uint32_t DataDescriptorSize = 16;
+
+// The 12 bytes in front of a traditionally encrypted entry's data.
+const uint32_t EncryptionHeaderSize = 12;
+
 const uint16_t NameBufferSize = 258;

@@ -5,7 +5,6 @@
 #include "archive/walk.h"
 
 #include "archive/entry.h"
-#include "extract/engine.h"
 #include "extract/paths.h"
 #include "extract/state.h"
 #include "package/config.h"
@@ -15,11 +14,8 @@ namespace {
 // The local header signature is formed at run time from this value, so the
 // program's image never holds the four signature bytes themselves (the stub
 // would otherwise find its own code looking like an archive entry).
-volatile uint32_t SignatureSeed = 0x04034B51;
+volatile uint32_t SignatureSeed = LocalHeaderSignature + 1;
 
-const uint32_t SeekFailed = 0xFFFFFFFF;
-const uint32_t LocalHeaderSize = 30;
-const uint32_t DataDescriptorSize = 16;
 
 bool Running = false;
 

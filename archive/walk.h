@@ -3,6 +3,24 @@
 #include <stdint.h>
 #include "platform/platform.h"
 
+// What the walk does with an entry in extraction mode; the extraction engine
+// (extract/engine.cpp) provides ExtractEntry and FinishExtraction.
+enum EntryResult {
+  NextEntry,   // go on with the next header
+  EndWalk,     // stop the walk; the end-of-run step still runs
+  AbortRun     // stop the run at once, with no end-of-run message
+};
+
+// Set when the entry being extracted passed the password stage.
+extern bool EntryReady;
+
+// Extracts the entry whose header is State.CurrentEntry, read at
+// headerPosition, with the given name; State.LastIndex is its list item.
+EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
+                         const char* name);
+// The end of an extraction run: the final message and ExtractSucceeded.
+void FinishExtraction(ListHandle list);
+
 bool ReadLocalHeader();
 bool FindSelectedEntry(ListHandle list, const char* name);
 // Walks the archive into the dialog's list 'listId'. Refused (does nothing)

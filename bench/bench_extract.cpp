@@ -27,6 +27,7 @@
 #include "codec/inflate.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/core.h"
 #include "platform/host.h"
 
 namespace {
@@ -187,14 +188,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string work = argv[1], password = argv[2];
-  char* texts[] = {nullptr, nullptr, nullptr, nullptr};
-  for (char*& text : texts) text = static_cast<char*>(calloc(ConfigTextSize, 1));
-  BrowsePath = texts[0];
-  Config.DefaultFolder = texts[1];
-  Config.Command = texts[2];
-  Config.Message = texts[3];
-  State.CrcTable = static_cast<uint32_t*>(Allocate(1028));
-  BuildCrcTable();
+  StartCore(NoFile);
 
   std::string out = work + "/out";
   printf("%-22s %-12s %9s %7s\n", "zip", "tool", "seconds", "ratio");
@@ -242,6 +236,6 @@ int main(int argc, char** argv) {
     }
   }
   Shell("rm -rf " + Quote(out) + " " + Quote(work + "/package.exe"));
-  FreeFixedTables();
+  EndCore();
   return 0;
 }

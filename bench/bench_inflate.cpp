@@ -21,30 +21,8 @@
 #include "codec/inflate_input.h"
 #include "codec/stored.h"
 #include "extract/state.h"
+#include "package/core.h"
 #include "platform/host.h"
-
-// ---- allocation accounting (the seam's Allocate/Release, wrapped at link) ----
-extern "C" {
-void* __real__Z8Allocatem(size_t);
-void __real__Z7ReleasePv(void*);
-}
-static std::map<void*, size_t> blockSizes;
-static long long liveBytes, peakBytes;
-extern "C" void* __wrap__Z8Allocatem(size_t size) {
-  void* block = __real__Z8Allocatem(size);
-  blockSizes[block] = size;
-  liveBytes += (long long)size;
-  peakBytes = std::max(peakBytes, liveBytes);
-  return block;
-}
-extern "C" void __wrap__Z7ReleasePv(void* block) {
-  auto it = blockSizes.find(block);
-  if (it != blockSizes.end()) {
-    liveBytes -= (long long)it->second;
-    blockSizes.erase(it);
-  }
-  __real__Z7ReleasePv(block);
-}
 
 namespace {
 
@@ -157,8 +135,7 @@ uint32_t ZlibInflate(z_stream& z, const Entry& e, std::string& out, bool crc) {
 
 int main(int argc, char** argv) {
   size_t megabytes = argc > 1 ? (size_t)atoi(argv[1]) : 100;
-  State.CrcTable = (uint32_t*)Allocate(1028);
-  BuildCrcTable();
+  StartCore(NoFile);
 
   // ---- corpus ----
   std::vector<Entry> entries;
@@ -342,20 +319,20 @@ int main(int argc, char** argv) {
   FreeFixedTables();
   long long worst = 0;
   for (const Entry& e : entries) {
-    long long before = liveBytes;
-    peakBytes = liveBytes;
+    host::ResetCounters();
+    long long before = host::Counters().liveBytes;
     OursInflate(e, sink);
-    worst = std::max(worst, peakBytes - before);
+    worst = std::max(worst, host::Counters().peakBytes - before);
     FreeFixedTables();
   }
-  long long before = liveBytes;
-  peakBytes = liveBytes;
+  host::ResetCounters();
+  long long before = host::Counters().liveBytes;
   OursInflate(entries[largest], sink);
   printf("\npeak heap of one deflated entry (Allocate minus Release, counted)\n");
   printf("  largest entry (%zu bytes)          %lld bytes\n", entries[largest].data.size(),
-         peakBytes - before);
+         host::Counters().peakBytes - before);
   printf("  worst entry of the corpus          %lld bytes (fixed tables included when built)\n",
          worst);
-  FreeFixedTables();
+  EndCore();
   return 0;
 }

@@ -4,7 +4,10 @@
 // at 0xFFFFFFFF and complement it once at the end.
 #include <stdint.h>
 
-// Fills the 256 used words of State.CrcTable (the caller allocated 1028 bytes)
+// The bytes allocated for State.CrcTable; 256 words are used.
+const uint32_t CrcTableSize = 1028;
+
+// Fills the 256 used words of State.CrcTable (the caller allocated CrcTableSize bytes)
 // and derives the private tables that CrcUpdate uses to take several bytes per
 // step. Must run once before any CrcStep or CrcUpdate.
 void BuildCrcTable();

@@ -48,6 +48,6 @@ bool CheckPassword(uint8_t* buffer, int n, uint16_t flags, const char* password,
     UpdateKeys(p);
     buffer[i] = p;
   }
-  uint8_t check = (flags & 8) ? (uint8_t)(time >> 8) : (uint8_t)(crc >> 24);
+  uint8_t check = (flags & FlagDescriptor) ? (uint8_t)(time >> 8) : (uint8_t)(crc >> 24);
   return buffer[n - 1] == check;
 }

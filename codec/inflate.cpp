@@ -532,7 +532,7 @@ int32_t FillInput() {
                                                    : 32768;
     uint32_t got = want > 0 ? ReadFileBytes(State.ArchiveFile, State.InBuffer, want) : 0;
     if (got > want) got = want;
-    if (State.CurrentEntry.EntryFlags & 1) DecryptBuffer(State.InBuffer, got);
+    if (State.CurrentEntry.EntryFlags & FlagEncrypted) DecryptBuffer(State.InBuffer, got);
     State.InCount = (int32_t)got;
     State.InPos = 0;
     if (got == 0) {

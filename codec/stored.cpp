@@ -10,7 +10,7 @@ void CopyStoredEntry() {
   const int32_t chunk = 32768;
   int32_t size = State.CompressedLeft < chunk ? State.CompressedLeft : chunk;
   uint8_t* buffer = (uint8_t*)Allocate((size_t)size + 2);
-  bool encrypted = (State.CurrentEntry.EntryFlags & 1) != 0;
+  bool encrypted = (State.CurrentEntry.EntryFlags & FlagEncrypted) != 0;
   while (State.CompressedLeft > 0) {
     uint32_t want = (uint32_t)(State.CompressedLeft < chunk ? State.CompressedLeft : chunk);
     uint32_t got = ReadFileBytes(State.ArchiveFile, buffer, want);

@@ -13,14 +13,12 @@
 #include "package/config.h"
 
 bool EntryReady;
+const char AllExtractedText[] = "All files have been extracted successful.";
+const char NotExtractedText[] = "Couldn't get extracted the selected files.";
 
 namespace {
 
-const uint16_t FlagEncrypted = 0x0001;
-const uint16_t FlagDescriptor = 0x0008;
-const uint32_t EncryptionHeaderSize = 12;
 const int PasswordTries = 3;
-const uint32_t SeekFailed = 0xFFFFFFFF;
 
 // The destination folder, a backslash and the entry's name; allocated per
 // entry because names and folders together have no fixed bound.
@@ -57,8 +55,8 @@ DataDescriptor ReadDescriptor(uint32_t position) {
   DataDescriptor descriptor = {false, 0, 0};
   SeekArchive(position, 0);
   if (State.LastSeek == SeekFailed) return descriptor;
-  uint8_t bytes[16];
-  if (ReadFileBytes(State.ArchiveFile, bytes, 16) != 16) return descriptor;
+  uint8_t bytes[DataDescriptorSize];
+  if (ReadFileBytes(State.ArchiveFile, bytes, DataDescriptorSize) != DataDescriptorSize) return descriptor;
   if (Read32(bytes) != DataDescriptorSignature) return descriptor;
   descriptor.present = true;
   descriptor.crc = Read32(bytes + 4);
@@ -79,7 +77,6 @@ void TakeTypedPassword() {
 bool PasswordStage() {
   const ArchiveEntry& entry = State.CurrentEntry;
   uint8_t* header = (uint8_t*)Allocate(2 * EncryptionHeaderSize);
-  for (uint32_t i = 0; i < 2 * EncryptionHeaderSize; i++) header[i] = 0;
   ReadFileBytes(State.ArchiveFile, header + EncryptionHeaderSize, EncryptionHeaderSize);
   bool ready = false;
   if (State.Password[0] != 0)
@@ -193,9 +190,9 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   State.Crc = 0xFFFFFFFF;
   State.CompressedLeft = (int32_t)entry.CompressedSize;
   if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)EncryptionHeaderSize;
-  if (entry.Method == 0) {
+  if (entry.Method == MethodStored) {
     CopyStoredEntry();
-  } else if (entry.Method == 8) {
+  } else if (entry.Method == MethodDeflated) {
     InflateEntry();
   } else {
     ShowMessage("Unknown compression type", SfxCaption, IconHand);
@@ -235,7 +232,7 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     return result;
   }
 
-  uint32_t dataStart = headerPosition + 30 + entry.NameLength + entry.ExtraLength;
+  uint32_t dataStart = headerPosition + LocalHeaderSize + entry.NameLength + entry.ExtraLength;
   bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
   uint32_t expectedCrc = entry.EntryCrc;
 
@@ -244,7 +241,7 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     // to the descriptor after the data.
     DataDescriptor descriptor = ReadDescriptor(dataStart + entry.CompressedSize);
     if (descriptor.present) expectedCrc = descriptor.crc;
-    bool emptyStored = entry.Method == 0 && descriptor.present && descriptor.compressedSize == 0;
+    bool emptyStored = entry.Method == MethodStored && descriptor.present && descriptor.compressedSize == 0;
     if (entry.CompressedSize == 0 && !emptyStored) {
       // The data's end is unknown to a forward walk, so nothing after this
       // entry can be found either.
@@ -272,10 +269,10 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
 void FinishExtraction(ListHandle list) {
   if (!EntryReady) return;
   if (ListSelectedCount(list) == 0) {
-    ShowMessage("All files have been extracted successful.", SfxCaption, IconInformation);
+    ShowMessage(AllExtractedText, SfxCaption, IconInformation);
     State.ExtractSucceeded = 1;
   } else {
-    ShowMessage("Couldn't get extracted the selected files.", SfxCaption, IconHand);
+    ShowMessage(NotExtractedText, SfxCaption, IconHand);
     State.ExtractSucceeded = 0;
   }
 }

@@ -26,7 +26,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  EnsureCrcTable();
+  EnsureCore();
   uint8_t options = data[0];
   const uint8_t* stream = data + 1;
   size_t length = size - 1;

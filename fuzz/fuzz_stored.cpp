@@ -24,7 +24,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;
-  EnsureCrcTable();
+  EnsureCore();
   uint8_t options = data[0];
   bool encrypted = options & 1;
   uint16_t time = (uint16_t)(data[1] | data[2] << 8);

@@ -1,11 +1,12 @@
 #pragma once
-// What every harness needs: the CRC table built once per process, and a check
+// What every harness needs: the core started once per process, and a check
 // that stops the run loudly so libFuzzer keeps the input.
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "codec/crc32.h"
 #include "extract/state.h"
+#include "package/core.h"
+#include "platform/host.h"
 
 inline void Check(bool ok, const char* what) {
   if (!ok) {
@@ -14,8 +15,10 @@ inline void Check(bool ok, const char* what) {
   }
 }
 
-inline void EnsureCrcTable() {
+// Starts the core on the first call; later calls only clear the host seam's
+// call counts, which would otherwise grow with every run.
+inline void EnsureCore() {
+  host::ResetCounters();
   if (State.CrcTable) return;
-  State.CrcTable = static_cast<uint32_t*>(Allocate(1028));
-  BuildCrcTable();
+  StartCore(NoFile);
 }

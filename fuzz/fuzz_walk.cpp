@@ -21,14 +21,7 @@ namespace {
 
 const char* const Root = "/fuzz";
 const char* const Destination = "/fuzz/dest";
-
-void AllocateConfigTexts() {
-  char** texts[] = {&BrowsePath, &Config.DefaultFolder, &Config.Command, &Config.Message};
-  for (char** text : texts) {
-    *text = static_cast<char*>(Allocate(ConfigTextSize));
-    memset(*text, 0, ConfigTextSize);
-  }
-}
+const int EntryListId = 301;
 
 // Resolves "." and ".." the way Windows would, trailing dots and spaces
 // stripped first (the in-memory file system keeps them as written), and
@@ -72,12 +65,7 @@ void CheckNothingOutside() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = false;
-  if (!ready) {
-    AllocateConfigTexts();
-    EnsureCrcTable();
-    ready = true;
-  }
+  EnsureCore();
 
   // Everything but the tables built once per process starts afresh.
   ExtractState fresh = ExtractState();
@@ -100,13 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReadPackageHeader();
 
   HostDialog dialog;
-  ProcessArchive(&dialog, 301, true);
-  ListHandle list = GetEntryList(&dialog, 301);
+  ProcessArchive(&dialog, EntryListId, true);
+  ListHandle list = GetEntryList(&dialog, EntryListId);
   for (uint8_t skip = 0; skip < 2; skip++) {
     ListSelect(list, -1, true);
     strcpy(DestFolder, "C:\\dest\\");
     State.SkipExisting = skip;
-    ProcessArchive(&dialog, 301, false);
+    ProcessArchive(&dialog, EntryListId, false);
     CheckNothingOutside();
   }
   CloseFileHandle(State.ArchiveFile);

@@ -2,9 +2,27 @@
 // The package layout and the configuration read from its header.
 #include <stdint.h>
 
-const uint32_t StubSize = 0x7C00;     // the stub's exact file length; header or archive follows
-const uint32_t HeaderSize = 256;
-const uint32_t ConfigTextSize = 261;  // the configuration texts and BrowsePath
+// ---- the package file ----------------------------------------------------------
+// The stub's exact file length: the header (or, without one, the archive)
+// starts here. The stub build pads to this size and reads it from this line.
+const uint32_t StubSize = 0x7C00;
+const uint32_t HeaderSize = 0x100;
+const char HeaderMagic[] = "@TV";       // the first 3 bytes of the header
+const uint32_t HeaderMagicSize = 3;
+// magic, flags, then the lengths of the message, folder and command texts
+const uint32_t HeaderFixedSize = HeaderMagicSize + 4;
+const uint32_t ConfigTextSize = 261;    // the configuration texts and BrowsePath
+
+// ---- the header's flag byte ------------------------------------------------------
+const uint8_t FlagFileList = 0x02;       // the file-selection dialog is allowed
+const uint8_t FlagHideOverwrite = 0x04;  // the overwrite option is not shown
+const uint8_t FlagOverwriteMask = 0x18;
+const uint8_t FlagOverwrite = 0x08;      // bits 3-4 exactly 01: overwrite is checked
+const uint8_t FlagSwitches = 0x20;       // the package takes command-line switches
+const uint8_t FlagKeepTimes = 0x40;      // files get their entries' modification times
+
+// What SeekFile answers when it cannot position the file.
+const uint32_t SeekFailed = 0xFFFFFFFF;
 
 struct SfxConfig {
   char* Message;          // ConfigTextSize bytes each, allocated at start-up

@@ -8,8 +8,6 @@ char* BrowsePath;
 
 namespace {
 
-const char HeaderMagic[3] = {'@', 'T', 'V'};
-
 // Room GetTempFolder may use in DefaultFolder (ConfigTextSize bytes).
 const uint32_t TempFolderRoom = 260;
 
@@ -44,16 +42,16 @@ void ReadPackageHeader() {
   Config.OverwriteControlId = 501;
 
   SeekArchive(StubSize, 0);
-  char magic[3];
-  if (ReadFileBytes(State.ArchiveFile, magic, 3) < 3) return;
-  for (int i = 0; i < 3; i++)
+  char magic[HeaderMagicSize];
+  if (ReadFileBytes(State.ArchiveFile, magic, HeaderMagicSize) < HeaderMagicSize) return;
+  for (uint32_t i = 0; i < HeaderMagicSize; i++)
     if (magic[i] != HeaderMagic[i]) return;
   State.ArchiveStart = StubSize + HeaderSize;
 
   uint8_t flags = ReadHeaderByte();
-  if (!(flags & 0x02)) Config.FileListAllowed = false;
-  if (flags & 0x04) Config.HideOverwrite = true;
-  if ((flags & 0x18) == 0x08) {
+  if (!(flags & FlagFileList)) Config.FileListAllowed = false;
+  if (flags & FlagHideOverwrite) Config.HideOverwrite = true;
+  if ((flags & FlagOverwriteMask) == FlagOverwrite) {
     Config.OverwriteControlId = 501;
   } else {
     Config.OverwriteControlId = 502;

@@ -1,7 +1,7 @@
 // The main sequence of the stub, portable through the platform seam.
 #include "package/startup.h"
-#include "codec/crc32.h"
 #include "extract/state.h"
+#include "package/core.h"
 #include "package/config.h"
 #include "platform/platform.h"
 #include "ui/main_dialog.h"
@@ -21,30 +21,14 @@ static void ReportProgramFile(const char* prefix) {
 }
 
 void RunProgram() {
-  // Allocate zero-fills, so every text starts empty.
-  BrowsePath = (char*)Allocate(ConfigTextSize);
-  Config.DefaultFolder = (char*)Allocate(ConfigTextSize);
-  Config.Command = (char*)Allocate(ConfigTextSize);
-  Config.Message = (char*)Allocate(ConfigTextSize);
-
   char path[ConfigTextSize];
   uint32_t length = GetProgramPath(path, ConfigTextSize);
   path[length < ConfigTextSize ? length : ConfigTextSize - 1] = 0;
-  State.ArchiveFile = OpenReadFile(path);
-  if (State.ArchiveFile == NoFile) {
+  FileHandle package = OpenReadFile(path);
+  StartCore(package);
+  if (package == NoFile)
     ReportProgramFile("Cannot open file ");
-  } else {
-    State.CrcTable = (uint32_t*)Allocate(1028);
-    BuildCrcTable();
-    ReadPackageHeader();
+  else
     ShowMainDialog();
-    if (!CloseFileHandle(State.ArchiveFile)) ReportProgramFile("Cannot close file ");
-    Release(State.CrcTable);
-    State.CrcTable = 0;
-  }
-
-  Release(BrowsePath);
-  Release(Config.DefaultFolder);
-  Release(Config.Command);
-  Release(Config.Message);
+  if (!EndCore()) ReportProgramFile("Cannot close file ");
 }

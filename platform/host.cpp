@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <unordered_map>
 
 namespace {
 
@@ -271,7 +272,24 @@ FileHandle CreateOutputFile(const char* path) {
   return NewFile(file);
 }
 
+namespace {
+
+host::HostCounters counters;
+std::unordered_map<void*, size_t> blockSizes;
+
+}  // namespace
+
+host::HostCounters& host::Counters() { return counters; }
+
+void host::ResetCounters() {
+  host::HostCounters fresh;
+  fresh.liveBytes = fresh.peakBytes = counters.liveBytes;
+  fresh.liveBlocks = counters.liveBlocks;
+  counters = fresh;
+}
+
 uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
+  counters.reads++;
   HostFile* file = AsFile(handle);
   if (!file) return 0;
   uint8_t* out = static_cast<uint8_t*>(buffer);
@@ -307,6 +325,8 @@ uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
 }
 
 uint32_t WriteFileBytes(FileHandle handle, const void* buffer, uint32_t count) {
+  counters.writes++;
+  counters.writeSizes.push_back(count);
   HostFile* file = AsFile(handle);
   if (!file) return 0;
   const char* in = static_cast<const char*>(buffer);
@@ -450,15 +470,27 @@ void ShellOpen(const char* program, const char* parameters) {
 // ---- memory ------------------------------------------------------------------
 
 void* Allocate(size_t size) {
-  void* block = malloc(size ? size : 1);
+  void* block = calloc(size ? size : 1, 1);
   if (!block) {
     fputs("Error: out of memory\n", stderr);
     abort();
   }
+  blockSizes[block] = size;
+  counters.liveBytes += (long long)size;
+  counters.liveBlocks++;
+  if (counters.liveBytes > counters.peakBytes) counters.peakBytes = counters.liveBytes;
   return block;
 }
 
-void Release(void* block) { free(block); }
+void Release(void* block) {
+  auto it = blockSizes.find(block);
+  if (it != blockSizes.end()) {
+    counters.liveBytes -= (long long)it->second;
+    counters.liveBlocks--;
+    blockSizes.erase(it);
+  }
+  free(block);
+}
 
 // ---- entry list ----------------------------------------------------------------
 // A std::vector<HostListItem> in a HostDialog, kept in list-box order. A new

@@ -74,6 +74,20 @@ void UseMemoryFileSystem(bool on);
 std::map<std::string, std::string>& MemoryFiles();
 std::vector<std::string>& MemoryFolders();
 
+// Seam calls counted since the last ResetCounters, for the decoder tests and
+// the benchmarks. Reset() leaves them alone.
+struct HostCounters {
+  int reads = 0;
+  int writes = 0;
+  std::vector<uint32_t> writeSizes;
+  long long liveBytes = 0;     // Allocate minus Release
+  long long peakBytes = 0;     // highest liveBytes since the last reset
+  int liveBlocks = 0;
+};
+HostCounters& Counters();
+// Clears the call counts; the live blocks stay counted, and the peak starts from them.
+void ResetCounters();
+
 // Forgets every setting and record above.
 void Reset();
 

@@ -67,7 +67,8 @@ void PumpOneMessage();
 void ShellOpen(const char* program, const char* parameters);
 
 // ---- memory ------------------------------------------------------------------
-// Never returns null: an allocation that cannot be met ends the process.
+// The block is zero-filled. Never returns null: an allocation that cannot be
+// met ends the process.
 void* Allocate(size_t size);
 void Release(void* block);
 

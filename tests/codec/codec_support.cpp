@@ -1,68 +1,16 @@
 #include "tests/codec/codec_support.h"
 
-#include <map>
 #include <random>
 #include <stdexcept>
 
 #include <zlib.h>
 
-#include "codec/crc32.h"
+#include "package/core.h"
 #include "codec/inflate.h"
 #include "codec/inflate_input.h"
 #include "codec/stored.h"
 #include "extract/state.h"
 #include "platform/host.h"
-
-// ---- seam counters (through -Wl,--wrap) --------------------------------------
-
-extern "C" {
-uint32_t __real__Z13ReadFileBytesPvS_j(FileHandle, void*, uint32_t);
-uint32_t __real__Z14WriteFileBytesPvPKvj(FileHandle, const void*, uint32_t);
-void* __real__Z8Allocatem(size_t);
-void __real__Z7ReleasePv(void*);
-}
-
-static SeamCounters counters;
-static std::map<void*, size_t> blockSizes;
-
-SeamCounters& Seam() { return counters; }
-void ResetSeamCounters() {
-  long long live = counters.liveBytes;
-  int blocks = counters.liveBlocks;
-  counters = SeamCounters();
-  counters.liveBytes = live;
-  counters.peakBytes = live;
-  counters.liveBlocks = blocks;
-}
-
-extern "C" {
-uint32_t __wrap__Z13ReadFileBytesPvS_j(FileHandle file, void* buffer, uint32_t count) {
-  counters.reads++;
-  return __real__Z13ReadFileBytesPvS_j(file, buffer, count);
-}
-uint32_t __wrap__Z14WriteFileBytesPvPKvj(FileHandle file, const void* buffer, uint32_t count) {
-  counters.writes++;
-  counters.writeSizes.push_back(count);
-  return __real__Z14WriteFileBytesPvPKvj(file, buffer, count);
-}
-void* __wrap__Z8Allocatem(size_t size) {
-  void* block = __real__Z8Allocatem(size);
-  blockSizes[block] = size;
-  counters.liveBytes += (long long)size;
-  counters.liveBlocks++;
-  if (counters.liveBytes > counters.peakBytes) counters.peakBytes = counters.liveBytes;
-  return block;
-}
-void __wrap__Z7ReleasePv(void* block) {
-  auto it = blockSizes.find(block);
-  if (it != blockSizes.end()) {
-    counters.liveBytes -= (long long)it->second;
-    counters.liveBlocks--;
-    blockSizes.erase(it);
-  }
-  __real__Z7ReleasePv(block);
-}
-}
 
 // ---- running the decoders -----------------------------------------------------
 
@@ -70,8 +18,7 @@ static Decoded Run(void (*decoder)(), const std::string& input, uint16_t flags);
 
 void EnsureCrcTable() {
   if (State.CrcTable == nullptr) {
-    State.CrcTable = (uint32_t*)__real__Z8Allocatem(1028);
-    BuildCrcTable();
+    StartCore(NoFile);
     // The fixed-code tables live for the whole run: build them now, so that
     // every test sees the same heap before and after an entry.
     Run(InflateEntry, std::string("\x03\x00", 2), 0);

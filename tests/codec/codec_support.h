@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-// Allocates and builds State.CrcTable once per test program.
+// Starts the core (the CRC table among it) once per test program.
 void EnsureCrcTable();
 
 struct Decoded {
@@ -21,19 +21,6 @@ struct Decoded {
 // 'flags' bit 0 is set; the keys must then be set by the caller).
 Decoded Inflate(const std::string& input, uint16_t flags = 0);
 Decoded CopyStored(const std::string& input, uint16_t flags = 0);
-
-// Seam calls counted since the last ResetSeamCounters (the test programs link
-// with the linker's symbol wrapping for these functions).
-struct SeamCounters {
-  int reads = 0;
-  int writes = 0;
-  std::vector<uint32_t> writeSizes;
-  long long liveBytes = 0;     // Allocate minus Release
-  long long peakBytes = 0;     // highest liveBytes
-  int liveBlocks = 0;
-};
-SeamCounters& Seam();
-void ResetSeamCounters();
 
 // Deflate bits, least significant bit first.
 class BitWriter {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codec/huffman.h"
+#include "platform/host.h"
 #include "tests/codec/codec_support.h"
 
 namespace {
@@ -128,8 +129,8 @@ TEST(HuffmanTables, SingleOneBitCodeBuildsWithTheOtherPatternInvalid) {
 }
 
 TEST(HuffmanTables, EmptyAndOverSubscribedCodesAllocateNothing) {
-  ResetSeamCounters();
-  long long live = Seam().liveBytes;
+  host::ResetCounters();
+  long long live = host::Counters().liveBytes;
   Built empty;
   empty.root = (DecodeEntry*)&empty;   // must be cleared
   Build(empty, std::vector<uint16_t>(19, 0), 19, 7);
@@ -144,7 +145,7 @@ TEST(HuffmanTables, EmptyAndOverSubscribedCodesAllocateNothing) {
   EXPECT_EQ(over.status, 2);
   EXPECT_EQ(over.root, marker);   // untouched
   over.root = nullptr;
-  EXPECT_EQ(Seam().peakBytes, live);
+  EXPECT_EQ(host::Counters().peakBytes, live);
 }
 
 TEST(HuffmanTables, IncompleteCodeMarksEverySparePatternInvalid) {
@@ -184,8 +185,8 @@ TEST(HuffmanTables, LongCodesDecodeThroughSubTablesAndFreeCompletely) {
   for (int l = 1; l <= 15; l++) lens.push_back(l);
   lens.push_back(15);
   std::vector<uint16_t> lengths(lens.begin(), lens.end());
-  ResetSeamCounters();
-  long long live = Seam().liveBytes;
+  host::ResetCounters();
+  long long live = host::Counters().liveBytes;
   {
     Built b;
     Build(b, lengths, 19, 7);
@@ -197,9 +198,9 @@ TEST(HuffmanTables, LongCodesDecodeThroughSubTablesAndFreeCompletely) {
       EXPECT_EQ(e->Op, OpLiteral);
       EXPECT_EQ(e->Value, sym);
     }
-    EXPECT_GT(Seam().liveBytes, live + 128 * 8);
+    EXPECT_GT(host::Counters().liveBytes, live + 128 * 8);
   }
-  EXPECT_EQ(Seam().liveBytes, live);
+  EXPECT_EQ(host::Counters().liveBytes, live);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "extract/state.h"
+#include "platform/host.h"
 #include "tests/codec/codec_support.h"
 
 namespace {
@@ -14,14 +15,14 @@ class InflateEdges : public InflateLoops {
  protected:
   void SetUp() override {
     InflateLoops::SetUp();
-    ResetSeamCounters();
+    host::ResetCounters();
   }
   Decoded Run(StreamBuilder& s) {
     std::string input = s.Finish();
-    ResetSeamCounters();
-    long long before = Seam().liveBytes;
+    host::ResetCounters();
+    long long before = host::Counters().liveBytes;
     Decoded d = Inflate(input);
-    EXPECT_EQ(Seam().liveBytes, before) << "every allocation of the entry is released";
+    EXPECT_EQ(host::Counters().liveBytes, before) << "every allocation of the entry is released";
     return d;
   }
   // Expects the decoded output to be exactly what the builder wrote, CRC included.
@@ -40,17 +41,17 @@ TEST_P(InflateEdges, EndOfBlockAloneWritesNothingAndKeepsTheCrc) {
   Decoded d = Run(s);
   EXPECT_EQ(d.out, "");
   EXPECT_EQ(d.crc, 0u);
-  EXPECT_EQ(Seam().writes, 0);
-  EXPECT_EQ(Seam().reads, 1);
+  EXPECT_EQ(host::Counters().writes, 0);
+  EXPECT_EQ(host::Counters().reads, 1);
 }
 
 TEST_P(InflateEdges, NoInputDecodesNothingAndReadsNothing) {
-  ResetSeamCounters();
+  host::ResetCounters();
   Decoded d = Inflate("");
   EXPECT_EQ(d.out, "");
   EXPECT_EQ(d.crc, 0u);
-  EXPECT_EQ(Seam().reads, 0);
-  EXPECT_EQ(Seam().writes, 0);
+  EXPECT_EQ(host::Counters().reads, 0);
+  EXPECT_EQ(host::Counters().writes, 0);
 }
 
 TEST_P(InflateEdges, StoredBlocksStartAtByteBoundariesAndMayBeEmpty) {
@@ -113,7 +114,7 @@ TEST_P(InflateEdges, MatchesAcrossTheWindowEndAreSplitCorrectly) {
   s.Stored(true, RandomBytes(40000, 2));
   ExpectExact(s);
   // Full windows only, then the rest.
-  for (size_t i = 0; i + 1 < Seam().writeSizes.size(); i++) EXPECT_EQ(Seam().writeSizes[i], 32768u);
+  for (size_t i = 0; i + 1 < host::Counters().writeSizes.size(); i++) EXPECT_EQ(host::Counters().writeSizes[i], 32768u);
 }
 
 TEST_P(InflateEdges, OutputOfExactlyOneWindowIsWrittenOnce) {
@@ -123,8 +124,8 @@ TEST_P(InflateEdges, OutputOfExactlyOneWindowIsWrittenOnce) {
   s.FixedLiteral('!');
   s.FixedEnd();
   ExpectExact(s);
-  ASSERT_EQ(Seam().writes, 1);
-  EXPECT_EQ(Seam().writeSizes[0], 32768u);
+  ASSERT_EQ(host::Counters().writes, 1);
+  EXPECT_EQ(host::Counters().writeSizes[0], 32768u);
 }
 
 TEST_P(InflateEdges, DynamicBlockWithASingleOneBitDistanceCode) {
@@ -192,10 +193,10 @@ TEST_P(InflateEdges, RepeatRunningPastTheLengthsStopsTheEntry) {
   for (int i = 0; i < 8; i++) b.Byte(0);
   StreamBuilder s;
   s.bits = b;
-  ResetSeamCounters();
+  host::ResetCounters();
   Decoded d = Run(s);
   EXPECT_EQ(d.out, "");
-  EXPECT_EQ(Seam().writes, 0);
+  EXPECT_EQ(host::Counters().writes, 0);
 }
 
 TEST_P(InflateEdges, DamagedCodesStopTheEntryAtOnce) {
@@ -327,17 +328,17 @@ TEST_P(InflateEdges, InputLargerThanOneChunkIsReadInChunks) {
   s.Stored(false, data.substr(0, 32768));
   s.Stored(true, data.substr(32768));
   std::string input = s.Finish();
-  ResetSeamCounters();
+  host::ResetCounters();
   Decoded d = Inflate(input);
   EXPECT_TRUE(d.out == data);
-  EXPECT_EQ(Seam().reads, 3);   // 32768 + 32768 + the rest
+  EXPECT_EQ(host::Counters().reads, 3);   // 32768 + 32768 + the rest
   StreamBuilder small;
   small.Stored(true, data.substr(0, 32768 - 5));
   input = small.Finish();
   ASSERT_EQ(input.size(), 32768u);
-  ResetSeamCounters();
+  host::ResetCounters();
   Inflate(input);
-  EXPECT_EQ(Seam().reads, 1);
+  EXPECT_EQ(host::Counters().reads, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, InflateEdges, ::testing::Values(WideWord, NarrowWord, ByteReader),

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "extract/state.h"
+#include "platform/host.h"
 #include "tests/codec/codec_support.h"
 
 namespace {
@@ -49,13 +50,13 @@ class ZlibOracle : public InflateLoops {
  protected:
 
   void Check(const std::string& data, const std::string& compressed, const std::string& what) {
-    ResetSeamCounters();
-    long long before = Seam().liveBytes;
+    host::ResetCounters();
+    long long before = host::Counters().liveBytes;
     Decoded d = Inflate(compressed);
     ASSERT_EQ(d.out.size(), data.size()) << what;
     ASSERT_TRUE(d.out == data) << what;
     ASSERT_EQ(d.crc, ZlibCrc(data)) << what;
-    ASSERT_EQ(Seam().liveBytes, before) << what;
+    ASSERT_EQ(host::Counters().liveBytes, before) << what;
   }
 };
 

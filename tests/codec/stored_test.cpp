@@ -21,29 +21,29 @@ TEST(StoredCopy, ChunksOfAtMost32768Bytes) {
                  Case{3 * 32768 + 7, 4, 7}}) {
     std::string data = RandomBytes(c.size, (unsigned)c.size);
     EnsureCrcTable();
-    ResetSeamCounters();
-    long long live = Seam().liveBytes;
+    host::ResetCounters();
+    long long live = host::Counters().liveBytes;
     Decoded d = CopyStored(data);
     EXPECT_TRUE(d.out == data);
     EXPECT_EQ(d.crc, ZlibCrc(data));
-    EXPECT_EQ(Seam().reads, c.calls);
-    EXPECT_EQ(Seam().writes, c.calls);
-    EXPECT_EQ(Seam().writeSizes.back(), c.lastWrite);
-    EXPECT_EQ(Seam().peakBytes - live, (long long)std::min<size_t>(c.size, 32768) + 2);
-    EXPECT_EQ(Seam().liveBytes, live);
+    EXPECT_EQ(host::Counters().reads, c.calls);
+    EXPECT_EQ(host::Counters().writes, c.calls);
+    EXPECT_EQ(host::Counters().writeSizes.back(), c.lastWrite);
+    EXPECT_EQ(host::Counters().peakBytes - live, (long long)std::min<size_t>(c.size, 32768) + 2);
+    EXPECT_EQ(host::Counters().liveBytes, live);
     EXPECT_EQ(State.CompressedLeft, 0);
   }
 }
 
 TEST(StoredCopy, EmptyOrNegativeSizeCopiesNothing) {
   EnsureCrcTable();
-  ResetSeamCounters();
-  long long live = Seam().liveBytes;
+  host::ResetCounters();
+  long long live = host::Counters().liveBytes;
   Decoded d = CopyStored("");
   EXPECT_EQ(d.out, "");
   EXPECT_EQ(d.crc, 0u);
-  EXPECT_EQ(Seam().reads + Seam().writes, 0);
-  EXPECT_EQ(Seam().peakBytes, live);
+  EXPECT_EQ(host::Counters().reads + host::Counters().writes, 0);
+  EXPECT_EQ(host::Counters().peakBytes, live);
 }
 
 TEST(StoredCopy, TruncatedArchiveEndsTheCopy) {
@@ -57,14 +57,14 @@ TEST(StoredCopy, TruncatedArchiveEndsTheCopy) {
   State.CompressedLeft = 1000000;
   State.CurrentEntry.EntryFlags = 0;
   State.Crc = 0xFFFFFFFF;
-  ResetSeamCounters();
-  long long live = Seam().liveBytes;
+  host::ResetCounters();
+  long long live = host::Counters().liveBytes;
   CopyStoredEntry();
   CloseFileHandle(State.ArchiveFile);
   CloseFileHandle(State.OutputFile);
   EXPECT_TRUE(sink == data);
-  EXPECT_EQ(Seam().reads, 3);
-  EXPECT_EQ(Seam().liveBytes, live);
+  EXPECT_EQ(host::Counters().reads, 3);
+  EXPECT_EQ(host::Counters().liveBytes, live);
 }
 
 TEST(StoredCopy, EncryptedEntryDecryptsAcrossChunks) {

@@ -16,7 +16,7 @@ endif()
 set(e2e_script ${CMAKE_CURRENT_LIST_DIR}/run_e2e.py)
 set(e2e_args --win32 ${TOLVANE_WIN32_DIR} --work ${CMAKE_BINARY_DIR}/e2e-wine)
 # tools/ is added after tests/: the generator expression resolves the target later.
-if(TOLVANE_TOOLS AND EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+if(TOLVANE_TOOLS)
   list(APPEND e2e_args --pack $<TARGET_FILE:tolvane-pack>)
 endif()
 

@@ -9,18 +9,13 @@ void EngineTest::SetUp() {
   host::Reset();
   host::SetRoot(root.path());
   State = ExtractState();
-  State.ArchiveFile = NoFile;
   State.OutputFile = NoFile;
-  State.CrcTable = static_cast<uint32_t*>(Allocate(1028));
-  BuildCrcTable();
+  StartCore(NoFile);
   strcpy(DestFolder, "C:\\out");
 }
 
 void EngineTest::TearDown() {
-  if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
-  FreeFixedTables();
-  Release(State.CrcTable);
-  State.CrcTable = nullptr;
+  EndCore();
 }
 
 void EngineTest::Open(const std::string& zip) {

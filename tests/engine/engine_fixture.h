@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "archive/walk.h"
-#include "codec/crc32.h"
-#include "codec/inflate.h"
+#include "extract/engine.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/core.h"
 #include "platform/host.h"
 #include "tests/support/package_builder.h"
 
@@ -20,7 +20,6 @@ using Expected = std::vector<std::pair<std::string, uint32_t>>;  // message text
 class EngineTest : public ::testing::Test {
  protected:
   testpkg::TempDir root;
-  testpkg::ConfigTexts texts;
   HostDialog dialog;
   std::string package;
 
@@ -42,8 +41,8 @@ class EngineTest : public ::testing::Test {
   void ExpectMessages(const Expected& expected);
 };
 
-const char* const Success = "All files have been extracted successful.";
-const char* const Failure = "Couldn't get extracted the selected files.";
+const char* const Success = AllExtractedText;
+const char* const Failure = NotExtractedText;
 
 // Every file (with its content) and folder ("/" appended) below 'dir'.
 std::vector<std::pair<std::string, std::string>> Tree(const std::string& dir);

@@ -35,7 +35,7 @@ struct CommandCase {
 
 class Command : public ::testing::Test {
  protected:
-  testpkg::ConfigTexts texts;
+  testpkg::CoreSession core;
   void SetUp() override { host::Reset(); }
   HostLaunch Launch(const char* folder, const char* command) {
     strcpy(DestFolder, folder);

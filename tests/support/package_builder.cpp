@@ -10,7 +10,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "extract/state.h"
 #include "package/config.h"
+#include "package/core.h"
 #include "platform/platform.h"
 
 namespace testpkg {
@@ -74,12 +76,12 @@ std::string BuildHeader(const PackageOptions& options) {
   header += options.message.substr(0, 255);
   header += options.folder.substr(0, 255);
   header += options.command.substr(0, 255);
-  header.resize(256, '.');
+  header.resize(HeaderSize, '.');
   return header;
 }
 
 std::string BuildPackage(const PackageOptions& options, const std::string& zip) {
-  std::string package = options.stub.empty() ? std::string(DefaultStubSize, '\0') : options.stub;
+  std::string package = options.stub.empty() ? std::string(StubSize, '\0') : options.stub;
   if (options.header) package += BuildHeader(options);
   return package + zip;
 }
@@ -128,12 +130,12 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, bool central) {
   for (const ZipEntry& e : entries) {
     uint32_t offset = static_cast<uint32_t>(zip.size());
     uint16_t flags = e.flags;
-    if (!e.password.empty()) flags |= 0x0001;
-    if (e.descriptor) flags |= 0x0008;
+    if (!e.password.empty()) flags |= FlagEncrypted;
+    if (e.descriptor) flags |= FlagDescriptor;
     uint32_t crc = Crc32(e.data);
-    std::string body = e.method == 8 ? Deflate(e.data) : e.data;
+    std::string body = e.method == MethodDeflated ? Deflate(e.data) : e.data;
     if (!e.password.empty()) {
-      uint8_t check = (flags & 0x0008) ? static_cast<uint8_t>(e.time >> 8) : static_cast<uint8_t>(crc >> 24);
+      uint8_t check = (flags & FlagDescriptor) ? static_cast<uint8_t>(e.time >> 8) : static_cast<uint8_t>(crc >> 24);
       body = Encrypt(e.password, body, check);
     }
     uint32_t compressed = static_cast<uint32_t>(body.size());
@@ -223,20 +225,11 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-ConfigTexts::ConfigTexts() {
-  char** texts[] = {&BrowsePath, &Config.DefaultFolder, &Config.Command, &Config.Message};
-  for (char** text : texts) {
-    *text = static_cast<char*>(Allocate(ConfigTextSize));
-    memset(*text, 0, ConfigTextSize);
-  }
+CoreSession::CoreSession() {
+  State = ExtractState();
+  StartCore(NoFile);
 }
 
-ConfigTexts::~ConfigTexts() {
-  char** texts[] = {&BrowsePath, &Config.DefaultFolder, &Config.Command, &Config.Message};
-  for (char** text : texts) {
-    Release(*text);
-    *text = nullptr;
-  }
-}
+CoreSession::~CoreSession() { EndCore(); }
 
 }  // namespace testpkg

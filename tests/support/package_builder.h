@@ -8,15 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "archive/entry.h"
+#include "package/config.h"
+
 namespace testpkg {
 
-const uint32_t DefaultStubSize = 0x7C00;
-
 struct PackageOptions {
-  std::string stub;          // empty: DefaultStubSize zero bytes; otherwise used as given
+  std::string stub;          // empty: StubSize zero bytes; otherwise used as given
   bool header = true;        // false: the archive follows the stub directly
-  std::string magic = "@TV";
-  uint8_t flags = 0x0A;      // file list allowed, overwrite box checked
+  std::string magic = HeaderMagic;
+  uint8_t flags = FlagFileList | FlagOverwrite;
   std::string message;
   std::string folder;
   std::string command;
@@ -31,8 +32,8 @@ std::string BuildPackage(const PackageOptions& options, const std::string& zip);
 struct ZipEntry {
   std::string name;
   std::string data;              // the uncompressed content
-  uint16_t method = 0;           // 0 stored, 8 deflated
-  uint16_t flags = 0;            // bit 0 and bit 3 are set by the options below
+  uint16_t method = MethodStored;
+  uint16_t flags = 0;            // FlagEncrypted and FlagDescriptor are set by the options below
   std::string extra;             // extra field after the name
   std::string password;          // non-empty: traditional encryption
   bool descriptor = false;       // a signed data descriptor follows the data
@@ -74,14 +75,14 @@ class TempDir {
   std::string path_;
 };
 
-// Allocates the configuration texts and BrowsePath (zeroed) for the time of a
-// test, as the start-up sequence does, and releases them afterwards.
-class ConfigTexts {
+// The core started with no package for the time of a test (fresh state,
+// empty texts, the CRC table), and ended afterwards.
+class CoreSession {
  public:
-  ConfigTexts();
-  ~ConfigTexts();
-  ConfigTexts(const ConfigTexts&) = delete;
-  ConfigTexts& operator=(const ConfigTexts&) = delete;
+  CoreSession();
+  ~CoreSession();
+  CoreSession(const CoreSession&) = delete;
+  CoreSession& operator=(const CoreSession&) = delete;
 };
 
 }  // namespace testpkg

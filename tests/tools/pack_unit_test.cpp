@@ -126,7 +126,7 @@ struct ReadBack {
     char name[] = "/tmp/tolvane-header.XXXXXX";
     int fd = mkstemp(name);
     path = name;
-    std::string bytes(pack::PackageStubSize, 'S');
+    std::string bytes(StubSize, 'S');
     bytes += pack::BuildHeader(settings);
     EXPECT_EQ(write(fd, bytes.data(), bytes.size()), (ssize_t)bytes.size());
     close(fd);
@@ -163,7 +163,7 @@ TEST(PackHeader, TheEngineReadsEverySettingBack) {
     EXPECT_TRUE(Config.OverwriteChecked);
     EXPECT_EQ(Config.OverwriteControlId, 501);
   }
-  s.flags = pack::FlagHideOverwrite;   // --no-file-list --hide-overwrite --keep-existing
+  s.flags = FlagHideOverwrite;   // --no-file-list --hide-overwrite --keep-existing
   s.folder = "##";
   s.message = s.command = "";
   {
@@ -202,7 +202,7 @@ TEST(PackHeader, TextLimitsAndLayout) {
 
 // info tells a stub signed after packing from a different one.
 TEST(PackStub, ASignedCopyDiffersOnlyInChecksumAndCertificateEntry) {
-  std::string stub(pack::PackageStubSize, '\0');
+  std::string stub(StubSize, '\0');
   stub.replace(0, 2, "MZ");
   stub.replace(0x400, 4, "code");
   stub.replace(0x3C, 4, std::string("\x80\x00\x00\x00", 4));   // the PE header at 0x80

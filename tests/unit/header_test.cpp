@@ -18,15 +18,14 @@ class HeaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     host::Reset();
-    State = ExtractState();
     // Leftovers that the reader's defaults must replace.
     Config.HasFolder = Config.HasCommand = Config.HideOverwrite = true;
     Config.FileListAllowed = Config.OverwriteChecked = false;
     Config.OverwriteControlId = 0;
   }
   void TearDown() override {
-    if (State.ArchiveFile && State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
-    State.ArchiveFile = nullptr;
+    if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
+    State.ArchiveFile = NoFile;
   }
 
   void Read(const std::string& package) {
@@ -49,7 +48,7 @@ class HeaderTest : public ::testing::Test {
     EXPECT_STREQ(Config.Command, "");
   }
 
-  testpkg::ConfigTexts texts_;
+  testpkg::CoreSession core_;
   std::string package_;
 };
 
@@ -154,7 +153,7 @@ TEST_F(HeaderTest, FailedSeekMeansNoHeader) {
   ReadPackageHeader();
   EXPECT_EQ(State.LastSeek, 0xFFFFFFFFu);
   ExpectDefaults();
-  State.ArchiveFile = nullptr;
+  State.ArchiveFile = NoFile;
 }
 
 TEST_F(HeaderTest, ShortReadsAfterTheMagic) {

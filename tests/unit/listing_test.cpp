@@ -28,17 +28,16 @@ class ListingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     host::Reset();
-    State = ExtractState();
   }
   void TearDown() override {
-    if (State.ArchiveFile && State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
-    State.ArchiveFile = nullptr;
+    if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
+    State.ArchiveFile = NoFile;
     host::Reset();
   }
 
   // Reads the package's header and lists its archive into list 301.
   Names List(const std::string& package) {
-    if (State.ArchiveFile && State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
+    if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
     package_ = package;
     State.ArchiveFile = host::OpenMemoryFile(package_.data(), package_.size());
     ReadPackageHeader();
@@ -64,7 +63,7 @@ class ListingTest : public ::testing::Test {
     EXPECT_EQ(host::Messages()[0].icon, icon);
   }
 
-  testpkg::ConfigTexts texts_;
+  testpkg::CoreSession core_;
   HostDialog dialog_;
   std::string package_;
 };

@@ -15,6 +15,7 @@
 #include <set>
 #include <utility>
 
+#include "archive/entry.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/inputs.h"
 #include "tools/pack/names.h"
@@ -258,7 +259,7 @@ class EntryWriter {
       error = e.path + ": " + error;
       return false;
     }
-    if (e.zip.method == 0 || e.zip.method == 8) {
+    if (e.zip.method == MethodStored || e.zip.method == MethodDeflated) {
       r.method = e.zip.method;
       r.crc = e.zip.crc;
       r.size = (uint32_t)e.zip.size;

@@ -12,11 +12,13 @@
 #include <algorithm>
 #include <set>
 
+#include "archive/entry.h"
 #include "archive/walk.h"
-#include "codec/crc32.h"
+#include "extract/engine.h"
 #include "extract/state.h"
 #include "launch/command.h"
 #include "package/config.h"
+#include "package/core.h"
 #include "platform/host.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/package_header.h"
@@ -56,12 +58,7 @@ class Session {
  public:
   explicit Session(const EngineOptions& o) : o_(o), page_{o.codePage} {}
   ~Session() {
-    if (State.ArchiveFile && State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
-    State.ArchiveFile = nullptr;
-    if (State.CrcTable) Release(State.CrcTable);
-    State.CrcTable = nullptr;
-    for (char** text : {&BrowsePath, &Config.DefaultFolder, &Config.Command, &Config.Message})
-      if (*text) Release(*text), *text = nullptr;
+    if (started_) EndCore();
   }
 
   bool Open() {
@@ -78,18 +75,13 @@ class Session {
     host::SetTempFolder("/tmp/");
     host::SetMessageHandler([this](const HostMessage& m) { Print(m); });
     host::SetPasswordHandler([this]() { return Password(); });
-    BrowsePath = (char*)Allocate(ConfigTextSize);
-    Config.DefaultFolder = (char*)Allocate(ConfigTextSize);
-    Config.Command = (char*)Allocate(ConfigTextSize);
-    Config.Message = (char*)Allocate(ConfigTextSize);
-    State.ArchiveFile = OpenReadFile(o_.package.c_str());
-    if (State.ArchiveFile == NoFile) {
+    FileHandle package = OpenReadFile(o_.package.c_str());
+    if (package == NoFile) {
       Error("cannot open " + o_.package);
       return false;
     }
-    State.CrcTable = (uint32_t*)Allocate(1028);
-    BuildCrcTable();
-    ReadPackageHeader();
+    StartCore(package);
+    started_ = true;
     return true;
   }
 
@@ -124,7 +116,7 @@ class Session {
  private:
   void Print(const HostMessage& m) {
     // The stub's final message is the verdict; it ends the run either way.
-    if (m.text.rfind("All files have been", 0) == 0 || m.text.rfind("Couldn't get", 0) == 0) ended_ = true;
+    if (m.text == AllExtractedText || m.text == NotExtractedText) ended_ = true;
     if (m.icon != IconInformation) failed_ = true;
     if (o_.quiet && m.icon == IconInformation) return;
     const char* kind = m.icon == IconHand ? "error: " : m.icon == IconExclamation ? "warning: " : "";
@@ -192,6 +184,7 @@ class Session {
   int prompts_ = 0;
   bool failed_ = false;
   bool ended_ = false;
+  bool started_ = false;
 };
 
 std::string MakeTempFolder() {
@@ -268,7 +261,7 @@ int ShowPackageInfo(const EngineOptions& o) {
     if (file) fclose(file);
     return 1;
   }
-  data.resize(PackageStubSize + 7 + 3 * 255);
+  data.resize(StubSize + HeaderFixedSize + 3 * 255);
   data.resize(fread(&data[0], 1, data.size(), file));
   fclose(file);
   CodePage page{o.codePage};
@@ -277,27 +270,27 @@ int ShowPackageInfo(const EngineOptions& o) {
     return 1;
   }
   printf("package:       %s (%llu bytes)\n", o.package.c_str(), (unsigned long long)st.st_size);
-  if (data.size() < PackageStubSize) {
+  if (data.size() < StubSize) {
     Error(o.package + " is shorter than the stub; it is not a package");
     return 1;
   }
   std::string embedded = EmbeddedStub();
   const char* which = "";
   if (!embedded.empty()) {
-    StubMatch match = CompareStubs(data.substr(0, PackageStubSize), embedded);
+    StubMatch match = CompareStubs(data.substr(0, StubSize), embedded);
     which = match == StubMatch::Same         ? ", the stub of this tolvane-pack"
             : match == StubMatch::SameSigned ? ", the stub of this tolvane-pack, signed"
                                              : ", another stub";
   }
-  printf("stub:          %u bytes%s\n", PackageStubSize, which);
+  printf("stub:          %u bytes%s\n", StubSize, which);
   HeaderSettings h;
-  if (!ParseHeader(data.substr(PackageStubSize, 3 * 255 + 7), h)) {
-    printf("header:        none (the stub uses its defaults; the archive starts at %u)\n", PackageStubSize);
+  if (!ParseHeader(data.substr(StubSize, HeaderFixedSize + 3 * 255), h)) {
+    printf("header:        none (the stub uses its defaults; the archive starts at %u)\n", StubSize);
     return 0;
   }
   bool overwrite = (h.flags & FlagOverwriteMask) == FlagOverwrite;
   printf("header:        present, flags 0x%02X; the archive starts at %u\n", h.flags,
-         PackageStubSize + PackageHeaderSize);
+         StubSize + HeaderSize);
   printf("file list:     %s\n", h.flags & FlagFileList ? "offered" : "not offered");
   printf("overwrite:     %s, %s\n", h.flags & FlagHideOverwrite ? "option hidden" : "option shown",
          overwrite ? "existing files are overwritten" : "existing files are kept");
@@ -315,7 +308,7 @@ int ShowPackageInfo(const EngineOptions& o) {
     for (const ZipInputEntry& e : zip.entries) {
       size += e.size;
       packed += e.compressedSize;
-      encrypted |= e.flags & 1;
+      encrypted |= (e.flags & FlagEncrypted) != 0;
     }
     printf("entries:       %zu, %llu bytes packed into %llu%s\n", zip.entries.size(),
            (unsigned long long)size, (unsigned long long)packed, encrypted ? ", encrypted" : "");

@@ -9,6 +9,7 @@
 #include <set>
 #include <utility>
 
+#include "archive/entry.h"
 #include "tools/pack/util.h"
 
 namespace pack {
@@ -103,7 +104,7 @@ struct Walker {
       e.path = path;
       e.size = z.size;
       e.zip = z;
-      if (z.flags & 1) {
+      if (z.flags & FlagEncrypted) {
         errors.push_back(e.origin + " is encrypted; extract that archive first and pack its files");
         continue;
       }

@@ -18,22 +18,23 @@ std::string HeaderProblem(const HeaderSettings& s) {
 }
 
 std::string BuildHeader(const HeaderSettings& s) {
-  std::string header = "@TV";
+  std::string header = HeaderMagic;
   header += (char)s.flags;
   header += (char)s.message.size();
   header += (char)s.folder.size();
   header += (char)s.command.size();
   header += s.message + s.folder + s.command;
-  header.resize(PackageHeaderSize, '.');
+  header.resize(HeaderSize, '.');
   return header;
 }
 
 bool ParseHeader(const std::string& header, HeaderSettings& s) {
-  if (header.size() < 7 || header.compare(0, 3, "@TV") != 0) return false;
-  s.flags = (uint8_t)header[3];
-  size_t lengths[3] = {(uint8_t)header[4], (uint8_t)header[5], (uint8_t)header[6]};
+  if (header.size() < HeaderFixedSize || header.compare(0, HeaderMagicSize, HeaderMagic) != 0) return false;
+  s.flags = (uint8_t)header[HeaderMagicSize];
+  const char* lengthBytes = &header[HeaderMagicSize + 1];
+  size_t lengths[3] = {(uint8_t)lengthBytes[0], (uint8_t)lengthBytes[1], (uint8_t)lengthBytes[2]};
   std::string* texts[3] = {&s.message, &s.folder, &s.command};
-  size_t pos = 7;
+  size_t pos = HeaderFixedSize;
   for (int i = 0; i < 3; i++) {
     // The stub reads past offset 256 when the lengths say so; so does this.
     *texts[i] = pos < header.size() ? header.substr(pos, lengths[i]) : "";

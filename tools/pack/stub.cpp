@@ -21,9 +21,9 @@ bool LoadStub(const std::string& path, std::string& stub, std::string& error) {
     return false;
   }
   std::string from = path.empty() ? "the embedded stub" : "the stub " + path;
-  if (stub.size() != PackageStubSize) {
+  if (stub.size() != StubSize) {
     error = from + " is " + std::to_string(stub.size()) + " bytes long; the stub must be exactly " +
-            std::to_string(PackageStubSize) + " bytes";
+            std::to_string(StubSize) + " bytes";
     return false;
   }
   if (stub.compare(0, 2, "MZ") != 0) {

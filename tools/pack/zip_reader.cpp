@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "archive/entry.h"
+#include "package/config.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/util.h"
 
@@ -17,9 +19,6 @@ namespace pack {
 
 namespace {
 
-const uint32_t LocalSignature = 0x04034B50;
-const uint32_t CentralSignature = 0x02014B50;
-const uint32_t EndSignature = 0x06054B50;
 
 bool ReadAt(int fd, uint64_t offset, size_t size, std::string& out) {
   out.resize(size);
@@ -70,7 +69,7 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
   // The end record is the last signature whose comment fits in the file.
   size_t endPos = std::string::npos;
   for (size_t i = tail.size() - 22 + 1; i-- > 0;) {
-    if (GetLe32(&tail[i]) == EndSignature && i + 22 + GetLe16(&tail[i + 20]) <= tail.size()) {
+    if (GetLe32(&tail[i]) == EndRecordSignature && i + 22 + GetLe16(&tail[i + 20]) <= tail.size()) {
       endPos = i;
       break;
     }
@@ -104,8 +103,8 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
   }
   uint64_t base = cdStart - cdOffset;
   std::string head;
-  bool isPackage = ReadAt(file.fd, 0, 2, head) && head == "MZ" && ReadAt(file.fd, 0x7C00, 3, head) &&
-                   head == "@TV";
+  bool isPackage = ReadAt(file.fd, 0, 2, head) && head == "MZ" && ReadAt(file.fd, StubSize, HeaderMagicSize, head) &&
+                   head == HeaderMagic;
   int legacyCodePage = isPackage ? packageCodePage : 437;
   std::string cd;
   if (!ReadAt(file.fd, cdStart, cdSize, cd)) {
@@ -114,7 +113,7 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
   }
   size_t pos = 0;
   for (uint32_t index = 0; index < count; index++) {
-    if (pos + 46 > cd.size() || GetLe32(&cd[pos]) != CentralSignature) {
+    if (pos + 46 > cd.size() || GetLe32(&cd[pos]) != CentralHeaderSignature) {
       error = path + ": the central directory is damaged";
       return false;
     }
@@ -140,7 +139,7 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
     }
     std::string local;
     uint64_t localPos = base + localOffset;
-    if (!ReadAt(file.fd, localPos, 30, local) || GetLe32(&local[0]) != LocalSignature) {
+    if (!ReadAt(file.fd, localPos, 30, local) || GetLe32(&local[0]) != LocalHeaderSignature) {
       error = path + ": the local header of " + entry.name + " is missing or damaged";
       return false;
     }
@@ -169,7 +168,7 @@ bool CanDecodeMethod(uint16_t method) {
 #ifdef TOLVANE_PACK_BZIP2
   if (method == 12) return true;
 #endif
-  return method == 0 || method == 8;
+  return method == MethodStored || method == MethodDeflated;
 }
 
 std::string MethodName(uint16_t method) {
@@ -193,10 +192,10 @@ bool DecodeEntry(const ZipInputEntry& entry, const std::string& raw, std::string
                  std::string& error) {
   out.assign((size_t)entry.size, '\0');
   bool ok = false;
-  if (entry.method == 0) {
+  if (entry.method == MethodStored) {
     ok = raw.size() == entry.size;
     if (ok) out = raw;
-  } else if (entry.method == 8) {
+  } else if (entry.method == MethodDeflated) {
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
     ok = libdeflate_deflate_decompress(d, raw.data(), raw.size(), &out[0], out.size(), nullptr) ==
          LIBDEFLATE_SUCCESS;

@@ -3,12 +3,13 @@
 #include <errno.h>
 #include <string.h>
 
+#include "archive/entry.h"
 #include "tools/pack/util.h"
 
 namespace pack {
 
 static uint16_t VersionNeeded(const ZipRecord& r) {
-  return r.method == 8 || (r.flags & 1) || r.folder ? 20 : 10;
+  return r.method == MethodDeflated || (r.flags & FlagEncrypted) || r.folder ? 20 : 10;
 }
 
 bool PackageWriter::Write(const std::string& bytes, std::string& error) {
@@ -35,7 +36,7 @@ bool PackageWriter::Add(ZipRecord r, const std::string& data, std::string& error
   }
   r.offset = (uint32_t)position_;
   std::string local;
-  PutLe32(local, 0x04034B50);
+  PutLe32(local, LocalHeaderSignature);
   PutLe16(local, VersionNeeded(r));
   PutLe16(local, r.flags);
   PutLe16(local, r.method);
@@ -55,7 +56,7 @@ bool PackageWriter::Finish(std::string& error) {
   uint64_t start = position_;
   std::string cd;
   for (const ZipRecord& r : records_) {
-    PutLe32(cd, 0x02014B50);
+    PutLe32(cd, CentralHeaderSignature);
     PutLe16(cd, 20);               // made by: MS-DOS attributes, version 2.0
     PutLe16(cd, VersionNeeded(r));
     PutLe16(cd, r.flags);
@@ -75,7 +76,7 @@ bool PackageWriter::Finish(std::string& error) {
   }
   if (!Write(cd, error)) return false;
   std::string end;
-  PutLe32(end, 0x06054B50);
+  PutLe32(end, EndRecordSignature);
   PutLe16(end, 0);
   PutLe16(end, 0);
   PutLe16(end, (uint32_t)records_.size());
