@@ -28,7 +28,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from mkpackage import build_package  # noqa: E402
+from mkpackage import build_header, build_package  # noqa: E402
 import pack_scenarios  # noqa: E402
 
 SKIP = 77
@@ -618,7 +618,7 @@ def bad_input(run, c):
     os.makedirs(cwd)
     with open(run.stub, "rb") as f:
         stub = f.read()
-    header = (b"@TV" + bytes([0x0A, 255, 0, 0])).ljust(256, b".")
+    header = build_header(0x0A, b"", b"", b"", lengths=[255, 0, 0])
     pkg = os.path.join(base, "overrun.exe")
     with open(pkg, "wb") as f:
         f.write(stub + header + make_zip(SAMPLE))

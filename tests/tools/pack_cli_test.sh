@@ -9,11 +9,15 @@ trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"
 failures=0
 
+# The package layout comes from the tests' one Python module of it.
+export PYTHONPATH="$(cd "$(dirname "$0")/../support" && pwd)${PYTHONPATH:+:$PYTHONPATH}"
+STUB_SIZE=$(python3 -c "import mkpackage; print(mkpackage.STUB_SIZE)")
+
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 check() { local what=$1; shift; "$@" || fail "$what"; }
 
 # A stand-in stub: the right length and an MZ signature is all packing needs.
-python3 -c "open('stub.exe','wb').write(b'MZ' + bytes(31744 - 2))"
+python3 -c "import mkpackage; open('stub.exe','wb').write(mkpackage.stand_in_stub())"
 
 # A tree with every kind of entry.
 make_tree() {
@@ -67,7 +71,8 @@ for i in z.infolist():
     assert i.header_offset >= 32000
     sig, _, flags, method, _, _, crc, csize, size = struct.unpack_from('<IHHHHHIII', data, i.header_offset)
     assert sig == 0x04034b50 and (crc, csize, size) == (i.CRC, i.compress_size, i.file_size), i.filename
-assert data[31744:31747] == b'@TV'
+import mkpackage
+assert mkpackage.parse_header(data) is not None
 PY
   # Smaller than `zip -9`.
   (cd src && zip -qr9 ../ref.zip .)
@@ -88,13 +93,13 @@ PY
   check "create with settings" "$PACK" create set.exe src --stub stub.exe --message-file message.txt \
     --folder-temp --command '##setup.exe|/S ##' --no-file-list --hide-overwrite --keep-existing -q
   python3 - set.exe <<'PY' || fail "header settings"
-import sys
-h = open(sys.argv[1], 'rb').read()[31744:32000]
+import sys, mkpackage
+data = open(sys.argv[1], 'rb').read()
 message = b'Line one\r\nline two \x80'
 command = b'##setup.exe|/S ##'
-assert h[:7] == b'@TV' + bytes([0x04, len(message), 2, len(command)]), h[:7]
-assert h[7:7 + len(message) + 2 + len(command)] == message + b'##' + command
-assert set(h[7 + len(message) + 2 + len(command):]) == {0x2E}
+assert mkpackage.parse_header(data) == (mkpackage.FLAG_HIDE_OVERWRITE, message, b'##', command)
+h = data[mkpackage.STUB_SIZE:mkpackage.STUB_SIZE + mkpackage.HEADER_SIZE]
+assert set(h[mkpackage.FIXED_SIZE + len(message) + 2 + len(command):]) == {0x2E}
 PY
   "$PACK" info set.exe | grep -q "existing files are kept" || fail "info does not show --keep-existing"
   # A package inside its own input folder is not packed into itself.
@@ -229,8 +234,8 @@ refusals)
   expect_refusal "folder with a wildcard" "Windows forbids" ok --stub stub.exe --folder 'C:\Apps\*'
   expect_refusal "unknown code page" "unknown code page" ok --stub stub.exe --codepage 99999
   expect_refusal "multi-byte code page" "multi-byte" ok --stub stub.exe --codepage 932
-  expect_refusal "short stub" "must be exactly 31744" ok --stub ok/file.txt
-  python3 -c "open('elf.bin','wb').write(bytes(31744))"
+  expect_refusal "short stub" "must be exactly $STUB_SIZE" ok --stub ok/file.txt
+  python3 -c "import mkpackage; open('elf.bin','wb').write(mkpackage.stand_in_stub(b''))"
   expect_refusal "stub without MZ" "not a Windows executable" ok --stub elf.bin
   expect_refusal "missing input" "cannot find" ok nowhere --stub stub.exe
   mkdir -p emptydir
@@ -354,7 +359,7 @@ signed)
   # A real (tiny) Windows program padded to the stub's length.
   printf 'int main(void){return 0;}\n' > s.c
   i686-w64-mingw32-gcc -Os -s s.c -o s.exe || exit 77
-  python3 -c "d=open('s.exe','rb').read(); open('pe.exe','wb').write(d + bytes(31744 - len(d)))"
+  python3 -c "import mkpackage; open('pe.exe','wb').write(mkpackage.stand_in_stub(open('s.exe','rb').read()))"
   check "create" "$PACK" create pkg.exe src --stub pe.exe --password pw -q 2> /dev/null
   openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
     -subj "/CN=Tolvane Test" 2> /dev/null || fail "openssl"

@@ -36,7 +36,7 @@ class HeaderTest : public ::testing::Test {
   }
 
   void ExpectDefaults() {
-    EXPECT_EQ(State.ArchiveStart, 0x7C00u);
+    EXPECT_EQ(State.ArchiveStart, StubSize);
     EXPECT_TRUE(Config.FileListAllowed);
     EXPECT_FALSE(Config.HideOverwrite);
     EXPECT_EQ(Config.OverwriteControlId, 501);
@@ -139,8 +139,8 @@ TEST_F(HeaderTest, NoHeaderKeepsDefaults) {
 
 TEST_F(HeaderTest, FileTooShortForMagic) {
   for (size_t extra : {0, 1, 2}) {
-    std::string package(0x7C00, '\0');
-    package += std::string("@TV").substr(0, extra);
+    std::string package(StubSize, '\0');
+    package += std::string(HeaderMagic).substr(0, extra);
     Read(package);
     ExpectDefaults();
   }
@@ -157,9 +157,9 @@ TEST_F(HeaderTest, FailedSeekMeansNoHeader) {
 }
 
 TEST_F(HeaderTest, ShortReadsAfterTheMagic) {
-  std::string base(0x7C00, '\0');
+  std::string base(StubSize, '\0');
   // The file ends right after the magic: missing bytes read as zero.
-  Read(base + "@TV");
+  Read(base + HeaderMagic);
   EXPECT_EQ(State.ArchiveStart, 0x7D00u);
   EXPECT_FALSE(Config.FileListAllowed);
   EXPECT_EQ(Config.OverwriteControlId, 502);

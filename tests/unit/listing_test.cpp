@@ -116,7 +116,7 @@ TEST_F(ToolListingTest, InfoZipEncryptedFromARealFile) {
   State.ArchiveFile = OpenReadFile((dir_ / "pkg.exe").c_str());
   ASSERT_NE(State.ArchiveFile, NoFile);
   ReadPackageHeader();
-  EXPECT_EQ(State.ArchiveStart, 0x7C00u);
+  EXPECT_EQ(State.ArchiveStart, StubSize);
   ProcessArchive(&dialog_, 301, true);
   EXPECT_EQ(Listed().size(), files_.size() + folders_.size());
   EXPECT_EQ(host::PasswordPrompts(), 0);  // the listing reads no entry data
@@ -234,7 +234,7 @@ TEST_F(ListingTest, PackageWithAndWithoutHeader) {
   PackageOptions bare;
   bare.header = false;
   EXPECT_EQ(List(BuildPackage(bare, zip)), expected);
-  EXPECT_EQ(State.ArchiveStart, 0x7C00u);
+  EXPECT_EQ(State.ArchiveStart, StubSize);
   EXPECT_TRUE(host::Messages().empty());
   EXPECT_EQ(State.LocalHeaderSignature, 0x04034B50u);
   EXPECT_EQ(State.LastIndex, -1);

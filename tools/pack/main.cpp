@@ -45,7 +45,7 @@ const char* const Usage =
     "  --password P          encrypt with traditional zip encryption (weak)\n"
     "  --password-file FILE  the password from the first line of a file\n"
     "  --codepage N          Windows code page of names and texts (default 1252)\n"
-    "  --stub FILE           use another stub executable (31744 bytes)\n"
+    "  --stub FILE           use another stub executable (of the same fixed length)\n"
     "  -q, --quiet           no summary and no progress bar\n"
     "  -v, --verbose         name every entry as it is added\n"
     "\n"
