@@ -1,7 +1,9 @@
 // The forward walk over the archive's local headers. The central directory is
 // never read: the walk goes from header to header by the sizes each header
 // states, and stops at the first four bytes that are neither a local header
-// nor a signed data descriptor.
+// nor a signed data descriptor. Only a stop at the central directory (or, for
+// an archive without entries, at the end record) is where the archive says it
+// ends; any other stop means the package is cut short or damaged.
 #include "archive/walk.h"
 
 #include "archive/entry.h"
@@ -18,6 +20,9 @@ volatile uint32_t SignatureSeed = LocalHeaderSignature + 1;
 
 
 bool Running = false;
+
+// Set by ReadLocalHeader when the walk stopped where the archive ends.
+bool ReachedDirectory = false;
 
 void FormLocalHeaderSignature() {
   State.LocalHeaderSignature = SignatureSeed;
@@ -41,7 +46,15 @@ bool ReadLocalHeader() {
       return true;
     }
     State.CompressedLeft = 0;
-    if (got < 4 || entry.Signature != DataDescriptorSignature) return false;
+    if (got < 4) return false;
+    // Formed from the local header signature, like it, rather than stored.
+    uint32_t directoryDistance = 0x02020000;
+    if (entry.Signature == State.LocalHeaderSignature - directoryDistance ||
+        entry.Signature == State.LocalHeaderSignature + directoryDistance) {
+      ReachedDirectory = true;
+      return false;
+    }
+    if (entry.Signature != DataDescriptorSignature) return false;
     uint32_t next = State.LastSeek + DataDescriptorSize;
     if (State.LastSeek == SeekFailed || next < State.LastSeek) return false;
     SeekArchive(next, 0);
@@ -64,20 +77,24 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
   FormLocalHeaderSignature();
   EntryReady = false;
 
+  ReachedDirectory = false;
+  ListHandle list = GetEntryList(dialog, listId);
+
   SeekArchive(State.ArchiveStart, 0);
   if (State.LastSeek == SeekFailed) {
     ShowMessage("Error reading archive.", SfxCaption, IconHand);
+    if (!listOnly) FinishExtraction(list, false);
     Running = false;
     return;
   }
 
-  ListHandle list = GetEntryList(dialog, listId);
   // One more byte than the longest accepted name, for its terminator.
   char* name = static_cast<char*>(Allocate(NameBufferSize + 1));
   State.LastIndex = -1;
   if (listOnly) ListClear(list);
 
   bool aborted = false;
+  bool ended = false;   // the engine ended the walk, with its own report
   while (ReadLocalHeader()) {
     uint32_t headerPosition = State.LastSeek;
     const ArchiveEntry& entry = State.CurrentEntry;
@@ -90,7 +107,7 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
     uint16_t length = 0;
     if (nameLength <= NameBufferSize) {
       uint32_t got = ReadFileBytes(State.ArchiveFile, name, nameLength);
-      if (got < nameLength) break;  // the archive ends inside the name
+      if (got < nameLength) break;  // the archive ends inside the name: damaged
       length = StringFromBuffer(name, nameLength);
     }
     name[length] = 0;
@@ -104,7 +121,10 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
       ListAdd(list, name);
     } else if (FindSelectedEntry(list, name)) {
       EntryResult result = ExtractEntry(dialog, list, headerPosition, name);
-      if (result == EndWalk) break;
+      if (result == EndWalk) {
+        ended = true;
+        break;
+      }
       if (result == AbortRun) {
         aborted = true;
         break;
@@ -123,7 +143,10 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
       if (ListCount(list) == 0)
         ShowMessage("Cannot read archive header", SfxCaption, IconExclamation);
     } else {
-      FinishExtraction(list);
+      // Entries after a damaged spot were never seen, selected or not.
+      if (!ReachedDirectory && !ended)
+        ShowMessage("Error reading archive.", SfxCaption, IconHand);
+      FinishExtraction(list, ReachedDirectory || ended);
     }
   }
   Release(name);

@@ -19,7 +19,9 @@ extern bool EntryReady;
 EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
                          const char* name);
 // The end of an extraction run: the final message and ExtractSucceeded.
-void FinishExtraction(ListHandle list);
+// 'complete' is false when the walk stopped before the archive's end (a cut
+// or damaged package): the run then fails whatever the list holds.
+void FinishExtraction(ListHandle list, bool complete);
 
 bool ReadLocalHeader();
 bool FindSelectedEntry(ListHandle list, const char* name);

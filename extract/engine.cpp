@@ -72,24 +72,30 @@ void TakeTypedPassword() {
   State.Password[length] = 0;
 }
 
+// How the password stage settled an entry's password.
+enum PasswordResult { PasswordRefused, PasswordRemembered, PasswordTyped };
+
 // Reads the 12-byte encryption header at the current read position and
-// settles the password: the remembered one first, then up to three prompts.
-bool PasswordStage() {
+// settles the password: the remembered one first (unless it already proved
+// wrong for this entry), then up to three prompts.
+PasswordResult PasswordStage(bool tryRemembered) {
   const ArchiveEntry& entry = State.CurrentEntry;
   uint8_t* header = (uint8_t*)Allocate(2 * EncryptionHeaderSize);
   ReadFileBytes(State.ArchiveFile, header + EncryptionHeaderSize, EncryptionHeaderSize);
-  bool ready = false;
-  if (State.Password[0] != 0)
-    ready = CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
-                          entry.EntryTime, entry.EntryCrc);
-  for (int tries = 0; !ready && tries < PasswordTries; tries++) {
+  PasswordResult result = PasswordRefused;
+  if (tryRemembered && State.Password[0] != 0 &&
+      CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
+                    entry.EntryTime, entry.EntryCrc))
+    result = PasswordRemembered;
+  for (int tries = 0; result == PasswordRefused && tries < PasswordTries; tries++) {
     PasswordLength = (int32_t)AskPassword(PasswordBuffer);
     TakeTypedPassword();
-    ready = CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
-                          entry.EntryTime, entry.EntryCrc);
+    if (CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
+                      entry.EntryTime, entry.EntryCrc))
+      result = PasswordTyped;
   }
   Release(header);
-  return ready;
+  return result;
 }
 
 // OutputPath := DestFolder without one trailing backslash, '\', name.
@@ -114,6 +120,30 @@ void ReleaseOutputPath() {
 bool IsFolderName(const char* name) {
   size_t length = StrLength(name);
   return length > 0 && (name[length - 1] == '/' || name[length - 1] == '\\');
+}
+
+// The temporary file an entry is written to, in its own folder so that the
+// move onto its name stays on one volume. A name is taken only when nothing
+// stands there yet, so no existing file is ever touched.
+char* TempPath;
+
+bool CreateTempFile(size_t folderLength) {
+  static const char TempName[] = "\\~tv00.tmp";   // the digits are varied
+  const size_t nameLength = sizeof TempName - 1;
+  TempPath = (char*)Allocate(folderLength + nameLength + 1);
+  CopyBytes(TempPath, OutputPath, folderLength);
+  char* name = TempPath + folderLength;
+  CopyBytes(name, TempName, nameLength + 1);
+  for (int i = 0; i < 100; i++) {
+    name[4] = (char)('0' + i / 10);
+    name[5] = (char)('0' + i % 10);
+    State.OutputFile = CreateNewFile(TempPath);
+    if (State.OutputFile != NoFile) return true;
+    if (FindPath(TempPath) == PathMissing) break;   // refused for another reason
+  }
+  Release(TempPath);
+  TempPath = nullptr;
+  return false;
 }
 
 // Does the folder part of OutputPath (its first 'length' characters) exist?
@@ -145,44 +175,54 @@ EntryResult ExtractFolder(ListHandle list) {
   return EndWalk;
 }
 
-void CloseOutputFile() {
-  if (!CloseFileHandle(State.OutputFile))
-    ShowMessageWith("Cannot close file ", OutputPath, OutputPathLength, IconExclamation);
-  State.OutputFile = NoFile;
+void ReportCannotOpen() {
+  ShowMessageWith("Cannot open file ", OutputPath, OutputPathLength, IconExclamation);
 }
 
 // Everything from the output path on, for an entry that passed the password
-// stage; the read position is at the entry's (encrypted) data.
-EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc) {
+// stage; the read position is at the entry's (encrypted) data. The data goes
+// to a temporary file that replaces the entry's file only once it checked
+// out, so a damaged or cut entry never leaves anything under its name and an
+// existing file stays as it was. Sets *crcFailed when the data was written
+// in full but did not match its CRC.
+EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc,
+                       bool* crcFailed) {
   const ArchiveEntry& entry = State.CurrentEntry;
   BuildOutputPath(name);
   ShowProgress(dialog, OutputPath);
   if (IsFolderName(name)) return ExtractFolder(list);
 
-  // PathExists turns the slashes into backslashes in place; converting the
-  // whole text first keeps every later use the same, whatever its length.
   SlashesToBackslashes(OutputPath);
   if (OutputPathLength > 0xFFFF) {
-    ShowMessageWith("Cannot open file ", OutputPath, OutputPathLength, IconExclamation);
+    ReportCannotOpen();
     return NextEntry;
   }
-  if (PathExists(OutputPath)) {
-    if (State.SkipExisting) {
-      ListSelect(list, State.LastIndex, false);
-      return NextEntry;
-    }
-  } else {
-    uint16_t folderLength = ExtractDir(OutputPath, (uint16_t)OutputPathLength);
+  // Only a file under exactly this name counts as existing: a folder in the
+  // way, or another file the system finds through its short name, is refused.
+  PathKind existing = FindPath(OutputPath);
+  if (existing == PathFile && State.SkipExisting) {
+    ListSelect(list, State.LastIndex, false);
+    return NextEntry;
+  }
+  if (existing == PathFolder || existing == PathOtherName) {
+    ReportCannotOpen();
+    return NextEntry;
+  }
+  uint16_t folderLength = ExtractDir(OutputPath, (uint16_t)OutputPathLength);
+  if (existing == PathMissing) {
     ForceFolders(OutputPath, folderLength);
     if (!FolderPartExists(folderLength)) {
       ShowMessageWith("Error in directory ", OutputPath, folderLength, IconExclamation);
       return EndWalk;
     }
   }
+  if (entry.Method != MethodStored && entry.Method != MethodDeflated) {
+    ShowMessage("Unknown compression type", SfxCaption, IconHand);
+    return AbortRun;
+  }
 
-  State.OutputFile = CreateOutputFile(OutputPath);
-  if (State.OutputFile == NoFile) {
-    ShowMessageWith("Cannot open file ", OutputPath, OutputPathLength, IconExclamation);
+  if (!CreateTempFile(folderLength)) {
+    ReportCannotOpen();
     return NextEntry;
   }
   PumpOneMessage();
@@ -190,17 +230,27 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   State.Crc = 0xFFFFFFFF;
   State.CompressedLeft = (int32_t)entry.CompressedSize;
   if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)EncryptionHeaderSize;
-  if (entry.Method == MethodStored) {
+  if (entry.Method == MethodStored)
     CopyStoredEntry();
-  } else if (entry.Method == MethodDeflated) {
+  else
     InflateEntry();
-  } else {
-    ShowMessage("Unknown compression type", SfxCaption, IconHand);
-    CloseOutputFile();
-    return AbortRun;
+  bool good = (State.Crc ^ 0xFFFFFFFF) == expectedCrc;
+  *crcFailed = !good;
+  if (!CloseFileHandle(State.OutputFile)) {
+    ShowMessageWith("Cannot close file ", OutputPath, OutputPathLength, IconExclamation);
+    good = false;
   }
-  if ((State.Crc ^ 0xFFFFFFFF) == expectedCrc) ListSelect(list, State.LastIndex, false);
-  CloseOutputFile();
+  State.OutputFile = NoFile;
+  if (good && !MoveOntoFile(TempPath, OutputPath)) {
+    ReportCannotOpen();
+    good = false;
+  }
+  if (good)
+    ListSelect(list, State.LastIndex, false);
+  else
+    DeleteFileAt(TempPath);
+  Release(TempPath);
+  TempPath = nullptr;
   return NextEntry;
 }
 
@@ -227,7 +277,8 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   // A folder entry carries no data to decrypt or check.
   if (IsFolderName(name)) {
     EntryReady = true;
-    EntryResult result = WriteEntry(dialog, list, name, 0);
+    bool crcFailed;
+    EntryResult result = WriteEntry(dialog, list, name, 0, &crcFailed);
     ReleaseOutputPath();
     return result;
   }
@@ -258,17 +309,25 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   }
 
   SeekArchive(dataStart, 0);
-  if (encrypted && !PasswordStage()) return EndWalk;  // silent: EntryReady stays clear
-  EntryReady = true;
-
-  EntryResult result = WriteEntry(dialog, list, name, expectedCrc);
-  ReleaseOutputPath();
-  return result;
+  PasswordResult password = PasswordTyped;
+  if (encrypted) password = PasswordStage(true);
+  for (;;) {
+    if (password == PasswordRefused) return EndWalk;  // silent: EntryReady stays clear
+    EntryReady = true;
+    bool crcFailed = false;
+    EntryResult result = WriteEntry(dialog, list, name, expectedCrc, &crcFailed);
+    ReleaseOutputPath();
+    // A remembered password can pass the one-byte check of an entry it does
+    // not open; the CRC tells, and the user is asked as for any other entry.
+    if (!crcFailed || password != PasswordRemembered) return result;
+    SeekArchive(dataStart, 0);
+    password = PasswordStage(false);
+  }
 }
 
-void FinishExtraction(ListHandle list) {
-  if (!EntryReady) return;
-  if (ListSelectedCount(list) == 0) {
+void FinishExtraction(ListHandle list, bool complete) {
+  if (complete && !EntryReady) return;
+  if (complete && ListSelectedCount(list) == 0) {
     ShowMessage(AllExtractedText, SfxCaption, IconInformation);
     State.ExtractSucceeded = 1;
   } else {

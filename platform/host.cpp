@@ -29,6 +29,7 @@ struct HostFile {
   size_t position = 0;            // MemoryReader, MemoryFsReader
   std::string* sink = nullptr;    // MemorySink
   std::string key;                // MemoryFs*: mapped host path
+  size_t written = 0;             // bytes written, against the write limit
 };
 
 struct HostSettings {
@@ -47,6 +48,8 @@ struct HostSettings {
   bool memoryFileSystem = false;
   std::map<std::string, std::string> memoryFiles;
   std::vector<std::string> memoryFolders;
+  size_t writeLimit = SIZE_MAX;   // bytes a created file takes before writes fail
+  std::string failMovesOnto;
 };
 
 HostSettings& Settings() {
@@ -217,6 +220,9 @@ void UseMemoryFileSystem(bool on) { Settings().memoryFileSystem = on; }
 std::map<std::string, std::string>& MemoryFiles() { return Settings().memoryFiles; }
 std::vector<std::string>& MemoryFolders() { return Settings().memoryFolders; }
 
+void SetWriteLimit(size_t bytes) { Settings().writeLimit = bytes; }
+void SetFailingMoves(const std::string& name) { Settings().failMovesOnto = name; }
+
 void Reset() { Settings() = HostSettings(); }
 
 }  // namespace host
@@ -254,18 +260,20 @@ FileHandle OpenReadFile(const char* path) {
   return NewFile(file);
 }
 
-FileHandle CreateOutputFile(const char* path) {
+FileHandle CreateNewFile(const char* path) {
   std::string hostPath = host::ToHostPath(path);
   HostSettings& s = Settings();
   if (s.memoryFileSystem) {
     std::string key = NormalKey(hostPath);
-    if (key.empty() || MemoryFolderExists(key) || !MemoryFolderExists(ParentKey(key))) return NoFile;
+    if (key.empty() || MemoryFolderExists(key) || s.memoryFiles.count(key) ||
+        !MemoryFolderExists(ParentKey(key)))
+      return NoFile;
     s.memoryFiles[key].clear();
     HostFile* file = new HostFile(HostFile::MemoryFsWriter);
     file->key = key;
     return NewFile(file);
   }
-  int fd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int fd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
   if (fd < 0) return NoFile;
   HostFile* file = new HostFile(HostFile::Real);
   file->fd = fd;
@@ -330,6 +338,14 @@ uint32_t WriteFileBytes(FileHandle handle, const void* buffer, uint32_t count) {
   HostFile* file = AsFile(handle);
   if (!file) return 0;
   const char* in = static_cast<const char*>(buffer);
+  if (file->kind != HostFile::MemorySink) {
+    // A full disk: the write that crosses the limit is cut short.
+    size_t limit = Settings().writeLimit;
+    size_t room = file->written >= limit ? 0 : limit - file->written;
+    if (count > room) count = static_cast<uint32_t>(room);
+    file->written += count;
+    if (count == 0) return 0;
+  }
   switch (file->kind) {
     case HostFile::Real: {
       uint32_t done = 0;
@@ -377,7 +393,52 @@ bool CloseFileHandle(FileHandle handle) {
   return ok;
 }
 
+bool MoveOntoFile(const char* from, const char* to) {
+  HostSettings& s = Settings();
+  std::string source = host::ToHostPath(from), target = host::ToHostPath(to);
+  const std::string& failing = s.failMovesOnto;
+  if (!failing.empty() && target.size() >= failing.size() &&
+      target.compare(target.size() - failing.size(), failing.size(), failing) == 0)
+    return false;
+  if (s.memoryFileSystem) {
+    std::string sourceKey = NormalKey(source), targetKey = NormalKey(target);
+    auto it = s.memoryFiles.find(sourceKey);
+    if (it == s.memoryFiles.end() || MemoryFolderExists(targetKey)) return false;
+    std::string data = std::move(it->second);
+    s.memoryFiles.erase(it);
+    s.memoryFiles[targetKey] = std::move(data);
+    return true;
+  }
+  // Only a writable regular file is replaced: like Windows, which refuses to
+  // replace a read-only file, and never a folder, a device or a pipe.
+  struct stat info;
+  if (lstat(target.c_str(), &info) == 0 && (!S_ISREG(info.st_mode) || !(info.st_mode & S_IWUSR)))
+    return false;
+  return rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool DeleteFileAt(const char* path) {
+  HostSettings& s = Settings();
+  std::string hostPath = host::ToHostPath(path);
+  if (s.memoryFileSystem) return s.memoryFiles.erase(NormalKey(hostPath)) != 0;
+  return unlink(hostPath.c_str()) == 0;
+}
+
 // ---- folders -----------------------------------------------------------------
+
+PathKind FindPath(const char* path) {
+  HostSettings& s = Settings();
+  std::string hostPath = host::ToHostPath(path);
+  if (hostPath.empty()) return PathMissing;
+  if (s.memoryFileSystem) {
+    std::string key = NormalKey(hostPath);
+    if (s.memoryFiles.count(key)) return PathFile;
+    return MemoryFolderExists(key) ? PathFolder : PathMissing;
+  }
+  struct stat info;
+  if (stat(hostPath.c_str(), &info) != 0) return PathMissing;
+  return S_ISDIR(info.st_mode) ? PathFolder : PathFile;
+}
 
 bool FindAny(const char* pattern) {
   std::string hostPath = host::ToHostPath(pattern);

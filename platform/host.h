@@ -88,6 +88,12 @@ HostCounters& Counters();
 // Clears the call counts; the live blocks stay counted, and the peak starts from them.
 void ResetCounters();
 
+// Fault injection: every file created for writing takes at most 'bytes'
+// bytes (a full disk; SIZE_MAX: no limit), and MoveOntoFile fails onto
+// paths that end with 'name' (empty: none).
+void SetWriteLimit(size_t bytes);
+void SetFailingMoves(const std::string& name);
+
 // Forgets every setting and record above.
 void Reset();
 

@@ -29,8 +29,8 @@ enum : uint32_t { IconHand = 0x10, IconExclamation = 0x30, IconInformation = 0x4
 uint32_t GetProgramPath(char* buffer, uint32_t size);
 // Opens an existing file for reading, sharing it for reading only.
 FileHandle OpenReadFile(const char* path);
-// Creates or truncates a file for writing.
-FileHandle CreateOutputFile(const char* path);
+// Creates a new file for writing; fails when anything exists at the path.
+FileHandle CreateNewFile(const char* path);
 // Returns the number of bytes transferred (0 at the end of the file or on failure).
 uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count);
 uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count);
@@ -38,10 +38,18 @@ uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count);
 uint32_t SeekFile(FileHandle file, uint32_t offset);
 // Returns false when the system reports a failure.
 bool CloseFileHandle(FileHandle file);
+// Moves a file onto 'to' in the same folder, replacing a file there; false
+// when the system refuses (a read-only or open file on Windows, a folder).
+bool MoveOntoFile(const char* from, const char* to);
+bool DeleteFileAt(const char* path);
 
 // ---- folders -----------------------------------------------------------------
 // True when a search for the path (a name or a pattern such as C:\Dir\*.*) finds an entry.
 bool FindAny(const char* pattern);
+// What stands at a path (a plain path, no pattern): PathOtherName is a file
+// the system found under another name, such as its short 8.3 alias.
+enum PathKind : uint32_t { PathMissing, PathFile, PathFolder, PathOtherName };
+PathKind FindPath(const char* path);
 // Creates one folder; returns false when the system refuses.
 bool MakeFolder(const char* path);
 // The user's temporary folder, ending with a backslash; returns its length, 0 on failure.

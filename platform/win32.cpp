@@ -13,8 +13,8 @@ FileHandle OpenReadFile(const char* path) {
                      FILE_ATTRIBUTE_NORMAL, 0);
 }
 
-FileHandle CreateOutputFile(const char* path) {
-  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS,
+FileHandle CreateNewFile(const char* path) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_NEW,
                      FILE_ATTRIBUTE_NORMAL, 0);
 }
 
@@ -36,12 +36,32 @@ uint32_t SeekFile(FileHandle file, uint32_t offset) {
 
 bool CloseFileHandle(FileHandle file) { return CloseHandle(file) != 0; }
 
+// A read-only file is not replaced: Windows refuses it, as it refused to
+// truncate one, and the old file stays.
+bool MoveOntoFile(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool DeleteFileAt(const char* path) { return DeleteFileA(path) != 0; }
+
 bool FindAny(const char* pattern) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   return true;
+}
+
+PathKind FindPath(const char* path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return PathMissing;
+  FindClose(search);
+  if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return PathFolder;
+  const char* name = path;
+  for (const char* p = path; *p; p++)
+    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+  return lstrcmpiA(name, found.cFileName) == 0 ? PathFile : PathOtherName;
 }
 
 bool MakeFolder(const char* path) { return CreateDirectoryA(path, 0) != 0; }

@@ -45,4 +45,5 @@ const char* const Success = AllExtractedText;
 const char* const Failure = NotExtractedText;
 
 // Every file (with its content) and folder ("/" appended) below 'dir'.
-std::vector<std::pair<std::string, std::string>> Tree(const std::string& dir);
+using Files = std::vector<std::pair<std::string, std::string>>;
+Files Tree(const std::string& dir);

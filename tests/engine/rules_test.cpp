@@ -64,17 +64,49 @@ struct ReadOnlyFile {
   }
 };
 
-TEST_F(EngineTest, DamagedEntryIsKeptAndOnlyItsItemStaysSelected) {
-  std::string zip = testpkg::BuildZip({Entry("a.txt", "first"), Entry("bad.bin", Sample(9000, 1)),
-                                       Entry("z.txt", "last", 0)});
-  Put32(zip, HeaderOf(zip, "bad.bin") + 14, 0x12345678);
-  Open(zip);
-  Extract();
-  ExpectMessages({{Failure, IconHand}});
-  EXPECT_EQ(State.ExtractSucceeded, 0);
-  EXPECT_EQ(StillSelected(), std::vector<std::string>{"bad.bin"});
-  EXPECT_EQ(testpkg::ReadWholeFile(Out("bad.bin")), Sample(9000, 1));
-  EXPECT_EQ(testpkg::ReadWholeFile(Out("z.txt")), "last");
+// Every way an entry's data can fail leaves nothing under its name and an
+// existing file byte for byte as it was; a second run in keep-existing mode
+// does not count the entry as done either. No temporary file remains.
+TEST_F(EngineTest, AFailedEntryLeavesNothingUnderItsName) {
+  enum Fault { BadCrc, DiskFull, FailingMove, DataCut };
+  struct Case {
+    Fault fault;
+    uint16_t method;
+    Expected messages;
+  } cases[] = {
+      {BadCrc, 8, {{Failure, IconHand}}},
+      {BadCrc, 0, {{Failure, IconHand}}},
+      {DiskFull, 8, {{Failure, IconHand}}},
+      {DiskFull, 0, {{Failure, IconHand}}},
+      {FailingMove, 8, {{"Cannot open file C:\\out\\bad.bin", IconExclamation}, {Failure, IconHand}}},
+      {DataCut, 8, {{"Error reading archive.", IconHand}, {Failure, IconHand}}},
+      {DataCut, 0, {{"Error reading archive.", IconHand}, {Failure, IconHand}}},
+  };
+  for (const Case& c : cases) {
+    for (bool oldFile : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "fault " << c.fault << " method " << c.method << " old " << oldFile);
+      Restart();
+      std::string zip = testpkg::BuildZip({Entry("a.txt", "first"), Entry("bad.bin", Sample(90000, 1), c.method)});
+      if (c.fault == BadCrc) Put32(zip, HeaderOf(zip, "bad.bin") + 14, 0x12345678);
+      if (c.fault == DataCut) zip.resize(HeaderOf(zip, "bad.bin") + 2000);
+      if (c.fault == DiskFull) host::SetWriteLimit(61440);
+      if (c.fault == FailingMove) host::SetFailingMoves("bad.bin");
+      std::filesystem::remove_all(Out(""));
+      std::filesystem::create_directories(Out(""));
+      if (oldFile) testpkg::WriteWholeFile(Out("bad.bin"), "the old file");
+      Open(zip);
+      Extract();
+      ExpectMessages(c.messages);
+      EXPECT_EQ(State.ExtractSucceeded, 0);
+      EXPECT_EQ(StillSelected(), std::vector<std::string>{"bad.bin"});
+      auto expected = oldFile ? Files{{"a.txt", "first"}, {"bad.bin", "the old file"}} : Files{{"a.txt", "first"}};
+      EXPECT_EQ(Tree(Out("")), expected);
+
+      Extract(true);  // keep-existing: what is not there is not done
+      EXPECT_EQ(State.ExtractSucceeded, oldFile && c.fault != DataCut ? 1 : 0);
+      EXPECT_EQ(Tree(Out("")), expected);
+    }
+  }
 }
 
 TEST_F(EngineTest, OverwriteRule) {
@@ -158,17 +190,58 @@ TEST_F(EngineTest, WrongPasswordPassingTheCheckByteFailsTheCrc) {
     EXPECT_EQ(host::PasswordPrompts(), 1) << impostor;
     ExpectMessages({{Failure, IconHand}});
     EXPECT_EQ(StillSelected(), std::vector<std::string>{name});
-    EXPECT_TRUE(std::filesystem::exists(Out(name)));
+    EXPECT_FALSE(std::filesystem::exists(Out(name)));
   }
 }
 
-TEST_F(EngineTest, UnknownMethodLeavesAnEmptyFileAndStopsTheRun) {
+// The remembered password passes the check byte of an entry it does not open:
+// the CRC fails, the user is asked, and the right password extracts it.
+TEST_F(EngineTest, ARememberedPasswordThatFailsTheCrcIsAskedAgain) {
+  std::string data = Sample(5000, 9);
+  std::string probe = testpkg::BuildZip({Entry("s.bin", data, 8, "right")});
+  uint8_t header[24];
+  memcpy(header + 12, probe.data() + HeaderOf(probe, "s.bin") + 30 + 5, 12);
+  std::string impostor;
+  for (int i = 0; impostor.empty(); i++) {
+    std::string guess = "first" + std::to_string(i);
+    if (CheckPassword(header, 12, 1, guess.c_str(), 0x6000, testpkg::Crc32(data))) impostor = guess;
+  }
+  // The same encryption header again: BuildZip's encryption is repeatable.
+  Open(testpkg::BuildZip({Entry("a.txt", "a", 8, impostor), Entry("s.bin", data, 8, "right")}));
+  host::SetPasswordAnswers({impostor, "right"});
+  Extract();
+  EXPECT_EQ(host::PasswordPrompts(), 2);
+  ExpectMessages({{Success, IconInformation}});
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("s.bin")), data);
+}
+
+TEST_F(EngineTest, UnknownMethodCreatesNothingAndStopsTheRun) {
   Open(testpkg::BuildZip({Entry("a.txt", "a"), Entry("m.bin", "data", 6), Entry("z.txt", "z")}));
   Extract();
   ExpectMessages({{"Unknown compression type", IconHand}});
   EXPECT_EQ(State.ExtractSucceeded, 0);
-  EXPECT_EQ(testpkg::ReadWholeFile(Out("m.bin")), "");
-  EXPECT_FALSE(std::filesystem::exists(Out("z.txt")));
+  EXPECT_EQ(Tree(Out("")), (Files{{"a.txt", "a"}}));
+}
+
+// A walk that stops anywhere but at the central directory fails the run,
+// even when every entry it saw was extracted.
+TEST_F(EngineTest, AWalkThatEndsEarlyIsNeverSuccess) {
+  std::string zip = testpkg::BuildZip({Entry("a.txt", "a"), Entry("b.txt", "b")});
+  std::string cut = zip.substr(0, HeaderOf(zip, "b.txt"));
+  std::string badSignature = zip;
+  badSignature[HeaderOf(zip, "b.txt")] = 'X';
+  std::string noDirectory = testpkg::BuildZip({Entry("a.txt", "a"), Entry("b.txt", "b")}, false);
+  for (const std::string& package : {cut, badSignature, noDirectory}) {
+    Restart();
+    Open(package);
+    Extract();
+    ExpectMessages({{"Error reading archive.", IconHand}, {Failure, IconHand}});
+    EXPECT_EQ(State.ExtractSucceeded, 0);
+  }
+  Restart();
+  Open(zip);
+  Extract();
+  ExpectMessages({{Success, IconInformation}});
 }
 
 TEST_F(EngineTest, FolderThatCannotBeMadeEndsTheWalk) {
@@ -200,17 +273,13 @@ TEST_F(EngineTest, BlockedOutputsAreReportedAndTheRestIsWritten) {
   EXPECT_EQ(StillSelected(), (std::vector<std::string>{"dir", "f/", "ro.txt"}));
 }
 
-// A file system that refuses the bytes (here /dev/full, where every write
-// fails) leaves a file that is not the entry: never counted as done.
-TEST_F(EngineTest, FailedWritesAreNeverCountedAsDone) {
-  host::SetRoot("");
-  strcpy(DestFolder, "/dev");
-  for (uint16_t method : {0, 8}) {
-    Open(testpkg::BuildZip({Entry("full", Sample(100000, 3), method)}));
-    Extract();
-    ExpectMessages({{Failure, IconHand}});
-    EXPECT_EQ(StillSelected(), std::vector<std::string>{"full"}) << method;
-  }
+// Keep-existing means an existing file: a folder in the way is refused.
+TEST_F(EngineTest, AFolderWhereAFileGoesIsNotThatFile) {
+  std::filesystem::create_directories(Out("setup.exe"));
+  Open(testpkg::BuildZip({Entry("setup.exe", "program")}));
+  Extract(true);
+  ExpectMessages({{"Cannot open file C:\\out\\setup.exe", IconExclamation}, {Failure, IconHand}});
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"setup.exe"});
 }
 
 TEST_F(EngineTest, DuplicateNamesMatchSuccessiveItems) {
@@ -258,7 +327,6 @@ TEST_F(EngineTest, HostileNamesAreRefusedAndNothingLeavesTheDestination) {
   expected.push_back(Failure);
   EXPECT_EQ(shown, expected);
   EXPECT_EQ(StillSelected().size(), hostile.size());
-  using Files = std::vector<std::pair<std::string, std::string>>;
   EXPECT_EQ(Tree(root / "dest"), (Files{{"out/", ""}, {"out/ok.txt", "ok"}}));
   EXPECT_EQ(Tree(root.path()).size(), 3u);  // dest, dest/out, dest/out/ok.txt
 }

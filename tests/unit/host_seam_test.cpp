@@ -70,11 +70,11 @@ TEST_F(HostSeamTest, FolderQueriesFollowTheWin32Rule) {
 TEST_F(HostSeamTest, RealFiles) {
   testpkg::TempDir dir;
   host::SetRoot(dir.path());
-  FileHandle out = CreateOutputFile("C:\\out.bin");
+  FileHandle out = CreateNewFile("C:\\out.bin");
   ASSERT_NE(out, NoFile);
   EXPECT_EQ(WriteFileBytes(out, "0123456789", 10), 10u);
   EXPECT_TRUE(CloseFileHandle(out));
-  EXPECT_EQ(CreateOutputFile("C:\\missing\\out.bin"), NoFile);
+  EXPECT_EQ(CreateNewFile("C:\\missing\\out.bin"), NoFile);
 
   FileHandle in = OpenReadFile("C:\\out.bin");
   ASSERT_NE(in, NoFile);
@@ -121,19 +121,19 @@ TEST_F(HostSeamTest, MemoryFileSystem) {
   host::UseMemoryFileSystem(true);
   host::SetRoot("/r");
   EXPECT_FALSE(FindAny("C:\\*.*"));
-  EXPECT_EQ(CreateOutputFile("C:\\A\\f.txt"), NoFile);  // no folder A yet
+  EXPECT_EQ(CreateNewFile("C:\\A\\f.txt"), NoFile);  // no folder A yet
   EXPECT_TRUE(MakeFolder("C:\\A"));
   EXPECT_FALSE(MakeFolder("C:\\A"));
   EXPECT_TRUE(FindAny("C:\\*.*"));
   EXPECT_TRUE(FindAny("C:\\A\\*.*"));
-  FileHandle out = CreateOutputFile("C:\\A\\f.txt");
+  FileHandle out = CreateNewFile("C:\\A\\f.txt");
   ASSERT_NE(out, NoFile);
   WriteFileBytes(out, "hello", 5);
   CloseFileHandle(out);
   EXPECT_EQ(host::MemoryFiles()["/r/A/f.txt"], "hello");
   EXPECT_TRUE(FindAny("C:\\A\\f.txt"));
   EXPECT_TRUE(FindAny("C:\\A\\*.TXT"));
-  EXPECT_EQ(CreateOutputFile("C:\\A"), NoFile);  // a folder stands there
+  EXPECT_EQ(CreateNewFile("C:\\A"), NoFile);  // a folder stands there
   FileHandle in = OpenReadFile("C:/A/f.txt");
   char buffer[8] = {};
   EXPECT_EQ(ReadFileBytes(in, buffer, 8), 5u);
