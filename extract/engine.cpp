@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "archive/entry.h"
+#include "archive/entry_time.h"
 #include "codec/crypt.h"
 #include "codec/inflate.h"
 #include "codec/stored.h"
@@ -11,6 +12,7 @@
 #include "extract/paths.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/switches.h"
 
 bool EntryReady;
 const char AllExtractedText[] = "All files have been extracted successful.";
@@ -82,7 +84,8 @@ bool PasswordStage() {
   if (State.Password[0] != 0)
     ready = CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
                           entry.EntryTime, entry.EntryCrc);
-  for (int tries = 0; !ready && tries < PasswordTries; tries++) {
+  // An unattended run never prompts: only the remembered (/P=) password is tried.
+  for (int tries = Switches.Silent ? PasswordTries : 0; !ready && tries < PasswordTries; tries++) {
     PasswordLength = (int32_t)AskPassword(PasswordBuffer);
     TakeTypedPassword();
     ready = CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
@@ -151,9 +154,23 @@ void CloseOutputFile() {
   State.OutputFile = NoFile;
 }
 
+// Gives the output file the time of the entry whose local header starts at
+// 'headerPosition' (searching the first ExtraTimeRoom bytes of its extra
+// field). Called after the last write, which would set the time to "now".
+void KeepEntryTime(uint32_t headerPosition) {
+  const ArchiveEntry& entry = State.CurrentEntry;
+  uint8_t extra[ExtraTimeRoom];
+  uint32_t length = entry.ExtraLength < ExtraTimeRoom ? entry.ExtraLength : ExtraTimeRoom;
+  SeekArchive(headerPosition + 30 + entry.NameLength, 0);
+  if (State.LastSeek == SeekFailed) length = 0;
+  length = ReadFileBytes(State.ArchiveFile, extra, length);
+  SetFileTimes(State.OutputFile, EntryStamp(extra, length, entry.EntryDate, entry.EntryTime));
+}
+
 // Everything from the output path on, for an entry that passed the password
 // stage; the read position is at the entry's (encrypted) data.
-EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc) {
+EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc,
+                       uint32_t headerPosition) {
   const ArchiveEntry& entry = State.CurrentEntry;
   BuildOutputPath(name);
   ShowProgress(dialog, OutputPath);
@@ -199,7 +216,10 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
     CloseOutputFile();
     return AbortRun;
   }
-  if ((State.Crc ^ 0xFFFFFFFF) == expectedCrc) ListSelect(list, State.LastIndex, false);
+  if ((State.Crc ^ 0xFFFFFFFF) == expectedCrc) {
+    if (Config.KeepTimes) KeepEntryTime(headerPosition);
+    ListSelect(list, State.LastIndex, false);
+  }
   CloseOutputFile();
   return NextEntry;
 }
@@ -224,10 +244,11 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     return NextEntry;
   }
 
-  // A folder entry carries no data to decrypt or check.
+  // A folder entry carries no data to decrypt or check; a folder it makes
+  // keeps the time of its creation.
   if (IsFolderName(name)) {
     EntryReady = true;
-    EntryResult result = WriteEntry(dialog, list, name, 0);
+    EntryResult result = WriteEntry(dialog, list, name, 0, 0);
     ReleaseOutputPath();
     return result;
   }
@@ -261,7 +282,7 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   if (encrypted && !PasswordStage()) return EndWalk;  // silent: EntryReady stays clear
   EntryReady = true;
 
-  EntryResult result = WriteEntry(dialog, list, name, expectedCrc);
+  EntryResult result = WriteEntry(dialog, list, name, expectedCrc, headerPosition);
   ReleaseOutputPath();
   return result;
 }

@@ -43,6 +43,7 @@ void SetRoot(const std::string& directory);
 std::string ToHostPath(const char* windowsPath);
 
 void SetProgramPath(const std::string& path);    // what GetProgramPath answers
+void SetCommandLine(const std::string& line);    // what GetCommandLineText answers
 void SetTempFolder(const std::string& path);     // empty: the query fails
 void SetCurrentFolder(const std::string& path);  // empty: the query fails
 

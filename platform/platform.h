@@ -39,6 +39,17 @@ uint32_t SeekFile(FileHandle file, uint32_t offset);
 // Returns false when the system reports a failure.
 bool CloseFileHandle(FileHandle file);
 
+// A file's modification time: UTC in 100-ns units since 1601-01-01 (a
+// FILETIME) when Utc is not 0, else a DOS date and time taken as local time.
+struct FileStamp {
+  uint64_t Utc;
+  uint16_t DosDate;
+  uint16_t DosTime;
+};
+// Gives an output file its modification time. Call it after the last write:
+// a later write sets the time to "now" again. An invalid time is ignored.
+void SetFileTimes(FileHandle file, const FileStamp& stamp);
+
 // ---- folders -----------------------------------------------------------------
 // True when a search for the path (a name or a pattern such as C:\Dir\*.*) finds an entry.
 bool FindAny(const char* pattern);
@@ -52,6 +63,10 @@ uint32_t GetCurrentFolder(char* buffer, uint32_t size);
 // Converts an existing path to its short form in place; 'size' is the room the
 // text has. Leaves the text unchanged when there is no shorter form or it does not fit.
 void ShortenPath(char* text, uint32_t size);
+
+// ---- process -----------------------------------------------------------------
+// The whole command line the program was started with, its own name first.
+const char* GetCommandLineText();
 
 // ---- user interface ----------------------------------------------------------
 // A modal message box with no owner window, MB_OK and the given icon.
