@@ -161,7 +161,7 @@ void KeepEntryTime(uint32_t headerPosition) {
   const ArchiveEntry& entry = State.CurrentEntry;
   uint8_t extra[ExtraTimeRoom];
   uint32_t length = entry.ExtraLength < ExtraTimeRoom ? entry.ExtraLength : ExtraTimeRoom;
-  SeekArchive(headerPosition + 30 + entry.NameLength, 0);
+  SeekArchive(headerPosition + LocalHeaderSize + entry.NameLength, 0);
   if (State.LastSeek == SeekFailed) length = 0;
   length = ReadFileBytes(State.ArchiveFile, extra, length);
   SetFileTimes(State.OutputFile, EntryStamp(extra, length, entry.EntryDate, entry.EntryTime));

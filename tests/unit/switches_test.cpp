@@ -7,9 +7,9 @@
 
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/core.h"
 #include "package/switches.h"
 #include "platform/host.h"
-#include "tests/support/package_builder.h"
 
 namespace {
 
@@ -120,17 +120,18 @@ class ApplySwitchesTest : public ::testing::Test {
   void SetUp() override {
     host::Reset();
     State = ExtractState();
+    StartCore(NoFile);
     Switches = CommandSwitches();
     ExitCode = 0;
     Config.HasFolder = true;
     strcpy(Config.DefaultFolder, "from header");
   }
+  void TearDown() override { EndCore(); }
   bool Apply(bool accepts, const char* line) {
     Config.AcceptsSwitches = accepts;
     ParseSwitches(line, Switches);
     return ApplySwitches();
   }
-  testpkg::ConfigTexts texts_;
 };
 
 TEST_F(ApplySwitchesTest, WithoutTheFlagEverySwitchIsIgnored) {
@@ -164,6 +165,7 @@ TEST_F(ApplySwitchesTest, HelpAndBadSwitchesShowTheListAndEnd) {
   EXPECT_NE(host::Messages()[0].text.find("/D=FOLDER"), std::string::npos);
   EXPECT_EQ(host::Messages()[0].icon, uint32_t(IconInformation));
 
+  TearDown();
   SetUp();
   EXPECT_FALSE(Apply(true, "p.exe /S /D=C:\\x /unknown"));
   EXPECT_EQ(ExitCode, uint32_t(ExitBadSwitches));
