@@ -15,6 +15,8 @@ import zipfile
 
 from mkpackage import DEFAULT_FLAGS, FLAG_KEEP_TIMES, FLAG_SWITCHES
 
+SWITCHES = DEFAULT_FLAGS | FLAG_SWITCHES
+
 e2e = None  # the run_e2e module
 
 
@@ -37,7 +39,7 @@ def unattended(run, c):
     base = run.folder("unattended")
     header_dest = os.path.join(base, "from header")
     files = e2e.SAMPLE + [("e.exe", e2e.read(run.echo))]
-    pkg = run.package(os.path.join(base, "p.exe"), files, flags=DEFAULT_FLAGS | FLAG_SWITCHES, folder=e2e.win(header_dest),
+    pkg = run.package(os.path.join(base, "p.exe"), files, flags=SWITCHES, folder=e2e.win(header_dest),
                       command="##e.exe|##")
     c.equal("/S exit code", run.start(pkg, ["/S"]), 0)
     c.equal("/S files", files_in(header_dest), SAMPLE_FILES + ["e.exe"])
@@ -50,7 +52,7 @@ def unattended(run, c):
 
     # Setup.exe /S /D="C:\Program Files\Tool", written as an administrator writes it.
     readme = os.path.join(base, "Program Files", "Tool")
-    plain = run.package(os.path.join(base, "Setup.exe"), e2e.SAMPLE, flags=DEFAULT_FLAGS | FLAG_SWITCHES)
+    plain = run.package(os.path.join(base, "Setup.exe"), e2e.SAMPLE, flags=SWITCHES)
     for name, extra, code, expected in (("bad", " /X", 3, []), ("good", "", 0, SAMPLE_FILES)):
         script = os.path.join(base, f"{name}.bat")
         with open(script, "w") as f:
@@ -65,13 +67,14 @@ def unattended_failures(run, c):
     base = run.folder("unattended_failures")
     dest = os.path.join(base, "dest")
     damaged = e2e.corrupt_crc(e2e.make_zip(e2e.SAMPLE), "docs/b.txt")
-    pkg = run.package(os.path.join(base, "damaged.exe"), [], flags=DEFAULT_FLAGS | FLAG_SWITCHES, archive=damaged)
+    pkg = run.package(os.path.join(base, "damaged.exe"), [], flags=SWITCHES, archive=damaged)
     c.equal("damaged entry exit code", run.start(pkg, ["/S", "/D=" + e2e.win(dest)]), 1)
     c.true("the other entries are written", os.path.exists(os.path.join(dest, "docs", "deep", "c.bin")))
 
     if shutil.which("zip"):
         archive = e2e.make_encrypted(base, "secret", [("e1.txt", b"one\n" * 100)], ["wrong"])
-        pkg = run.package(os.path.join(base, "encrypted.exe"), [], flags=DEFAULT_FLAGS | FLAG_SWITCHES, archive=archive)
+        pkg = run.package(os.path.join(base, "encrypted.exe"), [], flags=SWITCHES,
+                          archive=archive)
         for password, code in ((None, 1), ("wrong", 1), ("secret", 0)):
             out = os.path.join(base, f"password {password}")
             args = ["/S", "/D=" + e2e.win(out)] + ([f"/P={password}"] if password else [])
@@ -80,9 +83,9 @@ def unattended_failures(run, c):
     else:
         c.failures.append("zip is not installed")
 
-    pkg = run.package(os.path.join(base, "empty.exe"), [], flags=DEFAULT_FLAGS | FLAG_SWITCHES, archive=b"")
+    pkg = run.package(os.path.join(base, "empty.exe"), [], flags=SWITCHES, archive=b"")
     c.equal("no archive exit code", run.start(pkg, ["/S"]), 2)
-    pkg = run.package(os.path.join(base, "p.exe"), e2e.SAMPLE, flags=DEFAULT_FLAGS | FLAG_SWITCHES)
+    pkg = run.package(os.path.join(base, "p.exe"), e2e.SAMPLE, flags=SWITCHES)
     lines, code = run.drive(pkg, ["exit"], lock=True, arguments="/S")
     c.equal("locked package", (lines, code), (["exit 2"], 2))
 
@@ -100,22 +103,26 @@ def switches_in_dialog(run, c):
     base = run.folder("switches_in_dialog")
     header_dest = os.path.join(base, "header")
     proposed = os.path.join(base, "proposed ##")
-    pkg = run.package(os.path.join(base, "p.exe"), e2e.SAMPLE, flags=DEFAULT_FLAGS | FLAG_SWITCHES, folder=e2e.win(header_dest))
+    pkg = run.package(os.path.join(base, "p.exe"), e2e.SAMPLE, flags=SWITCHES, folder=e2e.win(header_dest))
     lines, code = run.drive(pkg, ["main", "get:101", "press:1", "box", "exit"],
                             arguments=f'"/D={e2e.win(proposed)}"')
-    c.equal("/D= proposed", (lines, code), (["main dialog", f"101={e2e.win(proposed)}", e2e.SUCCESS, "exit 0"], 0))
+    c.equal("/D= proposed", (lines, code),
+            (["main dialog", f"101={e2e.win(proposed)}", e2e.SUCCESS, "exit 0"], 0))
     c.equal("/D= files", files_in(proposed), SAMPLE_FILES)
     for arguments, code_expected in (("/?", 0), ("/D=x /Q", 3)):
         lines, code = run.drive(pkg, ["box", "exit"], arguments=arguments)
         text = "\n".join(lines)
-        c.true(f"{arguments} shows the switch list: {lines}", text.startswith("box: /S\tunattended\n/D=FOLDER\n"))
+        c.true(f"{arguments} shows the switch list: {lines}",
+               text.startswith("box: /S\tunattended\n/D=FOLDER\n"))
         c.equal(f"{arguments} ends with", lines[-1:], [f"exit {code_expected}"])
         c.equal(f"{arguments} exit code", code, code_expected)
 
-    ignoring = run.package(os.path.join(base, "q.exe"), e2e.SAMPLE, flags=DEFAULT_FLAGS, folder=e2e.win(header_dest))
+    ignoring = run.package(os.path.join(base, "q.exe"), e2e.SAMPLE, flags=DEFAULT_FLAGS,
+                           folder=e2e.win(header_dest))
     lines, code = run.drive(ignoring, ["main", "get:101", "press:2", "exit"],
                             arguments=f"/S /D={e2e.win(proposed)}x /Q")
-    c.equal("without the flag", (lines, code), (["main dialog", f"101={e2e.win(header_dest)}", "exit 0"], 0))
+    c.equal("without the flag", (lines, code),
+            (["main dialog", f"101={e2e.win(header_dest)}", "exit 0"], 0))
     c.true("without the flag nothing is extracted", not os.path.exists(header_dest))
 
 
@@ -168,13 +175,15 @@ def file_times(run, c):
 
     for maker, expected in archives.items():
         archive = e2e.read(os.path.join(base, f"{maker}.zip"))
-        for flags in (DEFAULT_FLAGS | FLAG_SWITCHES | FLAG_KEEP_TIMES, DEFAULT_FLAGS | FLAG_SWITCHES):
+        for flags in (SWITCHES | FLAG_KEEP_TIMES, SWITCHES):
             out = os.path.join(base, f"{maker} {flags:02x}")
             pkg = run.package(os.path.join(base, f"{maker}-{flags:02x}.exe"), [], flags=flags, archive=archive)
             started = time.time()
-            c.equal(f"{maker} {flags:#x} exit code", run.start(pkg, ["/S", "/D=" + e2e.win(out)], env={"TZ": "UTC"}), 0)
+            code = run.start(pkg, ["/S", "/D=" + e2e.win(out)], env={"TZ": "UTC"})
+            c.equal(f"{maker} {flags:#x} exit code", code, 0)
             for name, ns in expected.items():
-                got = os.stat(os.path.join(out, name)).st_mtime_ns if os.path.exists(os.path.join(out, name)) else None
+                path = os.path.join(out, name)
+                got = os.stat(path).st_mtime_ns if os.path.exists(path) else None
                 if flags & FLAG_KEEP_TIMES:
                     c.equal(f"{maker} {name} time", got, ns)
                 else:
