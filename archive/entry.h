@@ -44,4 +44,8 @@ const uint32_t DataDescriptorSize = 16;
 // The 12 bytes in front of a traditionally encrypted entry's data.
 const uint32_t EncryptionHeaderSize = 12;
 
+// Extra fields that carry an entry's modification time.
+const uint16_t ExtraNtfsTimes = 0x000A;       // tag 1: mtime, atime, ctime as FILETIMEs
+const uint16_t ExtraUnixTimestamp = 0x5455;   // flags, then mtime in UTC seconds (flag bit 0)
+
 const uint16_t NameBufferSize = 258;

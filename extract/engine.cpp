@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "archive/entry.h"
+#include "archive/entry_time.h"
 #include "codec/crypt.h"
 #include "codec/inflate.h"
 #include "codec/stored.h"
@@ -11,6 +12,7 @@
 #include "extract/paths.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/switches.h"
 
 bool EntryReady;
 const char AllExtractedText[] = "All files have been extracted successful.";
@@ -87,7 +89,8 @@ PasswordResult PasswordStage(bool tryRemembered) {
       CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
                     entry.EntryTime, entry.EntryCrc))
     result = PasswordRemembered;
-  for (int tries = 0; result == PasswordRefused && tries < PasswordTries; tries++) {
+  // An unattended run never prompts: only the remembered (/P=) password is tried.
+  for (int tries = Switches.Silent ? PasswordTries : 0; result == PasswordRefused && tries < PasswordTries; tries++) {
     PasswordLength = (int32_t)AskPassword(PasswordBuffer);
     TakeTypedPassword();
     if (CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
@@ -179,6 +182,19 @@ void ReportCannotOpen() {
   ShowMessageWith("Cannot open file ", OutputPath, OutputPathLength, IconExclamation);
 }
 
+// Gives the output file the time of the entry whose local header starts at
+// 'headerPosition' (searching the first ExtraTimeRoom bytes of its extra
+// field). Called after the last write, which would set the time to "now".
+void KeepEntryTime(uint32_t headerPosition) {
+  const ArchiveEntry& entry = State.CurrentEntry;
+  uint8_t extra[ExtraTimeRoom];
+  uint32_t length = entry.ExtraLength < ExtraTimeRoom ? entry.ExtraLength : ExtraTimeRoom;
+  SeekArchive(headerPosition + LocalHeaderSize + entry.NameLength, 0);
+  if (State.LastSeek == SeekFailed) length = 0;
+  length = ReadFileBytes(State.ArchiveFile, extra, length);
+  SetFileTimes(State.OutputFile, EntryStamp(extra, length, entry.EntryDate, entry.EntryTime));
+}
+
 // Everything from the output path on, for an entry that passed the password
 // stage; the read position is at the entry's (encrypted) data. The data goes
 // to a temporary file that replaces the entry's file only once it checked
@@ -186,7 +202,7 @@ void ReportCannotOpen() {
 // existing file stays as it was. Sets *crcFailed when the data was written
 // in full but did not match its CRC.
 EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc,
-                       bool* crcFailed) {
+                       uint32_t headerPosition, bool* crcFailed) {
   const ArchiveEntry& entry = State.CurrentEntry;
   BuildOutputPath(name);
   ShowProgress(dialog, OutputPath);
@@ -236,6 +252,8 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
     InflateEntry();
   bool good = (State.Crc ^ 0xFFFFFFFF) == expectedCrc;
   *crcFailed = !good;
+  // After the last write, which would otherwise stamp the time of now.
+  if (good && Config.KeepTimes) KeepEntryTime(headerPosition);
   if (!CloseFileHandle(State.OutputFile)) {
     ShowMessageWith("Cannot close file ", OutputPath, OutputPathLength, IconExclamation);
     good = false;
@@ -274,11 +292,12 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     return NextEntry;
   }
 
-  // A folder entry carries no data to decrypt or check.
+  // A folder entry carries no data to decrypt or check; a folder it makes
+  // keeps the time of its creation.
   if (IsFolderName(name)) {
     EntryReady = true;
     bool crcFailed;
-    EntryResult result = WriteEntry(dialog, list, name, 0, &crcFailed);
+    EntryResult result = WriteEntry(dialog, list, name, 0, 0, &crcFailed);
     ReleaseOutputPath();
     return result;
   }
@@ -315,7 +334,7 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     if (password == PasswordRefused) return EndWalk;  // silent: EntryReady stays clear
     EntryReady = true;
     bool crcFailed = false;
-    EntryResult result = WriteEntry(dialog, list, name, expectedCrc, &crcFailed);
+    EntryResult result = WriteEntry(dialog, list, name, expectedCrc, headerPosition, &crcFailed);
     ReleaseOutputPath();
     // A remembered password can pass the one-byte check of an entry it does
     // not open; the CRC tells, and the user is asked as for any other entry.

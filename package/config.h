@@ -34,6 +34,8 @@ struct SfxConfig {
   bool HideOverwrite;
   int32_t OverwriteControlId;   // 501 or 502
   bool OverwriteChecked;
+  bool AcceptsSwitches;   // FlagSwitches
+  bool KeepTimes;         // FlagKeepTimes
 };
 
 extern SfxConfig Config;

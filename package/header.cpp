@@ -40,6 +40,7 @@ void ReadPackageHeader() {
   Config.FileListAllowed = true;
   Config.HideOverwrite = false;
   Config.OverwriteControlId = 501;
+  Config.AcceptsSwitches = Config.KeepTimes = false;
 
   SeekArchive(StubSize, 0);
   char magic[HeaderMagicSize];
@@ -57,6 +58,8 @@ void ReadPackageHeader() {
     Config.OverwriteControlId = 502;
     Config.OverwriteChecked = false;
   }
+  Config.AcceptsSwitches = (flags & FlagSwitches) != 0;
+  Config.KeepTimes = (flags & FlagKeepTimes) != 0;
 
   uint8_t messageLength = ReadHeaderByte();
   uint8_t folderLength = ReadHeaderByte();

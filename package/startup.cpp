@@ -3,6 +3,7 @@
 #include "extract/state.h"
 #include "package/core.h"
 #include "package/config.h"
+#include "package/switches.h"
 #include "platform/platform.h"
 #include "ui/main_dialog.h"
 
@@ -20,15 +21,21 @@ static void ReportProgramFile(const char* prefix) {
   ShowMessage(text, SfxCaption, IconHand);
 }
 
-void RunProgram() {
+uint32_t RunProgram() {
+  // Read before the package is: an unattended run whose file cannot be opened
+  // shows no message box either.
+  ParseSwitches(GetCommandLineText(), Switches);
   char path[ConfigTextSize];
   uint32_t length = GetProgramPath(path, ConfigTextSize);
   path[length < ConfigTextSize ? length : ConfigTextSize - 1] = 0;
   FileHandle package = OpenReadFile(path);
   StartCore(package);
-  if (package == NoFile)
+  if (package == NoFile) {
     ReportProgramFile("Cannot open file ");
-  else
+    if (Switches.Silent) ExitCode = ExitUnusable;
+  } else if (ApplySwitches()) {
     ShowMainDialog();
+  }
   if (!EndCore()) ReportProgramFile("Cannot close file ");
+  return ExitCode;
 }

@@ -1,5 +1,8 @@
 #pragma once
+#include <stdint.h>
+
 // The program's main sequence, from the first allocation to the last release:
 // open the program's own file, build the CRC table, read the header, run the
-// main dialog, close. The caller ends the process with exit code 0 afterwards.
-void RunProgram();
+// main dialog, close. Returns the process exit code: 0, or for an unattended
+// run (package/switches.h) its outcome.
+uint32_t RunProgram();

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,7 @@ struct HostFile {
 struct HostSettings {
   std::string root;
   std::string programPath;
+  std::string commandLine;
   std::string tempFolder;
   std::string currentFolder;
   std::vector<HostMessage> messages;
@@ -182,6 +184,33 @@ std::string ToHostPath(const char* windowsPath) {
 }
 
 void SetProgramPath(const std::string& path) { Settings().programPath = path; }
+void SetCommandLine(const std::string& line) { Settings().commandLine = line; }
+
+bool StampToUnix(const FileStamp& stamp, struct timespec& time) {
+  if (stamp.Utc) {
+    // 100-ns units since 1601-01-01, moved to the Unix epoch.
+    int64_t ticks = (int64_t)(stamp.Utc - 116444736000000000ULL);
+    time.tv_sec = (time_t)(ticks / 10000000);
+    time.tv_nsec = (long)(ticks % 10000000) * 100;
+    if (time.tv_nsec < 0) time.tv_sec--, time.tv_nsec += 1000000000;
+    return true;
+  }
+  // The DOS fields are a local time, as Windows takes them.
+  struct tm parts = {};
+  parts.tm_year = (stamp.DosDate >> 9) + 80;
+  parts.tm_mon = (stamp.DosDate >> 5 & 15) - 1;
+  parts.tm_mday = stamp.DosDate & 31;
+  parts.tm_hour = stamp.DosTime >> 11;
+  parts.tm_min = stamp.DosTime >> 5 & 63;
+  parts.tm_sec = (stamp.DosTime & 31) * 2;
+  parts.tm_isdst = -1;
+  if (parts.tm_mon < 0 || parts.tm_mon > 11 || parts.tm_mday == 0 || parts.tm_hour > 23 ||
+      parts.tm_min > 59 || parts.tm_sec > 59)
+    return false;  // what Windows refuses as a DOS date and time
+  time.tv_sec = mktime(&parts);
+  time.tv_nsec = 0;
+  return true;
+}
 void SetTempFolder(const std::string& path) { Settings().tempFolder = path; }
 void SetCurrentFolder(const std::string& path) { Settings().currentFolder = path; }
 
@@ -424,6 +453,13 @@ bool DeleteFileAt(const char* path) {
   return unlink(hostPath.c_str()) == 0;
 }
 
+void SetFileTimes(FileHandle handle, const FileStamp& stamp) {
+  HostFile* file = AsFile(handle);
+  struct timespec times[2] = {{0, UTIME_OMIT}, {0, 0}};
+  if (!file || file->kind != HostFile::Real || !host::StampToUnix(stamp, times[1])) return;
+  futimens(file->fd, times);
+}
+
 // ---- folders -----------------------------------------------------------------
 
 PathKind FindPath(const char* path) {
@@ -486,6 +522,10 @@ uint32_t GetCurrentFolder(char* buffer, uint32_t size) {
 }
 
 void ShortenPath(char*, uint32_t) {}  // no short names on the host
+
+// ---- process -----------------------------------------------------------------
+
+const char* GetCommandLineText() { return Settings().commandLine.c_str(); }
 
 // ---- user interface ----------------------------------------------------------
 

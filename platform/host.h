@@ -2,6 +2,7 @@
 // Controls of the host implementation of the seam, for tests, fuzzers,
 // benchmarks and the Linux tools. The core never includes this header.
 #include <stdint.h>
+#include <time.h>
 #include <functional>
 #include <map>
 #include <string>
@@ -43,6 +44,10 @@ void SetRoot(const std::string& directory);
 std::string ToHostPath(const char* windowsPath);
 
 void SetProgramPath(const std::string& path);    // what GetProgramPath answers
+void SetCommandLine(const std::string& line);    // what GetCommandLineText answers
+
+// A seam time stamp as a Unix time; false for a DOS date or time Windows refuses.
+bool StampToUnix(const FileStamp& stamp, struct timespec& time);
 void SetTempFolder(const std::string& path);     // empty: the query fails
 void SetCurrentFolder(const std::string& path);  // empty: the query fails
 

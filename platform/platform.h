@@ -43,6 +43,17 @@ bool CloseFileHandle(FileHandle file);
 bool MoveOntoFile(const char* from, const char* to);
 bool DeleteFileAt(const char* path);
 
+// A file's modification time: UTC in 100-ns units since 1601-01-01 (a
+// FILETIME) when Utc is not 0, else a DOS date and time taken as local time.
+struct FileStamp {
+  uint64_t Utc;
+  uint16_t DosDate;
+  uint16_t DosTime;
+};
+// Gives an output file its modification time. Call it after the last write:
+// a later write sets the time to "now" again. An invalid time is ignored.
+void SetFileTimes(FileHandle file, const FileStamp& stamp);
+
 // ---- folders -----------------------------------------------------------------
 // True when a search for the path (a name or a pattern such as C:\Dir\*.*) finds an entry.
 bool FindAny(const char* pattern);
@@ -60,6 +71,10 @@ uint32_t GetCurrentFolder(char* buffer, uint32_t size);
 // Converts an existing path to its short form in place; 'size' is the room the
 // text has. Leaves the text unchanged when there is no shorter form or it does not fit.
 void ShortenPath(char* text, uint32_t size);
+
+// ---- process -----------------------------------------------------------------
+// The whole command line the program was started with, its own name first.
+const char* GetCommandLineText();
 
 // ---- user interface ----------------------------------------------------------
 // A modal message box with no owner window, MB_OK and the given icon.

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "ui/ui.h"
 #include "extract/state.h"
+#include "package/switches.h"
 
 uint32_t GetProgramPath(char* buffer, uint32_t size) {
   return GetModuleFileNameA(0, buffer, size);
@@ -44,6 +45,20 @@ bool MoveOntoFile(const char* from, const char* to) {
 
 bool DeleteFileAt(const char* path) { return DeleteFileA(path) != 0; }
 
+void SetFileTimes(FileHandle file, const FileStamp& stamp) {
+  FILETIME time;
+  if (stamp.Utc) {
+    CopyMemory(&time, &stamp.Utc, sizeof time);
+  } else {
+    FILETIME local;
+    if (!DosDateTimeToFileTime(stamp.DosDate, stamp.DosTime, &local)) return;
+    LocalFileTimeToFileTime(&local, &time);
+  }
+  SetFileTime(file, 0, 0, &time);
+}
+
+const char* GetCommandLineText() { return GetCommandLineA(); }
+
 bool FindAny(const char* pattern) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
@@ -79,7 +94,8 @@ void ShortenPath(char* text, uint32_t size) {
 }
 
 void ShowMessage(const char* text, const char* caption, uint32_t icon) {
-  MessageBoxA(0, text, caption, MB_OK | icon);
+  // An unattended run shows nothing; its exit code tells the outcome.
+  if (!Switches.Silent) MessageBoxA(0, text, caption, MB_OK | icon);
 }
 
 uint32_t AskPassword(char* buffer) {

@@ -17,6 +17,5 @@ static void RestrictDllSearch() {
 extern "C" void Start() {
   RestrictDllSearch();
   Instance = GetModuleHandleA(0);
-  RunProgram();
-  ExitProcess(0);  // exit code 0 on every path
+  ExitProcess(RunProgram());
 }

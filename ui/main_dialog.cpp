@@ -7,6 +7,7 @@
 #include "extract/state.h"
 #include "launch/command.h"
 #include "package/config.h"
+#include "package/switches.h"
 
 enum {
   FileListButton = 3,
@@ -81,6 +82,17 @@ static void ExtractAll(HWND dialog) {
   // Otherwise the dialog stays open; the next Extract selects every entry again.
 }
 
+// An unattended run (/S) extracts everything before the dialog is ever shown
+// and ends it; the exit code tells the outcome.
+static void RunUnattended(HWND dialog) {
+  ExitCode = ExitUnusable;
+  if (SendDlgItemMessageA(dialog, EntryList, LB_GETCOUNT, 0, 0) > 0) {
+    ExtractAll(dialog);
+    ExitCode = State.ExtractSucceeded ? ExitDone : ExitIncomplete;
+  }
+  EndDialog(dialog, 2);
+}
+
 static void ToggleOverwrite(HWND dialog) {
   Config.OverwriteChecked = !Config.OverwriteChecked;
   SendDlgItemMessageA(dialog, OverwriteBox, BM_SETCHECK, Config.OverwriteChecked, 0);
@@ -90,6 +102,7 @@ static void ToggleOverwrite(HWND dialog) {
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     Initialise(dialog);
+    if (Switches.Silent) RunUnattended(dialog);
     return 0;  // keeps the focus in the folder field
   }
   if (message != WM_COMMAND) return 0;

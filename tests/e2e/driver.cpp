@@ -2,10 +2,11 @@
 // steps given on the command line, acting on its windows as a user would and
 // printing one line for everything it reads. Returns the package's exit code.
 //
-//   driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] PACKAGE STEP...
+//   driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] [--args TEXT] PACKAGE STEP...
 //
 // --env sets a variable of the package's environment (TMP for the temporary
 // folder, for example). --lock holds the package's file open, unshared, while the package starts.
+// --args TEXT is put after the package's quoted name on its command line.
 //
 // Steps (the "current dialog" is the one last waited for with main/files):
 //   main | files | prompt   wait for the main / file-selection dialog / password
@@ -259,6 +260,7 @@ static void Step(const char* step) {
 int main(int argc, char** argv) {
   const char* cwd = 0;
   bool lock = false;
+  const char* arguments = "";
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
     if (!strcmp(argv[i], "--cwd") && i + 1 < argc)
@@ -269,16 +271,19 @@ int main(int argc, char** argv) {
       if (!eq) Fail("--env needs NAME=VALUE");
       *eq = 0;
       SetEnvironmentVariableA(pair, eq + 1);
-    } else if (!strcmp(argv[i], "--lock"))
+    } else if (!strcmp(argv[i], "--lock")) {
       lock = true;
+    } else if (!strcmp(argv[i], "--args") && i + 1 < argc) {
+      arguments = argv[++i];
+    }
   }
   if (i >= argc) {
-    printf("usage: driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] PACKAGE STEP...\n");
+    printf("usage: driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] [--args TEXT] PACKAGE STEP...\n");
     return 2;
   }
   const char* package = argv[i++];
-  char command[MAX_PATH + 4];
-  snprintf(command, sizeof command, "\"%s\"", package);
+  char command[2 * MAX_PATH + 1024];
+  snprintf(command, sizeof command, "\"%s\"%s%s", package, *arguments ? " " : "", arguments);
   STARTUPINFOA si;
   ZeroMemory(&si, sizeof si);
   si.cb = sizeof si;

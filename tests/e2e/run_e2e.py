@@ -30,6 +30,7 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from mkpackage import build_header, build_package  # noqa: E402
+import option_scenarios  # noqa: E402
 import pack_scenarios  # noqa: E402
 
 SKIP = 77
@@ -153,7 +154,7 @@ class Run:
             f.write(data)
         return path
 
-    def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None):
+    def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None, arguments=None):
         """Runs the driver; returns the lines it printed and its exit code."""
         args = [self.driver]
         if cwd:
@@ -162,6 +163,8 @@ class Run:
             args += ["--env", f"{name}={value}"]
         if lock:
             args.append("--lock")
+        if arguments:
+            args += ["--args", arguments]
         args += [win(package)] + steps
         out_path = package + ".out"
         with open(out_path, "wb") as out:
@@ -170,6 +173,17 @@ class Run:
         with open(out_path, "rb") as f:
             lines = f.read().decode("latin-1").replace("\r", "").splitlines()
         return lines, result.returncode
+
+
+    def start(self, program, args=(), timeout=30, env=None, cwd=None):
+        """Runs a program (a package) with arguments as a script would, without the
+        driver; returns its exit code. A run that waits for input times out."""
+        e = self.env()
+        e.update(env or {})
+        log_path = (program if os.path.isabs(program) else os.path.join(self.work, program)) + ".log"
+        with open(log_path, "wb") as log:
+            return subprocess.run(["wine", program] + list(args), env=e, stdout=log, stderr=log,
+                                  timeout=timeout, check=False, cwd=cwd).returncode
 
 
 def make_zip(files, method=zipfile.ZIP_DEFLATED):
@@ -698,6 +712,7 @@ SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, comma
              second_extract_reprocesses,
              passwords, locked, browse_cancelled, busy_commands, empty_archive, keys, bad_input]
 SCENARIOS += pack_scenarios.register(sys.modules[__name__])
+SCENARIOS += option_scenarios.register(sys.modules[__name__])
 
 
 def run_scenarios(run, names):

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "package/switches.h"
+
 void EngineTest::SetUp() {
   host::Reset();
   host::SetRoot(root.path());
   State = ExtractState();
+  Switches = CommandSwitches();
   State.OutputFile = NoFile;
   StartCore(NoFile);
   strcpy(DestFolder, "C:\\out");
@@ -20,7 +23,9 @@ void EngineTest::TearDown() {
 
 void EngineTest::Open(const std::string& zip) {
   if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
-  package = testpkg::BuildPackage(testpkg::PackageOptions(), zip);
+  testpkg::PackageOptions options;
+  options.flags = flags;
+  package = testpkg::BuildPackage(options, zip);
   State.ArchiveFile = host::OpenMemoryFile(package.data(), package.size());
   ReadPackageHeader();
   ProcessArchive(&dialog, 301, true);

@@ -22,6 +22,7 @@ class EngineTest : public ::testing::Test {
   testpkg::TempDir root;
   HostDialog dialog;
   std::string package;
+  uint8_t flags = 0x0A;   // the header's flag byte for Open
 
   void SetUp() override;
   void TearDown() override;

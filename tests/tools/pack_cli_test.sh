@@ -51,6 +51,7 @@ roundtrip)
   make_tree src
   # A large entry: many deflate blocks and windows, and the progress bar's threshold.
   (seq 1 1500000; head -c 4000000 /dev/urandom | base64) > src/sub/large.txt
+  touch -d '2001-02-03 04:05:06' src/a.txt
   check "create" "$PACK" create pkg.exe src --stub stub.exe --message "Unpack me" --folder-temp -q
   check "list" "$PACK" list pkg.exe > listing
   [ "$(wc -l < listing)" -eq 11 ] || { fail "list gave $(wc -l < listing) names"; cat listing >&2; }
@@ -59,6 +60,10 @@ roundtrip)
   check "test" "$PACK" test pkg.exe -q
   check "extract" "$PACK" extract pkg.exe -d out -q
   check "extracted tree is identical" diff -r src out
+  # The package options are on by default; files get their entries' times.
+  "$PACK" info pkg.exe | grep -q "flags 0x6A" || fail "info: default flags are not 0x6A"
+  [ "$(stat -c %y out/a.txt)" = "$(stat -c %y src/a.txt)" ] || fail "extract did not keep the time"
+  "$PACK" list -v pkg.exe | grep -qx "2001-02-03 04:05:06  a.txt" || fail "list -v does not show the time"
   check "unzip -t" unzip -tq pkg.exe
   check "7z t" 7z t pkg.exe > /dev/null
   # No data descriptors, sizes in every local header, methods 0 and 8 only.
@@ -91,7 +96,8 @@ PY
   # Every header setting from its option, in the bytes the stub reads.
   printf 'Line one\nline two \xe2\x82\xac\n' > message.txt
   check "create with settings" "$PACK" create set.exe src --stub stub.exe --message-file message.txt \
-    --folder-temp --command '##setup.exe|/S ##' --no-file-list --hide-overwrite --keep-existing -q
+    --folder-temp --command '##setup.exe|/S ##' --no-file-list --hide-overwrite --keep-existing \
+    --no-switches --no-times -q
   python3 - set.exe <<'PY' || fail "header settings"
 import sys, mkpackage
 data = open(sys.argv[1], 'rb').read()
@@ -102,6 +108,8 @@ h = data[mkpackage.STUB_SIZE:mkpackage.STUB_SIZE + mkpackage.HEADER_SIZE]
 assert set(h[mkpackage.FIXED_SIZE + len(message) + 2 + len(command):]) == {0x2E}
 PY
   "$PACK" info set.exe | grep -q "existing files are kept" || fail "info does not show --keep-existing"
+  "$PACK" info set.exe | grep -q "switches: *ignored" || fail "info does not show --no-switches"
+  "$PACK" info set.exe | grep -q "file times: *the time of extraction" || fail "info does not show --no-times"
   # A package inside its own input folder is not packed into itself.
   check "first package in its input" "$PACK" create src/self.exe src --stub stub.exe -q
   "$PACK" create src/self.exe src --stub stub.exe -q 2> log || fail "second package in its input"

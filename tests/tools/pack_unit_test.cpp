@@ -162,8 +162,10 @@ TEST(PackHeader, TheEngineReadsEverySettingBack) {
     EXPECT_FALSE(Config.HideOverwrite);
     EXPECT_TRUE(Config.OverwriteChecked);
     EXPECT_EQ(Config.OverwriteControlId, 501);
+    EXPECT_TRUE(Config.AcceptsSwitches);
+    EXPECT_TRUE(Config.KeepTimes);
   }
-  s.flags = FlagHideOverwrite;   // --no-file-list --hide-overwrite --keep-existing
+  s.flags = FlagHideOverwrite;   // --no-file-list --hide-overwrite --keep-existing --no-switches --no-times
   s.folder = "##";
   s.message = s.command = "";
   {
@@ -174,6 +176,8 @@ TEST(PackHeader, TheEngineReadsEverySettingBack) {
     EXPECT_EQ(Config.OverwriteControlId, 502);
     EXPECT_STREQ(Config.DefaultFolder, "/tmp/T/");
     EXPECT_FALSE(Config.HasCommand);
+    EXPECT_FALSE(Config.AcceptsSwitches);
+    EXPECT_FALSE(Config.KeepTimes);
   }
 }
 
@@ -191,7 +195,7 @@ TEST(PackHeader, TextLimitsAndLayout) {
 
   s.message = "ab";
   header = pack::BuildHeader(s);
-  EXPECT_EQ(header.substr(0, 9), std::string("@TV\x0A\x02\x00\x00" "ab", 9));
+  EXPECT_EQ(header.substr(0, 9), std::string("@TV\x6A\x02\x00\x00" "ab", 9));
   EXPECT_EQ(header.find_first_not_of('.', 9), std::string::npos);   // filler to the end
   pack::HeaderSettings parsed;
   ASSERT_TRUE(pack::ParseHeader(header, parsed));

@@ -20,6 +20,7 @@ class HeaderTest : public ::testing::Test {
     host::Reset();
     // Leftovers that the reader's defaults must replace.
     Config.HasFolder = Config.HasCommand = Config.HideOverwrite = true;
+    Config.AcceptsSwitches = Config.KeepTimes = true;
     Config.FileListAllowed = Config.OverwriteChecked = false;
     Config.OverwriteControlId = 0;
   }
@@ -46,6 +47,8 @@ class HeaderTest : public ::testing::Test {
     EXPECT_STREQ(Config.Message, "");
     EXPECT_STREQ(Config.DefaultFolder, "");
     EXPECT_STREQ(Config.Command, "");
+    EXPECT_FALSE(Config.AcceptsSwitches);
+    EXPECT_FALSE(Config.KeepTimes);
   }
 
   testpkg::CoreSession core_;
@@ -85,6 +88,8 @@ struct FlagRow {
   bool hideOverwrite;
   int controlId;
   bool checked;
+  bool switches = false;
+  bool keepTimes = false;
 };
 
 class HeaderFlagTest : public HeaderTest, public ::testing::WithParamInterface<FlagRow> {};
@@ -99,6 +104,8 @@ TEST_P(HeaderFlagTest, FlagByte) {
   EXPECT_EQ(Config.HideOverwrite, row.hideOverwrite);
   EXPECT_EQ(Config.OverwriteControlId, row.controlId);
   EXPECT_EQ(Config.OverwriteChecked, row.checked);
+  EXPECT_EQ(Config.AcceptsSwitches, row.switches);
+  EXPECT_EQ(Config.KeepTimes, row.keepTimes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -112,9 +119,11 @@ INSTANTIATE_TEST_SUITE_P(
                       FlagRow{0x18, false, false, 502, false},  // bits 3-4 = 11
                       FlagRow{0x0A, true, false, 501, true},
                       FlagRow{0x0E, true, true, 501, true},
-                      FlagRow{0xE0, false, false, 502, false},  // bits 5-7 ignored
-                      FlagRow{0xEB, true, false, 501, true},
-                      FlagRow{0xFF, true, true, 502, false}),
+                      FlagRow{0x20, false, false, 502, false, true, false},  // switches
+                      FlagRow{0x40, false, false, 502, false, false, true},  // file times
+                      FlagRow{0x80, false, false, 502, false},               // bit 7 ignored
+                      FlagRow{0xEB, true, false, 501, true, true, true},
+                      FlagRow{0xFF, true, true, 502, false, true, true}),
     [](const ::testing::TestParamInfo<FlagRow>& info) {
       char name[16];
       snprintf(name, sizeof name, "Flags%02X", info.param.flags);

@@ -156,6 +156,8 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
   if (o.noFileList) h.flags &= (uint8_t)~FlagFileList;
   if (o.hideOverwrite) h.flags |= FlagHideOverwrite;
   if (o.keepExisting) h.flags &= (uint8_t)~FlagOverwriteMask;
+  if (o.noSwitches) h.flags &= (uint8_t)~FlagSwitches;
+  if (o.noTimes) h.flags &= (uint8_t)~FlagKeepTimes;
   bool textsOk = ConvertText(page, "message", o.message, true, h.message, errors);
   textsOk &= ConvertText(page, "folder", o.folder, false, h.folder, errors);
   textsOk &= ConvertText(page, "command", o.command, false, h.command, errors);

@@ -15,6 +15,8 @@ struct CreateOptions {
   bool noFileList = false;
   bool hideOverwrite = false;
   bool keepExisting = false;
+  bool noSwitches = false;      // the stub ignores its command line
+  bool noTimes = false;         // extracted files get the time of extraction
   int level = 12;
   bool hasPassword = false;
   std::string password;         // UTF-8

@@ -9,7 +9,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "archive/entry.h"
@@ -203,12 +206,37 @@ std::string AbsolutePath(const std::string& path) {
 
 }  // namespace
 
+// Each entry's time as the stub gives it to the file, in local time, by
+// its name as stored; names the central directory does not hold are absent.
+std::map<std::string, std::string> EntryTimes(const EngineOptions& o) {
+  std::map<std::string, std::string> times;
+  ZipInput zip;
+  std::string error;
+  if (!ReadZipDirectory(o.package, zip, error, o.codePage)) return times;
+  for (const ZipInputEntry& e : zip.entries) {
+    struct timespec time;
+    struct tm parts;
+    char text[32] = "                   ";
+    if (EntryModifiedTime(e, time) && localtime_r(&time.tv_sec, &parts))
+      strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    times.emplace(e.rawName, text);
+  }
+  return times;
+}
+
 int ListPackage(const EngineOptions& o) {
   Session session(o);
   if (!session.Open()) return 1;
   bool ok = session.List();
-  for (const HostListItem& item : session.Items())
+  std::map<std::string, std::string> times;
+  if (o.verbose) times = EntryTimes(o);
+  for (const HostListItem& item : session.Items()) {
+    if (o.verbose) {
+      auto time = times.find(item.name);
+      printf("%-19s  ", time == times.end() ? "" : time->second.c_str());
+    }
     printf("%s\n", FromCodePage(session.Page(), item.name).c_str());
+  }
   return ok ? 0 : 1;
 }
 
@@ -239,6 +267,7 @@ int ExtractPackage(const EngineOptions& o) {
   Session session(o);
   if (!session.Open()) return 1;
   if (!session.List()) return 1;
+  Config.KeepTimes = true;   // the files get their entries' times, whatever the package says
   int skip = o.overwrite >= 0 ? !o.overwrite : Config.OverwriteControlId - 501;
   bool ok = session.Extract(folder, skip);
   if (ok && Config.HasCommand && !o.quiet) {
@@ -294,6 +323,8 @@ int ShowPackageInfo(const EngineOptions& o) {
   printf("file list:     %s\n", h.flags & FlagFileList ? "offered" : "not offered");
   printf("overwrite:     %s, %s\n", h.flags & FlagHideOverwrite ? "option hidden" : "option shown",
          overwrite ? "existing files are overwritten" : "existing files are kept");
+  printf("switches:      %s\n", h.flags & FlagSwitches ? "obeyed (/S /D= /P= /?)" : "ignored");
+  printf("file times:    %s\n", h.flags & FlagKeepTimes ? "the entries' times" : "the time of extraction");
   printf("message:       %s\n", FromCodePage(page, h.message).c_str());
   printf("folder:        %s\n", h.folder.empty() ? "(none: the current directory)"
                                 : h.folder == "##" ? "## (the user's temporary folder)"

@@ -16,7 +16,7 @@ namespace {
 
 const char* const Usage =
     "usage: tolvane-pack create OUT.exe INPUT... [options]\n"
-    "       tolvane-pack list PKG [--codepage N]\n"
+    "       tolvane-pack list PKG [-v] [--codepage N]\n"
     "       tolvane-pack test PKG [--password P] [--codepage N]\n"
     "       tolvane-pack extract PKG -d DIR [--password P] [--overwrite | --skip-existing]\n"
     "                                        [--raw-names] [--codepage N]\n"
@@ -41,6 +41,8 @@ const char* const Usage =
     "  --no-file-list        do not offer the file-selection dialog\n"
     "  --hide-overwrite      hide the \"overwrite existing files\" option\n"
     "  --keep-existing       existing files are kept unless the user changes it\n"
+    "  --no-switches         the package ignores /S, /D=, /P= and /? on its command line\n"
+    "  --no-times            extracted files get the time of extraction, not the entries'\n"
     "  --level N             deflate level 0 (store) to 12 (default 12, smallest)\n"
     "  --password P          encrypt with traditional zip encryption (weak)\n"
     "  --password-file FILE  the password from the first line of a file\n"
@@ -129,6 +131,10 @@ int RunCreate(Args& args) {
       o.hideOverwrite = true;
     } else if (arg == "--keep-existing") {
       o.keepExisting = true;
+    } else if (arg == "--no-switches") {
+      o.noSwitches = true;
+    } else if (arg == "--no-times") {
+      o.noTimes = true;
     } else if (TakeValue(args, arg, "--level", value, missing)) {
       if (!missing && !ParseInt(value, o.level)) return UsageError("--level takes a number from 0 to 12");
     } else if (TakeValue(args, arg, "--password", value, missing)) {
@@ -186,6 +192,8 @@ int RunEngineCommand(const std::string& command, Args& args) {
       o.rawNames = true;
     } else if (arg == "-q" || arg == "--quiet") {
       o.quiet = true;
+    } else if (command == "list" && (arg == "-v" || arg == "--verbose")) {
+      o.verbose = true;
     } else {
       return UsageError("unknown option " + arg + " for " + command);
     }

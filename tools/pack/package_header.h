@@ -9,7 +9,8 @@ namespace pack {
 
 const uint32_t MaxTextsTogether = HeaderSize - HeaderFixedSize;
 
-const uint8_t DefaultFlags = FlagFileList | FlagOverwrite;
+// The package options (switches, kept times) are on by default.
+const uint8_t DefaultFlags = FlagFileList | FlagOverwrite | FlagSwitches | FlagKeepTimes;
 
 struct HeaderSettings {
   uint8_t flags = DefaultFlags;

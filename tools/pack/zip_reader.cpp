@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include "archive/entry.h"
+#include "archive/entry_time.h"
 #include "package/config.h"
+#include "platform/host.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/util.h"
 
@@ -143,7 +145,11 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
       error = path + ": the local header of " + entry.name + " is missing or damaged";
       return false;
     }
-    entry.dataOffset = localPos + 30 + GetLe16(&local[26]) + GetLe16(&local[28]);
+    size_t localExtraLength = GetLe16(&local[28]);
+    entry.dataOffset = localPos + 30 + GetLe16(&local[26]) + localExtraLength;
+    if (localExtraLength > ExtraTimeRoom) localExtraLength = ExtraTimeRoom;
+    if (!ReadAt(file.fd, entry.dataOffset - GetLe16(&local[28]), localExtraLength, entry.localExtra))
+      entry.localExtra.clear();
     if (entry.dataOffset + entry.compressedSize > cdStart) {
       error = path + ": the data of " + entry.name + " runs into the central directory";
       return false;
@@ -152,6 +158,13 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
     pos += 46 + nameLength + extraLength + commentLength;
   }
   return true;
+}
+
+bool EntryModifiedTime(const ZipInputEntry& entry, struct timespec& time) {
+  FileStamp stamp = EntryStamp(reinterpret_cast<const uint8_t*>(entry.localExtra.data()),
+                               (uint32_t)entry.localExtra.size(), (uint16_t)(entry.dosDateTime >> 16),
+                               (uint16_t)entry.dosDateTime);
+  return host::StampToUnix(stamp, time);
 }
 
 bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::string& data,

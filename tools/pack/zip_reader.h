@@ -2,6 +2,7 @@
 // A small reader for input archives: the central directory tells where each
 // entry's data lies, so stored and deflated data can be copied as they are.
 #include <stdint.h>
+#include <time.h>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct ZipInputEntry {
   uint64_t compressedSize = 0;
   uint64_t size = 0;
   uint64_t dataOffset = 0;   // absolute offset of the entry's data in the file
+  std::string localExtra;    // the local header's extra field, at most ExtraTimeRoom bytes
   bool IsFolder() const { return !name.empty() && name.back() == '/'; }
 };
 
@@ -31,6 +33,11 @@ struct ZipInput {
 // file is one of our packages, whose names are in the package's code page.
 bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error,
                       int packageCodePage = 1252);
+
+// The entry's modification time as the stub gives it to the file (the
+// extra field's time, else the DOS date and time as local time); false when
+// the DOS fields are not a valid time.
+bool EntryModifiedTime(const ZipInputEntry& entry, struct timespec& time);
 
 // Reads an entry's data as stored (compressed, not decrypted).
 bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::string& data,
