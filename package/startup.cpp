@@ -4,7 +4,6 @@
 #include "package/core.h"
 #include "package/config.h"
 #include "platform/platform.h"
-#include "ui/main_dialog.h"
 
 // "Cannot open file " / "Cannot close file " followed directly by the program's path.
 static void ReportProgramFile(const char* prefix) {
@@ -20,7 +19,7 @@ static void ReportProgramFile(const char* prefix) {
   ShowMessage(text, SfxCaption, IconHand);
 }
 
-void RunProgram() {
+void RunProgram(void (*runMainDialog)()) {
   char path[ConfigTextSize];
   uint32_t length = GetProgramPath(path, ConfigTextSize);
   path[length < ConfigTextSize ? length : ConfigTextSize - 1] = 0;
@@ -29,6 +28,6 @@ void RunProgram() {
   if (package == NoFile)
     ReportProgramFile("Cannot open file ");
   else
-    ShowMainDialog();
+    runMainDialog();
   if (!EndCore()) ReportProgramFile("Cannot close file ");
 }

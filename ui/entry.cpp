@@ -17,6 +17,6 @@ static void RestrictDllSearch() {
 extern "C" void Start() {
   RestrictDllSearch();
   Instance = GetModuleHandleA(0);
-  RunProgram();
+  RunProgram(ShowMainDialog);
   ExitProcess(0);  // exit code 0 on every path
 }

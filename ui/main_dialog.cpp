@@ -1,6 +1,5 @@
 // The main dialog: the message, the destination folder, the overwrite option,
 // and the commands that start an extraction.
-#include "ui/main_dialog.h"
 #include "ui/ui.h"
 #include "ui/resource.h"
 #include "archive/walk.h"

@@ -15,6 +15,9 @@ void BrowseForFolder(HWND owner);
 // Results of the main and file-selection dialogs (the value given to EndDialog).
 enum : INT_PTR { DialogExtracted = 1, DialogCancelled = 2, DialogExtractedFromList = 3 };
 
+// Runs the main dialog (IDD_MAIN) modally until it ends: the start-up sequence's dialog.
+void ShowMainDialog();
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
