@@ -29,6 +29,7 @@
 #include "package/config.h"
 #include "package/core.h"
 #include "platform/host.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -170,10 +171,10 @@ bool EngineExtract(const std::string& packagePath, const std::string& password) 
   State.ArchiveFile = OpenReadFile(packagePath.c_str());
   ReadPackageHeader();
   HostDialog dialog;
-  ProcessArchive(&dialog, 301, true);
-  ListSelect(GetEntryList(&dialog, 301), -1, true);
+  ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
+  ListSelect(GetEntryList(&dialog, IDC_ENTRY_LIST), -1, true);
   State.SkipExisting = 0;
-  ProcessArchive(&dialog, 301, false);
+  ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
   CloseFileHandle(State.ArchiveFile);
   return State.ExtractSucceeded == 1;
 }
@@ -236,6 +237,7 @@ int main(int argc, char** argv) {
     }
   }
   Shell("rm -rf " + Quote(out) + " " + Quote(work + "/package.exe"));
+  State.ArchiveFile = NoFile;   // each run closed its own
   EndCore();
   return 0;
 }

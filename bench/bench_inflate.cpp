@@ -333,6 +333,7 @@ int main(int argc, char** argv) {
          host::Counters().peakBytes - before);
   printf("  worst entry of the corpus          %lld bytes (fixed tables included when built)\n",
          worst);
+  State.ArchiveFile = NoFile;   // every run closed its own
   EndCore();
   return 0;
 }

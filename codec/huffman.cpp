@@ -25,19 +25,19 @@ static const int MaxSymbols = 288;
 int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
                          const uint16_t* base, const uint8_t* extra,
                          DecodeEntry*& root, TableChain& chain, int32_t& width) {
-  if (n == 0 || n > MaxSymbols) return 2;
+  if (n == 0 || n > MaxSymbols) return TableOversubscribed;
   // The end-of-block code is made to end at a table boundary.
   uint32_t endLength = n > 256 ? lengths[256] : 16;
 
   uint32_t count[MaxBits + 1] = {0};
   for (uint32_t i = 0; i < n; i++) {
-    if (lengths[i] > MaxBits) return 2;
+    if (lengths[i] > MaxBits) return TableOversubscribed;
     count[lengths[i]]++;
   }
   if (count[0] == n) {
     root = nullptr;
     width = 0;
-    return 0;
+    return TableBuilt;
   }
   uint32_t used = n - count[0];
 
@@ -54,11 +54,11 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
   int32_t spare = 1 << kmin;
   for (int k = kmin; k < gmax; k++) {
     spare -= (int32_t)count[k];
-    if (spare < 0) return 2;
+    if (spare < 0) return TableOversubscribed;
     spare <<= 1;
   }
   spare -= (int32_t)count[gmax];
-  if (spare < 0) return 2;
+  if (spare < 0) return TableOversubscribed;
   count[gmax] += (uint32_t)spare;
 
   // Symbols sorted by code length, then by symbol.
@@ -169,7 +169,7 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
     }
   }
   width = levelWidth[1];
-  return (spare != 0 && gmax != 1) ? 1 : 0;
+  return (spare != 0 && gmax != 1) ? TableIncomplete : TableBuilt;
 }
 
 int32_t FreeDecodeTables(TableChain chain) {

@@ -29,13 +29,23 @@ extern const uint8_t DistExtra[32];
 extern const uint16_t BitMask[17];
 extern const uint8_t CodeLengthOrder[19];
 
+// Results of BuildDecodeTable.
+enum : int32_t {
+  // Built: a complete code, a code whose longest code is 1 bit, or no code at
+  // all (root null, width 0, nothing allocated).
+  TableBuilt = 0,
+  // Built, but the codes leave bit patterns unassigned; those decode as invalid.
+  TableIncomplete = 1,
+  // More codes of some length than patterns left for them (or lengths out of
+  // range): nothing allocated, root untouched.
+  TableOversubscribed = 2
+};
+
 // Builds the tables of a code from 'lengths' (n symbols, 0 = unused, at most
 // 16). Symbols below s decode to themselves (Op 16, or 15 for 256); the others
 // take Op/Value from extra[sym - s]/base[sym - s]. 'width' is the requested
 // root width on input and the root's actual width on output. The caller's
-// chain must be empty. Status: 0 built (complete, or longest code 1 bit, or no
-// code at all: root null, width 0); 1 built but incomplete (spare patterns are
-// invalid entries); 2 over-subscribed, nothing allocated, root untouched.
+// chain must be empty. Returns one of the results above.
 int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
                          const uint16_t* base, const uint8_t* extra,
                          DecodeEntry*& root, TableChain& chain, int32_t& width);

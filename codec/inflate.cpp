@@ -15,7 +15,22 @@ bool InflateNarrowWord = false;
 namespace {
 
 const uint32_t WindowSize = 32768;
-const uint32_t BufferSize = 32770;
+// InBuffer and Window are allocated two bytes larger than the 32768 used: the
+// decoder's buffers have always had that size, and nothing reads the spare bytes.
+const uint32_t BufferSize = WindowSize + 2;
+// InBuffer is filled in portions of at most this many bytes.
+const uint32_t InputPortion = 32768;
+// The code lengths of a dynamic block: nl (257 + a 5-bit count) literal/length
+// lengths followed by nd (1 + a 5-bit count) distance lengths, in an array
+// with one entry to spare.
+const uint32_t MaxLitLenCodes = 257 + 31;
+const uint32_t MaxDistCodes = 1 + 31;
+const uint32_t CodeLengthsSize = 321;
+static_assert(CodeLengthsSize > MaxLitLenCodes + MaxDistCodes, "room for nl + nd lengths");
+// The most extra bits a distance code has (symbols 28 and 29).
+const uint32_t MaxDistExtraBits = 13;
+// Room the word loop's match copy may write past a match's end (and then restore).
+const uint32_t CopyOverrun = 16;
 
 // Block results: Continue is internal to the code loop.
 enum : int { BlockDone = 0, EntryStop = 1, Continue = 2 };
@@ -42,45 +57,74 @@ void FlushWindow(uint32_t k) {
   CrcUpdate(State.Window, (int32_t)written, State.Crc);
 }
 
+// Called after every advance of the window position: a full window is written
+// out and the next cycle starts at 0; from then on distances reach history.
+inline uint32_t WrapWhenFull(uint32_t wpos) {
+  if (wpos == WindowSize) {
+    FlushWindow(WindowSize);
+    WindowWrapped = true;
+    wpos = 0;
+  }
+  return wpos;
+}
+
+// ---- the bit state ----
+// Each routine works on a local copy of State.BitBuffer/BitCount, loaded when
+// it starts and saved when it returns normally; an entry that stops needs
+// no saved state.
+
+struct Bits {
+  uint32_t buffer;   // bit 0 is the next bit of the stream
+  uint32_t count;    // bits held in buffer
+};
+
+inline Bits LoadBits() { return Bits{State.BitBuffer, State.BitCount}; }
+
+inline void SaveBits(const Bits& bits) {
+  State.BitBuffer = bits.buffer;
+  State.BitCount = (uint16_t)bits.count;
+}
+
 // ---- the byte-at-a-time bit reader (block headers, tails of the input) ----
 // NeedBits stops short only when the input is used up; the bits above the
 // count are then zero, so a lookup still works, and taking bits that are not
 // there ends the entry.
 
-inline bool NeedBits(uint32_t n, uint32_t& buffer, uint32_t& count) {
-  while (count < n) {
+inline bool NeedBits(uint32_t n, Bits& bits) {
+  while (bits.count < n) {
     int32_t b = NextByte();
     if (b < 0) return false;
-    buffer |= (uint32_t)b << count;
-    count += 8;
+    bits.buffer |= (uint32_t)b << bits.count;
+    bits.count += 8;
   }
   return true;
 }
 
-inline bool TakeBits(uint32_t n, uint32_t& buffer, uint32_t& count, uint32_t& value) {
-  if (!NeedBits(n, buffer, count)) return false;
-  value = buffer & BitMask[n];
-  buffer >>= n;
-  count -= n;
+inline void DropBits(uint32_t n, Bits& bits) {
+  bits.buffer >>= n;
+  bits.count -= n;
+}
+
+inline bool TakeBits(uint32_t n, Bits& bits, uint32_t& value) {
+  if (!NeedBits(n, bits)) return false;
+  value = bits.buffer & BitMask[n];
+  DropBits(n, bits);
   return true;
 }
 
 // Decodes one code; null when it is invalid or runs past the input.
-const DecodeEntry* DecodeSlow(const DecodeEntry* table, uint32_t width, uint32_t& buffer,
-                              uint32_t& count) {
-  NeedBits(width, buffer, count);
-  const DecodeEntry* t = table + (buffer & BitMask[width]);
+const DecodeEntry* DecodeSlow(const DecodeEntry* table, uint32_t width, Bits& bits) {
+  NeedBits(width, bits);
+  const DecodeEntry* t = table + (bits.buffer & BitMask[width]);
   while (t->Op > OpLiteral) {
-    if (t->Op == OpInvalid || t->Bits > count) return nullptr;
-    buffer >>= t->Bits;
-    count -= t->Bits;
+    if (t->Op == OpInvalid || t->Bits > bits.count) return nullptr;
+    DropBits(t->Bits, bits);
     uint32_t j = t->Op - OpLiteral;
-    NeedBits(j, buffer, count);
-    t = t->Next + (buffer & BitMask[j]);
+    NeedBits(j, bits);
+    t = t->Next + (bits.buffer & BitMask[j]);
   }
-  if (t->Bits > count) return nullptr;
-  buffer >>= t->Bits;
-  count -= t->Bits;
+  if (t->Bits > bits.count) return nullptr;
+  DropBits(t->Bits, bits);
   return t;
 }
 
@@ -120,13 +164,8 @@ inline uint32_t CopyMatch(uint8_t* window, uint32_t wpos, uint32_t distance, uin
     if (piece > length) piece = length;
     length -= piece;
     CopyForward(window + wpos, window + from, piece);
-    wpos += piece;
+    wpos = WrapWhenFull(wpos + piece);
     from = (from + piece) & (WindowSize - 1);
-    if (wpos == WindowSize) {
-      FlushWindow(WindowSize);
-      WindowWrapped = true;
-      wpos = 0;
-    }
   }
   return wpos;
 }
@@ -135,29 +174,24 @@ inline uint32_t CopyMatch(uint8_t* window, uint32_t wpos, uint32_t distance, uin
 
 // Decodes one literal/length code (and its distance) with the byte reader.
 int SlowCode(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
-  uint32_t buffer = State.BitBuffer;
-  uint32_t count = State.BitCount;
+  Bits bits = LoadBits();
   uint32_t wpos = State.WindowPos;
   int result = Continue;
-  const DecodeEntry* t = DecodeSlow(tl, wl, buffer, count);
+  const DecodeEntry* t = DecodeSlow(tl, wl, bits);
   uint32_t extra;
   if (t == nullptr) {
     result = EntryStop;
   } else if (t->Op == OpLiteral) {
-    State.Window[wpos++] = (uint8_t)t->Value;
-    if (wpos == WindowSize) {
-      FlushWindow(WindowSize);
-      WindowWrapped = true;
-      wpos = 0;
-    }
+    State.Window[wpos] = (uint8_t)t->Value;
+    wpos = WrapWhenFull(wpos + 1);
   } else if (t->Op == OpEndOfBlock) {
     result = BlockDone;
-  } else if (td == nullptr || !TakeBits(t->Op, buffer, count, extra)) {
+  } else if (td == nullptr || !TakeBits(t->Op, bits, extra)) {
     result = EntryStop;
   } else {
     uint32_t length = t->Value + extra;
-    t = DecodeSlow(td, wd, buffer, count);
-    if (t == nullptr || !TakeBits(t->Op, buffer, count, extra)) {
+    t = DecodeSlow(td, wd, bits);
+    if (t == nullptr || !TakeBits(t->Op, bits, extra)) {
       result = EntryStop;
     } else {
       uint32_t distance = t->Value + extra;
@@ -167,8 +201,7 @@ int SlowCode(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t
         wpos = CopyMatch(State.Window, wpos, distance, length);
     }
   }
-  State.BitBuffer = buffer;
-  State.BitCount = (uint16_t)count;
+  SaveBits(bits);
   State.WindowPos = (uint16_t)wpos;
   return result;
 }
@@ -184,13 +217,13 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
   uint8_t* const inStart = State.InBuffer + State.InPos;
   uint8_t* const inEnd = State.InBuffer + State.InCount;
   uint8_t* in = inStart;
-  BitWord bits = State.BitBuffer;
-  uint32_t count = State.BitCount;
+  const Bits held = LoadBits();
+  BitWord bits = held.buffer;
+  uint32_t count = held.count;
   uint8_t* const window = State.Window;
   uint32_t wpos = State.WindowPos;
   const BitWord lmask = BitMask[wl];
   const BitWord dmask = BitMask[wd];
-  bool wrapped = WindowWrapped;
   int result = Continue;
 
   // Adds whole bytes above the held bits; afterwards at least WordBits - 8
@@ -233,12 +266,8 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     uint32_t op;
     TV_DECODE(tl, lmask);
     if (op == OpLiteral) {
-      window[wpos++] = (uint8_t)t->Value;
-      if (wpos == WindowSize) {
-        FlushWindow(WindowSize);
-        wrapped = true;
-        wpos = 0;
-      }
+      window[wpos] = (uint8_t)t->Value;
+      wpos = WrapWhenFull(wpos + 1);
       continue;
     }
     if (op == OpEndOfBlock) {
@@ -253,17 +282,17 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     }
     if (WordBits < 64) TV_REFILL();
     TV_DECODE(td, dmask);
-    if (WordBits < 64 && count < 13) TV_REFILL();
+    if (WordBits < 64 && count < MaxDistExtraBits) TV_REFILL();
     uint32_t distance = t->Value + (uint32_t)(bits & BitMask[op]);
     TV_DROP(op);
-    if (distance > wpos && !wrapped) {
+    if (distance > wpos && !WindowWrapped) {
       result = EntryStop;
       break;
     }
-    if (distance <= wpos && wpos + length + 16 <= WindowSize) {
+    if (distance <= wpos && wpos + length + CopyOverrun <= WindowSize) {
       // The whole match lies in this window cycle, behind the destination,
-      // with 16 bytes of room after it: copy whole words, then put back the
-      // bytes the last word overwrote past the end (they are live history).
+      // with room after it: copy whole words, then put back the bytes the
+      // last word overwrote past the end (they are live history).
       uint8_t* dst = window + wpos;
       const uint8_t* src = dst - distance;
       uint8_t* const stop = dst + length;
@@ -294,9 +323,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
         while (dst < stop);
       }
     } else {
-      WindowWrapped = wrapped;
       wpos = CopyMatch(window, wpos, distance, length);
-      wrapped = WindowWrapped;
     }
   }
 done:
@@ -304,18 +331,18 @@ done:
 #undef TV_DROP
 #undef TV_DECODE
   // Hand whole unused bytes back to InBuffer so that the held bits fit the
-  // 32-bit BitBuffer. They were all loaded by this call, from this buffer.
-  if (count > 32) {
-    uint32_t back = (count - 25) >> 3;
+  // 32-bit BitBuffer: the bits beyond it, rounded up to whole bytes. They
+  // were all loaded by this call, from this buffer.
+  const uint32_t SavedBits = sizeof(State.BitBuffer) * 8;
+  if (count > SavedBits) {
+    uint32_t back = (count - SavedBits + 7) >> 3;
     in -= back;
     count -= back * 8;
   }
   if (count < WordBits) bits &= ((BitWord)1 << count) - 1;
-  WindowWrapped = wrapped;
   State.CompressedLeft -= (int32_t)(in - inStart);
   State.InPos = (uint16_t)(in - State.InBuffer);
-  State.BitBuffer = (uint32_t)bits;
-  State.BitCount = (uint16_t)count;
+  SaveBits(Bits{(uint32_t)bits, count});
   State.WindowPos = (uint16_t)wpos;
   return result;
 }
@@ -340,27 +367,20 @@ int DecodeCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint3
 // ---- blocks ----
 
 int StoredBlock() {
-  uint32_t buffer = State.BitBuffer;
-  uint32_t count = State.BitCount;
-  buffer >>= count & 7;
-  count -= count & 7;
+  Bits bits = LoadBits();
+  DropBits(bits.count & 7, bits);   // to the byte boundary
   uint32_t length = 0, check = 0;
-  bool ok = TakeBits(16, buffer, count, length) && TakeBits(16, buffer, count, check) &&
+  bool ok = TakeBits(16, bits, length) && TakeBits(16, bits, check) &&
             check == (~length & 0xFFFF);
   uint32_t wpos = State.WindowPos;
   uint8_t* window = State.Window;
   // The first bytes may still be in the bit buffer, the rest are taken from
   // InBuffer in blocks.
-  while (ok && length > 0 && count >= 8) {
-    window[wpos++] = (uint8_t)buffer;
-    buffer >>= 8;
-    count -= 8;
+  while (ok && length > 0 && bits.count >= 8) {
+    window[wpos] = (uint8_t)bits.buffer;
+    DropBits(8, bits);
     length--;
-    if (wpos == WindowSize) {
-      FlushWindow(WindowSize);
-      WindowWrapped = true;
-      wpos = 0;
-    }
+    wpos = WrapWhenFull(wpos + 1);
   }
   while (ok && length > 0) {
     uint32_t buffered = (uint32_t)(State.InCount - State.InPos);
@@ -381,14 +401,9 @@ int StoredBlock() {
       wpos += piece;
       length -= piece;
     }
-    if (wpos == WindowSize) {
-      FlushWindow(WindowSize);
-      WindowWrapped = true;
-      wpos = 0;
-    }
+    wpos = WrapWhenFull(wpos);
   }
-  State.BitBuffer = buffer;
-  State.BitCount = (uint16_t)count;
+  SaveBits(bits);
   State.WindowPos = (uint16_t)wpos;
   return ok ? BlockDone : EntryStop;
 }
@@ -419,28 +434,26 @@ const uint16_t NoBase[19] = {0};
 const uint8_t NoExtra[19] = {0};
 
 int DynamicBlock() {
-  uint32_t buffer = State.BitBuffer;
-  uint32_t count = State.BitCount;
+  Bits bits = LoadBits();
   uint32_t nl, nd, nb;
-  if (!TakeBits(5, buffer, count, nl) || !TakeBits(5, buffer, count, nd) ||
-      !TakeBits(4, buffer, count, nb))
+  if (!TakeBits(5, bits, nl) || !TakeBits(5, bits, nd) || !TakeBits(4, bits, nb))
     return EntryStop;
   nl += 257;
   nd += 1;
   nb += 4;
 
-  uint16_t lengths[321];
+  uint16_t lengths[CodeLengthsSize];
   for (uint32_t j = 0; j < 19; j++) lengths[CodeLengthOrder[j]] = 0;
   for (uint32_t j = 0; j < nb; j++) {
     uint32_t v;
-    if (!TakeBits(3, buffer, count, v)) return EntryStop;
+    if (!TakeBits(3, bits, v)) return EntryStop;
     lengths[CodeLengthOrder[j]] = (uint16_t)v;
   }
   DecodeEntry* root = nullptr;
   TableChain chain = nullptr;
   int32_t width = 7;
   int32_t status = BuildDecodeTable(lengths, 19, 19, NoBase, NoExtra, root, chain, width);
-  if (status != 0 || root == nullptr) {
+  if (status != TableBuilt || root == nullptr) {
     FreeDecodeTables(chain);
     return EntryStop;
   }
@@ -451,7 +464,7 @@ int DynamicBlock() {
   uint32_t last = 0;
   bool ok = true;
   while (ok && i < total) {
-    const DecodeEntry* t = DecodeSlow(root, (uint32_t)width, buffer, count);
+    const DecodeEntry* t = DecodeSlow(root, (uint32_t)width, bits);
     if (t == nullptr) {
       ok = false;
       break;
@@ -464,15 +477,15 @@ int DynamicBlock() {
     }
     uint32_t repeat, fill = 0;
     if (v == 16) {
-      ok = TakeBits(2, buffer, count, repeat);
+      ok = TakeBits(2, bits, repeat);
       repeat += 3;
       fill = last;
     } else if (v == 17) {
-      ok = TakeBits(3, buffer, count, repeat);
+      ok = TakeBits(3, bits, repeat);
       repeat += 3;
       last = 0;
     } else {
-      ok = TakeBits(7, buffer, count, repeat);
+      ok = TakeBits(7, bits, repeat);
       repeat += 11;
       last = 0;
     }
@@ -483,8 +496,7 @@ int DynamicBlock() {
     while (repeat--) lengths[i++] = (uint16_t)fill;
   }
   FreeDecodeTables(chain);
-  State.BitBuffer = buffer;
-  State.BitCount = (uint16_t)count;
+  SaveBits(bits);
   if (!ok) return EntryStop;
 
   DecodeEntry* litRoot = nullptr;
@@ -492,7 +504,7 @@ int DynamicBlock() {
   int32_t litWidth = 9;
   status = BuildDecodeTable(lengths, (uint16_t)nl, 257, LengthBase, LengthExtra, litRoot,
                             litChain, litWidth);
-  if (status != 0 || litRoot == nullptr) {
+  if (status != TableBuilt || litRoot == nullptr) {
     FreeDecodeTables(litChain);
     return EntryStop;
   }
@@ -502,7 +514,7 @@ int DynamicBlock() {
   status = BuildDecodeTable(lengths + nl, (uint16_t)nd, 0, DistBase, DistExtra, distRoot,
                             distChain, distWidth);
   int result = EntryStop;
-  if (status <= 1)   // an incomplete distance code is accepted
+  if (status == TableBuilt || status == TableIncomplete)   // an incomplete distance code is accepted
     result = DecodeCodes(litRoot, distRoot, (uint32_t)litWidth, (uint32_t)distWidth);
   FreeDecodeTables(litChain);
   FreeDecodeTables(distChain);
@@ -510,13 +522,10 @@ int DynamicBlock() {
 }
 
 int DecodeBlock(uint32_t& last) {
-  uint32_t buffer = State.BitBuffer;
-  uint32_t count = State.BitCount;
+  Bits bits = LoadBits();
   uint32_t type;
-  if (!TakeBits(1, buffer, count, last) || !TakeBits(2, buffer, count, type))
-    return EntryStop;
-  State.BitBuffer = buffer;
-  State.BitCount = (uint16_t)count;
+  if (!TakeBits(1, bits, last) || !TakeBits(2, bits, type)) return EntryStop;
+  SaveBits(bits);
   if (type == 0) return StoredBlock();
   if (type == 1) return FixedBlock();
   if (type == 2) return DynamicBlock();
@@ -528,8 +537,8 @@ int DecodeBlock(uint32_t& last) {
 int32_t FillInput() {
   if (State.InPos >= State.InCount) {
     uint32_t want = State.CompressedLeft <= 0 ? 0
-                    : State.CompressedLeft < 32768 ? (uint32_t)State.CompressedLeft
-                                                   : 32768;
+                    : State.CompressedLeft < (int32_t)InputPortion ? (uint32_t)State.CompressedLeft
+                                                                   : InputPortion;
     uint32_t got = want > 0 ? ReadFileBytes(State.ArchiveFile, State.InBuffer, want) : 0;
     if (got > want) got = want;
     if (State.CurrentEntry.EntryFlags & FlagEncrypted) DecryptBuffer(State.InBuffer, got);

@@ -2,12 +2,14 @@
 // bytes after the stub: an optional configuration header and the archive),
 // into the host's in-memory file system, with scripted passwords. Besides
 // the sanitizers' verdicts it checks that nothing is ever created outside
-// the destination folder.
+// the destination folder, that no temporary file remains, and that a run
+// reporting success wrote every listed file.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <set>
 #include <string>
 
 #include "archive/walk.h"
@@ -16,12 +18,12 @@
 #include "package/config.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/host.h"
+#include "ui/resource.h"
 
 namespace {
 
 const char* const Root = "/fuzz";
 const char* const Destination = "/fuzz/dest";
-const int EntryListId = 301;
 
 // Resolves "." and ".." the way Windows would, trailing dots and spaces
 // stripped first (the in-memory file system keeps them as written), and
@@ -62,6 +64,34 @@ void CheckNothingOutside() {
   }
 }
 
+// The key the in-memory file system gives the file an entry name is written to.
+std::string OutputKey(const std::string& name) {
+  std::string path = host::ToHostPath(("C:\\dest\\" + name).c_str()), key;
+  for (char c : path)
+    if (c != '/' || key.empty() || key.back() != '/') key += c;
+  return key;
+}
+
+bool IsTemporaryName(const std::string& key) {
+  std::string name = key.substr(key.rfind('/') + 1);
+  return name.size() == 9 && name.compare(0, 3, "~tv") == 0 && name.compare(5, 4, ".tmp") == 0;
+}
+
+// No temporary file outlives a run (unless an entry has its name), and a run
+// that reported success wrote a file for every listed file entry.
+void CheckOutcome(const std::vector<HostListItem>& items) {
+  std::set<std::string> entryKeys;
+  for (const HostListItem& item : items) entryKeys.insert(OutputKey(item.name));
+  for (const auto& file : host::MemoryFiles())
+    Check(!IsTemporaryName(file.first) || entryKeys.count(file.first), "a temporary file remains");
+  if (State.ExtractSucceeded != 1) return;
+  for (const HostListItem& item : items) {
+    char last = item.name.empty() ? 0 : item.name.back();
+    if (last == '/' || last == '\\') continue;
+    Check(host::MemoryFiles().count(OutputKey(item.name)) != 0, "success without every file");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -88,14 +118,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReadPackageHeader();
 
   HostDialog dialog;
-  ProcessArchive(&dialog, EntryListId, true);
-  ListHandle list = GetEntryList(&dialog, EntryListId);
+  ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
+  ListHandle list = GetEntryList(&dialog, IDC_ENTRY_LIST);
   for (uint8_t skip = 0; skip < 2; skip++) {
     ListSelect(list, -1, true);
     strcpy(DestFolder, "C:\\dest\\");
     State.SkipExisting = skip;
-    ProcessArchive(&dialog, EntryListId, false);
+    ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
     CheckNothingOutside();
+    CheckOutcome(dialog.lists[IDC_ENTRY_LIST]);
   }
   CloseFileHandle(State.ArchiveFile);
   return 0;

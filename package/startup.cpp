@@ -5,7 +5,6 @@
 #include "package/config.h"
 #include "package/switches.h"
 #include "platform/platform.h"
-#include "ui/main_dialog.h"
 
 // "Cannot open file " / "Cannot close file " followed directly by the program's path.
 static void ReportProgramFile(const char* prefix) {
@@ -21,7 +20,7 @@ static void ReportProgramFile(const char* prefix) {
   ShowMessage(text, SfxCaption, IconHand);
 }
 
-uint32_t RunProgram() {
+uint32_t RunProgram(void (*runMainDialog)()) {
   // Read before the package is: an unattended run whose file cannot be opened
   // shows no message box either.
   ParseSwitches(GetCommandLineText(), Switches);
@@ -34,7 +33,7 @@ uint32_t RunProgram() {
     ReportProgramFile("Cannot open file ");
     if (Switches.Silent) ExitCode = ExitUnusable;
   } else if (ApplySwitches()) {
-    ShowMainDialog();
+    runMainDialog();
   }
   if (!EndCore()) ReportProgramFile("Cannot close file ");
   return ExitCode;

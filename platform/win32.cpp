@@ -2,6 +2,7 @@
 // first use from the system folder (see ShellFunction).
 #include "platform/platform.h"
 #include "ui/ui.h"
+#include "ui/resource.h"
 #include "extract/state.h"
 #include "package/switches.h"
 
@@ -101,13 +102,13 @@ void ShowMessage(const char* text, const char* caption, uint32_t icon) {
 uint32_t AskPassword(char* buffer) {
   PasswordLength = 0;
   PasswordBuffer[0] = 0;
-  ShowDialog(Instance, "PASSWD", 0, PasswordProc);
+  ShowDialog(Instance, IDD_PASSWORD, 0, PasswordProc);
   if (buffer != PasswordBuffer) CopyMemory(buffer, PasswordBuffer, sizeof(PasswordBuffer));
   return (uint32_t)PasswordLength;
 }
 
 void ShowProgress(WindowHandle dialog, const char* text) {
-  HWND field = GetDlgItem((HWND)dialog, 55);
+  HWND field = GetDlgItem((HWND)dialog, IDC_PROGRESS);
   if (field) SendMessageA(field, WM_SETTEXT, 0, (LPARAM)text);
 }
 

@@ -2,11 +2,12 @@
 // characters, so that the backslash the engine and the command expansion
 // append always fits the 256-byte buffer.
 #include "ui/ui.h"
+#include "ui/resource.h"
 #include "extract/paths.h"
 #include "extract/state.h"
 
 void ReadFolderField(HWND mainDialog, bool dropBackslash) {
-  int n = GetDlgItemTextA(mainDialog, 101, DestFolder, FolderTextLimit + 1);
+  int n = GetDlgItemTextA(mainDialog, IDC_FOLDER, DestFolder, FolderTextLimit + 1);
   DestFolder[n] = 0;
   if (dropBackslash) RemoveBackslash(DestFolder);
 }
@@ -22,5 +23,5 @@ void TakeFolderField(HWND mainDialog) {
   ReadFolderField(mainDialog, true);
   if (DestFolder[0]) return;
   CurrentFolderToDest();
-  SendDlgItemMessageA(mainDialog, 101, WM_SETTEXT, 0, (LPARAM)DestFolder);
+  SendDlgItemMessageA(mainDialog, IDC_FOLDER, WM_SETTEXT, 0, (LPARAM)DestFolder);
 }

@@ -17,5 +17,5 @@ static void RestrictDllSearch() {
 extern "C" void Start() {
   RestrictDllSearch();
   Instance = GetModuleHandleA(0);
-  ExitProcess(RunProgram());
+  ExitProcess(RunProgram(ShowMainDialog));
 }

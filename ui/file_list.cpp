@@ -1,22 +1,14 @@
 // The file-selection dialog: the user deselects entries and extracts the rest.
 #include "ui/ui.h"
+#include "ui/resource.h"
 #include "archive/walk.h"
 #include "extract/state.h"
 #include "launch/command.h"
-#include "package/config.h"
-
-enum { EntryList = 301, SecondList = 302 };
 
 static void Initialise(HWND dialog) {
   CenterWindow(dialog);
-  ProcessArchive(dialog, EntryList, true);
-  if (Config.FileListAllowed) {
-    ShowWindow(GetDlgItem(dialog, SecondList), SW_HIDE);
-  } else {
-    ShowWindow(GetDlgItem(dialog, EntryList), SW_HIDE);
-    ProcessArchive(dialog, SecondList, true);
-  }
-  SendDlgItemMessageA(dialog, EntryList, LB_SETSEL, TRUE, -1);
+  FillEntryLists(dialog);
+  SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_SETSEL, TRUE, -1);
 }
 
 static void ExtractSelected(HWND dialog) {
@@ -25,7 +17,7 @@ static void ExtractSelected(HWND dialog) {
   RunExtraction(dialog);
   if (State.ExtractSucceeded == 1) {
     RunCommand();
-    EndDialog(dialog, 1);
+    EndDialog(dialog, DialogExtracted);
   }
   // Otherwise only the entries that failed are still selected.
 }
@@ -35,7 +27,7 @@ INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     Initialise(dialog);
   } else if (message == WM_COMMAND) {
     int id = LOWORD(wParam);
-    if (id == IDCANCEL) EndDialog(dialog, 2);
+    if (id == IDCANCEL) EndDialog(dialog, DialogCancelled);
     if (id == IDOK && !WalkRunning()) ExtractSelected(dialog);
   }
   return 0;

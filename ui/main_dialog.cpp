@@ -1,7 +1,7 @@
 // The main dialog: the message, the destination folder, the overwrite option,
 // and the commands that start an extraction.
-#include "ui/main_dialog.h"
 #include "ui/ui.h"
+#include "ui/resource.h"
 #include "archive/walk.h"
 #include "extract/paths.h"
 #include "extract/state.h"
@@ -9,21 +9,10 @@
 #include "package/config.h"
 #include "package/switches.h"
 
-enum {
-  FileListButton = 3,
-  FolderField = 101,
-  EntryList = 301,
-  SecondList = 302,
-  OverwriteBox = 501,
-  FileListHint = 702,
-  BrowseButton = 775,
-  MessageField = 901
-};
-
 // The engine dispatches queued messages while it runs, so a second press of a
 // command could reach a dialog procedure mid-run. These controls are disabled
 // for the run, and the procedures also refuse them while WalkRunning().
-static const int RunControls[] = {IDOK, FileListButton, BrowseButton, OverwriteBox};
+static const int RunControls[] = {IDOK, IDC_FILE_LIST_BUTTON, IDC_BROWSE, IDC_OVERWRITE};
 
 static void EnableRunControls(HWND dialog, BOOL on) {
   for (int id : RunControls) {
@@ -35,7 +24,7 @@ static void EnableRunControls(HWND dialog, BOOL on) {
 void RunExtraction(HWND dialog) {
   HWND focus = GetFocus();
   EnableRunControls(dialog, FALSE);
-  ProcessArchive(dialog, EntryList, false);
+  ProcessArchive(dialog, IDC_ENTRY_LIST, false);
   EnableRunControls(dialog, TRUE);
   if (focus) SetFocus(focus);
 }
@@ -43,41 +32,35 @@ void RunExtraction(HWND dialog) {
 static void Hide(HWND dialog, int id) { ShowWindow(GetDlgItem(dialog, id), SW_HIDE); }
 
 static void Initialise(HWND dialog) {
-  SetClassLongA(dialog, GCL_HICON, (LONG)(LONG_PTR)LoadIconA(Instance, "TOLVAN"));
-  SetFocus(GetDlgItem(dialog, FolderField));
+  SetClassLongA(dialog, GCL_HICON, (LONG)(LONG_PTR)LoadIconA(Instance, IDI_PROGRAM));
+  SetFocus(GetDlgItem(dialog, IDC_FOLDER));
   if (!Config.FileListAllowed) {
-    Hide(dialog, FileListButton);
-    Hide(dialog, FileListHint);
+    Hide(dialog, IDC_FILE_LIST_BUTTON);
+    Hide(dialog, IDC_FILE_LIST_HINT);
   }
   if (Config.HasFolder)
     CopyFolderText(DestFolder, Config.DefaultFolder);
   else
     CurrentFolderToDest();
-  SendDlgItemMessageA(dialog, FolderField, WM_SETTEXT, 0, (LPARAM)DestFolder);
-  SendDlgItemMessageA(dialog, FolderField, EM_SETSEL, 0, 0x7FFF);
+  SendDlgItemMessageA(dialog, IDC_FOLDER, WM_SETTEXT, 0, (LPARAM)DestFolder);
+  SendDlgItemMessageA(dialog, IDC_FOLDER, EM_SETSEL, 0, 0x7FFF);
   // There is no control 502: for it no box is checked and existing files are kept.
   SendDlgItemMessageA(dialog, Config.OverwriteControlId, BM_SETCHECK, BST_CHECKED, 0);
-  State.SkipExisting = (uint8_t)(Config.OverwriteControlId - OverwriteBox);
-  if (Config.HideOverwrite) DestroyWindow(GetDlgItem(dialog, OverwriteBox));
-  SendDlgItemMessageA(dialog, MessageField, WM_SETTEXT, 0, (LPARAM)Config.Message);
+  State.SkipExisting = (uint8_t)(Config.OverwriteControlId - IDC_OVERWRITE);
+  if (Config.HideOverwrite) DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE));
+  SendDlgItemMessageA(dialog, IDC_MESSAGE, WM_SETTEXT, 0, (LPARAM)Config.Message);
   CenterWindow(dialog);
   ReadFolderField(dialog, true);
-  ProcessArchive(dialog, EntryList, true);
-  if (Config.FileListAllowed) {
-    Hide(dialog, SecondList);
-  } else {
-    Hide(dialog, EntryList);
-    ProcessArchive(dialog, SecondList, true);
-  }
+  FillEntryLists(dialog);
 }
 
 static void ExtractAll(HWND dialog) {
-  SendDlgItemMessageA(dialog, EntryList, LB_SETSEL, TRUE, -1);
+  SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_SETSEL, TRUE, -1);
   TakeFolderField(dialog);
   RunExtraction(dialog);
   if (State.ExtractSucceeded == 1) {
     RunCommand();
-    EndDialog(dialog, 1);
+    EndDialog(dialog, DialogExtracted);
   }
   // Otherwise the dialog stays open; the next Extract selects every entry again.
 }
@@ -86,16 +69,16 @@ static void ExtractAll(HWND dialog) {
 // and ends it; the exit code tells the outcome.
 static void RunUnattended(HWND dialog) {
   ExitCode = ExitUnusable;
-  if (SendDlgItemMessageA(dialog, EntryList, LB_GETCOUNT, 0, 0) > 0) {
+  if (SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_GETCOUNT, 0, 0) > 0) {
     ExtractAll(dialog);
     ExitCode = State.ExtractSucceeded ? ExitDone : ExitIncomplete;
   }
-  EndDialog(dialog, 2);
+  EndDialog(dialog, DialogCancelled);
 }
 
 static void ToggleOverwrite(HWND dialog) {
   Config.OverwriteChecked = !Config.OverwriteChecked;
-  SendDlgItemMessageA(dialog, OverwriteBox, BM_SETCHECK, Config.OverwriteChecked, 0);
+  SendDlgItemMessageA(dialog, IDC_OVERWRITE, BM_SETCHECK, Config.OverwriteChecked, 0);
   State.SkipExisting = !Config.OverwriteChecked;
 }
 
@@ -108,7 +91,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   if (message != WM_COMMAND) return 0;
   int id = LOWORD(wParam);
   if (id == IDCANCEL) {
-    EndDialog(dialog, 2);
+    EndDialog(dialog, DialogCancelled);
     return 1;
   }
   if (WalkRunning()) return 0;
@@ -116,13 +99,14 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case IDOK:
       ExtractAll(dialog);
       break;
-    case FileListButton:
-      if (ShowDialog(Instance, "FILELIST", dialog, FileListProc) == 1) EndDialog(dialog, 3);
+    case IDC_FILE_LIST_BUTTON:
+      if (ShowDialog(Instance, IDD_FILE_LIST, dialog, FileListProc) == DialogExtracted)
+        EndDialog(dialog, DialogExtractedFromList);
       break;
-    case OverwriteBox:
+    case IDC_OVERWRITE:
       ToggleOverwrite(dialog);
       break;
-    case BrowseButton:
+    case IDC_BROWSE:
       ReadFolderField(dialog, false);
       BrowseForFolder(dialog);
       break;
@@ -130,4 +114,4 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   return 0;
 }
 
-void ShowMainDialog() { ShowDialog(Instance, "MAINDIALOG", 0, MainDialogProc); }
+void ShowMainDialog() { ShowDialog(Instance, IDD_MAIN, 0, MainDialogProc); }

@@ -9,25 +9,35 @@ extern HINSTANCE Instance;
 INT_PTR ShowDialog(HINSTANCE instance, const char* name, HWND owner, DLGPROC proc);
 // Centres a window on the primary screen (its full size, not the work area).
 void CenterWindow(HWND window);
-// Lets the user pick a folder; a choice replaces DestFolder and the owner's field 101.
+// Lets the user pick a folder; a choice replaces DestFolder and the owner's folder field.
 void BrowseForFolder(HWND owner);
+
+// Results of the main and file-selection dialogs (the value given to EndDialog).
+enum : INT_PTR { DialogExtracted = 1, DialogCancelled = 2, DialogExtractedFromList = 3 };
+
+// Runs the main dialog (IDD_MAIN) modally until it ends: the start-up sequence's dialog.
+void ShowMainDialog();
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Reads the main dialog's folder field 101 into DestFolder (at most 254
+// Reads the main dialog's folder field into DestFolder (at most 254
 // characters), removing one trailing backslash when asked.
 void ReadFolderField(HWND mainDialog, bool dropBackslash);
 // Puts the current directory into DestFolder ("." when it does not fit).
 void CurrentFolderToDest();
-// Reads the main dialog's folder field 101 into DestFolder for a run: cut so
+// Reads the main dialog's folder field into DestFolder for a run: cut so
 // that a backslash still fits, one trailing backslash removed, and an empty
 // text replaced by the current directory, which is then shown in the field.
 void TakeFolderField(HWND mainDialog);
-// Runs the engine in extraction mode over the dialog's list 301, with the
+// Runs the engine in extraction mode over the dialog's entry list, with the
 // commands that could start a second run disabled meanwhile.
 void RunExtraction(HWND dialog);
+// Lists the archive's entries into the dialog's entry list. When the package
+// does not offer the file list, that list is hidden and the second list is
+// filled as well; otherwise the second list is hidden.
+void FillEntryLists(HWND dialog);
 
 // shell32 is not imported: it is loaded from the system folder on first use.
 void* ShellFunction(const char* name);

@@ -1,6 +1,7 @@
 // Window helpers shared by the dialogs: running a template, centring, the folder browser.
 #include <shlobj.h>
 #include "ui/ui.h"
+#include "ui/resource.h"
 #include "extract/paths.h"
 #include "extract/state.h"
 #include "package/config.h"
@@ -55,5 +56,5 @@ void BrowseForFolder(HWND owner) {
   FreeFunction release = (FreeFunction)ShellFunction("ILFree");
   if (release) release(chosen);
   CopyFolderText(DestFolder, BrowsePath);
-  SetDlgItemTextA(owner, 101, DestFolder);
+  SetDlgItemTextA(owner, IDC_FOLDER, DestFolder);
 }

@@ -61,7 +61,7 @@ const DecodeEntry* Lookup(const Built& b, uint32_t code, int length) {
 TEST(HuffmanTables, FixedLiteralLengthCodeHasSevenBitRootAndNarrowSubTables) {
   Built b;
   Build(b, FixedLitLengths(), 257, 7);
-  EXPECT_EQ(b.status, 0);
+  EXPECT_EQ(b.status, TableBuilt);
   EXPECT_EQ(b.width, 7);
   std::map<int, int> counts = SubTableCounts(b);
   EXPECT_EQ(counts[2], 76);
@@ -95,7 +95,7 @@ TEST(HuffmanTables, FixedLiteralLengthCodeHasSevenBitRootAndNarrowSubTables) {
 TEST(HuffmanTables, FixedDistanceCodeIsIncompleteWithInvalidSparePatterns) {
   Built b;
   Build(b, std::vector<uint16_t>(30, 5), 0, 5, DistBase, DistExtra);
-  EXPECT_EQ(b.status, 1);
+  EXPECT_EQ(b.status, TableIncomplete);
   EXPECT_EQ(b.width, 5);
   for (int code = 0; code < 30; code++) {
     const DecodeEntry* e = Lookup(b, code, 5);
@@ -111,7 +111,7 @@ TEST(HuffmanTables, DistanceSymbolsThirtyAndThirtyOneAreInvalidWhenCoded) {
   std::vector<uint16_t> lengths(32, 5);
   Built b;
   Build(b, lengths, 0, 6, DistBase, DistExtra);
-  EXPECT_EQ(b.status, 0);   // complete: 32 codes of 5 bits
+  EXPECT_EQ(b.status, TableBuilt);   // complete: 32 codes of 5 bits
   EXPECT_EQ(Lookup(b, 29, 5)->Value, 24577);
   EXPECT_EQ(Lookup(b, 30, 5)->Op, OpInvalid);
   EXPECT_EQ(Lookup(b, 31, 5)->Op, OpInvalid);
@@ -120,7 +120,7 @@ TEST(HuffmanTables, DistanceSymbolsThirtyAndThirtyOneAreInvalidWhenCoded) {
 TEST(HuffmanTables, SingleOneBitCodeBuildsWithTheOtherPatternInvalid) {
   Built b;
   Build(b, {1}, 0, 6, DistBase, DistExtra);
-  EXPECT_EQ(b.status, 0);
+  EXPECT_EQ(b.status, TableBuilt);
   EXPECT_EQ(b.width, 1);
   EXPECT_EQ(b.root[0].Op, 0);
   EXPECT_EQ(b.root[0].Value, 1);
@@ -134,7 +134,7 @@ TEST(HuffmanTables, EmptyAndOverSubscribedCodesAllocateNothing) {
   Built empty;
   empty.root = (DecodeEntry*)&empty;   // must be cleared
   Build(empty, std::vector<uint16_t>(19, 0), 19, 7);
-  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.status, TableBuilt);
   EXPECT_EQ(empty.root, nullptr);
   EXPECT_EQ(empty.width, 0);
 
@@ -142,7 +142,7 @@ TEST(HuffmanTables, EmptyAndOverSubscribedCodesAllocateNothing) {
   DecodeEntry* marker = (DecodeEntry*)&over;
   over.root = marker;
   Build(over, {1, 1, 1}, 19, 7);
-  EXPECT_EQ(over.status, 2);
+  EXPECT_EQ(over.status, TableOversubscribed);
   EXPECT_EQ(over.root, marker);   // untouched
   over.root = nullptr;
   EXPECT_EQ(host::Counters().peakBytes, live);
@@ -156,7 +156,7 @@ TEST(HuffmanTables, IncompleteCodeMarksEverySparePatternInvalid) {
   lengths[5] = 2;
   Built b;
   Build(b, lengths, 19, 7);
-  EXPECT_EQ(b.status, 1);
+  EXPECT_EQ(b.status, TableIncomplete);
   EXPECT_EQ(b.width, 2);
   int invalid = 0;
   for (int i = 0; i < 4; i++) invalid += b.root[i].Op == OpInvalid;
@@ -169,13 +169,13 @@ TEST(HuffmanTables, RequestedWidthIsClampedToTheCodeLengths) {
   // Longest code 3 bits: a request of 9 gives 3.
   Built narrow;
   Build(narrow, {1, 2, 3, 3}, 19, 9);
-  EXPECT_EQ(narrow.status, 0);
+  EXPECT_EQ(narrow.status, TableBuilt);
   EXPECT_EQ(narrow.width, 3);
   // Shortest code 4 bits: a request of 2 gives 4.
   std::vector<uint16_t> lengths(16, 4);
   Built wide;
   Build(wide, lengths, 19, 2);
-  EXPECT_EQ(wide.status, 0);
+  EXPECT_EQ(wide.status, TableBuilt);
   EXPECT_EQ(wide.width, 4);
 }
 
@@ -190,7 +190,7 @@ TEST(HuffmanTables, LongCodesDecodeThroughSubTablesAndFreeCompletely) {
   {
     Built b;
     Build(b, lengths, 19, 7);
-    EXPECT_EQ(b.status, 0);
+    EXPECT_EQ(b.status, TableBuilt);
     EXPECT_EQ(b.width, 7);
     std::vector<uint32_t> codes = CanonicalCodes(lens);
     for (size_t sym = 0; sym < lens.size(); sym++) {

@@ -35,10 +35,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "ui/resource.h"
+
 static DWORD ProcessId;
 static HANDLE Process;
 static HWND Current;
 static const DWORD WaitLimit = 30000;  // every wait is bounded
+static const int BoxTextId = 0xFFFF;   // the text of a system message box
 
 enum Kind { None, MainDialog, FilesDialog, PasswordPrompt, BoxWindow, OtherDialog };
 static const char* KindNames[] = {"none", "main", "files", "password", "box", "other"};
@@ -53,12 +56,11 @@ static void Fail(const char* what) {
 static Kind Classify(HWND w) {
   char caption[128] = "";
   GetWindowTextA(w, caption, sizeof caption);
-  bool field = GetDlgItem(w, 101) != 0;
-  if (strcmp(caption, "Tolvane SFX") == 0 && field) return PasswordPrompt;
+  if (strcmp(caption, "Tolvane SFX") == 0 && GetDlgItem(w, IDC_PASSWORD)) return PasswordPrompt;
   if (strcmp(caption, "Tolvane 4.0 SFX") != 0) return OtherDialog;
-  if (field && GetDlgItem(w, 901)) return MainDialog;
-  if (GetDlgItem(w, 301)) return FilesDialog;
-  if (GetDlgItem(w, 0xFFFF)) return BoxWindow;
+  if (GetDlgItem(w, IDC_FOLDER) && GetDlgItem(w, IDC_MESSAGE)) return MainDialog;
+  if (GetDlgItem(w, IDC_ENTRY_LIST)) return FilesDialog;
+  if (GetDlgItem(w, BoxTextId)) return BoxWindow;
   return OtherDialog;
 }
 
@@ -134,7 +136,7 @@ static void WaitGone(HWND w) {
 
 static void PrintBox(HWND box) {
   char text[1024] = "";
-  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  GetDlgItemTextA(box, BoxTextId, text, sizeof text);
   printf("box: %s\n", text);
   fflush(stdout);
   PostMessageA(box, WM_COMMAND, IDOK, 0);
@@ -227,7 +229,7 @@ static void Step(const char* step) {
       printf("no box\n");
   } else if (!strcmp(verb, "password")) {
     HWND prompt = Need(PasswordPrompt);
-    SetDlgItemTextA(prompt, 101, arg);
+    SetDlgItemTextA(prompt, IDC_PASSWORD, arg);
     PostMessageA(prompt, WM_COMMAND, IDOK, 0);
     WaitGone(prompt);
     printf("password %s\n", arg);

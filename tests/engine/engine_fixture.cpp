@@ -28,14 +28,14 @@ void EngineTest::Open(const std::string& zip) {
   package = testpkg::BuildPackage(options, zip);
   State.ArchiveFile = host::OpenMemoryFile(package.data(), package.size());
   ReadPackageHeader();
-  ProcessArchive(&dialog, 301, true);
+  ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
 }
 
 void EngineTest::Extract(bool skipExisting) {
-  ListSelect(GetEntryList(&dialog, 301), -1, true);
+  ListSelect(GetEntryList(&dialog, IDC_ENTRY_LIST), -1, true);
   State.SkipExisting = skipExisting ? 1 : 0;
   host::Messages().clear();
-  ProcessArchive(&dialog, 301, false);
+  ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
 }
 
 std::vector<std::string> EngineTest::StillSelected() {

@@ -1,5 +1,5 @@
 #pragma once
-// A package opened through the host seam, listed into list 301 of a host
+// A package opened through the host seam, listed into the entry list of a host
 // dialog and extracted below a temporary root, as the main dialog does it.
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include "package/core.h"
 #include "platform/host.h"
 #include "tests/support/package_builder.h"
+#include "ui/resource.h"
 
 using Expected = std::vector<std::pair<std::string, uint32_t>>;  // message text and icon
 
@@ -36,7 +37,7 @@ class EngineTest : public ::testing::Test {
   // Selects every item and runs the extraction walk into DestFolder.
   void Extract(bool skipExisting = false);
 
-  std::vector<HostListItem>& Items() { return dialog.lists[301]; }
+  std::vector<HostListItem>& Items() { return dialog.lists[IDC_ENTRY_LIST]; }
   std::vector<std::string> StillSelected();
   std::string Out(const std::string& relative) const { return root / ("out/" + relative); }
   void ExpectMessages(const Expected& expected);

@@ -137,7 +137,7 @@ TEST_F(EngineTest, OverwriteRule) {
 TEST_F(EngineTest, NothingSelectedWritesAndShowsNothing) {
   Open(testpkg::BuildZip({Entry("a.txt", "a")}));
   host::Messages().clear();
-  ProcessArchive(&dialog, 301, false);
+  ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
   EXPECT_TRUE(host::Messages().empty());
   EXPECT_EQ(State.ExtractSucceeded, 0);
   EXPECT_FALSE(std::filesystem::exists(root / "out"));
@@ -379,8 +379,8 @@ TEST_F(EngineTest, NoSecondWalkDuringARun) {
   int pumped = 0;
   host::SetPumpHandler([&] {
     pumped++;
-    ProcessArchive(&dialog, 301, false);
-    ProcessArchive(&dialog, 301, true);
+    ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
+    ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
   });
   Extract();
   EXPECT_EQ(pumped, 3);

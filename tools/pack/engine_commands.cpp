@@ -28,12 +28,12 @@
 #include "tools/pack/stub.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zip_reader.h"
+#include "ui/resource.h"
 
 namespace pack {
 
 namespace {
 
-const int EntryListId = 301;
 
 // Reads a password from the terminal without echo; empty when there is none.
 std::string AskOnTerminal(const std::string& prompt) {
@@ -90,7 +90,7 @@ class Session {
 
   // The listing walk the dialogs run when they open.
   bool List() {
-    ProcessArchive(&dialog_, EntryListId, true);
+    ProcessArchive(&dialog_, IDC_ENTRY_LIST, true);
     return !Items().empty() && !failed_;
   }
 
@@ -102,9 +102,9 @@ class Session {
     }
     strcpy(DestFolder, folder.c_str());
     State.SkipExisting = (uint8_t)skipExisting;
-    ListSelect(GetEntryList(&dialog_, EntryListId), -1, true);
+    ListSelect(GetEntryList(&dialog_, IDC_ENTRY_LIST), -1, true);
     if (!o_.rawNames) RenameAll(folder, false);
-    ProcessArchive(&dialog_, EntryListId, false);
+    ProcessArchive(&dialog_, IDC_ENTRY_LIST, false);
     if (!o_.rawNames) RenameAll(folder, true);
     for (const HostListItem& item : Items())
       if (item.selected) Error("not extracted: " + FromCodePage(page_, item.name));
@@ -113,7 +113,7 @@ class Session {
     return State.ExtractSucceeded == 1;
   }
 
-  std::vector<HostListItem>& Items() { return dialog_.lists[EntryListId]; }
+  std::vector<HostListItem>& Items() { return dialog_.lists[IDC_ENTRY_LIST]; }
   const CodePage& Page() const { return page_; }
 
  private:
