@@ -45,3 +45,8 @@ const uint32_t DataDescriptorSize = 16;
 const uint32_t EncryptionHeaderSize = 12;
 
 const uint16_t NameBufferSize = 258;
+
+// Info-ZIP Unicode Path extra field: version 1, the CRC-32 of the stored
+// name, then the name in UTF-8.
+const uint16_t UnicodePathTag = 0x7075;
+const uint8_t UnicodePathVersion = 1;

@@ -1,13 +1,28 @@
 #include "extract/paths.h"
 
+#include "extract/state.h"
 #include "platform/platform.h"
 
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// PathExists builds "<folder>\*.*" in a work area of this size.
+// PathExists builds "<folder>\*.*" in a work area of this many characters.
 const uint16_t SearchAreaSize = 255;
+
+// The limits count characters as the system does: an ANSI path's bytes, or
+// the UTF-16 units of a UTF-8 one (every byte but continuation bytes, and two
+// for a four-byte sequence).
+uint16_t PathUnits(const char* path, uint16_t length) {
+  if (!State.Utf8Name) return length;
+  uint16_t units = 0;
+  for (uint16_t i = 0; i < length; i++) {
+    uint8_t c = (uint8_t)path[i];
+    units += (c & 0xC0) != 0x80;
+    units += c >= 0xF0;
+  }
+  return units;
+}
 
 }  // namespace
 
@@ -59,8 +74,8 @@ bool PathExists(char* path) {
   uint16_t length = StrLength(path);
   if (length > 0 && path[length - 1] == '\\') {
     // Room for the text, "*.*" and the terminator; a longer folder answers false.
-    if (length + 4 > SearchAreaSize) return false;
-    char* search = static_cast<char*>(Allocate(SearchAreaSize));
+    if (PathUnits(path, length) + 4 > SearchAreaSize) return false;
+    char* search = static_cast<char*>(Allocate(length + 4));
     for (uint16_t i = 0; i < length; i++) search[i] = path[i];
     search[length] = '*';
     search[length + 1] = '.';
@@ -98,8 +113,9 @@ void ForceFoldersIn(char* work, uint16_t length) {
 }  // namespace
 
 void ForceFolders(const char* path, uint16_t length) {
-  if (length > ForceFoldersLimit) return;
-  char work[ForceFoldersLimit + 1];
+  if (PathUnits(path, length) > ForceFoldersLimit) return;
+  // Three UTF-8 bytes at most for each UTF-16 unit.
+  char work[3 * ForceFoldersLimit + 1];
   for (uint16_t i = 0; i < length; i++) work[i] = path[i];
   work[length] = 0;
   ForceFoldersIn(work, length);

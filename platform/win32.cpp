@@ -4,17 +4,50 @@
 #include "ui/ui.h"
 #include "extract/state.h"
 
+// ---- text encoding -------------------------------------------------------------
+
+static UINT TextCodePage = CP_ACP;
+
+void SetUtf8Texts(bool on) { TextCodePage = on ? CP_UTF8 : CP_ACP; }
+
+// Conversion areas: a call takes at most two texts at once. The longest text
+// is a message with a UTF-8 path: a folder of 254 ANSI characters (at most
+// 762 bytes as UTF-8), '\' and a name of at most 257 bytes.
+const int WideSize = 1100;
+static WCHAR WideTexts[2][WideSize];
+
+// The text in UTF-16, in conversion area 'slot'; empty when it does not
+// convert. Paths refuse invalid UTF-8 ('check'); a displayed text shows it
+// with replacement characters.
+static const WCHAR* Wide(const char* text, int slot, DWORD check = 0) {
+  WCHAR* out = WideTexts[slot];
+  if (!MultiByteToWideChar(TextCodePage, TextCodePage == CP_UTF8 ? check : 0, text, -1, out, WideSize))
+    out[0] = 0;
+  return out;
+}
+
+static const WCHAR* WidePath(const char* path) { return Wide(path, 0, MB_ERR_INVALID_CHARS); }
+
+uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
+  WCHAR* wide = WideTexts[1];
+  MultiByteToWideChar(CP_ACP, 0, text, -1, wide, WideSize);
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, (int)size, 0, 0);
+  return n > 0 ? (uint32_t)n - 1 : 0;
+}
+
+// ---- files -------------------------------------------------------------------
+
 uint32_t GetProgramPath(char* buffer, uint32_t size) {
   return GetModuleFileNameA(0, buffer, size);
 }
 
 FileHandle OpenReadFile(const char* path) {
-  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+  return CreateFileW(WidePath(path), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, 0);
 }
 
 FileHandle CreateOutputFile(const char* path) {
-  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS,
+  return CreateFileW(WidePath(path), GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_ALWAYS,
                      FILE_ATTRIBUTE_NORMAL, 0);
 }
 
@@ -37,14 +70,14 @@ uint32_t SeekFile(FileHandle file, uint32_t offset) {
 bool CloseFileHandle(FileHandle file) { return CloseHandle(file) != 0; }
 
 bool FindAny(const char* pattern) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern, &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(WidePath(pattern), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   return true;
 }
 
-bool MakeFolder(const char* path) { return CreateDirectoryA(path, 0) != 0; }
+bool MakeFolder(const char* path) { return CreateDirectoryW(WidePath(path), 0) != 0; }
 
 uint32_t GetTempFolder(char* buffer, uint32_t size) { return GetTempPathA(size, buffer); }
 
@@ -59,7 +92,7 @@ void ShortenPath(char* text, uint32_t size) {
 }
 
 void ShowMessage(const char* text, const char* caption, uint32_t icon) {
-  MessageBoxA(0, text, caption, MB_OK | icon);
+  MessageBoxW(0, Wide(text, 0), Wide(caption, 1), MB_OK | icon);
 }
 
 uint32_t AskPassword(char* buffer) {
@@ -72,7 +105,7 @@ uint32_t AskPassword(char* buffer) {
 
 void ShowProgress(WindowHandle dialog, const char* text) {
   HWND field = GetDlgItem((HWND)dialog, 55);
-  if (field) SendMessageA(field, WM_SETTEXT, 0, (LPARAM)text);
+  if (field) SendMessageW(field, WM_SETTEXT, 0, (LPARAM)Wide(text, 0));
 }
 
 void PumpOneMessage() {
@@ -94,7 +127,7 @@ void* Allocate(size_t size) {
   void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
   if (!block) {
     // The program never goes on with a missing buffer.
-    MessageBoxA(0, "Not enough memory", "Error", MB_OK | MB_ICONHAND);
+    ShowMessage("Not enough memory", "Error", IconHand);
     ExitProcess(0);
   }
   return block;
@@ -112,10 +145,13 @@ static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM 
 
 void ListClear(ListHandle list) { ListMessage(list, LB_RESETCONTENT, 0, 0); }
 
-void ListAdd(ListHandle list, const char* name) { ListMessage(list, LB_ADDSTRING, 0, (LPARAM)name); }
+// Names go in and are searched for with the wide messages, in the name's encoding.
+void ListAdd(ListHandle list, const char* name) {
+  SendMessageW((HWND)list, LB_ADDSTRING, 0, (LPARAM)Wide(name, 0));
+}
 
 int ListFind(ListHandle list, int after, const char* name) {
-  return (int)ListMessage(list, LB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)name);
+  return (int)SendMessageW((HWND)list, LB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)Wide(name, 0));
 }
 
 bool ListIsSelected(ListHandle list, int index) {
