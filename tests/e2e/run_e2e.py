@@ -30,6 +30,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from mkpackage import build_header, build_package  # noqa: E402
 import pack_scenarios  # noqa: E402
+import unicode_scenarios  # noqa: E402
 
 SKIP = 77
 CAPTION = "Tolvane 4.0 SFX"
@@ -62,12 +63,16 @@ class Run:
                 return f"{f} is missing: build the win32 preset first (cmake --preset win32 && cmake --build build/win32)"
         return None
 
-    def env(self, display=None):
+    def env(self, display=None, locale=None):
         e = dict(os.environ)
         e.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         # One locale whatever the caller's: Wine then writes 8-bit names as UTF-8
         # file names (under "C" it cannot) and its ANSI code page is 1252.
+        # Another UTF-8 locale gives another code page (ru_RU 1251, ja_JP 932).
         e["LC_ALL"] = "C.UTF-8"
+        if locale:
+            e["LC_ALL"] = locale
+            e["LOCPATH"] = self.locales()
         if display is None:
             with open(self.state) as f:
                 display = f.read().split()[0]
@@ -132,6 +137,16 @@ class Run:
         if not quiet:
             print(f"stopped Xvfb {display}")
 
+    def locales(self):
+        """A folder of compiled UTF-8 locales for LOCPATH (compiled once per work folder)."""
+        folder = os.path.join(self.work, "locales")
+        for name in ("ru_RU", "ja_JP", "el_GR"):
+            if not os.path.exists(os.path.join(folder, name + ".UTF-8")):
+                os.makedirs(folder, exist_ok=True)
+                subprocess.run(["localedef", "-i", name, "-f", "UTF-8", os.path.join(folder, name + ".UTF-8")],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        return folder
+
     # ---- helpers for scenarios -------------------------------------------------
     def folder(self, name):
         path = os.path.join(self.work, "cases", name)
@@ -152,8 +167,9 @@ class Run:
             f.write(data)
         return path
 
-    def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None):
-        """Runs the driver; returns the lines it printed and its exit code."""
+    def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None, locale=None):
+        """Runs the driver (under 'locale', which sets Wine's code pages); returns
+        the lines it printed (UTF-8) and its exit code."""
         args = [self.driver]
         if cwd:
             args += ["--cwd", win(cwd)]
@@ -164,10 +180,10 @@ class Run:
         args += [win(package)] + steps
         out_path = package + ".out"
         with open(out_path, "wb") as out:
-            result = subprocess.run(["wine"] + args, env=self.env(), stdout=out,
+            result = subprocess.run(["wine"] + args, env=self.env(locale=locale), stdout=out,
                                     stderr=subprocess.DEVNULL, timeout=timeout, check=False)
         with open(out_path, "rb") as f:
-            lines = f.read().decode("latin-1").replace("\r", "").splitlines()
+            lines = f.read().decode("utf-8", "replace").replace("\r", "").splitlines()
         return lines, result.returncode
 
 
@@ -639,6 +655,7 @@ SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, comma
              temp_folder, empty_field, file_list, partial_failure, second_extract_reprocesses,
              passwords, locked, browse_cancelled, busy_commands, empty_archive, keys, bad_input]
 SCENARIOS += pack_scenarios.register(sys.modules[__name__])
+SCENARIOS += unicode_scenarios.register(sys.modules[__name__])
 
 
 def run_scenarios(run, names):
@@ -651,7 +668,7 @@ def run_scenarios(run, names):
             scenario(run, c)
         except subprocess.TimeoutExpired as e:
             c.failures.append(f"timed out: {e}")
-        except pack_scenarios.Skipped as e:
+        except (pack_scenarios.Skipped, unicode_scenarios.Skipped) as e:
             print(f"SKIPPED {scenario.__name__}: {e}")
             skipped += 1
             continue
