@@ -99,10 +99,9 @@ void BuildOutputPath(const char* name) {
   RemoveBackslash(DestFolder);
   const char* folder = DestFolder;
   size_t folderLength = StringFromBuffer(DestFolder, sizeof DestFolder);
-  char* utf8Folder = nullptr;
+  // An ANSI character takes at most three bytes in UTF-8.
+  char* utf8Folder = (char*)Allocate(3 * sizeof DestFolder);
   if (State.Utf8Name) {
-    // An ANSI character takes at most three bytes in UTF-8.
-    utf8Folder = (char*)Allocate(3 * sizeof DestFolder);
     folderLength = AnsiToUtf8(DestFolder, utf8Folder, 3 * sizeof DestFolder);
     folder = utf8Folder;
   }

@@ -10,17 +10,14 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 // PathExists builds "<folder>\*.*" in a work area of this many characters.
 const uint16_t SearchAreaSize = 255;
 
-// The limits count characters as the system does: an ANSI path's bytes, or
-// the UTF-16 units of a UTF-8 one (every byte but continuation bytes, and two
-// for a four-byte sequence).
+// The limits count an ANSI path's bytes, as always, and a UTF-8 path's
+// characters (its bytes but continuation bytes): a Japanese name takes three
+// bytes per character, and Windows counts characters. Characters beyond
+// U+FFFF count once here and twice for Windows, which then refuses the path.
 uint16_t PathUnits(const char* path, uint16_t length) {
-  if (!State.Utf8Name) return length;
-  uint16_t units = 0;
-  for (uint16_t i = 0; i < length; i++) {
-    uint8_t c = (uint8_t)path[i];
-    units += (c & 0xC0) != 0x80;
-    units += c >= 0xF0;
-  }
+  uint16_t units = length;
+  if (State.Utf8Name)
+    for (uint16_t i = 0; i < length; i++) units -= ((uint8_t)path[i] & 0xC0) == 0x80;
   return units;
 }
 
@@ -114,8 +111,8 @@ void ForceFoldersIn(char* work, uint16_t length) {
 
 void ForceFolders(const char* path, uint16_t length) {
   if (PathUnits(path, length) > ForceFoldersLimit) return;
-  // Three UTF-8 bytes at most for each UTF-16 unit.
-  char work[3 * ForceFoldersLimit + 1];
+  // Four UTF-8 bytes at most for each character.
+  char work[4 * ForceFoldersLimit + 1];
   for (uint16_t i = 0; i < length; i++) work[i] = path[i];
   work[length] = 0;
   ForceFoldersIn(work, length);

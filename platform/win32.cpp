@@ -104,8 +104,7 @@ uint32_t AskPassword(char* buffer) {
 }
 
 void ShowProgress(WindowHandle dialog, const char* text) {
-  HWND field = GetDlgItem((HWND)dialog, 55);
-  if (field) SendMessageW(field, WM_SETTEXT, 0, (LPARAM)Wide(text, 0));
+  SetDlgItemTextW((HWND)dialog, 55, Wide(text, 0));  // nothing when there is no field 55
 }
 
 void PumpOneMessage() {

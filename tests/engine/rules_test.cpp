@@ -348,12 +348,17 @@ TEST_F(EngineTest, Utf8NamesAndUnicodePathFields) {
   ZipEntry invalid = Entry("bad\xC0\xAF.txt", "four");
   invalid.flags = 0x0800;
   ZipEntry plain = Entry("plain\xE9.txt", "five");  // an ANSI name, kept as its bytes
-  Open(testpkg::BuildZip({marked, legacy, stale, invalid, plain}));
+  // 263 bytes of path, 135 characters: the path limits count characters.
+  std::string wide;
+  for (int i = 0; i < 127; i++) wide += i == 64 ? "/" : "\xD0\xB6";
+  ZipEntry folder = Entry(wide + "/", "");
+  folder.flags = 0x0800;
+  Open(testpkg::BuildZip({marked, legacy, stale, invalid, plain, folder}));
   std::vector<std::pair<std::string, bool>> listed;
   for (const HostListItem& item : Items()) listed.emplace_back(item.name, item.utf8);
   using Listed = std::vector<std::pair<std::string, bool>>;
   EXPECT_EQ(listed, (Listed{{"bad\xC0\xAF.txt", true}, {cafe, true}, {"old.txt", false},
-                            {"plain\xE9.txt", false}, {cyrillic, true}}));
+                            {"plain\xE9.txt", false}, {cyrillic, true}, {wide + "/", true}}));
   Extract();
   ExpectMessages({{"Invalid filename bad\xC0\xAF.txt", IconHand}, {Failure, IconHand}});
   EXPECT_TRUE(host::Messages()[0].utf8);
@@ -362,7 +367,8 @@ TEST_F(EngineTest, Utf8NamesAndUnicodePathFields) {
   EXPECT_EQ(StillSelected(), std::vector<std::string>{"bad\xC0\xAF.txt"});
   using Files = std::vector<std::pair<std::string, std::string>>;
   EXPECT_EQ(Tree(root / "out"), (Files{{cafe, "two"}, {"old.txt", "three"}, {"plain\xE9.txt", "five"},
-                                      {cyrillic.substr(0, 10) + "/", ""}, {cyrillic, "one"}}));
+                                      {cyrillic.substr(0, 10) + "/", ""}, {cyrillic, "one"},
+                                      {wide.substr(0, 128) + "/", ""}, {wide + "/", ""}}));
 }
 
 // A Unicode Path field whose name does not fit the name buffer refuses the
