@@ -49,3 +49,8 @@ const uint16_t ExtraNtfsTimes = 0x000A;       // tag 1: mtime, atime, ctime as F
 const uint16_t ExtraUnixTimestamp = 0x5455;   // flags, then mtime in UTC seconds (flag bit 0)
 
 const uint16_t NameBufferSize = 258;
+
+// Info-ZIP Unicode Path extra field: version 1, the CRC-32 of the stored
+// name, then the name in UTF-8.
+const uint16_t UnicodePathTag = 0x7075;
+const uint8_t UnicodePathVersion = 1;

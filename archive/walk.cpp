@@ -7,6 +7,7 @@
 #include "archive/walk.h"
 
 #include "archive/entry.h"
+#include "codec/crc32.h"
 #include "extract/paths.h"
 #include "extract/state.h"
 #include "package/config.h"
@@ -27,6 +28,46 @@ bool ReachedDirectory = false;
 void FormLocalHeaderSignature() {
   State.LocalHeaderSignature = SignatureSeed;
   State.LocalHeaderSignature--;
+}
+
+uint32_t Read16(const uint8_t* p) { return p[0] | p[1] << 8; }
+
+// The name's encoding for the engine and for the seam, which converts the
+// texts it is given accordingly.
+__attribute__((noinline)) void SetNameEncoding(bool utf8) {
+  State.Utf8Name = utf8;
+  SetUtf8Texts(utf8);
+}
+
+// Called with the read position right after the stored name (nameLength
+// bytes, the first 'length' of them the name). A name not marked UTF-8 may
+// carry its UTF-8 form in a Unicode Path extra field, which counts only while
+// the CRC-32 it records matches the stored name: a program that renamed the
+// entry without knowing the field leaves a stale one behind. Puts that form
+// into 'name' and returns its length (0 when it does not fit, which refuses
+// the entry like any name that does not fit); returns 'length' when no field applies.
+__attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLength, uint16_t length) {
+  uint16_t extraLength = State.CurrentEntry.ExtraLength;
+  uint8_t* extra = static_cast<uint8_t*>(Allocate(extraLength));
+  const uint8_t* end = extra + ReadFileBytes(State.ArchiveFile, extra, extraLength);
+  for (const uint8_t* field = extra; end - field >= 4; field += 4 + Read16(field + 2)) {
+    uint32_t size = Read16(field + 2);
+    if (Read16(field) != UnicodePathTag) continue;
+    if (size < 5 || end - field - 4 < (int32_t)size || field[4] != UnicodePathVersion) break;
+    uint32_t crc = 0xFFFFFFFF;
+    CrcUpdate(reinterpret_cast<const uint8_t*>(name), nameLength, crc);
+    if (~crc != (Read16(field + 5) | Read16(field + 7) << 16)) break;
+    size -= 5;
+    length = 0;
+    if (size <= NameBufferSize) {
+      __builtin_memcpy(name, field + 9, size);
+      length = StringFromBuffer(name, static_cast<uint16_t>(size));
+    }
+    SetNameEncoding(true);
+    break;
+  }
+  Release(extra);
+  return length;
 }
 
 }  // namespace
@@ -105,10 +146,13 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
     // A name that does not fit is refused like an empty one: cutting it
     // would list (and later write) a different name.
     uint16_t length = 0;
+    SetNameEncoding((entry.EntryFlags & FlagUtf8) != 0);
     if (nameLength <= NameBufferSize) {
       uint32_t got = ReadFileBytes(State.ArchiveFile, name, nameLength);
       if (got < nameLength) break;  // the archive ends inside the name: damaged
       length = StringFromBuffer(name, nameLength);
+      if (length > 0 && !State.Utf8Name && entry.ExtraLength > 0)
+        length = TakeUnicodePath(name, nameLength, length);
     }
     name[length] = 0;
     if (length == 0) {
@@ -138,6 +182,7 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
     if (State.LastSeek == SeekFailed) break;
   }
 
+  SetNameEncoding(false);
   if (!aborted) {
     if (listOnly) {
       if (ListCount(list) == 0)

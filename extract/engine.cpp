@@ -101,17 +101,27 @@ PasswordResult PasswordStage(bool tryRemembered) {
   return result;
 }
 
-// OutputPath := DestFolder without one trailing backslash, '\', name.
+// OutputPath := DestFolder without one trailing backslash, '\', name. The
+// path is one text in the name's encoding: for a UTF-8 name the folder, typed
+// in the ANSI code page, is joined in its UTF-8 form.
 void BuildOutputPath(const char* name) {
   RemoveBackslash(DestFolder);
+  const char* folder = DestFolder;
   size_t folderLength = StringFromBuffer(DestFolder, sizeof DestFolder);
+  // An ANSI character takes at most three bytes in UTF-8.
+  char* utf8Folder = (char*)Allocate(3 * sizeof DestFolder);
+  if (State.Utf8Name) {
+    folderLength = AnsiToUtf8(DestFolder, utf8Folder, 3 * sizeof DestFolder);
+    folder = utf8Folder;
+  }
   size_t nameLength = StrLength(name);
   OutputPathLength = folderLength + 1 + nameLength;
   OutputPath = (char*)Allocate(OutputPathLength + 1);
-  CopyBytes(OutputPath, DestFolder, folderLength);
+  CopyBytes(OutputPath, folder, folderLength);
   OutputPath[folderLength] = '\\';
   CopyBytes(OutputPath + folderLength + 1, name, nameLength);
   OutputPath[OutputPathLength] = 0;
+  Release(utf8Folder);
 }
 
 void ReleaseOutputPath() {
@@ -286,7 +296,7 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
 
   // A name that would leave the destination folder is refused before anything
   // else, a password prompt included. The run then ends with the failure message.
-  if (!IsSafeEntryName(name)) {
+  if (!IsSafeEntryName(name, State.Utf8Name)) {
     EntryReady = true;
     ShowMessageWith("Invalid filename ", name, StrLength(name), IconHand);
     return NextEntry;

@@ -40,7 +40,7 @@ bool SameNoCase(const char* text, size_t length, const char* word) {
 
 // Windows maps these names to devices in every folder, whatever extension
 // follows and with trailing blanks ignored: "con", "Con.txt", "nul .tar.gz".
-bool IsDeviceComponent(const char* part, size_t length) {
+bool IsDeviceComponent(const char* part, size_t length, bool utf8) {
   size_t base = 0;
   while (base < length && part[base] != '.') base++;
   while (base > 0 && (part[base - 1] == ' ' || part[base - 1] == '.')) base--;
@@ -48,27 +48,51 @@ bool IsDeviceComponent(const char* part, size_t length) {
   for (const char* device : devices) {
     if (SameNoCase(part, base, device)) return true;
   }
-  if (base == 4 && (SameNoCase(part, 3, "com") || SameNoCase(part, 3, "lpt"))) {
-    uint8_t digit = (uint8_t)part[3];
-    // 1-9, and the superscript digits 1, 2, 3 of the ANSI code page, which
-    // Windows also accepts as device numbers.
-    if ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3)
-      return true;
+  if (SameNoCase(part, 3, "com") || SameNoCase(part, 3, "lpt")) {
+    // 1-9, and the superscript digits 1, 2, 3 (U+00B9, U+00B2, U+00B3), which
+    // Windows also accepts as device numbers: one byte in the ANSI code page,
+    // C2 and that byte in UTF-8.
+    const uint8_t* digit = (const uint8_t*)part + 3;
+    size_t size = base - 3;
+    if (utf8 && size == 2 && *digit == 0xC2) digit++, size--;
+    uint8_t d = *digit;
+    if (size == 1 && ((d >= '1' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3)) return true;
   }
   return false;
 }
 
+// Shortest-form UTF-8 of code points up to U+10FFFF without surrogates, by
+// the byte ranges of RFC 3629.
+bool IsValidUtf8(const char* text) {
+  for (const uint8_t* p = (const uint8_t*)text; *p;) {
+    uint8_t c = *p++;
+    if (c < 0x80) continue;
+    // C0 and C1 only start overlong forms of ASCII; past F4 lies beyond U+10FFFF.
+    if (c < 0xC2 || c > 0xF4) return false;
+    // The second byte excludes the overlong forms after E0 and F0, the
+    // surrogates after ED and what lies beyond U+10FFFF after F4.
+    uint8_t low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    uint8_t high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (*p < low || *p > high) return false;   // the terminator fails here too
+    for (int more = (c >= 0xE0) + (c >= 0xF0); more > 0; more--)
+      if ((*++p & 0xC0) != 0x80) return false;
+    p++;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool IsSafeEntryName(const char* name) {
+bool IsSafeEntryName(const char* name, bool utf8) {
   if (!name || name[0] == 0) return false;
+  if (utf8 && !IsValidUtf8(name)) return false;
   if (IsSeparator(name[0])) return false;  // rooted, or UNC ("\\server\share")
   const char* part = name;
   for (const char* p = name;; p++) {
     char c = *p;
     if (c == 0 || IsSeparator(c)) {
       size_t length = (size_t)(p - part);
-      if (IsParentComponent(part, length) || IsDeviceComponent(part, length)) return false;
+      if (IsParentComponent(part, length) || IsDeviceComponent(part, length, utf8)) return false;
       if (c == 0) return true;
       part = p + 1;
     } else if (IsForbiddenCharacter((uint8_t)c)) {

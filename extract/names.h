@@ -10,4 +10,11 @@
 // characters Windows does not allow in names (control characters, < > " | ? *),
 // which would otherwise act as search patterns when the engine tests whether a
 // file exists.
-bool IsSafeEntryName(const char* name);
+//
+// A UTF-8 name ('utf8') must also be valid UTF-8 in its shortest form, with
+// no surrogate halves and nothing above U+10FFFF: such a name converts to
+// UTF-16 one character for one, so every separator, dot, colon and device
+// name Windows sees is one of the ASCII bytes checked here, and look-alikes
+// such as the fullwidth solidus U+FF0F or full stop U+FF0E stay ordinary
+// characters. A lenient decoder would read the overlong C0 AF as '/'.
+bool IsSafeEntryName(const char* name, bool utf8);

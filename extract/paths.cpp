@@ -1,13 +1,25 @@
 #include "extract/paths.h"
 
+#include "extract/state.h"
 #include "platform/platform.h"
 
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// PathExists builds "<folder>\*.*" in a work area of this size.
+// PathExists builds "<folder>\*.*" in a work area of this many characters.
 const uint16_t SearchAreaSize = 255;
+
+// The limits count an ANSI path's bytes, as always, and a UTF-8 path's
+// characters (its bytes but continuation bytes): a Japanese name takes three
+// bytes per character, and Windows counts characters. Characters beyond
+// U+FFFF count once here and twice for Windows, which then refuses the path.
+uint16_t PathUnits(const char* path, uint16_t length) {
+  uint16_t units = length;
+  if (State.Utf8Name)
+    for (uint16_t i = 0; i < length; i++) units -= ((uint8_t)path[i] & 0xC0) == 0x80;
+  return units;
+}
 
 }  // namespace
 
@@ -59,8 +71,8 @@ bool PathExists(char* path) {
   uint16_t length = StrLength(path);
   if (length > 0 && path[length - 1] == '\\') {
     // Room for the text, "*.*" and the terminator; a longer folder answers false.
-    if (length + 4 > SearchAreaSize) return false;
-    char* search = static_cast<char*>(Allocate(SearchAreaSize));
+    if (PathUnits(path, length) + 4 > SearchAreaSize) return false;
+    char* search = static_cast<char*>(Allocate(length + 4));
     for (uint16_t i = 0; i < length; i++) search[i] = path[i];
     search[length] = '*';
     search[length + 1] = '.';
@@ -98,8 +110,9 @@ void ForceFoldersIn(char* work, uint16_t length) {
 }  // namespace
 
 void ForceFolders(const char* path, uint16_t length) {
-  if (length > ForceFoldersLimit) return;
-  char work[ForceFoldersLimit + 1];
+  if (PathUnits(path, length) > ForceFoldersLimit) return;
+  // Four UTF-8 bytes at most for each character.
+  char work[4 * ForceFoldersLimit + 1];
   for (uint16_t i = 0; i < length; i++) work[i] = path[i];
   work[length] = 0;
   ForceFoldersIn(work, length);

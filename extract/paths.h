@@ -14,8 +14,9 @@
 // AddBackslash needs two more bytes after the text, so at most 254 characters.
 const uint16_t FolderTextLimit = 254;
 
-// Longest path ForceFolders works on; longer ones are left alone (the caller's
-// PathExists test then reports the folder as missing).
+// Longest path ForceFolders works on, in bytes (characters for a UTF-8
+// path); longer ones are left alone (the caller's PathExists test then
+// reports the folder as missing).
 const uint16_t ForceFoldersLimit = 259;
 
 // Bytes before the first NUL.
@@ -42,8 +43,9 @@ char* SlashesToBackslashes(char* text);
 
 // True when a search for the path finds an entry. A path ending in '\' asks
 // whether the folder lists anything (path + "*.*"); a path of more than 251
-// characters ending in '\' answers false. Otherwise the caller's own text has
-// its slashes turned into backslashes before the search.
+// bytes (characters for a UTF-8 path) ending in '\' answers false.
+// Otherwise the caller's own text has its slashes turned into backslashes
+// before the search.
 bool PathExists(char* path);
 
 // Creates the folder of the counted path and every missing parent, outermost

@@ -32,6 +32,8 @@ struct ExtractState {
   DecodeEntry* FixedDistTable;
   uint8_t SkipExisting;
   uint8_t ExtractSucceeded;
+  // The current entry's name, and every path built from it, is UTF-8 (else ANSI).
+  uint8_t Utf8Name;
 };
 
 extern ExtractState State;

@@ -48,6 +48,7 @@ struct HostSettings {
   std::function<void()> pumpHandler;
   int pumped = 0;
   bool memoryFileSystem = false;
+  bool utf8Texts = false;
   std::map<std::string, std::string> memoryFiles;
   std::vector<std::string> memoryFolders;
   size_t writeLimit = SIZE_MAX;   // bytes a created file takes before writes fail
@@ -251,10 +252,22 @@ std::vector<std::string>& MemoryFolders() { return Settings().memoryFolders; }
 
 void SetWriteLimit(size_t bytes) { Settings().writeLimit = bytes; }
 void SetFailingMoves(const std::string& name) { Settings().failMovesOnto = name; }
+bool Utf8Texts() { return Settings().utf8Texts; }
 
 void Reset() { Settings() = HostSettings(); }
 
 }  // namespace host
+
+// ---- text encoding -------------------------------------------------------------
+
+void SetUtf8Texts(bool on) { Settings().utf8Texts = on; }
+
+uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
+  size_t length = strlen(text);
+  if (length + 1 > size) return 0;
+  memcpy(buffer, text, length + 1);
+  return static_cast<uint32_t>(length);
+}
 
 // ---- files -------------------------------------------------------------------
 
@@ -531,7 +544,7 @@ const char* GetCommandLineText() { return Settings().commandLine.c_str(); }
 
 void ShowMessage(const char* text, const char* caption, uint32_t icon) {
   HostSettings& s = Settings();
-  s.messages.push_back(HostMessage{text ? text : "", caption ? caption : "", icon});
+  s.messages.push_back(HostMessage{text ? text : "", caption ? caption : "", icon, s.utf8Texts});
   if (s.messageHandler) s.messageHandler(s.messages.back());
 }
 
@@ -616,7 +629,7 @@ void ListAdd(ListHandle list, const char* name) {
                                 [](const std::string& t, const HostListItem& item) {
                                   return CompareNoCase(t, item.name) < 0;
                                 });
-  items->insert(place, HostListItem{text, false});
+  items->insert(place, HostListItem{text, false, Settings().utf8Texts});
 }
 
 int ListFind(ListHandle list, int after, const char* name) {

@@ -10,15 +10,18 @@
 
 #include "platform/platform.h"
 
+// 'utf8': the text was given in UTF-8 (SetUtf8Texts), else in the ANSI code page.
 struct HostMessage {
   std::string text;
   std::string caption;
   uint32_t icon;
+  bool utf8 = false;
 };
 
 struct HostListItem {
   std::string name;
   bool selected;
+  bool utf8 = false;
 };
 
 // What a dialog is on the host: its entry lists by control id and its progress field.
@@ -98,6 +101,11 @@ void ResetCounters();
 // paths that end with 'name' (empty: none).
 void SetWriteLimit(size_t bytes);
 void SetFailingMoves(const std::string& name);
+
+// The encoding the core last chose with SetUtf8Texts. Texts are kept as the
+// bytes given: the host's own texts (the tools' Linux paths) are UTF-8 already,
+// so AnsiToUtf8 copies.
+bool Utf8Texts();
 
 // Forgets every setting and record above.
 void Reset();

@@ -10,7 +10,8 @@
 //                        optional drive letter) onto a real directory, records
 //                        message boxes, answers password prompts from a script
 //                        and records the shell launch instead of performing it.
-// Texts are 8-bit ANSI, NUL-terminated.
+// Texts are 8-bit and NUL-terminated, in the ANSI code page unless the core
+// has switched to UTF-8 with SetUtf8Texts (see "text encoding" below).
 
 #include <stddef.h>
 #include <stdint.h>
@@ -23,6 +24,21 @@ typedef void* ListHandle;     // a dialog's entry list (a list box on Win32)
 
 // Message box styles the core uses: always MB_OK with one of these icons.
 enum : uint32_t { IconHand = 0x10, IconExclamation = 0x30, IconInformation = 0x40 };
+
+// ---- text encoding -------------------------------------------------------------
+// Every path, name and message text handed to the functions below is in the
+// encoding last chosen here: the ANSI code page (the default) or UTF-8. The
+// archive walk chooses per entry, from the entry's name, so the paths built
+// from that name are in the same encoding, and goes back to ANSI at its end.
+// On Win32 every text is converted to UTF-16 from that encoding and the
+// wide system calls are used; a UTF-8 text is never converted to the ANSI
+// code page (its best-fit mappings would turn look-alike characters into
+// separators and dots). A UTF-8 path that is not valid UTF-8 names nothing.
+void SetUtf8Texts(bool on);
+// Writes the ANSI text 'text' as UTF-8 into 'buffer' (terminated); returns
+// its length, 0 when it does not fit. Joins a folder typed in the ANSI code
+// page with a UTF-8 name.
+uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size);
 
 // ---- files -------------------------------------------------------------------
 // Full path of the running program; returns its length (0 on failure).

@@ -6,17 +6,50 @@
 #include "extract/state.h"
 #include "package/switches.h"
 
+// ---- text encoding -------------------------------------------------------------
+
+static UINT TextCodePage = CP_ACP;
+
+void SetUtf8Texts(bool on) { TextCodePage = on ? CP_UTF8 : CP_ACP; }
+
+// Conversion areas: a call takes at most two texts at once. The longest text
+// is a message with a UTF-8 path: a folder of 254 ANSI characters (at most
+// 762 bytes as UTF-8), '\' and a name of at most 257 bytes.
+const int WideSize = 1100;
+static WCHAR WideTexts[2][WideSize];
+
+// The text in UTF-16, in conversion area 'slot'; empty when it does not
+// convert. Paths refuse invalid UTF-8 ('check'); a displayed text shows it
+// with replacement characters.
+static const WCHAR* Wide(const char* text, int slot, DWORD check = 0) {
+  WCHAR* out = WideTexts[slot];
+  if (!MultiByteToWideChar(TextCodePage, TextCodePage == CP_UTF8 ? check : 0, text, -1, out, WideSize))
+    out[0] = 0;
+  return out;
+}
+
+static const WCHAR* WidePath(const char* path) { return Wide(path, 0, MB_ERR_INVALID_CHARS); }
+
+uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
+  WCHAR* wide = WideTexts[1];
+  MultiByteToWideChar(CP_ACP, 0, text, -1, wide, WideSize);
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, (int)size, 0, 0);
+  return n > 0 ? (uint32_t)n - 1 : 0;
+}
+
+// ---- files -------------------------------------------------------------------
+
 uint32_t GetProgramPath(char* buffer, uint32_t size) {
   return GetModuleFileNameA(0, buffer, size);
 }
 
 FileHandle OpenReadFile(const char* path) {
-  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+  return CreateFileW(WidePath(path), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, 0);
 }
 
 FileHandle CreateNewFile(const char* path) {
-  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_NEW,
+  return CreateFileW(WidePath(path), GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_NEW,
                      FILE_ATTRIBUTE_NORMAL, 0);
 }
 
@@ -41,10 +74,10 @@ bool CloseFileHandle(FileHandle file) { return CloseHandle(file) != 0; }
 // A read-only file is not replaced: Windows refuses it, as it refused to
 // truncate one, and the old file stays.
 bool MoveOntoFile(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+  return MoveFileExW(WidePath(from), Wide(to, 1, MB_ERR_INVALID_CHARS), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool DeleteFileAt(const char* path) { return DeleteFileA(path) != 0; }
+bool DeleteFileAt(const char* path) { return DeleteFileW(WidePath(path)) != 0; }
 
 void SetFileTimes(FileHandle file, const FileStamp& stamp) {
   FILETIME time;
@@ -61,26 +94,27 @@ void SetFileTimes(FileHandle file, const FileStamp& stamp) {
 const char* GetCommandLineText() { return GetCommandLineA(); }
 
 bool FindAny(const char* pattern) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern, &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(WidePath(pattern), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   return true;
 }
 
 PathKind FindPath(const char* path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(path, &found);
+  WIN32_FIND_DATAW found;
+  const WCHAR* wide = WidePath(path);
+  HANDLE search = FindFirstFileW(wide, &found);
   if (search == INVALID_HANDLE_VALUE) return PathMissing;
   FindClose(search);
   if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return PathFolder;
-  const char* name = path;
-  for (const char* p = path; *p; p++)
+  const WCHAR* name = wide;
+  for (const WCHAR* p = wide; *p; p++)
     if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  return lstrcmpiA(name, found.cFileName) == 0 ? PathFile : PathOtherName;
+  return lstrcmpiW(name, found.cFileName) == 0 ? PathFile : PathOtherName;
 }
 
-bool MakeFolder(const char* path) { return CreateDirectoryA(path, 0) != 0; }
+bool MakeFolder(const char* path) { return CreateDirectoryW(WidePath(path), 0) != 0; }
 
 uint32_t GetTempFolder(char* buffer, uint32_t size) { return GetTempPathA(size, buffer); }
 
@@ -96,7 +130,7 @@ void ShortenPath(char* text, uint32_t size) {
 
 void ShowMessage(const char* text, const char* caption, uint32_t icon) {
   // An unattended run shows nothing; its exit code tells the outcome.
-  if (!Switches.Silent) MessageBoxA(0, text, caption, MB_OK | icon);
+  if (!Switches.Silent) MessageBoxW(0, Wide(text, 0), Wide(caption, 1), MB_OK | icon);
 }
 
 uint32_t AskPassword(char* buffer) {
@@ -108,8 +142,7 @@ uint32_t AskPassword(char* buffer) {
 }
 
 void ShowProgress(WindowHandle dialog, const char* text) {
-  HWND field = GetDlgItem((HWND)dialog, IDC_PROGRESS);
-  if (field) SendMessageA(field, WM_SETTEXT, 0, (LPARAM)text);
+  SetDlgItemTextW((HWND)dialog, IDC_PROGRESS, Wide(text, 0));  // nothing when there is no such field
 }
 
 void PumpOneMessage() {
@@ -131,7 +164,7 @@ void* Allocate(size_t size) {
   void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
   if (!block) {
     // The program never goes on with a missing buffer.
-    MessageBoxA(0, "Not enough memory", "Error", MB_OK | MB_ICONHAND);
+    ShowMessage("Not enough memory", "Error", IconHand);
     ExitProcess(0);
   }
   return block;
@@ -149,10 +182,13 @@ static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM 
 
 void ListClear(ListHandle list) { ListMessage(list, LB_RESETCONTENT, 0, 0); }
 
-void ListAdd(ListHandle list, const char* name) { ListMessage(list, LB_ADDSTRING, 0, (LPARAM)name); }
+// Names go in and are searched for with the wide messages, in the name's encoding.
+void ListAdd(ListHandle list, const char* name) {
+  SendMessageW((HWND)list, LB_ADDSTRING, 0, (LPARAM)Wide(name, 0));
+}
 
 int ListFind(ListHandle list, int after, const char* name) {
-  return (int)ListMessage(list, LB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)name);
+  return (int)SendMessageW((HWND)list, LB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)Wide(name, 0));
 }
 
 bool ListIsSelected(ListHandle list, int index) {

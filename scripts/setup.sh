@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686    # the stub
   wine wine32:i386 xvfb xauth x11-apps imagemagick   # running the stub headless
   zip unzip p7zip-full libarchive-tools         # real archives for the tests
+  locales                                       # localedef: Wine's code page through the locale
   osslsigncode openssl
 )
 

@@ -1,15 +1,19 @@
 // Filling DestFolder from the dialogs. Every way in keeps at most 254
 // characters, so that the backslash the engine and the command expansion
-// append always fits the 256-byte buffer.
+// append always fits the 256-byte buffer; a longer folder is refused, never cut.
 #include "ui/ui.h"
 #include "ui/resource.h"
 #include "extract/paths.h"
 #include "extract/state.h"
+#include "package/config.h"
 
-void ReadFolderField(HWND mainDialog, bool dropBackslash) {
-  int n = GetDlgItemTextA(mainDialog, IDC_FOLDER, DestFolder, FolderTextLimit + 1);
-  DestFolder[n] = 0;
-  if (dropBackslash) RemoveBackslash(DestFolder);
+bool ReadFolderField(HWND mainDialog, bool dropBackslash) {
+  // BrowsePath, as long as any folder the system names, holds the text first.
+  GetDlgItemTextA(mainDialog, IDC_FOLDER, BrowsePath, ConfigTextSize);
+  if (dropBackslash) RemoveBackslash(BrowsePath);
+  if (StrLength(BrowsePath) > FolderTextLimit) return false;
+  lstrcpyA(DestFolder, BrowsePath);
+  return true;
 }
 
 void CurrentFolderToDest() {
@@ -19,9 +23,13 @@ void CurrentFolderToDest() {
   if (got == 0 || got > (DWORD)FolderTextLimit) lstrcpyA(DestFolder, ".");
 }
 
-void TakeFolderField(HWND mainDialog) {
-  ReadFolderField(mainDialog, true);
-  if (DestFolder[0]) return;
+bool TakeFolderField(HWND mainDialog) {
+  if (!ReadFolderField(mainDialog, true)) {
+    ShowMessage("The destination folder's name is too long.", SfxCaption, IconExclamation);
+    return false;
+  }
+  if (DestFolder[0]) return true;
   CurrentFolderToDest();
   SendDlgItemMessageA(mainDialog, IDC_FOLDER, WM_SETTEXT, 0, (LPARAM)DestFolder);
+  return true;
 }

@@ -13,7 +13,7 @@ static void Initialise(HWND dialog) {
 
 static void ExtractSelected(HWND dialog) {
   // The folder comes from the main dialog's field, as for its own Extract.
-  TakeFolderField(GetParent(dialog));
+  if (!TakeFolderField(GetParent(dialog))) return;
   RunExtraction(dialog);
   if (State.ExtractSucceeded == 1) {
     RunCommand();

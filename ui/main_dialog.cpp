@@ -38,11 +38,10 @@ static void Initialise(HWND dialog) {
     Hide(dialog, IDC_FILE_LIST_BUTTON);
     Hide(dialog, IDC_FILE_LIST_HINT);
   }
-  if (Config.HasFolder)
-    CopyFolderText(DestFolder, Config.DefaultFolder);
-  else
-    CurrentFolderToDest();
-  SendDlgItemMessageA(dialog, IDC_FOLDER, WM_SETTEXT, 0, (LPARAM)DestFolder);
+  if (!Config.HasFolder) CurrentFolderToDest();
+  // The field shows the whole folder; one too long is refused at Extract.
+  SendDlgItemMessageA(dialog, IDC_FOLDER, WM_SETTEXT, 0,
+                      (LPARAM)(Config.HasFolder ? Config.DefaultFolder : DestFolder));
   SendDlgItemMessageA(dialog, IDC_FOLDER, EM_SETSEL, 0, 0x7FFF);
   // There is no control 502: for it no box is checked and existing files are kept.
   SendDlgItemMessageA(dialog, Config.OverwriteControlId, BM_SETCHECK, BST_CHECKED, 0);
@@ -56,7 +55,7 @@ static void Initialise(HWND dialog) {
 
 static void ExtractAll(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_SETSEL, TRUE, -1);
-  TakeFolderField(dialog);
+  if (!TakeFolderField(dialog)) return;
   RunExtraction(dialog);
   if (State.ExtractSucceeded == 1) {
     RunCommand();

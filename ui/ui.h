@@ -22,15 +22,17 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Reads the main dialog's folder field into DestFolder (at most 254
-// characters), removing one trailing backslash when asked.
-void ReadFolderField(HWND mainDialog, bool dropBackslash);
+// Reads the main dialog's folder field into DestFolder, removing one trailing
+// backslash when asked. A folder longer than 254 characters is not cut (that
+// would name another folder): DestFolder keeps its text and the answer is false.
+bool ReadFolderField(HWND mainDialog, bool dropBackslash);
 // Puts the current directory into DestFolder ("." when it does not fit).
 void CurrentFolderToDest();
-// Reads the main dialog's folder field into DestFolder for a run: cut so
-// that a backslash still fits, one trailing backslash removed, and an empty
-// text replaced by the current directory, which is then shown in the field.
-void TakeFolderField(HWND mainDialog);
+// Reads the main dialog's folder field into DestFolder for a run: one
+// trailing backslash removed, and an empty text replaced by the current
+// directory, which is then shown in the field. A folder too long for
+// DestFolder is refused with a message: false, and no run may start.
+bool TakeFolderField(HWND mainDialog);
 // Runs the engine in extraction mode over the dialog's entry list, with the
 // commands that could start a second run disabled meanwhile.
 void RunExtraction(HWND dialog);

@@ -55,6 +55,5 @@ void BrowseForFolder(HWND owner) {
   toPath(chosen, BrowsePath);
   FreeFunction release = (FreeFunction)ShellFunction("ILFree");
   if (release) release(chosen);
-  CopyFolderText(DestFolder, BrowsePath);
-  SetDlgItemTextA(owner, IDC_FOLDER, DestFolder);
+  SetDlgItemTextA(owner, IDC_FOLDER, BrowsePath);
 }

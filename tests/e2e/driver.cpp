@@ -30,7 +30,12 @@
 //   sleep:MS
 // Windows that appear while waiting for something else are printed as
 // "unexpected <kind>" so a test sees a dialog it did not ask for.
+//
+// Texts are UTF-8 both ways, whatever the ANSI code page: the arguments are
+// taken from the wide command line, texts are read and written with the wide
+// functions, and everything printed is UTF-8.
 #include <windows.h>
+#include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -42,6 +47,22 @@ static HANDLE Process;
 static HWND Current;
 static const DWORD WaitLimit = 30000;  // every wait is bounded
 static const int BoxTextId = 0xFFFF;   // the text of a system message box
+
+// UTF-8 -> UTF-16 in one of a few rotating buffers (a call may need two).
+static const WCHAR* Wide(const char* text) {
+  static WCHAR buffers[4][2048];
+  static int next;
+  WCHAR* out = buffers[next++ % 4];
+  if (!MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 2048)) out[0] = 0;
+  return out;
+}
+
+// Prints a UTF-16 text as UTF-8.
+static void PrintWide(const WCHAR* text) {
+  char utf8[4096] = "";
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, 0, 0);
+  fputs(utf8, stdout);
+}
 
 enum Kind { None, MainDialog, FilesDialog, PasswordPrompt, BoxWindow, OtherDialog };
 static const char* KindNames[] = {"none", "main", "files", "password", "box", "other"};
@@ -135,9 +156,11 @@ static void WaitGone(HWND w) {
 }
 
 static void PrintBox(HWND box) {
-  char text[1024] = "";
-  GetDlgItemTextA(box, BoxTextId, text, sizeof text);
-  printf("box: %s\n", text);
+  WCHAR text[1024] = L"";
+  GetDlgItemTextW(box, BoxTextId, text, 1024);
+  printf("box: ");
+  PrintWide(text);
+  printf("\n");
   fflush(stdout);
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   WaitGone(box);
@@ -151,10 +174,10 @@ static void PrintList(int id) {
     // The wide message: the ANSI one comes back unconverted across processes.
     wchar_t wide[300] = L"";
     SendMessageW(list, LB_GETTEXT, i, (LPARAM)wide);
-    char name[600] = "";
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, name, sizeof name, 0, 0);
     bool selected = SendMessageW(list, LB_GETSEL, i, 0) > 0;
-    printf("%d %c%s\n", id, selected ? '+' : '-', name);
+    printf("%d %c", id, selected ? '+' : '-');
+    PrintWide(wide);
+    printf("\n");
   }
 }
 
@@ -188,13 +211,15 @@ static void Step(const char* step) {
     Current = Need(PasswordPrompt);
     printf("password prompt\n");
   } else if (!strcmp(verb, "get")) {
-    char text[1024] = "";
-    GetDlgItemTextA(Current, atoi(arg), text, sizeof text);
-    printf("%d=%s\n", atoi(arg), text);
+    WCHAR text[1024] = L"";
+    GetDlgItemTextW(Current, atoi(arg), text, 1024);
+    printf("%d=", atoi(arg));
+    PrintWide(text);
+    printf("\n");
   } else if (!strcmp(verb, "set")) {
     const char* eq = strchr(arg, '=');
     if (!eq) Fail(step);
-    SetDlgItemTextA(Current, atoi(arg), eq + 1);
+    SetDlgItemTextW(Current, atoi(arg), Wide(eq + 1));
   } else if (!strcmp(verb, "press")) {
     PostMessageA(Current, WM_COMMAND, atoi(arg), 0);
   } else if (!strcmp(verb, "key")) {
@@ -211,7 +236,7 @@ static void Step(const char* step) {
     const char* name = strchr(arg, ':');
     if (!name) Fail(step);
     HWND list = GetDlgItem(Current, atoi(arg));
-    int i = (int)SendMessageA(list, LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)(name + 1));
+    int i = (int)SendMessageW(list, LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)Wide(name + 1));
     if (i < 0) Fail(step);
     bool selected = SendMessageA(list, LB_GETSEL, i, 0) > 0;
     SendMessageA(list, LB_SETSEL, !selected, i);
@@ -220,7 +245,7 @@ static void Step(const char* step) {
   } else if (!strcmp(verb, "waitbox")) {
     Need(BoxWindow);
   } else if (!strcmp(verb, "delete")) {
-    if (!DeleteFileA(arg)) Fail(step);
+    if (!DeleteFileW(Wide(arg))) Fail(step);
   } else if (!strcmp(verb, "nobox")) {
     HWND box = Find(BoxWindow, atoi(arg));
     if (box)
@@ -229,7 +254,7 @@ static void Step(const char* step) {
       printf("no box\n");
   } else if (!strcmp(verb, "password")) {
     HWND prompt = Need(PasswordPrompt);
-    SetDlgItemTextA(prompt, IDC_PASSWORD, arg);
+    SetDlgItemTextW(prompt, IDC_PASSWORD, Wide(arg));
     PostMessageA(prompt, WM_COMMAND, IDOK, 0);
     WaitGone(prompt);
     printf("password %s\n", arg);
@@ -259,7 +284,15 @@ static void Step(const char* step) {
   fflush(stdout);
 }
 
-int main(int argc, char** argv) {
+int main() {
+  int argc = 0;
+  WCHAR** wideArgs = CommandLineToArgvW(GetCommandLineW(), &argc);
+  char** argv = (char**)calloc(argc + 1, sizeof(char*));
+  for (int k = 0; k < argc; k++) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, wideArgs[k], -1, 0, 0, 0, 0);
+    argv[k] = (char*)malloc(size);
+    WideCharToMultiByte(CP_UTF8, 0, wideArgs[k], -1, argv[k], size, 0, 0);
+  }
   const char* cwd = 0;
   bool lock = false;
   const char* arguments = "";
@@ -272,7 +305,7 @@ int main(int argc, char** argv) {
       char* eq = strchr(pair, '=');
       if (!eq) Fail("--env needs NAME=VALUE");
       *eq = 0;
-      SetEnvironmentVariableA(pair, eq + 1);
+      SetEnvironmentVariableW(Wide(pair), Wide(eq + 1));
     } else if (!strcmp(argv[i], "--lock")) {
       lock = true;
     } else if (!strcmp(argv[i], "--args") && i + 1 < argc) {
@@ -284,16 +317,21 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* package = argv[i++];
-  char command[2 * MAX_PATH + 1024];
-  snprintf(command, sizeof command, "\"%s\"%s%s", package, *arguments ? " " : "", arguments);
-  STARTUPINFOA si;
+  WCHAR command[2 * MAX_PATH + 1024];
+  _snwprintf(command, MAX_PATH + 4, L"\"%ls\"", Wide(package));
+  if (*arguments) {
+    wcscat(command, L" ");
+    wcsncat(command, Wide(arguments), 1000);
+  }
+  STARTUPINFOW si;
   ZeroMemory(&si, sizeof si);
   si.cb = sizeof si;
   PROCESS_INFORMATION pi;
   // The package starts suspended so that, for --lock, another process (this
   // one) can hold its file open without sharing before its first instruction
   // runs: the package's own read-only open must then fail.
-  if (!CreateProcessA(package, command, 0, 0, FALSE, CREATE_SUSPENDED, 0, cwd, &si, &pi)) {
+  if (!CreateProcessW(Wide(package), command, 0, 0, FALSE, CREATE_SUSPENDED, 0, cwd ? Wide(cwd) : 0, &si,
+                      &pi)) {
     printf("FAIL: cannot start the package (error %lu)\n", GetLastError());
     return 3;
   }
@@ -301,7 +339,7 @@ int main(int argc, char** argv) {
   ProcessId = pi.dwProcessId;
   HANDLE locker = INVALID_HANDLE_VALUE;
   if (lock) {
-    locker = CreateFileA(package, GENERIC_READ, 0, 0,
+    locker = CreateFileW(Wide(package), GENERIC_READ, 0, 0,
                          OPEN_EXISTING, 0, 0);
     if (locker == INVALID_HANDLE_VALUE) Fail("cannot lock the package");
   }

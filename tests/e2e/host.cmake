@@ -38,4 +38,5 @@ foreach(name IN LISTS e2e_names)
                        TIMEOUT 300 RESOURCE_LOCK wine LABELS e2e)
 endforeach()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${e2e_script}
-             ${CMAKE_CURRENT_LIST_DIR}/pack_scenarios.py ${CMAKE_CURRENT_LIST_DIR}/option_scenarios.py)
+             ${CMAKE_CURRENT_LIST_DIR}/pack_scenarios.py ${CMAKE_CURRENT_LIST_DIR}/option_scenarios.py
+             ${CMAKE_CURRENT_LIST_DIR}/unicode_scenarios.py)

@@ -32,6 +32,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from mkpackage import build_header, build_package  # noqa: E402
 import option_scenarios  # noqa: E402
 import pack_scenarios  # noqa: E402
+import unicode_scenarios  # noqa: E402
 
 SKIP = 77
 CAPTION = "Tolvane 4.0 SFX"
@@ -64,12 +65,16 @@ class Run:
                 return f"{f} is missing: build the win32 preset first (cmake --preset win32 && cmake --build build/win32)"
         return None
 
-    def env(self, display=None):
+    def env(self, display=None, locale=None):
         e = dict(os.environ)
         e.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         # One locale whatever the caller's: Wine then writes 8-bit names as UTF-8
         # file names (under "C" it cannot) and its ANSI code page is 1252.
+        # Another UTF-8 locale gives another code page (ru_RU 1251, ja_JP 932).
         e["LC_ALL"] = "C.UTF-8"
+        if locale:
+            e["LC_ALL"] = locale
+            e["LOCPATH"] = self.locales()
         if display is None:
             with open(self.state) as f:
                 display = f.read().split()[0]
@@ -134,6 +139,16 @@ class Run:
         if not quiet:
             print(f"stopped Xvfb {display}")
 
+    def locales(self):
+        """A folder of compiled UTF-8 locales for LOCPATH (compiled once per work folder)."""
+        folder = os.path.join(self.work, "locales")
+        for name in ("ru_RU", "ja_JP", "el_GR"):
+            if not os.path.exists(os.path.join(folder, name + ".UTF-8")):
+                os.makedirs(folder, exist_ok=True)
+                subprocess.run(["localedef", "-i", name, "-f", "UTF-8", os.path.join(folder, name + ".UTF-8")],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        return folder
+
     # ---- helpers for scenarios -------------------------------------------------
     def folder(self, name):
         path = os.path.join(self.work, "cases", name)
@@ -154,8 +169,10 @@ class Run:
             f.write(data)
         return path
 
-    def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None, arguments=None):
-        """Runs the driver; returns the lines it printed and its exit code."""
+    def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None, arguments=None,
+              locale=None):
+        """Runs the driver (under 'locale', which sets Wine's code pages); returns
+        the lines it printed (UTF-8) and its exit code."""
         args = [self.driver]
         if cwd:
             args += ["--cwd", win(cwd)]
@@ -168,10 +185,10 @@ class Run:
         args += [win(package)] + steps
         out_path = package + ".out"
         with open(out_path, "wb") as out:
-            result = subprocess.run(["wine"] + args, env=self.env(), stdout=out,
+            result = subprocess.run(["wine"] + args, env=self.env(locale=locale), stdout=out,
                                     stderr=subprocess.DEVNULL, timeout=timeout, check=False)
         with open(out_path, "rb") as f:
-            lines = f.read().decode("latin-1").replace("\r", "").splitlines()
+            lines = f.read().decode("utf-8", "replace").replace("\r", "").splitlines()
         return lines, result.returncode
 
 
@@ -699,12 +716,17 @@ def bad_input(run, c):
             [n.replace("+", "-") for n in SAMPLE_LIST] + [SUCCESS, "exit 0"])
     c.equal("overrunning header exit code", code, 0)
 
-    # A temporary folder of 258 characters ("##") is cut to 254 in the field, so
-    # that a backslash still fits after it in the 256-byte destination buffer.
+    # A temporary folder of 258 characters ("##") does not fit the 256-byte
+    # destination buffer with its backslash: it is shown whole and refused, never cut
+    # into the name of another folder.
     temp = "C:\\" + "t" * 254
     pkg = run.package(os.path.join(base, "long.exe"), SAMPLE, folder="##")
-    lines, code = run.drive(pkg, ["main", "get:101", "press:2", "exit"], env={"TMP": temp, "TEMP": temp})
-    c.equal("long temporary folder", lines, ["main dialog", f"101={(temp + chr(92))[:254]}", "exit 0"])
+    lines, code = run.drive(pkg, ["main", "get:101", "press:1", "box", "press:2", "exit"],
+                            env={"TMP": temp, "TEMP": temp})
+    c.equal("long temporary folder", lines, ["main dialog", f"101={temp}" + chr(92),
+                                             "box: The destination folder's name is too long.", "exit 0"])
+    c.true("nothing made in a cut folder",
+           not any(name.startswith("ttt") for name in os.listdir(os.path.join(run.prefix, "drive_c"))))
 
 
 SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, command_launch,
@@ -713,6 +735,7 @@ SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, comma
              passwords, locked, browse_cancelled, busy_commands, empty_archive, keys, bad_input]
 SCENARIOS += pack_scenarios.register(sys.modules[__name__])
 SCENARIOS += option_scenarios.register(sys.modules[__name__])
+SCENARIOS += unicode_scenarios.register(sys.modules[__name__])
 
 
 def run_scenarios(run, names):
@@ -725,7 +748,7 @@ def run_scenarios(run, names):
             scenario(run, c)
         except subprocess.TimeoutExpired as e:
             c.failures.append(f"timed out: {e}")
-        except pack_scenarios.Skipped as e:
+        except (pack_scenarios.Skipped, unicode_scenarios.Skipped) as e:
             print(f"SKIPPED {scenario.__name__}: {e}")
             skipped += 1
             continue

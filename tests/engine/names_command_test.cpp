@@ -20,11 +20,59 @@ TEST(EntryNames, RefusesWhatLeavesTheFolderOrNamesADevice) {
         "\\\\server\\share\\x", "//server/share", "C:x", "c:\\x", "a/b:c", "x::$DATA", "CON",
         "con.txt", "a/Prn", "AUX .log", "nul.tar.gz", "COM1", "lpt9.x", "com\xB9", "CONIN$",
         "a*b", "a?", "a|b", "a<b", "a>b", "a\"b", "a\tb"})
-    EXPECT_FALSE(IsSafeEntryName(name)) << name;
+    EXPECT_FALSE(IsSafeEntryName(name, false) || IsSafeEntryName(name, true)) << name;
   for (const char* name :
        {"a", "a/b/c.txt", "a\\b", "dir/", "..a", "a..", "a..b/c", "./a", "a/./b", ".hidden",
-        "console.txt", "com10", "com0", "lpt", "nul_", "conx.txt", "a b/c d", "\xE9t\xE9.txt"})
-    EXPECT_TRUE(IsSafeEntryName(name)) << name;
+        "console.txt", "com10", "com0", "lpt", "nul_", "conx.txt", "a b/c d"})
+    EXPECT_TRUE(IsSafeEntryName(name, false) && IsSafeEntryName(name, true)) << name;
+}
+
+// A UTF-8 name goes to the system as UTF-16: it must be valid, shortest-form
+// UTF-8, and look-alikes of separators, dots and colons stay ordinary characters.
+TEST(EntryNames, Utf8NamesAreValidatedAndLookAlikesStayCharacters) {
+  struct Case {
+    const char* name;
+    bool utf8Safe;
+    bool ansiSafe;  // the same bytes as an ANSI name
+  };
+  const Case cases[] = {
+      {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xD0\xBC\xD0\xB8\xD1\x80.txt", true, true},  // Привет мир.txt
+      {"\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC/x", true, true},            // Ελληνικά/x
+      {"\xE6\x97\xA5\xE6\x9C\xAC/\xE3\x83\x95\xE3\x82\xA1.txt", true, true},                            // 日本/ファ.txt
+      {"emoji \xF0\x9F\x98\x80.txt", true, true},                                                     // U+1F600
+      {"max \xF4\x8F\xBF\xBF", true, true},                                                           // U+10FFFF
+      {"a\xEF\xBC\x8F..\xEF\xBC\x8F" "b", true, true},        // fullwidth solidus U+FF0F around ".."
+      {"\xEF\xBC\x8E\xEF\xBC\x8E", true, true},               // two fullwidth full stops U+FF0E
+      {"a\xEF\xBC\xBC..", true, true},                          // fullwidth reverse solidus U+FF3C + ".."
+      {"C\xEF\xBC\x9A" "x", true, true},                         // fullwidth colon U+FF1A
+      {"\xEF\xBC\xA3\xEF\xBC\xAF\xEF\xBC\xAE", true, true},    // fullwidth CON
+      {"\xE2\x88\x95..\xE2\x88\x95x", true, true},               // division slash U+2215
+      {"COM\xC2\xB9", false, true},          // COM¹: a device in UTF-8; "COMÂ¹" in ANSI
+      {"lpt\xC2\xB3.txt", false, true},
+      {"COM\xC2\xB9x", true, true},
+      {"com\xB9", false, false},              // ANSI COM¹; a stray byte in UTF-8
+      {"\xE9t\xE9.txt", false, true},        // ANSI été; not UTF-8
+      {"\xC0\xAF..\xC0\xAFx", false, true},   // overlong '/' around ".."
+      {"\xC0\xAE\xC0\xAE/x", false, true},    // overlong '.' twice
+      {"\xC1\xBF", false, true},
+      {"a\xE0\x80\xAF" "b", false, true},     // three-byte overlong '/'
+      {"a\xF0\x80\x80\xAF" "b", false, true},  // four-byte overlong '/'
+      {"\xE0\x9F\xBF", false, true},          // overlong U+07FF
+      {"\xF0\x8F\xBF\xBF", false, true},      // overlong U+FFFF
+      {"\xED\xA0\x80", false, true},          // surrogate U+D800
+      {"\xED\xBF\xBF", false, true},          // surrogate U+DFFF
+      {"\xF4\x90\x80\x80", false, true},      // U+110000
+      {"\xF5\x80\x80\x80", false, true},
+      {"\xFF", false, true},
+      {"a\x80" "b", false, true},              // a stray continuation byte
+      {"a\xE2\x82", false, true},             // cut at the end
+      {"a\xE2\x82/b", false, true},           // cut before a separator
+      {"a\xE2/\x82" "b", false, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsSafeEntryName(c.name, true), c.utf8Safe) << "UTF-8 " << c.name;
+    EXPECT_EQ(IsSafeEntryName(c.name, false), c.ansiSafe) << "ANSI " << c.name;
+  }
 }
 
 struct CommandCase {

@@ -392,3 +392,64 @@ TEST_F(EngineTest, NoSecondWalkDuringARun) {
 }
 
 }  // namespace
+
+// Names marked UTF-8 (flag bit 11), and legacy names whose Unicode Path extra
+// field (0x7075) still matches them, reach the seam as UTF-8 with the
+// encoding chosen; a stale field is ignored, invalid UTF-8 is refused.
+TEST_F(EngineTest, Utf8NamesAndUnicodePathFields) {
+  const std::string cyrillic = "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0/\xD1\x84.txt";  // Папка/ф.txt
+  const std::string cafe = "caf\xC3\xA9.txt";
+  auto unicodePath = [](const std::string& stored, const std::string& utf8, uint32_t crcChange) {
+    std::string field = "\x75\x70" + std::string(2, '\0') + "\x01" + std::string(4, '\0') + utf8;
+    field[2] = static_cast<char>(field.size() - 4);
+    uint32_t crc = testpkg::Crc32(stored) ^ crcChange;
+    for (int i = 0; i < 4; i++) field[5 + i] = static_cast<char>(crc >> (8 * i));
+    // Another field first: the walk must step over it.
+    return std::string("UT\x05\0\x01\0\0\0\0", 9) + field;
+  };
+  ZipEntry marked = Entry(cyrillic, "one");
+  marked.flags = 0x0800;
+  ZipEntry legacy = Entry("caf\x82.txt", "two");  // code page 437
+  legacy.extra = unicodePath(legacy.name, cafe, 0);
+  ZipEntry stale = Entry("old.txt", "three");
+  stale.extra = unicodePath("old.txt", "new.txt", 1);
+  ZipEntry invalid = Entry("bad\xC0\xAF.txt", "four");
+  invalid.flags = 0x0800;
+  ZipEntry plain = Entry("plain\xE9.txt", "five");  // an ANSI name, kept as its bytes
+  // 263 bytes of path, 135 characters: the path limits count characters.
+  std::string wide;
+  for (int i = 0; i < 127; i++) wide += i == 64 ? "/" : "\xD0\xB6";
+  ZipEntry folder = Entry(wide + "/", "");
+  folder.flags = 0x0800;
+  Open(testpkg::BuildZip({marked, legacy, stale, invalid, plain, folder}));
+  std::vector<std::pair<std::string, bool>> listed;
+  for (const HostListItem& item : Items()) listed.emplace_back(item.name, item.utf8);
+  using Listed = std::vector<std::pair<std::string, bool>>;
+  EXPECT_EQ(listed, (Listed{{"bad\xC0\xAF.txt", true}, {cafe, true}, {"old.txt", false},
+                            {"plain\xE9.txt", false}, {cyrillic, true}, {wide + "/", true}}));
+  Extract();
+  ExpectMessages({{"Invalid filename bad\xC0\xAF.txt", IconHand}, {Failure, IconHand}});
+  EXPECT_TRUE(host::Messages()[0].utf8);
+  EXPECT_FALSE(host::Messages()[1].utf8);  // the walk goes back to ANSI at its end
+  EXPECT_FALSE(host::Utf8Texts());
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"bad\xC0\xAF.txt"});
+  using Files = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(Tree(root / "out"), (Files{{cafe, "two"}, {"old.txt", "three"}, {"plain\xE9.txt", "five"},
+                                      {cyrillic.substr(0, 10) + "/", ""}, {cyrillic, "one"},
+                                      {wide.substr(0, 128) + "/", ""}, {wide + "/", ""}}));
+}
+
+// A Unicode Path field whose name does not fit the name buffer refuses the
+// entry like a stored name that does not fit.
+TEST_F(EngineTest, UnicodePathThatDoesNotFitEndsTheWalk) {
+  ZipEntry e = Entry("short.txt", "x");
+  std::string utf8(300, 'n');
+  e.extra = "\x75\x70" + std::string(2, '\0') + "\x01" + std::string(4, '\0') + utf8;
+  e.extra[2] = static_cast<char>((e.extra.size() - 4) & 0xFF);
+  e.extra[3] = static_cast<char>((e.extra.size() - 4) >> 8);
+  uint32_t crc = testpkg::Crc32("short.txt");
+  for (int i = 0; i < 4; i++) e.extra[5 + i] = static_cast<char>(crc >> (8 * i));
+  Open(testpkg::BuildZip({e}));
+  EXPECT_TRUE(Items().empty());
+  ExpectMessages({{"Invalid filename ", IconHand}});
+}

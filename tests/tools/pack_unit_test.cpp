@@ -23,12 +23,13 @@ namespace {
 
 TEST(PackNames, AcceptsOrdinaryNamesAndTheEngineAgrees) {
   const char* accepted[] = {
-      "a.txt", "dir/sub/file.bin", "folder/", "with space/x y.txt", "caf\xE9.txt",
+      "a.txt", "dir/sub/file.bin", "folder/", "with space/x y.txt", "caf\xC3\xA9.txt",
+      "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0/\xF0\x9F\x98\x80", "a\xEF\xBC\x8F" "b\xEF\xBC\x8E", "COM\xC2\xB9x",
       ".hidden", "a..b", "..x", "x.y.z", "CONSOLE.txt", "COM10", "LPT0", "NUL_/x",
       "comma,semicolon;brackets[]{}", "COM1x"};
   for (const char* name : accepted) {
     EXPECT_EQ(pack::NameProblem(name), "") << name;
-    EXPECT_TRUE(IsSafeEntryName(name)) << "the engine would refuse " << name;
+    EXPECT_TRUE(IsSafeEntryName(name, true)) << "the engine would refuse " << name;
   }
   std::string longest(pack::MaxNameBytes, 'n');
   EXPECT_EQ(pack::NameProblem(longest), "");
@@ -56,7 +57,11 @@ TEST(PackNames, RefusesWhatLeavesTheDestinationOrWindowsForbids) {
       {"Aux.tar.gz", "reserved"},
       {"nul .txt/x", "reserved"},
       {"lpt9", "reserved"},
-      {"COM\xB9", "reserved"},
+      {"COM\xC2\xB9", "reserved"},
+      {"lpt\xC2\xB3.txt", "reserved"},
+      {"COM\xB9", "not valid UTF-8"},
+      {"a\xC0\xAF" "b", "not valid UTF-8"},
+      {"\xED\xA0\x80", "not valid UTF-8"},
       {"conin$", "reserved"},
       {"tab\there", "control character"},
       {"new\nline", "control character"},
@@ -77,6 +82,9 @@ TEST(PackNames, RefusesWhatLeavesTheDestinationOrWindowsForbids) {
 TEST(PackNames, WarnsWhenADestinationOfAHundredCharactersOverflowsMaxPath) {
   EXPECT_FALSE(pack::NameTooLongForWindows(std::string(158, 'n')));
   EXPECT_TRUE(pack::NameTooLongForWindows(std::string(159, 'n')));
+  std::string cyrillic;   // two bytes, one UTF-16 unit each
+  for (int i = 0; i < 120; i++) cyrillic += "\xD0\x96";
+  EXPECT_FALSE(pack::NameTooLongForWindows(cyrillic));
 }
 
 // Runs the engine's password check and decryption over the tool's output.

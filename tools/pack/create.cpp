@@ -78,26 +78,24 @@ struct Plan {
   uint64_t totalBytes = 0;
 };
 
-// Names: code page, stub rules, Windows path length, duplicates and clashes.
-void CheckNames(const CodePage& page, std::vector<PlannedEntry>& entries, std::vector<std::string>& errors) {
+// Names: stub rules, Windows path length, duplicates and clashes. Names are
+// stored as UTF-8 (flag bit 11 when they are not ASCII), so they come out
+// right whatever the code page of the system that extracts them.
+void CheckNames(std::vector<PlannedEntry>& entries, std::vector<std::string>& errors) {
   std::map<std::string, size_t> seen;             // folded name -> index in kept
   std::set<std::string> folders;                  // folded folder prefixes, ending in '/'
   std::vector<PlannedEntry> kept;
   for (PlannedEntry& e : entries) {
-    std::string bad;
-    if (!ToCodePage(page, e.utf8Name, e.name, bad)) {
-      errors.push_back(e.origin + ": the name " + bad);
-      continue;
-    }
+    e.name = e.utf8Name;
     std::string problem = NameProblem(e.name);
     if (!problem.empty()) {
       errors.push_back(e.origin + ": the name \"" + e.utf8Name + "\" is refused: " + problem);
       continue;
     }
     if (NameTooLongForWindows(e.name))
-      Warn(e.utf8Name + " is " + std::to_string(e.name.size()) +
-           " bytes long: below a destination folder longer than " +
-           std::to_string(MaxWindowsPath - 1 - e.name.size()) +
+      Warn(e.utf8Name + " is " + std::to_string(Utf16Length(e.name)) +
+           " characters long: below a destination folder longer than " +
+           std::to_string(MaxWindowsPath - 1 - Utf16Length(e.name)) +
            " characters its path exceeds the 259 characters Windows allows, and it will not extract");
     if (!e.IsFolder() && e.size > MaxEntrySize) {
       errors.push_back(e.origin + " is larger than 4 GB, which a zip without ZIP64 cannot hold");
@@ -161,6 +159,13 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
   bool textsOk = ConvertText(page, "message", o.message, true, h.message, errors);
   textsOk &= ConvertText(page, "folder", o.folder, false, h.folder, errors);
   textsOk &= ConvertText(page, "command", o.command, false, h.command, errors);
+  // The header's texts stay in the code page: other systems show them otherwise.
+  const std::pair<const char*, const std::string*> texts[] = {
+      {"message", &o.message}, {"folder", &o.folder}, {"command", &o.command}};
+  for (const auto& text : texts)
+    if (textsOk && !IsAscii(*text.second))
+      Warn(std::string("the ") + text.first + " holds characters outside ASCII: they show as written only "
+           "on Windows systems whose ANSI code page is " + std::to_string(o.codePage));
   if (textsOk) {
     std::string problem = HeaderProblem(h);
     if (problem.empty()) problem = CheckFolderText(h.folder);
@@ -179,7 +184,7 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
   if (o.level < 0 || o.level > 12) errors.push_back("the level must be 0 to 12");
 
   CollectInputs(o.inputs, o.output, o.codePage, plan.entries, errors);
-  CheckNames(page, plan.entries, errors);
+  CheckNames(plan.entries, errors);
   if (plan.entries.empty() && errors.empty()) errors.push_back("there is nothing to pack");
   if (plan.entries.size() > MaxEntries)
     errors.push_back(std::to_string(plan.entries.size()) +
@@ -239,6 +244,7 @@ class EntryWriter {
   bool Write(const PlannedEntry& e, std::string& error) {
     ZipRecord r;
     r.name = e.name;
+    if (!IsAscii(r.name)) r.flags |= FlagUtf8;
     r.dosDateTime = useEpoch_ ? DosDateTime(epoch_, true)
                     : e.source == PlannedEntry::FromZip ? e.zip.dosDateTime
                                                         : DosDateTime(e.mtime, false);

@@ -107,7 +107,7 @@ class Session {
     ProcessArchive(&dialog_, IDC_ENTRY_LIST, false);
     if (!o_.rawNames) RenameAll(folder, true);
     for (const HostListItem& item : Items())
-      if (item.selected) Error("not extracted: " + FromCodePage(page_, item.name));
+      if (item.selected) Error("not extracted: " + Shown(item.name, item.utf8));
     if (prompts_ > 0 && !State.ExtractSucceeded && !ended_)
       Error(o_.hasPassword ? "the password given does not open an entry" : "no password opened an entry");
     return State.ExtractSucceeded == 1;
@@ -116,6 +116,12 @@ class Session {
   std::vector<HostListItem>& Items() { return dialog_.lists[IDC_ENTRY_LIST]; }
   const CodePage& Page() const { return page_; }
 
+  // A name or message in UTF-8 for the terminal: UTF-8 names (flag bit 11 or
+  // a Unicode Path field) as they are, the others from the code page.
+  std::string Shown(const std::string& text, bool utf8) const {
+    return utf8 ? text : FromCodePage(page_, text);
+  }
+
  private:
   void Print(const HostMessage& m) {
     // The stub's final message is the verdict; it ends the run either way.
@@ -123,7 +129,7 @@ class Session {
     if (m.icon != IconInformation) failed_ = true;
     if (o_.quiet && m.icon == IconInformation) return;
     const char* kind = m.icon == IconHand ? "error: " : m.icon == IconExclamation ? "warning: " : "";
-    fprintf(stderr, "tolvane-pack: %s%s\n", kind, FromCodePage(page_, m.text).c_str());
+    fprintf(stderr, "tolvane-pack: %s%s\n", kind, Shown(m.text, m.utf8).c_str());
   }
 
   std::string Password() {
@@ -142,14 +148,16 @@ class Session {
     return converted;
   }
 
-  // Entry names are code page bytes; on Linux they are shown in UTF-8. Before
-  // the walk, existing UTF-8 names are turned back into the code page form
-  // (outermost first) so the overwrite rule sees them; afterwards every name
-  // goes to UTF-8 (innermost first, while its parents still have their old names).
+  // Code page names are written as their bytes; on Linux they are shown in
+  // UTF-8. Before the walk, existing UTF-8 names are turned back into the code
+  // page form (outermost first) so the overwrite rule sees them; afterwards
+  // every name goes to UTF-8 (innermost first, while its parents still have
+  // their old names). Names that are UTF-8 already are written as they are.
   void RenameAll(const std::string& folder, bool toUtf8) {
     std::vector<std::string> prefixes;   // code page paths whose last component has 8-bit bytes
     std::set<std::string> seen;
     for (const HostListItem& item : Items()) {
+      if (item.utf8) continue;
       const std::string& name = item.name;
       for (size_t end = 0; end < name.size();) {
         size_t slash = name.find_first_of("/\\", end);
@@ -235,7 +243,7 @@ int ListPackage(const EngineOptions& o) {
       auto time = times.find(item.name);
       printf("%-19s  ", time == times.end() ? "" : time->second.c_str());
     }
-    printf("%s\n", FromCodePage(session.Page(), item.name).c_str());
+    printf("%s\n", session.Shown(item.name, item.utf8).c_str());
   }
   return ok ? 0 : 1;
 }

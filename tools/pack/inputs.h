@@ -12,7 +12,7 @@ namespace pack {
 struct PlannedEntry {
   enum Source { FromFile, FromFolder, FromZip } source = FromFile;
   std::string utf8Name;   // '/' separators; a folder ends in '/'
-  std::string name;       // the same in the code page (filled by the planner)
+  std::string name;       // the name as stored (filled by the planner)
   std::string origin;     // where it came from, for messages
   std::string path;       // the file, or the zip archive it is in
   uint64_t size = 0;

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "tools/pack/codepage.h"
+
 namespace pack {
 
 static std::string Upper(const std::string& text) {
@@ -20,13 +22,27 @@ bool IsReservedDeviceName(const std::string& component) {
   static const char* const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* name : fixed)
     if (base == name) return true;
-  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
-    unsigned char digit = (unsigned char)base[3];
-    // 1-9 and the superscript digits 1, 2, 3 of the Windows code pages.
-    if ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3)
-      return true;
+  if (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) {
+    std::string digit = base.substr(3);
+    // 1-9 and the superscript digits 1, 2, 3 (U+00B9, U+00B2, U+00B3), in
+    // UTF-8 or as the single byte of the Windows code pages.
+    for (const char* device : {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3", "\xB9", "\xB2", "\xB3"})
+      if (digit == device) return true;
+    if (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') return true;
   }
   return false;
+}
+
+bool IsAscii(const std::string& text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+size_t Utf16Length(const std::string& utf8) {
+  size_t units = 0;
+  for (unsigned char c : utf8) units += ((c & 0xC0) != 0x80) + (c >= 0xF0);
+  return units;
 }
 
 static std::string Printable(unsigned char c) {
@@ -41,6 +57,7 @@ std::string NameProblem(const std::string& name) {
     return "the name is " + std::to_string(name.size()) + " bytes long; the stub accepts at most " +
            std::to_string(MaxNameBytes);
   if (name[0] == '/' || name[0] == '\\') return "the name is rooted (starts with a separator)";
+  if (!IsValidUtf8(name)) return "the name is not valid UTF-8";
   for (unsigned char c : name) {
     if (c < 0x20) return "the name contains the control character " + Printable(c);
     if (c == ':') return "the name contains ':' (a drive or a data stream on Windows)";
@@ -68,7 +85,7 @@ std::string NameProblem(const std::string& name) {
 }
 
 bool NameTooLongForWindows(const std::string& name) {
-  return AssumedDestination + 1 + name.size() > MaxWindowsPath;
+  return AssumedDestination + 1 + Utf16Length(name) > MaxWindowsPath;
 }
 
 }  // namespace pack

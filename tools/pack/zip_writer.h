@@ -16,8 +16,8 @@ const uint64_t MaxPackageSize = 0x7FFFFFFF;
 const size_t MaxEntries = 0xFFFF;   // without ZIP64
 
 struct ZipRecord {
-  std::string name;        // code page bytes
-  uint16_t flags = 0;      // bit 0: encrypted
+  std::string name;        // UTF-8, or ASCII
+  uint16_t flags = 0;      // bit 0: encrypted, bit 11: UTF-8 name
   uint16_t method = 0;     // 0 stored, 8 deflated
   uint32_t dosDateTime = 0;
   uint32_t crc = 0;

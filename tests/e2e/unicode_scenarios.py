@@ -1,0 +1,235 @@
+"""End-to-end scenarios for international entry names, with Wine's ANSI code
+page set through the locale (ru_RU.UTF-8: 1251, ja_JP.UTF-8: 932).
+
+Names marked UTF-8 (flag bit 11, as Python's zipfile and 7-Zip write them) and
+a legacy name with a Unicode Path field must come out on disk exactly, show
+in the file-selection list and deselect there; a name without either keeps
+its code page meaning. bsdtar's archives (sizes only after the data, which
+the stub cannot walk) go through tolvane-pack, whose package of such names
+round-trips under 1251.
+
+run_e2e.py registers them and hands over its helpers.
+"""
+import io
+import os
+import shutil
+import subprocess
+import zipfile
+import zlib
+
+e2e = None  # the run_e2e module
+
+
+class Skipped(Exception):
+    """The scenario cannot run here (a program or a locale is missing)."""
+
+
+def register(module):
+    global e2e
+    e2e = module
+    return [utf8_names, utf8_packed]
+
+
+# Cyrillic, Greek, Japanese and emoji names, folders among them; the fullwidth
+# solidus U+FF0F and full stop U+FF0E are ordinary characters, never a
+# separator or a dot.
+FILES = {
+    "Привет мир.txt": b"ru\n",
+    "Ελληνικά/αρχείο.txt": b"el\n",
+    "日本語/ファイル.txt": b"ja\n",
+    "emoji 😀.txt": b"emoji\n",
+    "a／b．txt": b"fullwidth\n",
+    "папка/вложенная/файл.txt": b"deep\n",
+}
+EMPTY = "пустая папка/"
+LEGACY = "caf\xe9.txt"            # bytes of code page 1252, no flag: read in the ANSI code page
+UNICODE_PATH = "Юникод.txt"       # stored in code page 866 with its UTF-8 form in a 0x7075 field
+
+
+def tree(root):
+    """Every folder (with '/') and file below root, files with their bytes."""
+    found = {}
+    for folder, dirs, files in os.walk(root):
+        rel = os.path.relpath(folder, root)
+        prefix = "" if rel == "." else rel.replace(os.sep, "/") + "/"
+        found.update({prefix + d + "/": None for d in dirs})
+        found.update({prefix + f: e2e.read(os.path.join(folder, f)) for f in files})
+    return found
+
+
+def expected_tree(files, empty=()):
+    """The tree extracting 'files' and the empty folders 'empty' gives."""
+    want = dict(files)
+    for name in list(files) + list(empty):
+        parts = name.rstrip("/").split("/")
+        for i in range(1, len(parts) + (name.endswith("/"))):
+            want["/".join(parts[:i]) + "/"] = None
+    return want
+
+
+def write_tree(root):
+    for name, data in FILES.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    os.makedirs(os.path.join(root, EMPTY))
+
+
+def python_zip():
+    """Python's zipfile: bit 11 on every non-ASCII name; plus the two legacy entries."""
+    buffer = io.BytesIO()
+    stored = UNICODE_PATH.encode("cp866")
+    placeholder = "u" * len(stored)
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in FILES.items():
+            z.writestr(name, data)
+        z.writestr(EMPTY, b"")
+        z.writestr("L" * len(LEGACY), b"legacy\n")
+        utf8 = UNICODE_PATH.encode()
+        info = zipfile.ZipInfo(placeholder)
+        info.extra = (b"\x75\x70" + (5 + len(utf8)).to_bytes(2, "little") + b"\x01"
+                      + zlib.crc32(stored).to_bytes(4, "little") + utf8)
+        z.writestr(info, b"unicode path\n")
+    data = buffer.getvalue()
+    # ASCII placeholders of the same length keep zipfile from setting bit 11.
+    data = data.replace(b"L" * len(LEGACY), LEGACY.encode("latin-1"))
+    return data.replace(placeholder.encode(), stored)
+
+
+def need(*programs):
+    for program in programs:
+        if not shutil.which(program):
+            raise Skipped(f"{program} is not installed")
+
+
+def check_locales(run):
+    if not shutil.which("localedef"):
+        raise Skipped("localedef is not installed (package locales)")
+    run.locales()
+
+
+def package(run, path, archive, folder, codepage, message=""):
+    with open(run.stub, "rb") as f:
+        stub = f.read()
+    data = e2e.build_package(stub, archive, header=True, flags=0x0A, message=message.encode(codepage),
+                             folder=folder.encode(codepage), command=b"")
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def listed(lines, list_id=301):
+    """The list items the driver printed: name -> selected."""
+    prefix = f"{list_id} "
+    return {line[len(prefix) + 1:]: line[len(prefix)] == "+" for line in lines if line.startswith(prefix)}
+
+
+def utf8_names(run, c):
+    """Archives of Python's zipfile and 7-Zip under code pages 1251 and 932: exact
+    names on disk (below a folder with a character of the code page), the list
+    shows and deselects them, field 55 and the message boxes show them; a name
+    without the flag keeps its code page meaning."""
+    check_locales(run)
+    base = run.folder("utf8_names")
+    archive = python_zip()
+    names = dict(FILES, **{UNICODE_PATH: b"unicode path\n"})
+
+    # Under 1251 through the file-selection dialog, one name deselected.
+    dest = os.path.join(base, "dest Ж")
+    pkg = package(run, os.path.join(base, "python.exe"), archive, e2e.win(dest), "cp1251")
+    lines, code = run.drive(pkg, ["main", "press:3", "files", "list:301", "toggle:301:emoji 😀.txt",
+                                  "list:301", "press:1", "box", "exit"], locale="ru_RU.UTF-8")
+    every = sorted(list(names) + [EMPTY, "cafй.txt"])
+    first = lines.index("files dialog") + 1 if "files dialog" in lines else 0
+    shown = listed(lines[first:first + len(every)])
+    second = listed(lines[first + len(every):])
+    c.equal("1251: listed", sorted(shown), every)
+    c.true("1251: all selected at first", all(shown.values()))
+    c.equal("1251: deselected", sorted(n for n, on in second.items() if not on), ["emoji 😀.txt"])
+    c.equal("1251: result", [line for line in lines if not line.startswith("301 ")],
+            ["main dialog", "files dialog", e2e.SUCCESS, "exit 0"])
+    want = expected_tree({n: d for n, d in names.items() if n != "emoji 😀.txt"}, [EMPTY])
+    want["cafй.txt"] = b"legacy\n"
+    c.equal("1251: tree", tree(dest), want)
+
+    # Under 932 with the main dialog's Extract; the legacy byte 0xE9 is a lead
+    # byte there and takes the dot with it, as the ANSI calls always did.
+    dest = os.path.join(base, "dest 日本")
+    pkg = package(run, os.path.join(base, "python932.exe"), archive, e2e.win(dest), "cp932")
+    lines, code = run.drive(pkg, ["main", "press:1", "box", "exit"], locale="ja_JP.UTF-8")
+    c.equal("932: result", lines, ["main dialog", e2e.SUCCESS, "exit 0"])
+    got = tree(dest)
+    legacy = [n for n in got if n.startswith("caf")]
+    c.equal("932: tree", {n: d for n, d in got.items() if n not in legacy}, expected_tree(names, [EMPTY]))
+    c.equal("932: legacy name", legacy, ["caf・txt"])
+
+    # 7-Zip, from the same names on disk.
+    if shutil.which("7z"):
+        src = os.path.join(base, "src")
+        write_tree(src)
+        subprocess.run(["7z", "a", "-tzip", "-mcu=on", os.path.join(base, "7z.zip"), "."], cwd=src,
+                       stdout=subprocess.DEVNULL, check=True)
+        dest = os.path.join(base, "dest 7z")
+        pkg = package(run, os.path.join(base, "7z.exe"), e2e.read(os.path.join(base, "7z.zip")),
+                      e2e.win(dest), "cp1251")
+        lines, _ = run.drive(pkg, ["main", "press:1", "box", "exit"], locale="ru_RU.UTF-8")
+        c.equal("7z: result", lines, ["main dialog", e2e.SUCCESS, "exit 0"])
+        c.equal("7z: tree", tree(dest), expected_tree(FILES, [EMPTY]))
+    else:
+        c.failures.append("7z is not installed")
+
+    # A refused UTF-8 name in the message box; field 55 keeps the last path.
+    dest = os.path.join(base, "dest refused")
+    refused = e2e.make_zip([("../Побег.txt", b"out\n"), ("日本語.txt", b"in\n")])
+    pkg = package(run, os.path.join(base, "refused.exe"), refused, e2e.win(dest), "cp1251")
+    lines, _ = run.drive(pkg, ["main", "press:1", "box", "box", "get:55", "press:2", "exit"],
+                         locale="ru_RU.UTF-8")
+    c.equal("refused name", lines, ["main dialog", "box: Invalid filename ../Побег.txt", e2e.FAILURE,
+                                    f"55={e2e.win(dest)}\\日本語.txt", "exit 0"])
+    c.equal("refused: tree", tree(dest), {"日本語.txt": b"in\n"})
+    c.true("nothing outside the folder", not os.path.exists(os.path.join(base, "Побег.txt")))
+
+
+def utf8_packed(run, c):
+    """tolvane-pack packs such names (a folder and a bsdtar archive as inputs) as
+    UTF-8 with a Cyrillic message in code page 1251; list, test and extract of
+    the tool show and write them, and the stub extracts them under 1251."""
+    check_locales(run)
+    if not getattr(run, "pack", None):
+        raise Skipped("no tolvane-pack given (--pack)")
+    need("bsdtar")
+    base = run.folder("utf8_packed")
+    src, dest, tool_dest = (os.path.join(base, n) for n in ("src", "dest", "tool dest"))
+    write_tree(src)
+    other = os.path.join(base, "other")
+    os.makedirs(os.path.join(other, "архив"))
+    with open(os.path.join(other, "архив", "Ωμέγα.txt"), "wb") as f:
+        f.write(b"from bsdtar\n")
+    subprocess.run(["bsdtar", "--format", "zip", "-cf", os.path.join(base, "bsdtar.zip"), "архив"], cwd=other,
+                   check=True)
+    message = "Распаковать файлы?"
+    package = os.path.join(base, "p.exe")
+    result = subprocess.run([run.pack, "create", package, src, os.path.join(base, "bsdtar.zip"), "--stub",
+                             run.stub, "--codepage", "1251", "--message", message, "--folder",
+                             e2e.win(dest), "-q"], capture_output=True, check=False)
+    c.equal("create", (result.returncode, result.stderr.decode()),
+            (0, "tolvane-pack: warning: the message holds characters outside ASCII: they show as written "
+                "only on Windows systems whose ANSI code page is 1251\n"))
+    if result.returncode != 0:
+        return
+    want = expected_tree(dict(FILES, **{"архив/Ωμέγα.txt": b"from bsdtar\n"}), [EMPTY])
+    names = sorted(n for n, d in want.items() if d is not None) + [EMPTY]
+    listing = subprocess.run([run.pack, "list", package], capture_output=True, check=False)
+    c.equal("tool list", sorted(listing.stdout.decode().splitlines()), sorted(names))
+    for args in (["test", package, "-q"], ["extract", package, "-d", tool_dest, "-q"]):
+        result = subprocess.run([run.pack] + args, capture_output=True, check=False)
+        c.equal(f"tool {args[0]}", (result.returncode, result.stderr.decode()), (0, ""))
+    c.equal("tool extract: tree", tree(tool_dest), want)
+
+    lines, _ = run.drive(package, ["main", "get:901", "list:301", "press:1", "box", "exit"],
+                         locale="ru_RU.UTF-8")
+    c.equal("stub: list", sorted(listed(lines)), sorted(names))
+    c.equal("stub: result", [line for line in lines if not line.startswith("301 ")],
+            ["main dialog", f"901={message}", e2e.SUCCESS, "exit 0"])
+    c.equal("stub: tree", tree(dest), want)
