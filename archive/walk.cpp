@@ -14,20 +14,19 @@
 
 namespace {
 
-// The local header signature is formed at run time from this value, so the
-// program's image never holds the four signature bytes themselves (the stub
-// would otherwise find its own code looking like an archive entry).
-volatile uint32_t SignatureSeed = LocalHeaderSignature + 1;
-
-
 bool Running = false;
 
 // Set by ReadLocalHeader when the walk stopped where the archive ends.
 bool ReachedDirectory = false;
 
+// The local header signature is formed at run time from the next value up,
+// so the program's image never holds the four signature bytes themselves (the
+// stub would otherwise find its own code looking like an archive entry). The
+// empty asm hides the value from the compiler, which would fold it back.
 void FormLocalHeaderSignature() {
-  State.LocalHeaderSignature = SignatureSeed;
-  State.LocalHeaderSignature--;
+  uint32_t seed = LocalHeaderSignature + 1;
+  __asm__("" : "+r"(seed));
+  State.LocalHeaderSignature = seed - 1;
 }
 
 uint32_t Read16(const uint8_t* p) { return p[0] | p[1] << 8; }

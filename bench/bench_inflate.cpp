@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
   // 32-bit stub runs (here with the host's CRC), the byte reader the fallback.
   for (int variant = 0; variant < 2; variant++) {
     InflateNarrowWord = variant == 0;
-    InflateFastLoop = variant != 0 ? false : true;
+    InflateByteReader = variant != 0;
     double bestTime = 1e9;
     for (int r = 0; r < 3; r++) {
       double t = Now();
@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
            mb / bestTime);
   }
   InflateNarrowWord = false;
-  InflateFastLoop = true;
+  InflateByteReader = false;
 
   // ---- CRC-32 ----
   std::string block(32768, '\0');

@@ -15,9 +15,10 @@
 // stub) and give exactly the same results as the one-byte step.
 static uint32_t SliceTable[8][256];
 
+#if TV_CRC_FOLDING
+// Only where folding exists: elsewhere (the stub) it would take file bytes.
 bool CrcUseFolding = true;
 
-#if TV_CRC_FOLDING
 // On 64-bit x86 hosts with carry-less multiplication, long buffers are folded
 // 64 bytes per step (the standard folding of a CRC by multiples of x^n mod P);
 // the 16 bytes that remain stand for the whole prefix and finish through the

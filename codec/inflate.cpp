@@ -9,7 +9,7 @@
 #include "extract/state.h"
 #include "platform/platform.h"
 
-bool InflateFastLoop = true;
+bool InflateByteReader = false;
 bool InflateNarrowWord = false;
 
 namespace {
@@ -350,7 +350,7 @@ done:
 int DecodeCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
   for (;;) {
     int result;
-    if (InflateFastLoop) {
+    if (!InflateByteReader) {
 #if UINTPTR_MAX > 0xFFFFFFFFu
       if (!InflateNarrowWord)
         result = FastCodes<uint64_t>(tl, td, wl, wd);

@@ -11,9 +11,9 @@ int32_t FillInput();
 // off CompressedLeft.
 int32_t NextByte();
 
-// True (the default): decode codes with the word-at-a-time loop while enough
-// input is buffered. False: the byte-at-a-time reader throughout.
-extern bool InflateFastLoop;
+// False (the default): decode codes with the word-at-a-time loop while
+// enough input is buffered. True: the byte-at-a-time reader throughout.
+extern bool InflateByteReader;
 // The word loop uses a 64-bit bit buffer where pointers are 64 bits wide and
 // a 32-bit one elsewhere (the stub); true selects the 32-bit one on 64-bit
 // hosts too. Tests run all three variants.

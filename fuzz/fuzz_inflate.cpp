@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     length = prefixed.size();
   }
 
-  InflateFastLoop = (options & 1) == 0;
+  InflateByteReader = (options & 1) != 0;
   InflateNarrowWord = (options & 4) != 0;
   std::string out;
   State.ArchiveFile = host::OpenMemoryFile(stream, length);
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   InflateEntry();
   CloseFileHandle(State.ArchiveFile);
   CloseFileHandle(State.OutputFile);
-  InflateFastLoop = true;
+  InflateByteReader = false;
   InflateNarrowWord = false;
 
   // Every code consumes at least one bit and yields at most 258 bytes; a

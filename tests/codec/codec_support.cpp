@@ -233,13 +233,13 @@ std::string RandomBytes(size_t n, unsigned seed) {
 }
 
 void InflateLoops::SetUp() {
-  InflateFastLoop = GetParam() != ByteReader;
+  InflateByteReader = GetParam() == ByteReader;
   InflateNarrowWord = GetParam() == NarrowWord;
   EnsureCrcTable();
 }
 
 void InflateLoops::TearDown() {
-  InflateFastLoop = true;
+  InflateByteReader = false;
   InflateNarrowWord = false;
 }
 
