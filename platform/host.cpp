@@ -3,6 +3,7 @@
 // boxes and launches, scripted password answers and a host entry list with
 // the semantics of a sorted multiple-selection list box.
 #include "platform/host.h"
+#include "platform/sorted_find.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -621,18 +622,10 @@ void ListAdd(ListHandle list, const char* name) {
 
 int ListFind(ListHandle list, int after, const char* name) {
   auto* items = AsList(list);
-  if (!items || items->empty()) return -1;
-  int count = static_cast<int>(items->size());
-  int start = (after < 0 || after >= count) ? 0 : after + 1;
-  std::string text = name ? name : "";
-  // The items are sorted, so equal names form one run: the first of the run
-  // at or after 'start', else (wrapping around) the run's first item.
-  auto less = [](const HostListItem& item, const std::string& t) { return CompareNoCase(item.name, t) < 0; };
-  auto greater = [](const std::string& t, const HostListItem& item) { return CompareNoCase(t, item.name) < 0; };
-  int first = static_cast<int>(std::lower_bound(items->begin(), items->end(), text, less) - items->begin());
-  int end = static_cast<int>(std::upper_bound(items->begin(), items->end(), text, greater) - items->begin());
-  if (first == end) return -1;
-  return (start > first && start < end) ? start : first;
+  if (!items || !name || !name[0]) return -1;  // a list box finds no empty name
+  std::string text = name;
+  return FindInSortedList(static_cast<int>(items->size()), after,
+                          [&](int index) { return CompareNoCase((*items)[index].name, text); });
 }
 
 bool ListIsSelected(ListHandle list, int index) {

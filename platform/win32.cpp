@@ -140,29 +140,3 @@ void* Allocate(size_t size) {
 void Release(void* block) {
   if (block) HeapFree(GetProcessHeap(), 0, block);
 }
-
-ListHandle GetEntryList(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
-
-static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SendMessageA((HWND)list, message, wParam, lParam);
-}
-
-void ListClear(ListHandle list) { ListMessage(list, LB_RESETCONTENT, 0, 0); }
-
-void ListAdd(ListHandle list, const char* name) { ListMessage(list, LB_ADDSTRING, 0, (LPARAM)name); }
-
-int ListFind(ListHandle list, int after, const char* name) {
-  return (int)ListMessage(list, LB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)name);
-}
-
-bool ListIsSelected(ListHandle list, int index) {
-  return index != -1 && ListMessage(list, LB_GETSEL, (WPARAM)index, 0) > 0;
-}
-
-void ListSelect(ListHandle list, int index, bool selected) {
-  ListMessage(list, LB_SETSEL, selected, (LPARAM)index);
-}
-
-int ListCount(ListHandle list) { return (int)ListMessage(list, LB_GETCOUNT, 0, 0); }
-
-int ListSelectedCount(ListHandle list) { return (int)ListMessage(list, LB_GETSELCOUNT, 0, 0); }
