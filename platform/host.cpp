@@ -148,25 +148,24 @@ std::vector<HostListItem>* AsList(ListHandle list) {
   return static_cast<std::vector<HostListItem>*>(list);
 }
 
-// The list box order: bytes compared with ASCII letters folded to lower case.
-// tolower in the "C" locale, without a library call per byte.
-inline int FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
-
-int CompareNoCase(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; i++) {
-    int x = FoldAscii(static_cast<unsigned char>(a[i]));
-    int y = FoldAscii(static_cast<unsigned char>(b[i]));
-    if (x != y) return x - y;
-  }
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-}
-
 }  // namespace
 
 // ---- host controls -----------------------------------------------------------
 
 namespace host {
+
+// Bytes compared with ASCII letters folded to lower case (tolower in the "C"
+// locale, without a library call per byte).
+int CompareListNames(const std::string& a, const std::string& b) {
+  auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; i++) {
+    int x = fold(static_cast<unsigned char>(a[i]));
+    int y = fold(static_cast<unsigned char>(b[i]));
+    if (x != y) return x - y;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
 
 void SetRoot(const std::string& directory) { Settings().root = directory; }
 
@@ -615,7 +614,7 @@ void ListAdd(ListHandle list, const char* name) {
   std::string text = name ? name : "";
   auto place = std::upper_bound(items->begin(), items->end(), text,
                                 [](const std::string& t, const HostListItem& item) {
-                                  return CompareNoCase(t, item.name) < 0;
+                                  return host::CompareListNames(t, item.name) < 0;
                                 });
   items->insert(place, HostListItem{text, false});
 }
@@ -625,7 +624,7 @@ int ListFind(ListHandle list, int after, const char* name) {
   if (!items || !name || !name[0]) return -1;  // a list box finds no empty name
   std::string text = name;
   return FindInSortedList(static_cast<int>(items->size()), after,
-                          [&](int index) { return CompareNoCase((*items)[index].name, text); });
+                          [&](int index) { return host::CompareListNames((*items)[index].name, text); });
 }
 
 bool ListIsSelected(ListHandle list, int index) {
