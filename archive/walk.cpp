@@ -24,6 +24,11 @@ bool Running = false;
 // Set by ReadLocalHeader when the walk stopped where the archive ends.
 bool ReachedDirectory = false;
 
+// A header and the name after it, read together: LocalHeaderSize +
+// NameBufferSize bytes and a terminator; 'HeaderBytes' of them were read.
+uint8_t* HeaderBlock;
+uint32_t HeaderBytes;
+
 void FormLocalHeaderSignature() {
   State.LocalHeaderSignature = SignatureSeed;
   State.LocalHeaderSignature--;
@@ -37,11 +42,17 @@ bool ReadLocalHeader() {
   // Signed data descriptors are skipped in a loop, one after another.
   for (;;) {
     ArchiveEntry& entry = State.CurrentEntry;
-    entry.Signature = 0;
-    uint32_t got = ReadFileBytes(State.ArchiveFile, &entry, LocalHeaderSize);
+    // One read for the header and its name; bytes read past the name are
+    // not used (every later read starts with a seek). At the end of the file
+    // the signature stays zero; a short header is refused whatever it holds.
+    ArchiveEntry* block = reinterpret_cast<ArchiveEntry*>(HeaderBlock);
+    block->Signature = 0;
+    uint32_t got = ReadFileBytes(State.ArchiveFile, HeaderBlock, LocalHeaderSize + NameBufferSize);
+    HeaderBytes = got;
+    entry = *block;
     // A header cut short by the end of the file would mix in the fields of
     // the one before it: it ends the walk like any other truncation.
-    if (got == LocalHeaderSize && entry.Signature == State.LocalHeaderSignature) {
+    if (got >= LocalHeaderSize && entry.Signature == State.LocalHeaderSignature) {
       State.CompressedLeft = static_cast<int32_t>(entry.CompressedSize);
       return true;
     }
@@ -76,6 +87,7 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
   State.ExtractSucceeded = 0;
   FormLocalHeaderSignature();
   EntryReady = false;
+  ForgetKnownFolder();
 
   ReachedDirectory = false;
   ListHandle list = GetEntryList(dialog, listId);
@@ -88,8 +100,10 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
     return;
   }
 
-  // One more byte than the longest accepted name, for its terminator.
-  char* name = static_cast<char*>(Allocate(NameBufferSize + 1));
+  // The name is read with its header; one more byte than the longest
+  // accepted name, for its terminator.
+  HeaderBlock = static_cast<uint8_t*>(Allocate(LocalHeaderSize + NameBufferSize + 1));
+  char* name = reinterpret_cast<char*>(HeaderBlock + LocalHeaderSize);
   State.LastIndex = -1;
   if (listOnly) ListClear(list);
 
@@ -106,8 +120,7 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
     // would list (and later write) a different name.
     uint16_t length = 0;
     if (nameLength <= NameBufferSize) {
-      uint32_t got = ReadFileBytes(State.ArchiveFile, name, nameLength);
-      if (got < nameLength) break;  // the archive ends inside the name: damaged
+      if (HeaderBytes - LocalHeaderSize < nameLength) break;  // the archive ends inside the name: damaged
       length = StringFromBuffer(name, nameLength);
     }
     name[length] = 0;
@@ -149,6 +162,6 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
       FinishExtraction(list, ReachedDirectory || ended);
     }
   }
-  Release(name);
+  Release(HeaderBlock);
   Running = false;
 }
