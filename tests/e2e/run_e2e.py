@@ -154,8 +154,9 @@ class Run:
             f.write(data)
         return path
 
-    def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None, arguments=None):
-        """Runs the driver; returns the lines it printed and its exit code."""
+    def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None, arguments=None, wait=None):
+        """Runs the driver; returns the lines it printed and its exit code. 'wait' bounds
+        the driver's waits (ms) when they may take longer than its default."""
         args = [self.driver]
         if cwd:
             args += ["--cwd", win(cwd)]
@@ -165,6 +166,8 @@ class Run:
             args.append("--lock")
         if arguments:
             args += ["--args", arguments]
+        if wait:
+            args += ["--wait", str(wait)]
         args += [win(package)] + steps
         out_path = package + ".out"
         with open(out_path, "wb") as out:
