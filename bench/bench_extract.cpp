@@ -207,6 +207,7 @@ bool EngineExtract(const std::string& packagePath, const std::string& password) 
   State.SkipExisting = 0;
   ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
   CloseFileHandle(State.ArchiveFile);
+  State.ArchiveFile = NoFile;  // EndCore would close it again
   return State.ExtractSucceeded == 1;
 }
 
