@@ -19,6 +19,11 @@ bool Running = false;
 // Set by ReadLocalHeader when the walk stopped where the archive ends.
 bool ReachedDirectory = false;
 
+// A header and the name after it, read together: LocalHeaderSize +
+// NameBufferSize bytes and a terminator; 'HeaderBytes' of them were read.
+uint8_t* HeaderBlock;
+uint32_t HeaderBytes;
+
 // The local header signature is formed at run time from the next value up,
 // so the program's image never holds the four signature bytes themselves (the
 // stub would otherwise find its own code looking like an archive entry). The
@@ -38,15 +43,17 @@ __attribute__((noinline)) void SetNameEncoding(bool utf8) {
   SetUtf8Texts(utf8);
 }
 
-// Called with the read position right after the stored name (nameLength
-// bytes, the first 'length' of them the name). A name not marked UTF-8 may
+// The extra field starts at 'extraPosition', right after the stored name
+// (nameLength bytes, the first 'length' of them the name). A name not marked UTF-8 may
 // carry its UTF-8 form in a Unicode Path extra field, which counts only while
 // the CRC-32 it records matches the stored name: a program that renamed the
 // entry without knowing the field leaves a stale one behind. Puts that form
 // into 'name' and returns its length (0 when it does not fit, which refuses
 // the entry like any name that does not fit); returns 'length' when no field applies.
-__attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLength, uint16_t length) {
+__attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLength, uint16_t length,
+                                                   uint32_t extraPosition) {
   uint16_t extraLength = State.CurrentEntry.ExtraLength;
+  SeekArchive(extraPosition, 0);
   uint8_t* extra = static_cast<uint8_t*>(Allocate(extraLength));
   const uint8_t* end = extra + ReadFileBytes(State.ArchiveFile, extra, extraLength);
   for (const uint8_t* field = extra; end - field >= 4; field += 4 + Read16(field + 2)) {
@@ -77,11 +84,17 @@ bool ReadLocalHeader() {
   // Signed data descriptors are skipped in a loop, one after another.
   for (;;) {
     ArchiveEntry& entry = State.CurrentEntry;
-    entry.Signature = 0;
-    uint32_t got = ReadFileBytes(State.ArchiveFile, &entry, LocalHeaderSize);
+    // One read for the header and its name; bytes read past the name are
+    // not used (every later read starts with a seek). At the end of the file
+    // the signature stays zero; a short header is refused whatever it holds.
+    ArchiveEntry* block = reinterpret_cast<ArchiveEntry*>(HeaderBlock);
+    block->Signature = 0;
+    uint32_t got = ReadFileBytes(State.ArchiveFile, HeaderBlock, LocalHeaderSize + NameBufferSize);
+    HeaderBytes = got;
+    entry = *block;
     // A header cut short by the end of the file would mix in the fields of
     // the one before it: it ends the walk like any other truncation.
-    if (got == LocalHeaderSize && entry.Signature == State.LocalHeaderSignature) {
+    if (got >= LocalHeaderSize && entry.Signature == State.LocalHeaderSignature) {
       State.CompressedLeft = static_cast<int32_t>(entry.CompressedSize);
       return true;
     }
@@ -116,6 +129,7 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
   State.ExtractSucceeded = 0;
   FormLocalHeaderSignature();
   EntryReady = false;
+  ForgetKnownFolder();
 
   ReachedDirectory = false;
   ListHandle list = GetEntryList(dialog, listId);
@@ -128,8 +142,10 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
     return;
   }
 
-  // One more byte than the longest accepted name, for its terminator.
-  char* name = static_cast<char*>(Allocate(NameBufferSize + 1));
+  // The name is read with its header; one more byte than the longest
+  // accepted name, for its terminator.
+  HeaderBlock = static_cast<uint8_t*>(Allocate(LocalHeaderSize + NameBufferSize + 1));
+  char* name = reinterpret_cast<char*>(HeaderBlock + LocalHeaderSize);
   State.LastIndex = -1;
   if (listOnly) ListClear(list);
 
@@ -147,11 +163,10 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
     uint16_t length = 0;
     SetNameEncoding((entry.EntryFlags & FlagUtf8) != 0);
     if (nameLength <= NameBufferSize) {
-      uint32_t got = ReadFileBytes(State.ArchiveFile, name, nameLength);
-      if (got < nameLength) break;  // the archive ends inside the name: damaged
+      if (HeaderBytes - LocalHeaderSize < nameLength) break;  // the archive ends inside the name: damaged
       length = StringFromBuffer(name, nameLength);
       if (length > 0 && !State.Utf8Name && entry.ExtraLength > 0)
-        length = TakeUnicodePath(name, nameLength, length);
+        length = TakeUnicodePath(name, nameLength, length, headerPosition + LocalHeaderSize + nameLength);
     }
     name[length] = 0;
     if (length == 0) {
@@ -193,6 +208,6 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
       FinishExtraction(list, ReachedDirectory || ended);
     }
   }
-  Release(name);
+  Release(HeaderBlock);
   Running = false;
 }

@@ -2,7 +2,7 @@
 # Whole-archive extraction benchmark: builds bench_extract, gathers a corpus of
 # about 100 MB (or takes CORPUS), zips it with Info-ZIP three ways (deflate -6,
 # stored -0, deflate -6 with a password) and runs the engine, the zlib
-# reference, unzip, 7z and bsdtar on each zip into tmpfs.
+# and libdeflate references, unzip, 7z and bsdtar on each zip into tmpfs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -87,27 +87,49 @@ bool PathExists(char* path) {
 
 namespace {
 
+// The folder ForceFolders last created or found. It and its parents exist,
+// so a later call for it, for one of its parents, or for a folder below it,
+// stops testing there instead of asking the system again, level by level.
+char KnownFolder[ForceFoldersLimit + 1];
+uint16_t KnownLength;
+
+bool IsKnownFolder(const char* work, uint16_t length) {
+  if (length > KnownLength || (length < KnownLength && KnownFolder[length] != '\\')) return false;
+  for (uint16_t i = 0; i < length; i++)
+    if (work[i] != KnownFolder[i]) return false;
+  return true;
+}
+
+void RememberFolder(const char* work, uint16_t length) {
+  for (uint16_t i = 0; i < length; i++) KnownFolder[i] = work[i];
+  KnownLength = length;
+}
+
 // ForceFolders on the first 'length' characters of 'work'. The parents are
 // prefixes of the same text, so every level works in the one copy, ending
 // its text with a NUL for the duration of its own calls.
 void ForceFoldersIn(char* work, uint16_t length) {
   if (length > 0 && work[length - 1] == '\\') length--;
-  if (length < 3) return;
+  if (length < 3 || IsKnownFolder(work, length)) return;
   char saved = work[length];
   work[length] = 0;
-  if (!PathExists(work)) {
+  if (PathExists(work)) {
+    RememberFolder(work, length);
+  } else {
     uint16_t parent = ExtractDir(work, length);
     // A last component ending in ':' is its own folder part: such a name
     // cannot be created, and going on would never end.
     if (parent < length) {
       ForceFoldersIn(work, parent);
-      MakeFolder(work);
+      if (MakeFolder(work)) RememberFolder(work, length);
     }
   }
   work[length] = saved;
 }
 
 }  // namespace
+
+void ForgetKnownFolder() { KnownLength = 0; }
 
 void ForceFolders(const char* path, uint16_t length) {
   if (PathUnits(path, length) > ForceFoldersLimit) return;

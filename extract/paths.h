@@ -51,8 +51,13 @@ bool PathExists(char* path);
 // Creates the folder of the counted path and every missing parent, outermost
 // first. Reports nothing: the caller tests PathExists afterwards. Does
 // nothing for paths longer than ForceFoldersLimit and stops at a component
-// ending in ':' (such a folder cannot be created).
+// ending in ':' (such a folder cannot be created). The folder it last created
+// or found is taken as existing, with its parents, until ForgetKnownFolder.
 void ForceFolders(const char* path, uint16_t length);
+
+// Makes ForceFolders test every level again (each walk starts with it: the
+// user may have removed folders since the last).
+void ForgetKnownFolder();
 
 // The one way a folder text gets into DestFolder (256 bytes): copies at most
 // FolderTextLimit characters of 'source' and terminates, so AddBackslash

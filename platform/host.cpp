@@ -3,6 +3,7 @@
 // boxes and launches, scripted password answers and a host entry list with
 // the semantics of a sorted multiple-selection list box.
 #include "platform/host.h"
+#include "platform/sorted_find.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -148,25 +149,24 @@ std::vector<HostListItem>* AsList(ListHandle list) {
   return static_cast<std::vector<HostListItem>*>(list);
 }
 
-// The list box order: bytes compared with ASCII letters folded to lower case.
-// tolower in the "C" locale, without a library call per byte.
-inline int FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
-
-int CompareNoCase(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; i++) {
-    int x = FoldAscii(static_cast<unsigned char>(a[i]));
-    int y = FoldAscii(static_cast<unsigned char>(b[i]));
-    if (x != y) return x - y;
-  }
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-}
-
 }  // namespace
 
 // ---- host controls -----------------------------------------------------------
 
 namespace host {
+
+// Bytes compared with ASCII letters folded to lower case (tolower in the "C"
+// locale, without a library call per byte).
+int CompareListNames(const std::string& a, const std::string& b) {
+  auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; i++) {
+    int x = fold(static_cast<unsigned char>(a[i]));
+    int y = fold(static_cast<unsigned char>(b[i]));
+    if (x != y) return x - y;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
 
 void SetRoot(const std::string& directory) { Settings().root = directory; }
 
@@ -627,25 +627,17 @@ void ListAdd(ListHandle list, const char* name) {
   std::string text = name ? name : "";
   auto place = std::upper_bound(items->begin(), items->end(), text,
                                 [](const std::string& t, const HostListItem& item) {
-                                  return CompareNoCase(t, item.name) < 0;
+                                  return host::CompareListNames(t, item.name) < 0;
                                 });
   items->insert(place, HostListItem{text, false, Settings().utf8Texts});
 }
 
 int ListFind(ListHandle list, int after, const char* name) {
   auto* items = AsList(list);
-  if (!items || items->empty()) return -1;
-  int count = static_cast<int>(items->size());
-  int start = (after < 0 || after >= count) ? 0 : after + 1;
-  std::string text = name ? name : "";
-  // The items are sorted, so equal names form one run: the first of the run
-  // at or after 'start', else (wrapping around) the run's first item.
-  auto less = [](const HostListItem& item, const std::string& t) { return CompareNoCase(item.name, t) < 0; };
-  auto greater = [](const std::string& t, const HostListItem& item) { return CompareNoCase(t, item.name) < 0; };
-  int first = static_cast<int>(std::lower_bound(items->begin(), items->end(), text, less) - items->begin());
-  int end = static_cast<int>(std::upper_bound(items->begin(), items->end(), text, greater) - items->begin());
-  if (first == end) return -1;
-  return (start > first && start < end) ? start : first;
+  if (!items || !name || !name[0]) return -1;  // a list box finds no empty name
+  std::string text = name;
+  return FindInSortedList(static_cast<int>(items->size()), after,
+                          [&](int index) { return host::CompareListNames((*items)[index].name, text); });
 }
 
 bool ListIsSelected(ListHandle list, int index) {

@@ -39,6 +39,12 @@ struct HostLaunch {
 
 namespace host {
 
+// The order and equality of the host's entry list, which stands for the
+// list box: less than, equal to or more than 0. Names equal but for ASCII
+// case are equal. (The list box also folds other letters and orders
+// punctuation before digits; the host list does not.)
+int CompareListNames(const std::string& a, const std::string& b);
+
 // Windows paths ("C:\dir\file", "\dir", "dir/file") are mapped onto the host
 // file system: the drive letter is dropped, backslashes become slashes, and
 // rooted paths are placed below the root directory. An empty root (the

@@ -1,6 +1,7 @@
 // The seam on Win32: thin calls of kernel32 and user32; shell32 is loaded on
 // first use from the system folder (see ShellFunction).
 #include "platform/platform.h"
+#include "platform/win32_text.h"
 #include "ui/ui.h"
 #include "ui/resource.h"
 #include "extract/state.h"
@@ -174,31 +175,5 @@ void Release(void* block) {
   if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 
-ListHandle GetEntryList(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
-
-static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SendMessageA((HWND)list, message, wParam, lParam);
-}
-
-void ListClear(ListHandle list) { ListMessage(list, LB_RESETCONTENT, 0, 0); }
-
-// Names go in and are searched for with the wide messages, in the name's encoding.
-void ListAdd(ListHandle list, const char* name) {
-  SendMessageW((HWND)list, LB_ADDSTRING, 0, (LPARAM)Wide(name, 0));
-}
-
-int ListFind(ListHandle list, int after, const char* name) {
-  return (int)SendMessageW((HWND)list, LB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)Wide(name, 0));
-}
-
-bool ListIsSelected(ListHandle list, int index) {
-  return index != -1 && ListMessage(list, LB_GETSEL, (WPARAM)index, 0) > 0;
-}
-
-void ListSelect(ListHandle list, int index, bool selected) {
-  ListMessage(list, LB_SETSEL, selected, (LPARAM)index);
-}
-
-int ListCount(ListHandle list) { return (int)ListMessage(list, LB_GETCOUNT, 0, 0); }
-
-int ListSelectedCount(ListHandle list) { return (int)ListMessage(list, LB_GETSELCOUNT, 0, 0); }
+// The entry list (win32_list.cpp) takes its texts in the core's encoding too.
+const WCHAR* ListText(const char* text) { return Wide(text, 0); }

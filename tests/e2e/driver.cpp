@@ -2,11 +2,12 @@
 // steps given on the command line, acting on its windows as a user would and
 // printing one line for everything it reads. Returns the package's exit code.
 //
-//   driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] [--args TEXT] PACKAGE STEP...
+//   driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] [--args TEXT] [--wait MS] PACKAGE STEP...
 //
 // --env sets a variable of the package's environment (TMP for the temporary
 // folder, for example). --lock holds the package's file open, unshared, while the package starts.
 // --args TEXT is put after the package's quoted name on its command line.
+// --wait sets the bound of every wait (30000 ms by default; benchmarks need more).
 //
 // Steps (the "current dialog" is the one last waited for with main/files):
 //   main | files | prompt   wait for the main / file-selection dialog / password
@@ -28,6 +29,7 @@
 //   exit                wait for the package to end, print "exit N"
 //   delete:PATH         delete a file (to see whether the next run writes it again)
 //   sleep:MS
+//   clock               print "clock MS": milliseconds since the previous clock step
 // Windows that appear while waiting for something else are printed as
 // "unexpected <kind>" so a test sees a dialog it did not ask for.
 //
@@ -45,7 +47,7 @@
 static DWORD ProcessId;
 static HANDLE Process;
 static HWND Current;
-static const DWORD WaitLimit = 30000;  // every wait is bounded
+static DWORD WaitLimit = 30000;  // every wait is bounded
 static const int BoxTextId = 0xFFFF;   // the text of a system message box
 
 // UTF-8 -> UTF-16 in one of a few rotating buffers (a call may need two).
@@ -278,6 +280,13 @@ static void Step(const char* step) {
     printf("exit %lu\n", code);
   } else if (!strcmp(verb, "sleep")) {
     Sleep(atoi(arg));
+  } else if (!strcmp(verb, "clock")) {
+    static LARGE_INTEGER last;
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    printf("clock %.0f\n", last.QuadPart ? (now.QuadPart - last.QuadPart) * 1000.0 / frequency.QuadPart : 0.0);
+    last = now;
   } else {
     Fail(step);
   }
@@ -306,6 +315,8 @@ int main() {
       if (!eq) Fail("--env needs NAME=VALUE");
       *eq = 0;
       SetEnvironmentVariableW(Wide(pair), Wide(eq + 1));
+    } else if (!strcmp(argv[i], "--wait") && i + 1 < argc) {
+      WaitLimit = (DWORD)atoi(argv[++i]);
     } else if (!strcmp(argv[i], "--lock")) {
       lock = true;
     } else if (!strcmp(argv[i], "--args") && i + 1 < argc) {
@@ -313,7 +324,7 @@ int main() {
     }
   }
   if (i >= argc) {
-    printf("usage: driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] [--args TEXT] PACKAGE STEP...\n");
+    printf("usage: driver.exe [--cwd DIR] [--env NAME=VALUE] [--lock] [--args TEXT] [--wait MS] PACKAGE STEP...\n");
     return 2;
   }
   const char* package = argv[i++];

@@ -170,9 +170,10 @@ class Run:
         return path
 
     def drive(self, package, steps, cwd=None, lock=False, timeout=90, env=None, arguments=None,
-              locale=None):
+              locale=None, wait=None):
         """Runs the driver (under 'locale', which sets Wine's code pages); returns
-        the lines it printed (UTF-8) and its exit code."""
+        the lines it printed (UTF-8) and its exit code. 'wait' bounds the driver's
+        waits (ms) when they may take longer than its default."""
         args = [self.driver]
         if cwd:
             args += ["--cwd", win(cwd)]
@@ -182,6 +183,8 @@ class Run:
             args.append("--lock")
         if arguments:
             args += ["--args", arguments]
+        if wait:
+            args += ["--wait", str(wait)]
         args += [win(package)] + steps
         out_path = package + ".out"
         with open(out_path, "wb") as out:
@@ -634,6 +637,43 @@ def busy_commands(run, c):
     c.equal("file count", len(extracted(dest)), 120)
 
 
+def list_find(run, c):
+    """The entry list's find answers like the list box's own LB_FINDSTRINGEXACT on random
+    names with case variants, duplicates and 8-bit letters (list_find_check.exe)."""
+    out = os.path.join(run.folder("list_find"), "out.txt")
+    with open(out, "wb") as f:
+        result = subprocess.run(["wine", os.path.join(run.win32, "e2e", "list_find_check.exe")],
+                                env=run.env(), stdout=f, stderr=subprocess.DEVNULL, timeout=120)
+    lines = read_lines(out)
+    c.equal("last line", lines[-1:], ["mismatches 0"])
+    c.equal("exit code", result.returncode, 0)
+
+
+def archive_out_of_list_order(run, c):
+    """Entries stored in another order than the list's: each is found wherever it stands;
+    names equal but for case match successive items when they follow each other, and
+    the search after another hit wraps to the item already done."""
+    base = run.folder("out_of_order")
+    dest = os.path.join(base, "dest")
+    files = [("zeta.txt", b"z"), ("Dir/", b""), ("dir/b.txt", b"b"), ("alpha.txt", b"a"),
+             ("DIR/A.txt", b"A"), ("beta.txt", b"1"), ("Beta.TXT", b"2"), ("c.txt", b"c")]
+    pkg = run.package(os.path.join(base, "p.exe"), files, folder=win(dest))
+    lines, _ = run.drive(pkg, ["main", "press:1", "box", "exit"])
+    c.equal("in a row", lines, ["main dialog", SUCCESS, "exit 0"])
+    c.equal("files", extracted(dest), ["Dir/A.txt", "Dir/b.txt", "alpha.txt", "beta.txt", "c.txt",
+                                       "zeta.txt"])
+    c.equal("second of the two", read(os.path.join(dest, "beta.txt")), b"2")
+    dest2 = os.path.join(base, "dest2")
+    files = [("dup", b"v1"), ("other", b"o"), ("DUP", b"v2")]
+    pkg = run.package(os.path.join(base, "q.exe"), files, folder=win(dest2))
+    lines, _ = run.drive(pkg, ["main", "press:3", "files", "press:1", "box", "list:301", "press:2", "main",
+                               "press:2", "exit"])
+    # The list box puts the later of two equal names first.
+    c.equal("wrapped", lines, ["main dialog", "files dialog", FAILURE, "301 -DUP", "301 +dup",
+                               "301 -other", "main dialog", "exit 0"])
+    c.equal("first kept", read(os.path.join(dest2, "dup")), b"v1")
+
+
 def empty_archive(run, c):
     """No entries: the listing reports it (twice when the second list is filled), the
     dialog opens, and Extract does nothing visible."""
@@ -732,7 +772,8 @@ def bad_input(run, c):
 SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, command_launch,
              temp_folder, empty_field, file_list, partial_failure, nothing_damaged_stays,
              second_extract_reprocesses,
-             passwords, locked, browse_cancelled, busy_commands, empty_archive, keys, bad_input]
+             passwords, locked, browse_cancelled, busy_commands, empty_archive, keys, bad_input,
+             list_find, archive_out_of_list_order]
 SCENARIOS += pack_scenarios.register(sys.modules[__name__])
 SCENARIOS += option_scenarios.register(sys.modules[__name__])
 SCENARIOS += unicode_scenarios.register(sys.modules[__name__])

@@ -34,6 +34,17 @@ make_tree() {
   cp "$PACK" "$t/sub/program.elf"
 }
 
+# Entries stand in the order the stub's list sorts their names: the bytes,
+# ASCII letters folded (bytes.lower folds nothing else).
+in_list_order() {
+  python3 - "$1" <<'PY'
+import sys, zipfile
+names = [i.filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437').lower()
+         for i in zipfile.ZipFile(sys.argv[1]).infolist()]
+sys.exit(names != sorted(names))
+PY
+}
+
 # Runs a create that must be refused: exit 1, the message, and nothing left.
 expect_refusal() {
   local what=$1 message=$2; shift 2
@@ -57,6 +68,7 @@ roundtrip)
   [ "$(wc -l < listing)" -eq 11 ] || { fail "list gave $(wc -l < listing) names"; cat listing >&2; }
   grep -qx "empty folder/" listing || fail "no folder entry for an empty folder"
   grep -q "^sub/deeper/$" listing && fail "folder entry for a folder that has files"
+  check "entries in list order" in_list_order pkg.exe
   check "test" "$PACK" test pkg.exe -q
   check "extract" "$PACK" extract pkg.exe -d out -q
   check "extracted tree is identical" diff -r src out
@@ -211,6 +223,7 @@ PY
     grep -qxF "$name" listing || { fail "no entry $name in"; cat listing >&2; }
   done
   check "test others" "$PACK" test others.exe -q
+  check "entries of two zips in list order" in_list_order others.exe
   python3 -c "
 import zipfile, sys
 z = zipfile.ZipFile('others.exe')

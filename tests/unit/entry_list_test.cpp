@@ -2,6 +2,9 @@
 // selected name that extraction makes for every entry.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <strings.h>
+
 #include "archive/walk.h"
 #include "extract/state.h"
 #include "platform/host.h"
@@ -52,6 +55,41 @@ TEST_F(EntryListTest, FindIsExactWithoutRegardToCaseAndWraps) {
   EXPECT_EQ(ListFind(list_, 7, "b"), 3);   // a start beyond the list searches it all
   ListClear(list_);
   EXPECT_EQ(ListFind(list_, -1, "a"), -1);
+}
+
+// The find is a binary search; its answers must be those of the plain search
+// the list box makes: item after item from the one after 'after', wrapping.
+TEST_F(EntryListTest, FindAnswersLikeTheLinearSearch) {
+  auto linear = [&](int after, const std::string& name) {
+    const auto& items = dialog_.lists[301];
+    int count = static_cast<int>(items.size());
+    int start = after + 1 >= count || after < 0 ? 0 : after + 1;
+    for (int i = 0; i < count && !name.empty(); i++) {
+      int index = (start + i) % count;
+      if (strcasecmp(items[index].name.c_str(), name.c_str()) == 0) return index;
+    }
+    return -1;
+  };
+  const char* pieces[] = {"a", "A", "b", "B", "dir/", "Dir/", "x", "_", ".", "\xE9", "\xC9"};
+  std::mt19937 random(7);
+  auto pick = [&](int n) { return static_cast<int>(random() % n); };
+  int searches = 0;
+  for (int items : {0, 1, 2, 5, 40, 400}) {
+    ListClear(list_);
+    std::vector<std::string> names;
+    for (int i = 0; i < 2 * items + 3; i++) {
+      std::string name;
+      for (int k = 1 + pick(4); k > 0; k--) name += pieces[pick(11)];
+      names.push_back(name);
+      if (i < items) ListAdd(list_, name.c_str());  // the rest are missing from the list
+    }
+    for (const std::string& name : names)
+      for (int after = -1; after <= items; after += 1 + items / 10) {
+        ASSERT_EQ(ListFind(list_, after, name.c_str()), linear(after, name)) << name << " after " << after;
+        searches++;
+      }
+  }
+  EXPECT_GT(searches, 5000);
 }
 
 TEST_F(EntryListTest, Selection) {

@@ -112,6 +112,7 @@ class PathFileSystemTest : public ::testing::Test {
   void SetUp() override {
     host::Reset();
     host::SetRoot(dir_.path());
+    ForgetKnownFolder();
   }
   void TearDown() override { host::Reset(); }
 
@@ -196,6 +197,24 @@ TEST_F(PathFileSystemTest, ForceFoldersCreatesMissingParents) {
   // Existing folders are left alone; a second call changes nothing.
   Force("C:\\A\\B\\C");
   EXPECT_TRUE(IsFolder("A/B/C"));
+}
+
+// The folder last made or found, and its parents, are not asked for again
+// until ForgetKnownFolder; a name that merely starts like it is no parent.
+TEST_F(PathFileSystemTest, ForceFoldersTakesTheLastFolderAsKnown) {
+  Force("C:\\A\\Bc\\D");
+  Force("C:\\A\\B\\E");
+  EXPECT_TRUE(IsFolder("A/Bc/D"));
+  EXPECT_TRUE(IsFolder("A/B/E"));
+  std::filesystem::remove_all(dir_ / "A");
+  Force("C:\\A\\B\\E");
+  Force("C:\\A\\B");
+  EXPECT_FALSE(IsFolder("A"));
+  Force("C:\\A\\B\\E\\F");  // below the known folder: only the new level is made
+  EXPECT_FALSE(IsFolder("A"));
+  ForgetKnownFolder();
+  Force("C:\\A\\B\\E");
+  EXPECT_TRUE(IsFolder("A/B/E"));
 }
 
 TEST_F(PathFileSystemTest, ForceFoldersCreatesNothingForShortPaths) {

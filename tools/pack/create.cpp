@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "archive/entry.h"
+#include "platform/host.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/inputs.h"
 #include "tools/pack/names.h"
@@ -141,6 +142,16 @@ void CheckNames(std::vector<PlannedEntry>& entries, std::vector<std::string>& er
   }
 }
 
+// Entries go in the order in which the stub's list sorts their names (in the
+// code page), from every input alike: the stub's search for each entry then
+// starts right at its item. A folder entry sorts before everything below it,
+// as a prefix does.
+void SortAsTheList(std::vector<PlannedEntry>& entries) {
+  std::stable_sort(entries.begin(), entries.end(), [](const PlannedEntry& a, const PlannedEntry& b) {
+    return host::CompareListNames(a.name, b.name) < 0;
+  });
+}
+
 bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& errors) {
   std::string error;
   if (!LoadStub(o.stubFile, plan.stub, error)) errors.push_back(error);
@@ -185,6 +196,7 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
 
   CollectInputs(o.inputs, o.output, o.codePage, plan.entries, errors);
   CheckNames(plan.entries, errors);
+  SortAsTheList(plan.entries);
   if (plan.entries.empty() && errors.empty()) errors.push_back("there is nothing to pack");
   if (plan.entries.size() > MaxEntries)
     errors.push_back(std::to_string(plan.entries.size()) +

@@ -1,0 +1,62 @@
+// The entry list on Win32: the dialog's sorted multiple-selection list box.
+// The list box holds the names and their selection; nothing is kept beside it.
+#include <windows.h>
+
+#include "archive/entry.h"
+#include "platform/platform.h"
+#include "platform/sorted_find.h"
+#include "platform/win32_text.h"
+
+ListHandle GetEntryList(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
+
+static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM lParam) {
+  return SendMessageA((HWND)list, message, wParam, lParam);
+}
+
+void ListClear(ListHandle list) { ListMessage(list, LB_RESETCONTENT, 0, 0); }
+
+// Names go in, and are compared, as UTF-16: a UTF-8 name keeps every character.
+void ListAdd(ListHandle list, const char* name) {
+  SendMessageW((HWND)list, LB_ADDSTRING, 0, (LPARAM)ListText(name));
+}
+
+namespace {
+
+// An item's text: items are names of at most NameBufferSize bytes, and no
+// byte of a name becomes more than one UTF-16 unit.
+typedef WCHAR ItemText[NameBufferSize + 2];
+
+// Compares an item with the name the way the list box sorts and matches:
+// case ignored, in the user's locale.
+struct ItemComparison {
+  ListHandle list;
+  const WCHAR* name;
+  int operator()(int index) const {
+    ItemText item;
+    SendMessageW((HWND)list, LB_GETTEXT, (WPARAM)index, (LPARAM)item);
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, item, -1, name, -1) - CSTR_EQUAL;
+  }
+};
+
+}  // namespace
+
+// LB_FINDSTRINGEXACT compares item after item from the start index: costly
+// for thousands of entries whose archive order differs from the list's.
+// The same answer comes from a binary search over the sorted items.
+int ListFind(ListHandle list, int after, const char* name) {
+  if (!name[0]) return -1;  // the list box finds no empty text
+  ItemComparison compare = {list, ListText(name)};
+  return FindInSortedList(ListCount(list), after, compare);
+}
+
+bool ListIsSelected(ListHandle list, int index) {
+  return index != -1 && ListMessage(list, LB_GETSEL, (WPARAM)index, 0) > 0;
+}
+
+void ListSelect(ListHandle list, int index, bool selected) {
+  ListMessage(list, LB_SETSEL, selected, (LPARAM)index);
+}
+
+int ListCount(ListHandle list) { return (int)ListMessage(list, LB_GETCOUNT, 0, 0); }
+
+int ListSelectedCount(ListHandle list) { return (int)ListMessage(list, LB_GETSELCOUNT, 0, 0); }
