@@ -89,6 +89,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Tool{"sevenzip", "cd %S && 7z a -tzip -bd -bso0 -bsp0 %Z .", nullptr},
                       Tool{"sevenzip_password", "cd %S && 7z a -tzip -bd -bso0 -bsp0 -psecret %Z .",
                            "secret"},
+                      // WinZip AES, AE-2: no CRC, the authentication code is the check
+                      Tool{"sevenzip_aes256", "cd %S && 7z a -tzip -bd -bso0 -bsp0 -mem=AES256 -psecret %Z .",
+                           "secret"},
+                      Tool{"sevenzip_aes256_stored",
+                           "cd %S && 7z a -tzip -bd -bso0 -bsp0 -mx0 -mem=AES256 -psecret %Z .", "secret"},
+                      Tool{"sevenzip_aes128", "cd %S && 7z a -tzip -bd -bso0 -bsp0 -mem=AES128 -psecret %Z .",
+                           "secret"},
+                      Tool{"sevenzip_aes128_stored",
+                           "cd %S && 7z a -tzip -bd -bso0 -bsp0 -mx0 -mem=AES128 -psecret %Z .", "secret"},
                       // stored entries: CRC 0 in the header, the real one in the descriptor
                       Tool{"bsdtar_stored",
                            "bsdtar -c -f %Z --format zip --options zip:compression=store -C %S .",

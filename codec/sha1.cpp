@@ -1,0 +1,124 @@
+#include "codec/sha1.h"
+
+namespace {
+
+uint32_t Rotl(uint32_t x, int n) { return x << n | x >> (32 - n); }
+
+void Compress(uint32_t* h, const uint8_t* block) {
+  uint32_t w[80];
+  for (int i = 0; i < 16; i++)
+    w[i] = (uint32_t)block[4 * i] << 24 | (uint32_t)block[4 * i + 1] << 16 |
+           (uint32_t)block[4 * i + 2] << 8 | block[4 * i + 3];
+  for (int i = 16; i < 80; i++) w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+  for (int i = 0; i < 80; i++) {
+    uint32_t f;
+    if (i < 20) f = ((b & c) | (~b & d)) + 0x5A827999;
+    else if (i < 40) f = (b ^ c ^ d) + 0x6ED9EBA1;
+    else if (i < 60) f = ((b & c) | (b & d) | (c & d)) + 0x8F1BBCDC;
+    else f = (b ^ c ^ d) + 0xCA62C1D6;
+    uint32_t t = Rotl(a, 5) + f + e + w[i];
+    e = d;
+    d = c;
+    c = Rotl(b, 30);
+    b = a;
+    a = t;
+  }
+  h[0] += a;
+  h[1] += b;
+  h[2] += c;
+  h[3] += d;
+  h[4] += e;
+}
+
+const uint8_t InnerPad = 0x36, OuterPad = 0x5C;
+
+void StartPadded(Sha1& sha, const uint8_t* key, uint32_t keyLength, uint8_t pad) {
+  uint8_t block[Sha1BlockSize];
+  for (uint32_t i = 0; i < Sha1BlockSize; i++) block[i] = (uint8_t)((i < keyLength ? key[i] : 0) ^ pad);
+  Sha1Start(sha);
+  Sha1Add(sha, block, Sha1BlockSize);
+}
+
+}  // namespace
+
+void Sha1Start(Sha1& sha) {
+  sha.h[0] = 0x67452301;
+  sha.h[1] = 0xEFCDAB89;
+  sha.h[2] = 0x98BADCFE;
+  sha.h[3] = 0x10325476;
+  sha.h[4] = 0xC3D2E1F0;
+  sha.count = 0;
+}
+
+void Sha1Add(Sha1& sha, const uint8_t* data, uint32_t length) {
+  for (uint32_t i = 0; i < length;) {
+    uint32_t used = sha.count % Sha1BlockSize;
+    // Whole blocks of the caller's data are hashed where they lie.
+    if (used == 0 && length - i >= Sha1BlockSize) {
+      Compress(sha.h, data + i);
+      i += Sha1BlockSize;
+      sha.count += Sha1BlockSize;
+      continue;
+    }
+    sha.block[used] = data[i++];
+    sha.count++;
+    if (used == Sha1BlockSize - 1) Compress(sha.h, sha.block);
+  }
+}
+
+void Sha1Finish(Sha1& sha, uint8_t* digest) {
+  // The length in bits, big-endian in 64 bits, after a 1 bit and zeros.
+  uint8_t length[8] = {0, 0, 0, (uint8_t)(sha.count >> 29), (uint8_t)(sha.count >> 21),
+                       (uint8_t)(sha.count >> 13), (uint8_t)(sha.count >> 5), (uint8_t)(sha.count << 3)};
+  uint8_t pad = 0x80;
+  do {
+    Sha1Add(sha, &pad, 1);
+    pad = 0;
+  } while (sha.count % Sha1BlockSize != Sha1BlockSize - 8);
+  Sha1Add(sha, length, 8);
+  for (uint32_t i = 0; i < Sha1Size; i++) digest[i] = (uint8_t)(sha.h[i / 4] >> (24 - 8 * (i % 4)));
+}
+
+void HmacStart(Hmac& mac, const uint8_t* key, uint32_t keyLength) {
+  uint8_t hashed[Sha1Size];
+  if (keyLength > Sha1BlockSize) {
+    Sha1Start(mac.inner);
+    Sha1Add(mac.inner, key, keyLength);
+    Sha1Finish(mac.inner, hashed);
+    key = hashed;
+    keyLength = Sha1Size;
+  }
+  StartPadded(mac.inner, key, keyLength, InnerPad);
+  StartPadded(mac.outer, key, keyLength, OuterPad);
+}
+
+void HmacFinish(Hmac& mac, uint8_t* code) {
+  uint8_t inner[Sha1Size];
+  Sha1Finish(mac.inner, inner);
+  Sha1Add(mac.outer, inner, Sha1Size);
+  Sha1Finish(mac.outer, code);
+}
+
+void Pbkdf2Sha1(const uint8_t* password, uint32_t passwordLength, const uint8_t* salt,
+                uint32_t saltLength, uint32_t iterations, uint8_t* out, uint32_t outLength) {
+  // The keyed states are made once; each iteration then costs two compressions.
+  Hmac keyed;
+  HmacStart(keyed, password, passwordLength);
+  for (uint8_t index = 1; outLength > 0; index++) {
+    uint8_t blockIndex[4] = {0, 0, 0, index};
+    uint8_t u[Sha1Size], sum[Sha1Size];
+    Hmac mac = keyed;
+    Sha1Add(mac.inner, salt, saltLength);
+    Sha1Add(mac.inner, blockIndex, 4);
+    HmacFinish(mac, u);
+    for (uint32_t i = 0; i < Sha1Size; i++) sum[i] = u[i];
+    for (uint32_t round = 1; round < iterations; round++) {
+      mac = keyed;
+      Sha1Add(mac.inner, u, Sha1Size);
+      HmacFinish(mac, u);
+      for (uint32_t i = 0; i < Sha1Size; i++) sum[i] ^= u[i];
+    }
+    for (uint32_t i = 0; i < Sha1Size && outLength > 0; i++, outLength--) *out++ = sum[i];
+  }
+}
