@@ -68,15 +68,20 @@ void Sha1Add(Sha1& sha, const uint8_t* data, uint32_t length) {
 }
 
 void Sha1Finish(Sha1& sha, uint8_t* digest) {
-  // The length in bits, big-endian in 64 bits, after a 1 bit and zeros.
-  uint8_t length[8] = {0, 0, 0, (uint8_t)(sha.count >> 29), (uint8_t)(sha.count >> 21),
-                       (uint8_t)(sha.count >> 13), (uint8_t)(sha.count >> 5), (uint8_t)(sha.count << 3)};
+  // A 1 bit, zeros up to the last 8 bytes of a block, then the length in
+  // bits, big-endian in 64 bits (at most 35 of them are used).
+  uint32_t count = sha.count;
   uint8_t pad = 0x80;
   do {
     Sha1Add(sha, &pad, 1);
     pad = 0;
   } while (sha.count % Sha1BlockSize != Sha1BlockSize - 8);
-  Sha1Add(sha, length, 8);
+  for (int i = 0; i < 4; i++) {
+    sha.block[56 + i] = 0;
+    sha.block[60 + i] = (uint8_t)(count << 3 >> (24 - 8 * i));
+  }
+  sha.block[59] = (uint8_t)(count >> 29);
+  Compress(sha.h, sha.block);
   for (uint32_t i = 0; i < Sha1Size; i++) digest[i] = (uint8_t)(sha.h[i / 4] >> (24 - 8 * (i % 4)));
 }
 
@@ -107,15 +112,17 @@ void Pbkdf2Sha1(const uint8_t* password, uint32_t passwordLength, const uint8_t*
   HmacStart(keyed, password, passwordLength);
   for (uint8_t index = 1; outLength > 0; index++) {
     uint8_t blockIndex[4] = {0, 0, 0, index};
-    uint8_t u[Sha1Size], sum[Sha1Size];
-    Hmac mac = keyed;
-    Sha1Add(mac.inner, salt, saltLength);
-    Sha1Add(mac.inner, blockIndex, 4);
-    HmacFinish(mac, u);
-    for (uint32_t i = 0; i < Sha1Size; i++) sum[i] = u[i];
-    for (uint32_t round = 1; round < iterations; round++) {
-      mac = keyed;
-      Sha1Add(mac.inner, u, Sha1Size);
+    uint8_t u[Sha1Size], sum[Sha1Size] = {};
+    // The first round hashes salt and block index, every later one the
+    // previous round's code.
+    for (uint32_t round = 0; round < iterations; round++) {
+      Hmac mac = keyed;
+      if (round == 0) {
+        Sha1Add(mac.inner, salt, saltLength);
+        Sha1Add(mac.inner, blockIndex, 4);
+      } else {
+        Sha1Add(mac.inner, u, Sha1Size);
+      }
       HmacFinish(mac, u);
       for (uint32_t i = 0; i < Sha1Size; i++) sum[i] ^= u[i];
     }

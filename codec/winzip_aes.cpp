@@ -23,20 +23,17 @@ uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
 }  // namespace
 
 bool FindAesExtra(const uint8_t* extra, uint32_t length) {
-  // Fields: 2-byte id, 2-byte size, data. The AES field's data: version,
-  // vendor "AE", strength, method.
-  for (uint32_t at = 0; at + 4 <= length;) {
-    uint32_t size = Read16(extra + at + 2);
-    const uint8_t* data = extra + at + 4;
-    at += 4 + size;
-    if (at > length) break;
-    if (Read16(data - 4) != AesExtraId || size < 7) continue;
-    uint16_t version = Read16(data);
-    if (version < 1 || version > 2 || data[2] != 'A' || data[3] != 'E' || data[4] < 1 || data[4] > 3)
-      return false;
-    AesEntry.version = (uint8_t)version;
-    AesEntry.strength = data[4];
-    AesEntry.method = Read16(data + 5);
+  // Fields: 2-byte id, 2-byte size, data. The AES field's data: 2-byte
+  // version, vendor "AE", strength, 2-byte method. A version other than 2
+  // is held to the CRC like AE-1.
+  for (uint32_t at = 0; at + 11 <= length; at += 4 + Read16(extra + at + 2)) {
+    const uint8_t* field = extra + at;
+    if (Read16(field) != AesExtraId) continue;
+    uint8_t strength = field[8];
+    if (field[6] != 'A' || field[7] != 'E' || strength < 1 || strength > 3) return false;
+    AesEntry.version = field[4];
+    AesEntry.strength = strength;
+    AesEntry.method = Read16(field + 9);
     return true;
   }
   return false;

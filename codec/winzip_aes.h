@@ -21,7 +21,7 @@ const uint32_t AesCodeSize = 10;
 const uint32_t AesIterations = 1000;
 
 struct AesEntryInfo {
-  uint8_t version;    // 1: AE-1 (with CRC), 2: AE-2 (CRC not checked)
+  uint8_t version;    // 2: AE-2 (CRC not checked); 1: AE-1 (with CRC)
   uint8_t strength;   // 1, 2, 3: 128-, 192-, 256-bit keys
   uint16_t method;    // the real compression method
 };
@@ -31,7 +31,8 @@ extern bool AesActive;
 // The current entry's parameters, filled by FindAesExtra.
 extern AesEntryInfo AesEntry;
 
-// Looks for a well-formed 0x9901 field among the extra fields and fills AesEntry.
+// Looks for the 0x9901 field among the extra fields and fills AesEntry; false
+// when there is none or it names another vendor or an unknown key size.
 bool FindAesExtra(const uint8_t* extra, uint32_t length);
 // 8, 12 or 16 bytes of salt for strength 1, 2, 3.
 uint32_t AesSaltSize(uint8_t strength);

