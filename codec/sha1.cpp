@@ -10,25 +10,23 @@ void Compress(uint32_t* h, const uint8_t* block) {
     w[i] = (uint32_t)block[4 * i] << 24 | (uint32_t)block[4 * i + 1] << 16 |
            (uint32_t)block[4 * i + 2] << 8 | block[4 * i + 3];
   for (int i = 16; i < 80; i++) w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+  // v holds a, b, c, d, e; each round shifts them along by one.
+  uint32_t v[5];
+  for (int i = 0; i < 5; i++) v[i] = h[i];
   for (int i = 0; i < 80; i++) {
-    uint32_t f;
+    uint32_t b = v[1], c = v[2], d = v[3], f;
     if (i < 20) f = ((b & c) | (~b & d)) + 0x5A827999;
     else if (i < 40) f = (b ^ c ^ d) + 0x6ED9EBA1;
     else if (i < 60) f = ((b & c) | (b & d) | (c & d)) + 0x8F1BBCDC;
     else f = (b ^ c ^ d) + 0xCA62C1D6;
-    uint32_t t = Rotl(a, 5) + f + e + w[i];
-    e = d;
-    d = c;
-    c = Rotl(b, 30);
-    b = a;
-    a = t;
+    uint32_t t = Rotl(v[0], 5) + f + v[4] + w[i];
+    v[4] = d;
+    v[3] = c;
+    v[2] = Rotl(b, 30);
+    v[1] = v[0];
+    v[0] = t;
   }
-  h[0] += a;
-  h[1] += b;
-  h[2] += c;
-  h[3] += d;
-  h[4] += e;
+  for (int i = 0; i < 5; i++) h[i] += v[i];
 }
 
 const uint8_t InnerPad = 0x36, OuterPad = 0x5C;
