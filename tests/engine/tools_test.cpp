@@ -105,6 +105,28 @@ INSTANTIATE_TEST_SUITE_P(
                       Tool{"python", "%P %S %Z", nullptr}),
     [](const ::testing::TestParamInfo<Tool>& info) { return std::string(info.param.name); });
 
+// A WinZip AES archive (AE-2: no CRC) with one byte of an entry's encrypted
+// data flipped: a wrong password is asked again, the right one opens every
+// entry, and only the authentication code can refuse the damaged one.
+TEST_F(EngineTest, AesEntryWithAFlippedByteIsRefused) {
+  std::string src = root / "src", zip = root / "aes.zip";
+  MakeSourceTree(src);
+  ASSERT_EQ(testpkg::RunCommand("cd " + src + " && 7z a -tzip -bd -bso0 -bsp0 -mx0 -mem=AES256 -psecret " +
+                                zip + " ."), 0);
+  std::string archive = testpkg::ReadWholeFile(zip);
+  size_t header = archive.find("sub/deep/b.bin") - 30;
+  size_t data = header + 30 + (uint8_t)archive[header + 26] + 256 * (uint8_t)archive[header + 27] +
+                (uint8_t)archive[header + 28] + 256 * (uint8_t)archive[header + 29];
+  archive[data + 16 + 2 + 5000] ^= 1;   // past salt and verifier
+  Open(archive);
+  host::SetPasswordAnswers({"wrong", "secret"});
+  Extract();
+  ExpectMessages({{Failure, IconHand}});
+  EXPECT_EQ(host::PasswordPrompts(), 2);
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"sub/deep/b.bin"});
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("sub/Mixed Case.TXT")), std::string(32768, 'w'));
+}
+
 // Writers to a stream leave the deflated sizes to the descriptor: such an
 // entry is reported, never counted as done, and ends the walk.
 TEST_P(StreamedArchive, NeverReportsSuccess) {
