@@ -28,7 +28,7 @@ bool FindAesExtra(const uint8_t* extra, uint32_t length) {
   // is held to the CRC like AE-1.
   for (uint32_t at = 0; at + 11 <= length; at += 4 + Read16(extra + at + 2)) {
     const uint8_t* field = extra + at;
-    if (Read16(field) != AesExtraId) continue;
+    if (Read16(field) != ExtraAes) continue;
     uint8_t strength = field[8];
     if (field[6] != 'A' || field[7] != 'E' || strength < 1 || strength > 3) return false;
     AesEntry.version = field[4];

@@ -14,8 +14,8 @@
 // needs, also runs slower under Wine than this code does.
 #include <stdint.h>
 
-const uint16_t AesMethod = 99;
-const uint16_t AesExtraId = 0x9901;
+#include "archive/entry.h"
+
 const uint32_t AesVerifierSize = 2;
 const uint32_t AesCodeSize = 10;
 const uint32_t AesIterations = 1000;

@@ -11,7 +11,6 @@ namespace pack {
 
 namespace {
 
-const uint16_t ExtraId = 0x9901;
 const size_t VerifierSize = 2, CodeSize = 10, Iterations = 1000;
 
 size_t KeySize(uint8_t strength) { return 8 + 8 * (size_t)strength; }
@@ -82,7 +81,7 @@ bool ParseAesExtra(const std::string& extra, AesInfo& info) {
     if (at + 4 + size > extra.size()) return false;
     const char* data = &extra[at + 4];
     at += 4 + size;
-    if (id != ExtraId) continue;
+    if (id != ExtraAes) continue;
     uint16_t version = GetLe16(data);
     uint8_t strength = (uint8_t)data[4];
     if (size < 7 || (version != 1 && version != 2) || data[2] != 'A' || data[3] != 'E' || strength < 1 ||
@@ -98,7 +97,7 @@ bool ParseAesExtra(const std::string& extra, AesInfo& info) {
 
 std::string AesExtraField(const AesInfo& info) {
   std::string field;
-  PutLe16(field, ExtraId);
+  PutLe16(field, ExtraAes);
   PutLe16(field, 7);
   PutLe16(field, info.version);
   field += "AE";

@@ -8,9 +8,9 @@
 #include <stdint.h>
 #include <string>
 
-namespace pack {
+#include "archive/entry.h"
 
-const uint16_t AesMethodId = 99;
+namespace pack {
 
 // The package's encryption, chosen with --encryption.
 enum class Encryption { Aes256, Aes128, ZipCrypto };

@@ -306,7 +306,7 @@ class EntryWriter {
       error = e.origin + ": " + error + "; an AES entry is copied only with its own password";
       return false;
     }
-    r.method = AesMethodId;
+    r.method = MethodAes;
     r.flags = 1;
     r.crc = e.zip.crc;
     r.size = (uint32_t)e.zip.size;
@@ -324,7 +324,7 @@ class EntryWriter {
       aes.method = r.method;
       if (!AesSeal(password_, aes.strength, data, error)) return false;
       if (aes.version == 2) r.crc = 0;
-      r.method = AesMethodId;
+      r.method = MethodAes;
       r.extra = AesExtraField(aes);
       r.flags |= 1;
     } else if (hasPassword_) {

@@ -135,7 +135,7 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
     }
     entry.rawName = cd.substr(pos + 46, nameLength);
     entry.name = NameToUtf8(entry.rawName, entry.flags, legacyCodePage);
-    if (entry.method == AesMethodId) ParseAesExtra(cd.substr(pos + 46 + nameLength, extraLength), entry.aes);
+    if (entry.method == MethodAes) ParseAesExtra(cd.substr(pos + 46 + nameLength, extraLength), entry.aes);
     if (entry.compressedSize == 0xFFFFFFFF || entry.size == 0xFFFFFFFF || localOffset == 0xFFFFFFFF) {
       error = path + ": entry " + entry.name + " uses ZIP64, which is not supported";
       return false;
@@ -197,7 +197,7 @@ std::string MethodName(uint16_t method) {
     case 93: return "Zstandard";
     case 95: return "XZ";
     case 98: return "PPMd";
-    case 99: return "AES-encrypted";
+    case MethodAes: return "AES-encrypted";
     default: return "method " + std::to_string(method);
   }
 }

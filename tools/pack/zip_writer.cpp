@@ -10,7 +10,7 @@
 namespace pack {
 
 static uint16_t VersionNeeded(const ZipRecord& r) {
-  if (r.method == AesMethodId) return 51;   // AES
+  if (r.method == MethodAes) return 51;   // AES
   return r.method == MethodDeflated || (r.flags & FlagEncrypted) || r.folder ? 20 : 10;
 }
 
