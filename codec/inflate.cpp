@@ -3,9 +3,9 @@
 #include <string.h>
 
 #include "codec/crc32.h"
-#include "codec/crypt.h"
 #include "codec/huffman.h"
 #include "codec/inflate_input.h"
+#include "codec/winzip_aes.h"
 #include "extract/state.h"
 #include "platform/platform.h"
 
@@ -541,7 +541,7 @@ int32_t FillInput() {
                                                                    : InputPortion;
     uint32_t got = want > 0 ? ReadFileBytes(State.ArchiveFile, State.InBuffer, want) : 0;
     if (got > want) got = want;
-    if (State.CurrentEntry.EntryFlags & FlagEncrypted) DecryptBuffer(State.InBuffer, got);
+    if (State.CurrentEntry.EntryFlags & FlagEncrypted) DecryptEntryData(State.InBuffer, got);
     State.InCount = (int32_t)got;
     State.InPos = 0;
     if (got == 0) {

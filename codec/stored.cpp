@@ -1,7 +1,7 @@
 #include "codec/stored.h"
 
 #include "codec/crc32.h"
-#include "codec/crypt.h"
+#include "codec/winzip_aes.h"
 #include "extract/state.h"
 #include "platform/platform.h"
 
@@ -16,7 +16,7 @@ void CopyStoredEntry() {
     uint32_t got = ReadFileBytes(State.ArchiveFile, buffer, want);
     if (got == 0 || got > want) break;   // a truncated archive ends the copy
     State.CompressedLeft -= (int32_t)got;
-    if (encrypted) DecryptBuffer(buffer, got);
+    if (encrypted) DecryptEntryData(buffer, got);
     uint32_t written = WriteFileBytes(State.OutputFile, buffer, got);
     if (written > got) written = got;
     CrcUpdate(buffer, (int32_t)written, State.Crc);

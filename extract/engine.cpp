@@ -8,6 +8,7 @@
 #include "codec/crypt.h"
 #include "codec/inflate.h"
 #include "codec/stored.h"
+#include "codec/winzip_aes.h"
 #include "extract/names.h"
 #include "extract/paths.h"
 #include "extract/state.h"
@@ -66,6 +67,28 @@ DataDescriptor ReadDescriptor(uint32_t position) {
   return descriptor;
 }
 
+// Bytes of an encrypted entry's data around the compressed data: the
+// traditional encryption header, or AES salt, verifier and authentication code.
+uint32_t CipherOverhead() {
+  if (!AesActive) return EncryptionHeaderSize;
+  return AesSaltSize(AesEntry.strength) + AesVerifierSize + AesCodeSize;
+}
+
+// For a method-99 entry: reads its extra field, sets AesActive when the AES
+// field is there and usable, and puts the real method in place of 99 so the
+// decoders are chosen as for any entry. Otherwise the entry keeps method 99,
+// which no decoder takes.
+void TakeAesParameters(uint32_t extraPosition) {
+  ArchiveEntry& entry = State.CurrentEntry;
+  uint8_t* extra = (uint8_t*)Allocate(entry.ExtraLength + 1u);
+  SeekArchive(extraPosition, 0);
+  AesActive = State.LastSeek != SeekFailed &&
+              ReadFileBytes(State.ArchiveFile, extra, entry.ExtraLength) == entry.ExtraLength &&
+              FindAesExtra(extra, entry.ExtraLength);
+  Release(extra);
+  if (AesActive) entry.Method = AesEntry.method;
+}
+
 // Takes what the prompt read as the current password.
 void TakeTypedPassword() {
   uint16_t count = PasswordLength < 0 ? 0 : PasswordLength > 79 ? 79 : (uint16_t)PasswordLength;
@@ -77,25 +100,32 @@ void TakeTypedPassword() {
 // How the password stage settled an entry's password.
 enum PasswordResult { PasswordRefused, PasswordRemembered, PasswordTyped };
 
-// Reads the 12-byte encryption header at the current read position and
-// settles the password: the remembered one first (unless it already proved
-// wrong for this entry), then up to three prompts.
-PasswordResult PasswordStage(bool tryRemembered) {
+// Checks State.Password against the stored encryption header, which lies in
+// the second half of 'header' (the first half receives the traditional
+// header's decrypted bytes).
+bool PasswordFits(uint8_t* header) {
   const ArchiveEntry& entry = State.CurrentEntry;
-  uint8_t* header = (uint8_t*)Allocate(2 * EncryptionHeaderSize);
-  ReadFileBytes(State.ArchiveFile, header + EncryptionHeaderSize, EncryptionHeaderSize);
+  if (AesActive) return AesCheckPassword(State.Password, header + EncryptionHeaderSize);
+  return CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
+                       entry.EntryTime, entry.EntryCrc);
+}
+
+// Reads the encryption header at the current read position (12 bytes, or
+// the AES salt and verifier) and settles the password: the remembered one
+// first (unless it already proved wrong for this entry), then up to three
+// prompts.
+PasswordResult PasswordStage(bool tryRemembered) {
+  const uint32_t largestAesHeader = 16 + AesVerifierSize;
+  uint8_t* header = (uint8_t*)Allocate(EncryptionHeaderSize + largestAesHeader);
+  uint32_t stored = AesActive ? AesSaltSize(AesEntry.strength) + AesVerifierSize : EncryptionHeaderSize;
+  ReadFileBytes(State.ArchiveFile, header + EncryptionHeaderSize, stored);
   PasswordResult result = PasswordRefused;
-  if (tryRemembered && State.Password[0] != 0 &&
-      CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
-                    entry.EntryTime, entry.EntryCrc))
-    result = PasswordRemembered;
+  if (tryRemembered && State.Password[0] != 0 && PasswordFits(header)) result = PasswordRemembered;
   // An unattended run never prompts: only the remembered (/P=) password is tried.
   for (int tries = Switches.Silent ? PasswordTries : 0; result == PasswordRefused && tries < PasswordTries; tries++) {
     PasswordLength = (int32_t)AskPassword(PasswordBuffer);
     TakeTypedPassword();
-    if (CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
-                      entry.EntryTime, entry.EntryCrc))
-      result = PasswordTyped;
+    if (PasswordFits(header)) result = PasswordTyped;
   }
   Release(header);
   return result;
@@ -188,6 +218,25 @@ EntryResult ExtractFolder(ListHandle list) {
   return EndWalk;
 }
 
+// The one verdict on an entry's data once it is decoded: its CRC-32 must match
+// (AE-2 entries carry none), and an AES entry's authentication code, stored
+// right after the encrypted data where the decoders stopped reading, must
+// match the code over what they decrypted.
+bool EntryDataGood(uint32_t expectedCrc) {
+  bool crcMatches = (State.Crc ^ 0xFFFFFFFF) == expectedCrc;
+  if (!AesActive) return crcMatches;
+  uint8_t code[AesCodeSize];
+  bool codeMatches = ReadFileBytes(State.ArchiveFile, code, AesCodeSize) == AesCodeSize &&
+                     AesCodeMatches(code);
+  return codeMatches && (crcMatches || AesEntry.version == 2);
+}
+
+bool HasTilde(const char* name) {
+  for (; *name; name++)
+    if (*name == '~') return true;
+  return false;
+}
+
 void ReportCannotOpen() {
   ShowMessageWith("Cannot open file ", OutputPath, OutputPathLength, IconExclamation);
 }
@@ -210,7 +259,7 @@ void KeepEntryTime(uint32_t headerPosition) {
 // to a temporary file that replaces the entry's file only once it checked
 // out, so a damaged or cut entry never leaves anything under its name and an
 // existing file stays as it was. Sets *crcFailed when the data was written
-// in full but did not match its CRC.
+// in full but did not match its CRC (or its authentication code).
 EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc,
                        uint32_t headerPosition, bool* crcFailed) {
   const ArchiveEntry& entry = State.CurrentEntry;
@@ -225,7 +274,12 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   }
   // Only a file under exactly this name counts as existing: a folder in the
   // way, or another file the system finds through its short name, is refused.
-  PathKind existing = FindPath(OutputPath);
+  // Replacing needs no look: the move refuses a folder, and only a name with
+  // '~' can be another file's short name. A look for a missing name is what
+  // costs most per file in a large folder.
+  PathKind existing = PathMissing;
+  if (State.SkipExisting || HasTilde(OutputPath + OutputPathLength - StrLength(name)))
+    existing = FindPath(OutputPath);
   if (existing == PathFile && State.SkipExisting) {
     ListSelect(list, State.LastIndex, false);
     return NextEntry;
@@ -255,12 +309,12 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
 
   State.Crc = 0xFFFFFFFF;
   State.CompressedLeft = (int32_t)entry.CompressedSize;
-  if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)EncryptionHeaderSize;
+  if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)CipherOverhead();
   if (entry.Method == MethodStored)
     CopyStoredEntry();
   else
     InflateEntry();
-  bool good = (State.Crc ^ 0xFFFFFFFF) == expectedCrc;
+  bool good = EntryDataGood(expectedCrc);
   *crcFailed = !good;
   // After the last write, which would otherwise stamp the time of now.
   if (good && Config.KeepTimes) KeepEntryTime(headerPosition);
@@ -292,6 +346,7 @@ void ReportDamagedEntry() { ShowMessage("Error reading archive.", SfxCaption, Ic
 EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
                          const char* name) {
   EntryReady = false;
+  AesActive = false;
   const ArchiveEntry& entry = State.CurrentEntry;
 
   // A name that would leave the destination folder is refused before anything
@@ -312,8 +367,10 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     return result;
   }
 
-  uint32_t dataStart = headerPosition + LocalHeaderSize + entry.NameLength + entry.ExtraLength;
+  uint32_t extraStart = headerPosition + LocalHeaderSize + entry.NameLength;
+  uint32_t dataStart = extraStart + entry.ExtraLength;
   bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
+  if (encrypted && entry.Method == MethodAes) TakeAesParameters(extraStart);
   uint32_t expectedCrc = entry.EntryCrc;
 
   if (entry.EntryFlags & FlagDescriptor) {
@@ -331,7 +388,7 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     }
   }
   if (entry.CompressedSize > 0x7FFFFFFF ||
-      (encrypted && entry.CompressedSize < EncryptionHeaderSize)) {
+      (encrypted && entry.CompressedSize < CipherOverhead())) {
     EntryReady = true;
     ReportDamagedEntry();
     return NextEntry;
@@ -339,15 +396,18 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
 
   SeekArchive(dataStart, 0);
   PasswordResult password = PasswordTyped;
-  if (encrypted) password = PasswordStage(true);
+  // A method-99 entry without a usable AES field asks for no password: it
+  // ends at the unknown method.
+  if (encrypted && entry.Method != MethodAes) password = PasswordStage(true);
   for (;;) {
     if (password == PasswordRefused) return EndWalk;  // silent: EntryReady stays clear
     EntryReady = true;
     bool crcFailed = false;
     EntryResult result = WriteEntry(dialog, list, name, expectedCrc, headerPosition, &crcFailed);
     ReleaseOutputPath();
-    // A remembered password can pass the one-byte check of an entry it does
-    // not open; the CRC tells, and the user is asked as for any other entry.
+    // A remembered password can pass the one-byte check (or the AES
+    // verifier) of an entry it does not open; the CRC or the authentication
+    // code tells, and the user is asked as for any other entry.
     if (!crcFailed || password != PasswordRemembered) return result;
     SeekArchive(dataStart, 0);
     password = PasswordStage(false);

@@ -606,6 +606,64 @@ def passwords(run, c):
     c.equal("exit code", code, 0)
 
 
+def make_7z_aes(base, name, options, files):
+    """A ZIP with WinZip AES entries (AE-2: no CRC) made by 7z with the password "secret"."""
+    src = os.path.join(base, name + "_src")
+    for file, data in files:
+        os.makedirs(os.path.dirname(os.path.join(src, file)), exist_ok=True)
+        with open(os.path.join(src, file), "wb") as f:
+            f.write(data)
+    out = os.path.join(base, name + ".zip")
+    subprocess.run(["7z", "a", "-tzip", "-bd", "-bso0", "-bsp0", "-psecret", out] + options + ["."],
+                   cwd=src, check=True)
+    return read(out)
+
+
+def flip_data_byte(archive, name, offset):
+    """The archive with one byte of an entry's data (offset from its start) inverted."""
+    data = bytearray(archive)
+    pos = data.index(b"PK\x03\x04")
+    while bytes(data[pos + 30:pos + 30 + int.from_bytes(data[pos + 26:pos + 28], "little")]) != name.encode():
+        pos = data.index(b"PK\x03\x04", pos + 4)
+    start = pos + 30 + int.from_bytes(data[pos + 26:pos + 28], "little") + \
+        int.from_bytes(data[pos + 28:pos + 30], "little")
+    data[start + offset] ^= 0xFF
+    return bytes(data)
+
+
+def aes_archives(run, c):
+    """WinZip AES archives made by 7z: AES-256 deflated with a wrong password asked
+    again, AES-128 stored, and one flipped byte of encrypted data refused: the
+    remembered password is asked for again, and nothing stays under the name."""
+    if not shutil.which("7z"):
+        c.failures.append("7z is not installed")
+        return
+    base = run.folder("aes_archives")
+    rng = __import__("random").Random(12)
+    files = [("a.txt", b"alpha\n" * 500), ("docs/noise.bin", rng.randbytes(300000)), ("tiny.txt", b"x")]
+    expected = sorted(n for n, _ in files)
+    for name, options in (("aes256", ["-mem=AES256"]), ("aes128", ["-mem=AES128", "-mx0"])):
+        dest = os.path.join(base, name)
+        pkg = run.package(os.path.join(base, name + ".exe"), [], folder=win(dest),
+                          archive=make_7z_aes(base, name, options, files))
+        lines, code = run.drive(pkg, ["main", "press:1", "password:wrong", "password:secret", "box", "exit"])
+        c.equal(name, lines, ["main dialog", "password wrong", "password secret", SUCCESS, "exit 0"])
+        c.equal(name + " files", extracted(dest), expected)
+        for file, data in files:
+            c.equal(f"{name} {file}", read(os.path.join(dest, file)), data)
+
+    # Past the 16-byte salt and the verifier: only the authentication code tells.
+    dest = os.path.join(base, "flipped")
+    archive = flip_data_byte(make_7z_aes(base, "flipped", ["-mem=AES256", "-mx0"], files), "docs/noise.bin",
+                             16 + 2 + 1000)
+    pkg = run.package(os.path.join(base, "flipped.exe"), [], folder=win(dest), archive=archive)
+    lines, _ = run.drive(pkg, ["main", "press:1", "password:secret", "password:secret", "box", "list:301",
+                               "press:2", "exit"])
+    c.equal("flipped byte", lines, ["main dialog", "password secret", "password secret", FAILURE,
+                                    "301 -a.txt", "301 -docs/", "301 +docs/noise.bin", "301 -tiny.txt", "exit 0"])
+    c.equal("flipped byte: only the good files, no temporary one", extracted(dest), ["a.txt", "tiny.txt"])
+
+
 def locked(run, c):
     """The package's file held open unshared by another process: a message, no dialog."""
     base = run.folder("locked")
@@ -772,7 +830,7 @@ def bad_input(run, c):
 SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, command_launch,
              temp_folder, empty_field, file_list, partial_failure, nothing_damaged_stays,
              second_extract_reprocesses,
-             passwords, locked, browse_cancelled, busy_commands, empty_archive, keys, bad_input,
+             passwords, aes_archives, locked, browse_cancelled, busy_commands, empty_archive, keys, bad_input,
              list_find, archive_out_of_list_order]
 SCENARIOS += pack_scenarios.register(sys.modules[__name__])
 SCENARIOS += option_scenarios.register(sys.modules[__name__])

@@ -89,12 +89,47 @@ INSTANTIATE_TEST_SUITE_P(
                       Tool{"sevenzip", "cd %S && 7z a -tzip -bd -bso0 -bsp0 %Z .", nullptr},
                       Tool{"sevenzip_password", "cd %S && 7z a -tzip -bd -bso0 -bsp0 -psecret %Z .",
                            "secret"},
+                      // WinZip AES, AE-2: no CRC, the authentication code is the check
+                      Tool{"sevenzip_aes256", "cd %S && 7z a -tzip -bd -bso0 -bsp0 -mem=AES256 -psecret %Z .",
+                           "secret"},
+                      Tool{"sevenzip_aes256_stored",
+                           "cd %S && 7z a -tzip -bd -bso0 -bsp0 -mx0 -mem=AES256 -psecret %Z .", "secret"},
+                      Tool{"sevenzip_aes128", "cd %S && 7z a -tzip -bd -bso0 -bsp0 -mem=AES128 -psecret %Z .",
+                           "secret"},
+                      Tool{"sevenzip_aes128_stored",
+                           "cd %S && 7z a -tzip -bd -bso0 -bsp0 -mx0 -mem=AES128 -psecret %Z .", "secret"},
                       // stored entries: CRC 0 in the header, the real one in the descriptor
                       Tool{"bsdtar_stored",
                            "bsdtar -c -f %Z --format zip --options zip:compression=store -C %S .",
                            nullptr},
                       Tool{"python", "%P %S %Z", nullptr}),
     [](const ::testing::TestParamInfo<Tool>& info) { return std::string(info.param.name); });
+
+// A WinZip AES archive (AE-2: no CRC) with one byte of an entry's encrypted
+// data flipped: a wrong password is asked again, the right one opens every
+// entry, and only the authentication code can refuse the damaged one (after
+// asking once more, since the remembered password did not open it); nothing
+// of it stays behind.
+TEST_F(EngineTest, AesEntryWithAFlippedByteIsRefused) {
+  std::string src = root / "src", zip = root / "aes.zip";
+  MakeSourceTree(src);
+  ASSERT_EQ(testpkg::RunCommand("cd " + src + " && 7z a -tzip -bd -bso0 -bsp0 -mx0 -mem=AES256 -psecret " +
+                                zip + " ."), 0);
+  std::string archive = testpkg::ReadWholeFile(zip);
+  size_t header = archive.find("sub/deep/b.bin") - 30;
+  size_t data = header + 30 + (uint8_t)archive[header + 26] + 256 * (uint8_t)archive[header + 27] +
+                (uint8_t)archive[header + 28] + 256 * (uint8_t)archive[header + 29];
+  archive[data + 16 + 2 + 5000] ^= 1;   // past salt and verifier
+  Open(archive);
+  host::SetPasswordAnswers({"wrong", "secret", "secret"});
+  Extract();
+  ExpectMessages({{Failure, IconHand}});
+  EXPECT_EQ(host::PasswordPrompts(), 3);
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"sub/deep/b.bin"});
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("sub/Mixed Case.TXT")), std::string(32768, 'w'));
+  EXPECT_FALSE(std::filesystem::exists(Out("sub/deep/b.bin")));
+  EXPECT_EQ(std::filesystem::directory_iterator(Out("sub/deep")), std::filesystem::directory_iterator());
+}
 
 // Writers to a stream leave the deflated sizes to the descriptor: such an
 // entry is reported, never counted as done, and ends the walk.

@@ -140,7 +140,8 @@ PY
 
 password)
   make_tree src
-  check "create with password" "$PACK" create enc.exe src --stub stub.exe --password 'gr€en tea' -q 2> log
+  check "create with password" "$PACK" create enc.exe src --stub stub.exe --password 'gr€en tea' \
+    --encryption zipcrypto -q 2> log
   grep -q "weak" log || fail "no warning that the encryption is weak"
   # Other implementations open it with the password in code page 1252.
   check "unzip -P" unzip -tq -P "$(printf 'gr\x80en tea')" enc.exe
@@ -152,6 +153,55 @@ password)
   grep -q "not accepted" log || fail "no message for the wrong password"
   "$PACK" test enc.exe < /dev/null > log 2>&1 && fail "no password passed"
   expect_refusal "password too long" "at most 79" src --stub stub.exe --password "$(printf '%080d' 0)"
+  ;;
+
+aes)
+  make_tree src
+  pw=$(printf 'gr\x80en tea')   # the password in code page 1252, as other tools take it
+  check "create with AES" "$PACK" create aes.exe src --stub stub.exe --password 'gr€en tea' -q 2> log
+  grep -q "weak" log && fail "AES-256 called weak"
+  check "7z t -p" 7z t -p"$pw" aes.exe > /dev/null
+  unzip -tq -P "$pw" aes.exe > /dev/null 2>&1 && fail "unzip 6 opened an AES package"
+  "$PACK" info aes.exe | grep -qx "encryption:    AES-256 (names are not encrypted)" || fail "info: AES-256"
+  check "test --password" "$PACK" test aes.exe --password 'gr€en tea' -q
+  check "extract --password" "$PACK" extract aes.exe -d out --password 'gr€en tea' -q
+  check "decrypted tree is identical" diff -r src out
+  "$PACK" test aes.exe --password wrong < /dev/null > log 2>&1 && fail "a wrong password passed"
+  grep -q "not accepted" log || fail "no message for the wrong AES password"
+  # Files: method 99, AE-2 with CRC 0 below 20 bytes, AE-1 with the CRC from 20 on.
+  python3 - aes.exe <<'PY' || fail "AES entry fields"
+import struct, sys, zipfile
+for i in zipfile.ZipFile(sys.argv[1]).infolist():
+    if i.filename.endswith('/'): continue
+    assert i.compress_type == 99, i.filename
+    version, vendor, strength, method = struct.unpack('<H2sBH', i.extra[4:11])
+    assert i.extra[:4] == b'\x01\x99\x07\x00' and vendor == b'AE' and strength == 3 and method in (0, 8)
+    assert (version, i.CRC == 0) == ((2, True) if i.file_size < 20 else (1, i.file_size == 0)), i.filename
+PY
+  check "create AES-128" "$PACK" create aes128.exe src --stub stub.exe --password pw --encryption aes128 -q
+  check "7z t AES-128" 7z t -ppw aes128.exe > /dev/null
+  "$PACK" info aes128.exe | grep -q "AES-128" || fail "info: AES-128"
+  expect_refusal "encryption without password" "--encryption needs --password" src --stub stub.exe \
+    --encryption aes128
+  # AES entries of an input zip are copied as they are, given their password.
+  (cd src && 7z a -tzip -mem=AES256 -ppw ../in.zip a.txt sub/random.bin > /dev/null)
+  check "create from an AES zip" "$PACK" create copy.exe in.zip --stub stub.exe --password pw -q
+  check "test the copy" "$PACK" test copy.exe --password pw -q
+  python3 - in.zip copy.exe <<'PY' || fail "AES entries were not copied as they are"
+import sys, zipfile
+def raw(path):
+    z, data = zipfile.ZipFile(path), open(path, 'rb').read()
+    out = set()
+    for i in z.infolist():
+        h = i.header_offset
+        start = h + 30 + int.from_bytes(data[h+26:h+28], 'little') + int.from_bytes(data[h+28:h+30], 'little')
+        out.add((i.filename, i.compress_type, data[start:start + i.compress_size]))
+    return out
+assert raw(sys.argv[1]) == raw(sys.argv[2])
+PY
+  expect_refusal "AES input without password" "is AES-encrypted; give its password" in.zip --stub stub.exe
+  expect_refusal "AES input, other password" "copied only with its own password" in.zip --stub stub.exe \
+    --password other
   ;;
 
 zipinput)

@@ -17,6 +17,7 @@
 
 #include "archive/entry.h"
 #include "platform/host.h"
+#include "tools/pack/aes_zip.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/inputs.h"
 #include "tools/pack/names.h"
@@ -192,9 +193,14 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
       errors.push_back("the password is " + std::to_string(plan.password.size()) +
                        " bytes long; the stub's prompt takes at most 79");
   }
+  if (o.encryptionGiven && !o.hasPassword) errors.push_back("--encryption needs --password");
   if (o.level < 0 || o.level > 12) errors.push_back("the level must be 0 to 12");
 
   CollectInputs(o.inputs, o.output, o.codePage, plan.entries, errors);
+  if (!o.hasPassword)
+    for (const PlannedEntry& e : plan.entries)
+      if (e.source == PlannedEntry::FromZip && e.zip.aes.version != 0)
+        errors.push_back(e.origin + " is AES-encrypted; give its password with --password to copy it");
   CheckNames(plan.entries, errors);
   SortAsTheList(plan.entries);
   if (plan.entries.empty() && errors.empty()) errors.push_back("there is nothing to pack");
@@ -245,7 +251,8 @@ struct MappedFile {
 class EntryWriter {
  public:
   EntryWriter(PackageWriter& writer, const CreateOptions& o, const std::string& password)
-      : writer_(writer), level_(o.level), hasPassword_(o.hasPassword), password_(password) {
+      : writer_(writer), level_(o.level), hasPassword_(o.hasPassword), encryption_(o.encryption),
+        password_(password) {
     if (level_ > 0) compressor_ = libdeflate_alloc_compressor(level_);
     useEpoch_ = SourceDateEpoch(epoch_);
   }
@@ -275,6 +282,7 @@ class EntryWriter {
   bool WriteFromZip(const PlannedEntry& e, ZipRecord& r, std::string& error) {
     std::string raw, plain;
     if (!ReadRawData(e.path, e.zip, raw, error)) return false;
+    if (e.zip.aes.version != 0) return CopyAesEntry(e, std::move(raw), r, error);
     if (!DecodeEntry(e.zip, raw, plain, error)) {
       error = e.path + ": " + error;
       return false;
@@ -304,9 +312,40 @@ class EntryWriter {
     return Store(std::string((const char*)data, size), r, error);
   }
 
+  // An AES entry of an input zip is opened with the package's password,
+  // decoded and checked, then copied as it is.
+  bool CopyAesEntry(const PlannedEntry& e, std::string raw, ZipRecord& r, std::string& error) {
+    const AesInfo& aes = e.zip.aes;
+    std::string compressed, plain;
+    ZipInputEntry inner = e.zip;
+    inner.method = aes.method;
+    if (!AesOpen(password_, aes.strength, raw, compressed, error) ||
+        !DecodeEntry(inner, compressed, plain, error, aes.version != 2)) {
+      error = e.origin + ": " + error + "; an AES entry is copied only with its own password";
+      return false;
+    }
+    r.method = MethodAes;
+    r.flags = 1;
+    r.crc = e.zip.crc;
+    r.size = (uint32_t)e.zip.size;
+    r.extra = AesExtraField(aes);
+    r.compressedSize = (uint32_t)raw.size();
+    return writer_.Add(r, raw, error);
+  }
+
   // Encrypts when asked, then hands the entry to the package writer.
   bool Store(std::string data, ZipRecord& r, std::string& error) {
-    if (hasPassword_) {
+    if (hasPassword_ && encryption_ != Encryption::ZipCrypto) {
+      AesInfo aes;
+      aes.version = AesVersionFor(r.size);
+      aes.strength = encryption_ == Encryption::Aes128 ? 1 : 3;
+      aes.method = r.method;
+      if (!AesSeal(password_, aes.strength, data, error)) return false;
+      if (aes.version == 2) r.crc = 0;
+      r.method = MethodAes;
+      r.extra = AesExtraField(aes);
+      r.flags |= 1;
+    } else if (hasPassword_) {
       uint8_t random[11];
       if (!SecureRandom(random, sizeof random)) {
         error = "the system's random source failed";
@@ -329,6 +368,7 @@ class EntryWriter {
   PackageWriter& writer_;
   int level_;
   bool hasPassword_;
+  Encryption encryption_;
   std::string password_;
   libdeflate_compressor* compressor_ = nullptr;
   bool useEpoch_ = false;
@@ -362,8 +402,9 @@ int CreatePackage(const CreateOptions& o) {
     Error("nothing was written");
     return 1;
   }
-  if (o.hasPassword)
-    Warn("traditional zip encryption is weak: it keeps out casual readers, not a determined attacker");
+  if (o.hasPassword && o.encryption == Encryption::ZipCrypto)
+    Warn("traditional zip encryption is weak: it keeps out casual readers, not a determined attacker; "
+         "the default, AES-256, is not");
 
   std::string dir = DirName(o.output);
   std::string temp = dir + "/." + BaseName(o.output) + ".XXXXXX";

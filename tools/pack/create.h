@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/aes_zip.h"
+
 namespace pack {
 
 struct CreateOptions {
@@ -20,6 +22,8 @@ struct CreateOptions {
   int level = 12;
   bool hasPassword = false;
   std::string password;         // UTF-8
+  Encryption encryption = Encryption::Aes256;
+  bool encryptionGiven = false;
   int codePage = 1252;
   std::string stubFile;         // empty: the embedded stub
   bool quiet = false;

@@ -343,14 +343,17 @@ int ShowPackageInfo(const EngineOptions& o) {
   ZipInput zip;
   if (ReadZipDirectory(o.package, zip, error)) {
     uint64_t size = 0, packed = 0;
-    bool encrypted = false;
+    std::set<std::string> ciphers;
     for (const ZipInputEntry& e : zip.entries) {
       size += e.size;
       packed += e.compressedSize;
-      encrypted |= (e.flags & FlagEncrypted) != 0;
+      if (e.flags & FlagEncrypted) ciphers.insert(e.aes.version ? AesName(e.aes.strength) : "traditional zip encryption");
     }
-    printf("entries:       %zu, %llu bytes packed into %llu%s\n", zip.entries.size(),
-           (unsigned long long)size, (unsigned long long)packed, encrypted ? ", encrypted" : "");
+    std::string encryption;
+    for (const std::string& cipher : ciphers) encryption += (encryption.empty() ? "" : " and ") + cipher;
+    printf("entries:       %zu, %llu bytes packed into %llu\n", zip.entries.size(), (unsigned long long)size,
+           (unsigned long long)packed);
+    printf("encryption:    %s\n", encryption.empty() ? "none" : (encryption + " (names are not encrypted)").c_str());
   } else {
     printf("entries:       the central directory cannot be read (%s)\n", error.c_str());
   }

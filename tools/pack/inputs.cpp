@@ -104,12 +104,15 @@ struct Walker {
       e.path = path;
       e.size = z.size;
       e.zip = z;
-      if (z.flags & FlagEncrypted) {
+      // AES entries are copied as they are when create has their password.
+      bool aes = z.aes.version != 0;
+      if ((z.flags & FlagEncrypted) && !aes) {
         errors.push_back(e.origin + " is encrypted; extract that archive first and pack its files");
         continue;
       }
-      if (!e.IsFolder() && !CanDecodeMethod(z.method))
-        errors.push_back(e.origin + " is compressed with " + MethodName(z.method) +
+      uint16_t method = aes ? z.aes.method : z.method;
+      if (!e.IsFolder() && (!CanDecodeMethod(method) || (aes && method != 0 && method != 8)))
+        errors.push_back(e.origin + " is compressed with " + MethodName(method) +
                          ", which tolvane-pack cannot read; re-create that archive with deflate");
       entries.push_back(e);
     }

@@ -135,6 +135,7 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
     }
     entry.rawName = cd.substr(pos + 46, nameLength);
     entry.name = NameToUtf8(entry.rawName, entry.flags, legacyCodePage);
+    if (entry.method == MethodAes) ParseAesExtra(cd.substr(pos + 46 + nameLength, extraLength), entry.aes);
     if (entry.compressedSize == 0xFFFFFFFF || entry.size == 0xFFFFFFFF || localOffset == 0xFFFFFFFF) {
       error = path + ": entry " + entry.name + " uses ZIP64, which is not supported";
       return false;
@@ -196,13 +197,13 @@ std::string MethodName(uint16_t method) {
     case 93: return "Zstandard";
     case 95: return "XZ";
     case 98: return "PPMd";
-    case 99: return "AES-encrypted";
+    case MethodAes: return "AES-encrypted";
     default: return "method " + std::to_string(method);
   }
 }
 
 bool DecodeEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
-                 std::string& error) {
+                 std::string& error, bool checkCrc) {
   out.assign((size_t)entry.size, '\0');
   bool ok = false;
   if (entry.method == MethodStored) {
@@ -228,7 +229,7 @@ bool DecodeEntry(const ZipInputEntry& entry, const std::string& raw, std::string
             ", which tolvane-pack cannot read";
     return false;
   }
-  if (!ok || libdeflate_crc32(0, out.data(), out.size()) != entry.crc) {
+  if (!ok || (checkCrc && libdeflate_crc32(0, out.data(), out.size()) != entry.crc)) {
     error = entry.name + " is damaged (its data does not decode to the recorded size and CRC-32)";
     return false;
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/aes_zip.h"
+
 namespace pack {
 
 struct ZipInputEntry {
@@ -19,6 +21,7 @@ struct ZipInputEntry {
   uint64_t size = 0;
   uint64_t dataOffset = 0;   // absolute offset of the entry's data in the file
   std::string localExtra;    // the local header's extra field, at most ExtraTimeRoom bytes
+  AesInfo aes;               // method 99: from the central directory's extra field
   bool IsFolder() const { return !name.empty() && name.back() == '/'; }
 };
 
@@ -47,8 +50,9 @@ bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::strin
 bool CanDecodeMethod(uint16_t method);
 std::string MethodName(uint16_t method);
 
-// Decodes raw data into exactly entry.size bytes and checks the CRC-32.
+// Decodes raw data into exactly entry.size bytes and checks the CRC-32
+// (unless told not to: AE-2 entries carry none).
 bool DecodeEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
-                 std::string& error);
+                 std::string& error, bool checkCrc = true);
 
 }  // namespace pack

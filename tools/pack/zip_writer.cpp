@@ -4,11 +4,13 @@
 #include <string.h>
 
 #include "archive/entry.h"
+#include "tools/pack/aes_zip.h"
 #include "tools/pack/util.h"
 
 namespace pack {
 
 static uint16_t VersionNeeded(const ZipRecord& r) {
+  if (r.method == MethodAes) return 51;   // AES
   return r.method == MethodDeflated || (r.flags & FlagEncrypted) || r.folder ? 20 : 10;
 }
 
@@ -45,8 +47,9 @@ bool PackageWriter::Add(ZipRecord r, const std::string& data, std::string& error
   PutLe32(local, r.compressedSize);
   PutLe32(local, r.size);
   PutLe16(local, (uint32_t)r.name.size());
-  PutLe16(local, 0);
+  PutLe16(local, (uint32_t)r.extra.size());
   local += r.name;
+  local += r.extra;
   if (!Write(local, error) || !Write(data, error)) return false;
   records_.push_back(r);
   return true;
@@ -66,13 +69,14 @@ bool PackageWriter::Finish(std::string& error) {
     PutLe32(cd, r.compressedSize);
     PutLe32(cd, r.size);
     PutLe16(cd, (uint32_t)r.name.size());
-    PutLe16(cd, 0);                // extra
+    PutLe16(cd, (uint32_t)r.extra.size());
     PutLe16(cd, 0);                // comment
     PutLe16(cd, 0);                // disk
     PutLe16(cd, 0);                // internal attributes
     PutLe32(cd, r.folder ? 0x10 : 0);   // external: FILE_ATTRIBUTE_DIRECTORY
     PutLe32(cd, r.offset);
     cd += r.name;
+    cd += r.extra;
   }
   if (!Write(cd, error)) return false;
   std::string end;

@@ -18,13 +18,14 @@ const size_t MaxEntries = 0xFFFF;   // without ZIP64
 struct ZipRecord {
   std::string name;        // UTF-8, or ASCII
   uint16_t flags = 0;      // bit 0: encrypted, bit 11: UTF-8 name
-  uint16_t method = 0;     // 0 stored, 8 deflated
+  uint16_t method = 0;     // 0 stored, 8 deflated, 99 AES (real method in 'extra')
   uint32_t dosDateTime = 0;
   uint32_t crc = 0;
   uint32_t compressedSize = 0;   // with the encryption header
   uint32_t size = 0;
   uint32_t offset = 0;     // of the local header, from the start of the package
   bool folder = false;
+  std::string extra;       // extra fields, in the local header and the central directory
 };
 
 class PackageWriter {

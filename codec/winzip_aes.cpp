@@ -1,0 +1,86 @@
+#include "codec/winzip_aes.h"
+
+#include "codec/aes.h"
+#include "codec/crypt.h"
+#include "codec/sha1.h"
+
+bool AesActive;
+AesEntryInfo AesEntry;
+
+namespace {
+
+const uint32_t MaxKeySize = 32;
+
+AesKey Key;
+Hmac Mac;
+// The counter block is a little-endian number, 1 for the first block.
+uint8_t Counter[AesBlockSize];
+uint8_t KeyStream[AesBlockSize];
+uint32_t KeyStreamUsed;
+
+uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
+
+}  // namespace
+
+bool FindAesExtra(const uint8_t* extra, uint32_t length) {
+  // Fields: 2-byte id, 2-byte size, data. The AES field's data: 2-byte
+  // version, vendor "AE", strength, 2-byte method. A version other than 2
+  // is held to the CRC like AE-1.
+  for (uint32_t at = 0; at + 11 <= length; at += 4 + Read16(extra + at + 2)) {
+    const uint8_t* field = extra + at;
+    if (Read16(field) != ExtraAes) continue;
+    uint8_t strength = field[8];
+    if (field[6] != 'A' || field[7] != 'E' || strength < 1 || strength > 3) return false;
+    AesEntry.version = field[4];
+    AesEntry.strength = strength;
+    AesEntry.method = Read16(field + 9);
+    return true;
+  }
+  return false;
+}
+
+uint32_t AesSaltSize(uint8_t strength) { return 4 + 4 * (uint32_t)strength; }
+
+bool AesCheckPassword(const char* password, const uint8_t* header) {
+  if (password[0] == 0) return false;
+  uint32_t passwordLength = 0;
+  while (password[passwordLength]) passwordLength++;
+  uint32_t keySize = 8 + 8 * (uint32_t)AesEntry.strength;
+  uint32_t saltSize = AesSaltSize(AesEntry.strength);
+  // AES key, HMAC key, verifier.
+  uint8_t keys[2 * MaxKeySize + AesVerifierSize];
+  Pbkdf2Sha1((const uint8_t*)password, passwordLength, header, saltSize, AesIterations, keys,
+             2 * keySize + AesVerifierSize);
+  if (keys[2 * keySize] != header[saltSize] || keys[2 * keySize + 1] != header[saltSize + 1])
+    return false;
+  AesExpandKey(Key, keys, keySize);
+  HmacStart(Mac, keys + keySize, keySize);
+  for (uint32_t i = 0; i < AesBlockSize; i++) Counter[i] = 0;
+  KeyStreamUsed = AesBlockSize;
+  return true;
+}
+
+void AesDecryptBuffer(uint8_t* buffer, uint32_t length) {
+  Sha1Add(Mac.inner, buffer, length);   // the code covers the encrypted bytes
+  for (uint32_t i = 0; i < length; i++) {
+    if (KeyStreamUsed == AesBlockSize) {
+      for (uint32_t b = 0; b < AesBlockSize && ++Counter[b] == 0; b++) {}
+      AesEncryptBlock(Key, Counter, KeyStream);
+      KeyStreamUsed = 0;
+    }
+    buffer[i] ^= KeyStream[KeyStreamUsed++];
+  }
+}
+
+bool AesCodeMatches(const uint8_t* storedCode) {
+  uint8_t code[Sha1Size];
+  HmacFinish(Mac, code);
+  uint8_t difference = 0;
+  for (uint32_t i = 0; i < AesCodeSize; i++) difference |= (uint8_t)(code[i] ^ storedCode[i]);
+  return difference == 0;
+}
+
+void DecryptEntryData(uint8_t* buffer, uint32_t length) {
+  if (AesActive) AesDecryptBuffer(buffer, length);
+  else DecryptBuffer(buffer, length);
+}

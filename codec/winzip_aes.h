@@ -1,0 +1,50 @@
+#pragma once
+// WinZip AES entries (compression method 99). The 0x9901 extra field names the
+// real method and the key size; the entry's data is a salt, a 2-byte password
+// verifier, the compressed data encrypted with AES in counter mode, and the
+// first 10 bytes of an HMAC-SHA1 over the encrypted data. PBKDF2-HMAC-SHA1
+// (1000 iterations) turns password and salt into the AES key, the HMAC key
+// and the verifier. AE-1 entries also carry the CRC-32, AE-2 entries do not.
+//
+// The cryptography is written here rather than taken from the system: AES
+// encryption, SHA-1, HMAC and PBKDF2 cost the stub about as much code as
+// loading and calling the system's CNG functions would, need no new seam
+// functions, and behave the same in the stub, the tests, the fuzzers and
+// tolvane-pack's engine. The system's AES in ECB mode, which counter mode
+// needs, also runs slower under Wine than this code does.
+#include <stdint.h>
+
+#include "archive/entry.h"
+
+const uint32_t AesVerifierSize = 2;
+const uint32_t AesCodeSize = 10;
+const uint32_t AesIterations = 1000;
+
+struct AesEntryInfo {
+  uint8_t version;    // 2: AE-2 (CRC not checked); 1: AE-1 (with CRC)
+  uint8_t strength;   // 1, 2, 3: 128-, 192-, 256-bit keys
+  uint16_t method;    // the real compression method
+};
+
+// True while the current entry is decrypted with AES; the engine sets it.
+extern bool AesActive;
+// The current entry's parameters, filled by FindAesExtra.
+extern AesEntryInfo AesEntry;
+
+// Looks for the 0x9901 field among the extra fields and fills AesEntry; false
+// when there is none or it names another vendor or an unknown key size.
+bool FindAesExtra(const uint8_t* extra, uint32_t length);
+// 8, 12 or 16 bytes of salt for strength 1, 2, 3.
+uint32_t AesSaltSize(uint8_t strength);
+// 'header' holds the salt and the verifier as stored. Derives the keys from
+// the password for AesEntry.strength and compares the verifier; on a match
+// the keys are ready for AesDecryptBuffer. An empty password is refused.
+bool AesCheckPassword(const char* password, const uint8_t* header);
+// Authenticates and decrypts 'length' bytes of the entry's data in place.
+void AesDecryptBuffer(uint8_t* buffer, uint32_t length);
+// Compares the code over everything AesDecryptBuffer saw with the stored one.
+bool AesCodeMatches(const uint8_t* storedCode);
+
+// Decrypts an encrypted entry's data in place with whichever cipher the
+// entry uses: AES when AesActive is set, otherwise the traditional one.
+void DecryptEntryData(uint8_t* buffer, uint32_t length);

@@ -1,0 +1,44 @@
+#pragma once
+// WinZip AES entries (method 99) for the packaging tool, with OpenSSL's
+// libcrypto: written independently of the stub's hand-written decoder so each
+// checks the other. An entry's data: salt (8 or 16 bytes), 2-byte password
+// verifier, the compressed data encrypted with AES in counter mode (a
+// little-endian block counter starting at 1), and the first 10 bytes of an
+// HMAC-SHA1 over the encrypted data. Keys: PBKDF2-HMAC-SHA1, 1000 iterations.
+#include <stdint.h>
+#include <string>
+
+#include "archive/entry.h"
+
+namespace pack {
+
+// The package's encryption, chosen with --encryption.
+enum class Encryption { Aes256, Aes128, ZipCrypto };
+
+struct AesInfo {
+  uint16_t version = 0;   // 1 AE-1 (CRC kept), 2 AE-2 (CRC 0); 0: not an AES entry
+  uint8_t strength = 0;   // 1, 2, 3: 128-, 192-, 256-bit keys
+  uint16_t method = 0;    // the real compression method
+};
+
+// Reads the 0x9901 field from an extra-field block; false when there is none
+// or it is not one this tool understands.
+bool ParseAesExtra(const std::string& extra, AesInfo& info);
+// The 11-byte 0x9901 extra field.
+std::string AesExtraField(const AesInfo& info);
+// "AES-256" and so on.
+std::string AesName(uint8_t strength);
+
+// AE-2 for entries below 20 bytes, whose CRC would tell too much about the
+// contents; AE-1 otherwise, so the CRC still checks the decompressed bytes.
+uint16_t AesVersionFor(uint64_t size);
+
+// Encrypts 'data' (compressed bytes) in place into the stored form, with a
+// fresh salt from the system's random source.
+bool AesSeal(const std::string& password, uint8_t strength, std::string& data, std::string& error);
+// The stored form back to the compressed bytes, after the verifier and the
+// authentication code are checked.
+bool AesOpen(const std::string& password, uint8_t strength, const std::string& stored, std::string& data,
+             std::string& error);
+
+}  // namespace pack
