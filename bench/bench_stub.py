@@ -25,9 +25,9 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from run_e2e import Run, win  # noqa: E402  (Xvfb and the Wine prefix, as the tests use them)
-
-STUB_SIZE = 31744
+from mkpackage import STUB_SIZE  # noqa: E402
 WORDS = ("alpha beta gamma delta value index table window buffer folder entry name size "
          "archive header return static const struct void char int if else for while").split()
 
