@@ -49,14 +49,15 @@ bool IsDeviceComponent(const char* part, size_t length, bool utf8) {
     if (SameNoCase(part, base, device)) return true;
   }
   if (SameNoCase(part, 3, "com") || SameNoCase(part, 3, "lpt")) {
-    // 1-9, and the superscript digits 1, 2, 3 (U+00B9, U+00B2, U+00B3), which
+    // 0-9 (current Windows reserves COM0 and LPT0 too), and the superscript
+    // digits 1, 2, 3 (U+00B9, U+00B2, U+00B3), which
     // Windows also accepts as device numbers: one byte in the ANSI code page,
     // C2 and that byte in UTF-8.
     const uint8_t* digit = (const uint8_t*)part + 3;
     size_t size = base - 3;
     if (utf8 && size == 2 && *digit == 0xC2) digit++, size--;
     uint8_t d = *digit;
-    if (size == 1 && ((d >= '1' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3)) return true;
+    if (size == 1 && ((d >= '0' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3)) return true;
   }
   return false;
 }

@@ -6,7 +6,7 @@
 // UNC name; any ':' (drive prefixes, alternate data streams); a component that
 // Windows would read as ".." once it strips trailing dots and spaces (".",
 // "..", "...", ".. "); a reserved device name as any component, with or
-// without an extension (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9, LPT1-9);
+// without an extension (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9);
 // characters Windows does not allow in names (control characters, < > " | ? *),
 // which would otherwise act as search patterns when the engine tests whether a
 // file exists.

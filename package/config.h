@@ -21,6 +21,10 @@ const uint8_t FlagOverwrite = 0x08;      // bits 3-4 exactly 01: overwrite is ch
 const uint8_t FlagSwitches = 0x20;       // the package takes command-line switches
 const uint8_t FlagKeepTimes = 0x40;      // files get their entries' modification times
 
+// The main dialog's overwrite check box. The header picks it (checked) or
+// the id after it, which no control has (nothing checked, files kept).
+const int32_t OverwriteBoxId = 501;
+
 // What SeekFile answers when it cannot position the file.
 const uint32_t SeekFailed = 0xFFFFFFFF;
 
@@ -32,7 +36,7 @@ struct SfxConfig {
   bool HasCommand;
   bool FileListAllowed;
   bool HideOverwrite;
-  int32_t OverwriteControlId;   // 501 or 502
+  int32_t OverwriteControlId;   // OverwriteBoxId or the id after it
   bool OverwriteChecked;
   bool AcceptsSwitches;   // FlagSwitches
   bool KeepTimes;         // FlagKeepTimes

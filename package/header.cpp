@@ -39,7 +39,7 @@ void ReadPackageHeader() {
   Config.HasFolder = false;
   Config.FileListAllowed = true;
   Config.HideOverwrite = false;
-  Config.OverwriteControlId = 501;
+  Config.OverwriteControlId = OverwriteBoxId;
   Config.AcceptsSwitches = Config.KeepTimes = false;
 
   SeekArchive(StubSize, 0);
@@ -53,9 +53,9 @@ void ReadPackageHeader() {
   if (!(flags & FlagFileList)) Config.FileListAllowed = false;
   if (flags & FlagHideOverwrite) Config.HideOverwrite = true;
   if ((flags & FlagOverwriteMask) == FlagOverwrite) {
-    Config.OverwriteControlId = 501;
+    Config.OverwriteControlId = OverwriteBoxId;
   } else {
-    Config.OverwriteControlId = 502;
+    Config.OverwriteControlId = OverwriteBoxId + 1;
     Config.OverwriteChecked = false;
   }
   Config.AcceptsSwitches = (flags & FlagSwitches) != 0;

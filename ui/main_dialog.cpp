@@ -29,6 +29,8 @@ void RunExtraction(HWND dialog) {
   if (focus) SetFocus(focus);
 }
 
+static_assert(IDC_OVERWRITE == OverwriteBoxId, "the header names the overwrite box by its id");
+
 static void Hide(HWND dialog, int id) { ShowWindow(GetDlgItem(dialog, id), SW_HIDE); }
 
 static void Initialise(HWND dialog) {

@@ -25,7 +25,7 @@ TEST(PackNames, AcceptsOrdinaryNamesAndTheEngineAgrees) {
   const char* accepted[] = {
       "a.txt", "dir/sub/file.bin", "folder/", "with space/x y.txt", "caf\xC3\xA9.txt",
       "\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0/\xF0\x9F\x98\x80", "a\xEF\xBC\x8F" "b\xEF\xBC\x8E", "COM\xC2\xB9x",
-      ".hidden", "a..b", "..x", "x.y.z", "CONSOLE.txt", "COM10", "LPT0", "NUL_/x",
+      ".hidden", "a..b", "..x", "x.y.z", "CONSOLE.txt", "COM10", "NUL_/x",
       "comma,semicolon;brackets[]{}", "COM1x"};
   for (const char* name : accepted) {
     EXPECT_EQ(pack::NameProblem(name), "") << name;
@@ -55,6 +55,7 @@ TEST(PackNames, RefusesWhatLeavesTheDestinationOrWindowsForbids) {
       {"con", "reserved"},
       {"dir/CON.txt", "reserved"},
       {"Aux.tar.gz", "reserved"},
+      {"LPT0", "reserved"},
       {"nul .txt/x", "reserved"},
       {"lpt9", "reserved"},
       {"COM\xC2\xB9", "reserved"},

@@ -24,11 +24,11 @@ bool IsReservedDeviceName(const std::string& component) {
     if (base == name) return true;
   if (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) {
     std::string digit = base.substr(3);
-    // 1-9 and the superscript digits 1, 2, 3 (U+00B9, U+00B2, U+00B3), in
+    // 0-9 and the superscript digits 1, 2, 3 (U+00B9, U+00B2, U+00B3), in
     // UTF-8 or as the single byte of the Windows code pages.
     for (const char* device : {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3", "\xB9", "\xB2", "\xB3"})
       if (digit == device) return true;
-    if (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') return true;
+    if (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') return true;
   }
   return false;
 }
