@@ -14,9 +14,11 @@
 #include "extract/state.h"
 #include "package/config.h"
 #include "platform/host.h"
+#include "tools/pack/inputs.h"
 #include "tools/pack/names.h"
 #include "tools/pack/package_header.h"
 #include "tools/pack/stub.h"
+#include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
 
 namespace {
@@ -236,6 +238,39 @@ TEST(PackStub, ASignedCopyDiffersOnlyInChecksumAndCertificateEntry) {
   std::string farHeader = signedCopy;
   farHeader.replace(0x3C, 4, std::string("\xF0\x7B\x00\x00", 4));   // the fields would lie past the end
   EXPECT_EQ(pack::CompareStubs(farHeader, stub), pack::StubMatch::Other);
+}
+
+// The path rules of --exclude and of file inputs, edge cases the CLI tests leave out.
+TEST(PackInputs, ExclusionPatternsAndStoredPaths) {
+  struct Case { const char* name; const char* pattern; bool excluded; };
+  const Case cases[] = {
+      {"a/.git/config", ".git", true},        {"a/b.pyc", "*.pyc", true},
+      {".hidden.pyc", "*.pyc", true},         {"a/git", ".git", false},
+      {"build/x.o", "build/*.o", true},       {"src/build/x.o", "build/*.o", false},
+      {"build/sub/x.o", "build/*.o", false},  {"build/tmp/x", "build/tmp", true},
+      {"build/tmp/x", "./build/tmp/", true},  {"a/b/c", "a/*/c", true},
+      {"node_modules", "node_modules/", true}, {"a.txt", "*.TXT", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(pack::Excluded(c.name, {c.pattern}), c.excluded) << c.name << " against " << c.pattern;
+  EXPECT_FALSE(pack::Excluded("a.txt", {}));
+
+  const char* stored[][2] = {
+      {"small/bin/tool.dll", "small/bin/tool.dll"}, {"./a//b/./c.txt", "a/b/c.txt"},
+      {"/abs/path/x.txt", "x.txt"},                 {"../up/x.txt", "x.txt"},
+      {"a/../b.txt", "b.txt"},                      {".", ""},
+      {"..", ""},                                   {"dir/", "dir"},
+  };
+  for (const auto& s : stored) EXPECT_EQ(pack::StoredPath(s[0]), s[1]) << s[0];
+}
+
+TEST(PackOutput, ControlCharactersAreEscapedForTheTerminalAndJson) {
+  EXPECT_EQ(pack::Printable("a\x1b[2Jb"), "a\\x1B[2Jb");
+  EXPECT_EQ(pack::Printable("tab\there\x7f"), "tab\\x09here\\x7F");
+  EXPECT_EQ(pack::Printable("c1\xc2\x9b" "31m caf\xc3\xa9 \xc2\xa0"), "c1\\x9B31m caf\xc3\xa9 \xc2\xa0");
+  EXPECT_EQ(pack::Printable("one\ntwo"), "one\\x0Atwo");
+  EXPECT_EQ(pack::Printable("one\ntwo", true), "one\ntwo");
+  EXPECT_EQ(pack::JsonString("q\"b\\s\x01\xc3\xa9"), "\"q\\\"b\\\\s\\u0001\xc3\xa9\"");
 }
 
 }  // namespace

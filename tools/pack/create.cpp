@@ -11,6 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <new>
 #include <map>
 #include <set>
 #include <utility>
@@ -18,6 +22,7 @@
 #include "archive/entry.h"
 #include "platform/host.h"
 #include "tools/pack/aes_zip.h"
+#include "tools/pack/archive_check.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/inputs.h"
 #include "tools/pack/names.h"
@@ -72,12 +77,36 @@ std::string CheckFolderText(const std::string& folder) {
   return "";
 }
 
+// The output may replace a regular file; a link, a device, a pipe or a folder
+// in its place is refused, so nothing but the package path itself changes.
+std::string OutputProblem(const std::string& output) {
+  struct stat st;
+  if (lstat(output.c_str(), &st) != 0) return "";
+  if (S_ISREG(st.st_mode)) return "";
+  const char* kind = S_ISLNK(st.st_mode)                         ? "a symbolic link"
+                     : S_ISDIR(st.st_mode)                       ? "a folder"
+                     : S_ISFIFO(st.st_mode)                      ? "a named pipe"
+                     : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                  : "not a regular file";
+  return output + " is " + kind + "; the package replaces only a regular file or makes a new one";
+}
+
+// "##" stands for the destination with a trailing backslash; in quotes that
+// backslash escapes the closing quote for most Windows programs.
+void WarnAboutQuotedFolder(const std::string& command) {
+  if (command.find("##\"") != std::string::npos)
+    Warn("in the command, ## is followed by a quote: ## ends in a backslash, and most programs "
+         "read a backslash before a quote as an escaped quote; write \"##.\" instead");
+}
+
 struct Plan {
   HeaderSettings header;
   std::string stub;
   std::string password;   // code page bytes
   std::vector<PlannedEntry> entries;
   uint64_t totalBytes = 0;
+  bool useEpoch = false;   // SOURCE_DATE_EPOCH gives every entry its time
+  int64_t epoch = 0;
 };
 
 // Names: stub rules, Windows path length, duplicates and clashes. Names are
@@ -185,6 +214,7 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
       for (unsigned char c : h.command)
         if (c < 0x20) problem = "the command contains a control character";
     if (!problem.empty()) errors.push_back(problem);
+    WarnAboutQuotedFolder(o.command);
   }
   if (o.hasPassword) {
     if (o.password.empty()) errors.push_back("the password is empty");
@@ -196,7 +226,15 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
   if (o.encryptionGiven && !o.hasPassword) errors.push_back("--encryption needs --password");
   if (o.level < 0 || o.level > 12) errors.push_back("the level must be 0 to 12");
 
-  CollectInputs(o.inputs, o.output, o.codePage, plan.entries, errors);
+  std::string outputProblem = OutputProblem(o.output);
+  if (!outputProblem.empty()) errors.push_back(outputProblem);
+  InputRules rules{o.output, o.codePage, o.excludes, false};
+  CollectInputs(o.inputs, rules, plan.entries, errors);
+  std::vector<std::string> listed;
+  for (const std::string& list : o.filesFrom)
+    if (!ReadFileList(list, listed, error)) errors.push_back(error);
+  rules.fromList = true;
+  CollectInputs(listed, rules, plan.entries, errors);
   if (!o.hasPassword)
     for (const PlannedEntry& e : plan.entries)
       if (e.source == PlannedEntry::FromZip && e.zip.aes.version != 0)
@@ -208,6 +246,7 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
     errors.push_back(std::to_string(plan.entries.size()) +
                      " entries: a zip without ZIP64 holds at most 65535");
   for (const PlannedEntry& e : plan.entries) plan.totalBytes += e.size;
+  plan.useEpoch = SourceDateEpoch(plan.epoch);
   if (plan.totalBytes > MaxEntrySize && errors.empty())
     Warn("the input is larger than 4 GB; the package must still come out below 2 GB");
   return errors.empty();
@@ -248,20 +287,43 @@ struct MappedFile {
   }
 };
 
-class EntryWriter {
+// One entry made ready for the package: its record and its data as stored.
+struct PreparedEntry {
+  ZipRecord record;
+  std::string data;
+  std::string error;   // empty when ready
+};
+
+// Reads, compresses and encrypts entries; one per thread, each with its own
+// compressor. An entry's bytes depend on nothing but the entry and the
+// options, so the package is the same whatever the number of threads.
+class EntryPreparer {
  public:
-  EntryWriter(PackageWriter& writer, const CreateOptions& o, const std::string& password)
-      : writer_(writer), level_(o.level), hasPassword_(o.hasPassword), encryption_(o.encryption),
-        password_(password) {
+  EntryPreparer(const CreateOptions& o, const Plan& plan)
+      : level_(o.level), hasPassword_(o.hasPassword), encryption_(o.encryption), password_(plan.password),
+        useEpoch_(plan.useEpoch), epoch_(plan.epoch) {
     if (level_ > 0) compressor_ = libdeflate_alloc_compressor(level_);
-    useEpoch_ = SourceDateEpoch(epoch_);
   }
-  ~EntryWriter() {
+  ~EntryPreparer() {
     if (compressor_) libdeflate_free_compressor(compressor_);
   }
+  EntryPreparer(const EntryPreparer&) = delete;
+  EntryPreparer& operator=(const EntryPreparer&) = delete;
 
-  bool Write(const PlannedEntry& e, std::string& error) {
-    ZipRecord r;
+  PreparedEntry Prepare(const PlannedEntry& e) {
+    PreparedEntry out;
+    try {
+      if (!Build(e, out)) out.data.clear();
+    } catch (const std::bad_alloc&) {
+      out.data.clear();
+      out.error = "out of memory while packing " + e.origin;
+    }
+    return out;
+  }
+
+ private:
+  bool Build(const PlannedEntry& e, PreparedEntry& out) {
+    ZipRecord& r = out.record;
     r.name = e.name;
     if (!IsAscii(r.name)) r.flags |= FlagUtf8;
     r.dosDateTime = useEpoch_ ? DosDateTime(epoch_, true)
@@ -269,34 +331,48 @@ class EntryWriter {
                                                         : DosDateTime(e.mtime, false);
     if (e.IsFolder()) {
       r.folder = true;
-      return writer_.Add(r, "", error);
+      return true;
     }
-    if (e.source == PlannedEntry::FromZip) return WriteFromZip(e, r, error);
+    if (e.source == PlannedEntry::FromZip) return FromZip(e, out);
     MappedFile file;
-    if (!file.Open(e.path, error)) return false;
-    return WriteBytes(file.data, file.size, r, error);
+    if (!file.Open(e.path, out.error)) return false;
+    return FromBytes(file.data, file.size, out);
   }
 
- private:
   // Raw zip data is kept as it is when the method is one the stub reads.
-  bool WriteFromZip(const PlannedEntry& e, ZipRecord& r, std::string& error) {
+  bool FromZip(const PlannedEntry& e, PreparedEntry& out) {
     std::string raw, plain;
-    if (!ReadRawData(e.path, e.zip, raw, error)) return false;
-    if (e.zip.aes.version != 0) return CopyAesEntry(e, std::move(raw), r, error);
-    if (!DecodeEntry(e.zip, raw, plain, error)) {
-      error = e.path + ": " + error;
+    if (e.zip.method == MethodStored || e.zip.method == MethodDeflated) {
+      // Checked by decoding in bounded chunks; the data are kept as they are.
+      LocalEntry check;
+      check.dataOffset = e.zip.dataOffset;
+      check.method = e.zip.method;
+      check.crc = e.zip.crc;
+      check.compressedSize = (uint32_t)e.zip.compressedSize;
+      check.size = (uint32_t)e.zip.size;
+      std::string problem = EntryProblem(e.path, check, nullptr);
+      if (!problem.empty()) {
+        out.error = e.path + ": " + e.zip.name + " is damaged: " + problem;
+        return false;
+      }
+    }
+    if (!ReadRawData(e.path, e.zip, raw, out.error)) return false;
+    if (e.zip.aes.version != 0) return CopyAesEntry(e, std::move(raw), out);
+    if (e.zip.method == MethodStored || e.zip.method == MethodDeflated) {
+      out.record.method = e.zip.method;
+      out.record.crc = e.zip.crc;
+      out.record.size = (uint32_t)e.zip.size;
+      return Store(std::move(raw), out);
+    }
+    if (!DecodeInputEntry(e.zip, raw, plain, out.error)) {
+      out.error = e.path + ": " + out.error;
       return false;
     }
-    if (e.zip.method == MethodStored || e.zip.method == MethodDeflated) {
-      r.method = e.zip.method;
-      r.crc = e.zip.crc;
-      r.size = (uint32_t)e.zip.size;
-      return Store(std::move(raw), r, error);
-    }
-    return WriteBytes((const uint8_t*)plain.data(), plain.size(), r, error);
+    return FromBytes((const uint8_t*)plain.data(), plain.size(), out);
   }
 
-  bool WriteBytes(const uint8_t* data, size_t size, ZipRecord& r, std::string& error) {
+  bool FromBytes(const uint8_t* data, size_t size, PreparedEntry& out) {
+    ZipRecord& r = out.record;
     r.crc = libdeflate_crc32(0, data, size);
     r.size = (uint32_t)size;
     r.method = 0;
@@ -306,49 +382,52 @@ class EntryWriter {
       if (length > 0 && length < size) {
         packed.resize(length);
         r.method = 8;
-        return Store(std::move(packed), r, error);
+        return Store(std::move(packed), out);
       }
     }
-    return Store(std::string((const char*)data, size), r, error);
+    return Store(std::string((const char*)data, size), out);
   }
 
   // An AES entry of an input zip is opened with the package's password,
   // decoded and checked, then copied as it is.
-  bool CopyAesEntry(const PlannedEntry& e, std::string raw, ZipRecord& r, std::string& error) {
+  bool CopyAesEntry(const PlannedEntry& e, std::string raw, PreparedEntry& out) {
     const AesInfo& aes = e.zip.aes;
     std::string compressed, plain;
     ZipInputEntry inner = e.zip;
     inner.method = aes.method;
-    if (!AesOpen(password_, aes.strength, raw, compressed, error) ||
-        !DecodeEntry(inner, compressed, plain, error, aes.version != 2)) {
-      error = e.origin + ": " + error + "; an AES entry is copied only with its own password";
+    if (!AesOpen(password_, aes.strength, raw, compressed, out.error) ||
+        !DecodeInputEntry(inner, compressed, plain, out.error, aes.version != 2)) {
+      out.error = e.origin + ": " + out.error + "; an AES entry is copied only with its own password";
       return false;
     }
+    ZipRecord& r = out.record;
     r.method = MethodAes;
-    r.flags = 1;
+    r.flags = FlagEncrypted | (r.flags & FlagUtf8);
     r.crc = e.zip.crc;
     r.size = (uint32_t)e.zip.size;
     r.extra = AesExtraField(aes);
     r.compressedSize = (uint32_t)raw.size();
-    return writer_.Add(r, raw, error);
+    out.data = std::move(raw);
+    return true;
   }
 
-  // Encrypts when asked, then hands the entry to the package writer.
-  bool Store(std::string data, ZipRecord& r, std::string& error) {
+  // Encrypts when asked; the data are then as the package stores them.
+  bool Store(std::string data, PreparedEntry& out) {
+    ZipRecord& r = out.record;
     if (hasPassword_ && encryption_ != Encryption::ZipCrypto) {
       AesInfo aes;
       aes.version = AesVersionFor(r.size);
       aes.strength = encryption_ == Encryption::Aes128 ? 1 : 3;
       aes.method = r.method;
-      if (!AesSeal(password_, aes.strength, data, error)) return false;
+      if (!AesSeal(password_, aes.strength, data, out.error)) return false;
       if (aes.version == 2) r.crc = 0;
       r.method = MethodAes;
       r.extra = AesExtraField(aes);
-      r.flags |= 1;
+      r.flags |= FlagEncrypted;
     } else if (hasPassword_) {
       uint8_t random[11];
       if (!SecureRandom(random, sizeof random)) {
-        error = "the system's random source failed";
+        out.error = "the system's random source failed";
         return false;
       }
       ZipCipher cipher(password_);
@@ -358,33 +437,110 @@ class EntryWriter {
       r.flags |= 1;
     }
     if (data.size() > MaxEntrySize) {
-      error = r.name + " does not fit in 4 GB once compressed";
+      out.error = r.name + " does not fit in 4 GB once compressed";
       return false;
     }
     r.compressedSize = (uint32_t)data.size();
-    return writer_.Add(r, data, error);
+    out.data = std::move(data);
+    return true;
   }
 
-  PackageWriter& writer_;
   int level_;
   bool hasPassword_;
   Encryption encryption_;
   std::string password_;
   libdeflate_compressor* compressor_ = nullptr;
-  bool useEpoch_ = false;
-  int64_t epoch_ = 0;
+  bool useEpoch_;
+  int64_t epoch_;
+};
+
+int ThreadCount(const CreateOptions& o, size_t entries) {
+  unsigned available = std::thread::hardware_concurrency();
+  size_t wanted = o.threads > 0 ? (size_t)o.threads : available > 0 ? available : 1;
+  return (int)std::max<size_t>(1, std::min(wanted, entries));
+}
+
+// Entries are prepared on several threads, at most a few ahead of the one
+// being written, and written strictly in order by this thread.
+class ParallelEntries {
+ public:
+  ParallelEntries(const CreateOptions& o, const Plan& plan, int threads)
+      : o_(o), plan_(plan), slots_(plan.entries.size()), ready_(plan.entries.size(), 0),
+        window_((size_t)threads * 8) {
+    for (int i = 0; i < threads; i++) workers_.emplace_back([this]() { Work(); });
+  }
+  ~ParallelEntries() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+
+  // Waits for entry i, hands it over and lets the workers move on.
+  PreparedEntry Take(size_t i) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&]() { return ready_[i] != 0; });
+    PreparedEntry entry = std::move(slots_[i]);
+    taken_ = i + 1;
+    lock.unlock();
+    changed_.notify_all();
+    return entry;
+  }
+
+ private:
+  void Work() {
+    EntryPreparer preparer(o_, plan_);
+    for (;;) {
+      size_t i;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&]() { return stop_ || next_ >= slots_.size() || next_ < taken_ + window_; });
+        if (stop_ || next_ >= slots_.size()) return;
+        i = next_++;
+      }
+      PreparedEntry entry = preparer.Prepare(plan_.entries[i]);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slots_[i] = std::move(entry);
+        ready_[i] = 1;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  const CreateOptions& o_;
+  const Plan& plan_;
+  std::vector<PreparedEntry> slots_;
+  std::vector<char> ready_;
+  size_t window_, next_ = 0, taken_ = 0;
+  bool stop_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::thread> workers_;
 };
 
 bool WritePackage(const CreateOptions& o, const Plan& plan, FILE* file, uint64_t& written,
                   std::string& error) {
   PackageWriter writer(file);
   if (!writer.Begin(plan.stub, BuildHeader(plan.header), error)) return false;
-  EntryWriter entries(writer, o, plan.password);
+  ParallelEntries entries(o, plan, ThreadCount(o, plan.entries.size()));
   Progress progress(plan.totalBytes, !o.quiet);
-  for (const PlannedEntry& e : plan.entries) {
-    progress.Step(e.size, e.utf8Name);
-    if (o.verbose) fprintf(stderr, "  adding %s\n", e.utf8Name.c_str());
-    if (!entries.Write(e, error)) return false;
+  for (size_t i = 0; i < plan.entries.size(); i++) {
+    const PlannedEntry& e = plan.entries[i];
+    progress.Entry(e.utf8Name);
+    if (o.verbose) {
+      progress.Clear();
+      fprintf(stderr, "  adding %s\n", Printable(e.utf8Name).c_str());
+    }
+    PreparedEntry ready = entries.Take(i);
+    if (!ready.error.empty()) {
+      error = ready.error;
+      return false;
+    }
+    if (!writer.Add(ready.record, ready.data, error)) return false;
+    progress.Advance(e.size);
   }
   progress.Done();
   if (!writer.Finish(error)) return false;
@@ -425,7 +581,12 @@ int CreatePackage(const CreateOptions& o) {
   FILE* file = fdopen(fd, "wb");
   std::string error;
   uint64_t written = 0;
-  bool ok = file && WritePackage(o, plan, file, written, error);
+  bool ok = false;
+  try {
+    ok = file && WritePackage(o, plan, file, written, error);
+  } catch (const std::bad_alloc&) {
+    error = "out of memory while packing";   // the temporary file is removed below
+  }
   if (ok && (fflush(file) != 0 || fsync(fileno(file)) != 0)) {
     ok = false;
     error = std::string("cannot write the package: ") + strerror(errno);

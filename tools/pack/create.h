@@ -19,7 +19,10 @@ struct CreateOptions {
   bool keepExisting = false;
   bool noSwitches = false;      // the stub ignores its command line
   bool noTimes = false;         // extracted files get the time of extraction
+  std::vector<std::string> excludes;    // patterns, see inputs.h
+  std::vector<std::string> filesFrom;   // files listing more inputs; "-" is stdin
   int level = 12;
+  int threads = 0;                      // 0: one per processor
   bool hasPassword = false;
   std::string password;         // UTF-8
   Encryption encryption = Encryption::Aes256;

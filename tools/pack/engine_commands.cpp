@@ -13,18 +13,22 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "archive/entry.h"
 #include "archive/walk.h"
 #include "extract/engine.h"
+#include "extract/names.h"
 #include "extract/state.h"
 #include "launch/command.h"
 #include "package/config.h"
 #include "package/core.h"
 #include "platform/host.h"
+#include "tools/pack/archive_check.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/package_header.h"
+#include "tools/pack/progress.h"
 #include "tools/pack/stub.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zip_reader.h"
@@ -56,10 +60,39 @@ std::string AskOnTerminal(const std::string& prompt) {
   return answer;
 }
 
+// Empty when 'path' can be a package: a Windows program of at least the
+// stub's length in front of the archive; else why not.
+std::string NotAPackage(const std::string& path) {
+  errno = 0;
+  FILE* file = fopen(path.c_str(), "rb");
+  struct stat st;
+  if (!file || fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::string why = "cannot open " + path + (errno ? std::string(": ") + strerror(errno) : "");
+    if (file) fclose(file);
+    return file ? path + " is not a regular file" : why;
+  }
+  char magic[2] = {0, 0};
+  size_t got = fread(magic, 1, 2, file);
+  fclose(file);
+  if (got == 2 && magic[0] == 'P' && magic[1] == 'K')
+    return path + " is not a package: it is a plain zip archive without the stub";
+  if (got < 2 || magic[0] != 'M' || magic[1] != 'Z')
+    return path + " is not a package: it does not start with a Windows program";
+  if ((uint64_t)st.st_size < StubSize)
+    return path + " is not a package: it is shorter than the stub";
+  return "";
+}
+
 // One engine session over one package: the state the stub's start-up sets.
 class Session {
  public:
   explicit Session(const EngineOptions& o) : o_(o), page_{o.codePage} {}
+  // Open() only after the file was found to be a package.
+  static bool IsPackage(const std::string& path) {
+    std::string problem = NotAPackage(path);
+    if (!problem.empty()) Error(problem);
+    return problem.empty();
+  }
   ~Session() {
     if (started_) EndCore();
   }
@@ -88,8 +121,23 @@ class Session {
     return true;
   }
 
+  // The engine ends a walk silently where the local headers stop; a complete
+  // archive ends at its central directory, anything else is a failure.
+  bool EndedEarly() const {
+    if (walk_.earlyEnd.empty()) return false;
+    Error(walk_.earlyEnd + "; entries after it are missing");
+    return true;
+  }
+  const LocalWalk& Walk() const { return walk_; }
+
   // The listing walk the dialogs run when they open.
   bool List() {
+    // The tool's own look at the local headers, for details and reasons.
+    std::string error;
+    if (!WalkLocalHeaders(o_.package, State.ArchiveStart, walk_, error)) {
+      Error(error);
+      return false;
+    }
     ProcessArchive(&dialog_, IDC_ENTRY_LIST, true);
     return !Items().empty() && !failed_;
   }
@@ -103,14 +151,32 @@ class Session {
     strcpy(DestFolder, folder.c_str());
     State.SkipExisting = (uint8_t)skipExisting;
     ListSelect(GetEntryList(&dialog_, IDC_ENTRY_LIST), -1, true);
-    if (!o_.rawNames) RenameAll(folder, false);
+    std::vector<std::string> safe;
+    for (const HostListItem& item : Items())   // UTF-8 names are written as they are
+      if (!item.utf8 && IsSafeEntryName(item.name.c_str(), false)) safe.push_back(item.name);
+    std::vector<std::string> renamed;
+    if (!o_.rawNames) RenameAll(folder, false, safe, renamed);
+    uint64_t total = 0;
+    for (const LocalEntry& e : walk_.entries) total += e.size;
+    progress_.reset(new Progress(total, !o_.quiet));
+    BoundOutputs();
     ProcessArchive(&dialog_, IDC_ENTRY_LIST, false);
-    if (!o_.rawNames) RenameAll(folder, true);
+    progress_->Done();
+    host::SetPumpHandler(nullptr);
+    host::SetWriteLimit(SIZE_MAX);
+    if (!o_.rawNames) {
+      // Back to UTF-8: what the engine wrote or found, and what was renamed before.
+      std::vector<std::string> done = renamed, unused;
+      for (const HostListItem& item : Items())
+        if (!item.selected && !item.utf8 && IsSafeEntryName(item.name.c_str(), false)) done.push_back(item.name);
+      RenameAll(folder, true, done, unused);
+    }
+    bool ok = State.ExtractSucceeded == 1;
     for (const HostListItem& item : Items())
-      if (item.selected) Error("not extracted: " + Shown(item.name, item.utf8));
+      if (item.selected) Error("not extracted: " + Shown(item.name, item.utf8) + Reason(item.name));
     if (prompts_ > 0 && !State.ExtractSucceeded && !ended_)
       Error(o_.hasPassword ? "the password given does not open an entry" : "no password opened an entry");
-    return State.ExtractSucceeded == 1;
+    return !EndedEarly() && ok;
   }
 
   std::vector<HostListItem>& Items() { return dialog_.lists[IDC_ENTRY_LIST]; }
@@ -128,12 +194,14 @@ class Session {
     if (m.text == AllExtractedText || m.text == NotExtractedText) ended_ = true;
     if (m.icon != IconInformation) failed_ = true;
     if (o_.quiet && m.icon == IconInformation) return;
+    if (progress_) progress_->Clear();
     const char* kind = m.icon == IconHand ? "error: " : m.icon == IconExclamation ? "warning: " : "";
-    fprintf(stderr, "tolvane-pack: %s%s\n", kind, Shown(m.text, m.utf8).c_str());
+    fprintf(stderr, "tolvane-pack: %s%s\n", kind, Printable(Shown(m.text, m.utf8)).c_str());
   }
 
   std::string Password() {
     ++prompts_;
+    if (progress_) progress_->Clear();
     std::string typed;
     if (o_.hasPassword) {
       typed = o_.password;
@@ -148,17 +216,55 @@ class Session {
     return converted;
   }
 
+  const LocalEntry* FindEntry(const std::string& name) const {
+    for (const LocalEntry& e : walk_.entries)
+      if (e.name == name) return &e;
+    return nullptr;
+  }
+
+  // Why an entry the engine left selected failed, as ": reason", or "".
+  std::string Reason(const std::string& name) const {
+    const LocalEntry* entry = FindEntry(name);
+    if (!entry) return "";
+    std::string converted, bad;
+    const std::string* password = nullptr;
+    if (o_.hasPassword && ToCodePage(page_, o_.password, converted, bad)) password = &converted;
+    std::string problem = EntryProblem(o_.package, *entry, password);
+    if (problem.empty() && !attempted_.count(name)) problem = "not reached: the run ended before this entry";
+    return problem.empty() ? "" : ": " + problem;
+  }
+
+  // Output files stop at their entry's declared size: a damaged or hostile
+  // entry cannot fill the disk, and the bytes past it never count towards its
+  // CRC. The engine creates each output file, then takes one window message,
+  // then decodes; at that message its read position is the entry's data,
+  // which names the entry.
+  void BoundOutputs() {
+    host::SetPumpHandler([this]() {
+      uint64_t limit = State.CurrentEntry.UncompressedSize;
+      std::string name;
+      for (const LocalEntry& e : walk_.entries)
+        if (e.dataOffset == State.LastSeek) limit = e.size, name = e.name;
+      host::SetWriteLimit((size_t)limit);
+      attempted_.insert(name);
+      progress_->Advance(inProgress_);
+      inProgress_ = limit;
+      progress_->Entry(Shown(name, IsValidUtf8(name)));
+    });
+  }
+
   // Code page names are written as their bytes; on Linux they are shown in
   // UTF-8. Before the walk, existing UTF-8 names are turned back into the code
   // page form (outermost first) so the overwrite rule sees them; afterwards
-  // every name goes to UTF-8 (innermost first, while its parents still have
+  // the names go to UTF-8 (innermost first, while its parents still have
   // their old names). Names that are UTF-8 already are written as they are.
-  void RenameAll(const std::string& folder, bool toUtf8) {
+  // Only names the engine accepts are touched, and only below real folders of
+  // the destination: a link on the way could lead outside it.
+  void RenameAll(const std::string& folder, bool toUtf8, const std::vector<std::string>& names,
+                 std::vector<std::string>& renamed) {
     std::vector<std::string> prefixes;   // code page paths whose last component has 8-bit bytes
     std::set<std::string> seen;
-    for (const HostListItem& item : Items()) {
-      if (item.utf8) continue;
-      const std::string& name = item.name;
+    for (const std::string& name : names) {
       for (size_t end = 0; end < name.size();) {
         size_t slash = name.find_first_of("/\\", end);
         if (slash == std::string::npos) slash = name.size();
@@ -180,13 +286,26 @@ class Session {
       // Either way round the parent has its code page name at this moment.
       std::string parentPath = parent;
       std::replace(parentPath.begin(), parentPath.end(), '\\', '/');
+      if (!RealFolders(folder, parentPath)) continue;
       std::string raw = folder + "/" + parentPath + last;
       std::string utf8 = folder + "/" + parentPath + FromCodePage(page_, last);
       const std::string& from = toUtf8 ? raw : utf8;
       const std::string& to = toUtf8 ? utf8 : raw;
       struct stat st;
-      if (lstat(from.c_str(), &st) == 0 && lstat(to.c_str(), &st) != 0) rename(from.c_str(), to.c_str());
+      if (lstat(from.c_str(), &st) == 0 && lstat(to.c_str(), &st) != 0 && rename(from.c_str(), to.c_str()) == 0)
+        renamed.push_back(prefix);
     }
+  }
+
+  // True when every folder of 'relative' ("" or ending in '/') below 'folder' is a folder, not a link.
+  static bool RealFolders(const std::string& folder, const std::string& relative) {
+    std::string path = folder;
+    for (size_t start = 0, slash; (slash = relative.find('/', start)) != std::string::npos; start = slash + 1) {
+      path += "/" + relative.substr(start, slash - start);
+      struct stat st;
+      if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    }
+    return true;
   }
 
   const EngineOptions& o_;
@@ -196,7 +315,26 @@ class Session {
   bool failed_ = false;
   bool ended_ = false;
   bool started_ = false;
+  LocalWalk walk_;
+  uint64_t inProgress_ = 0;            // declared size of the entry being written
+  std::set<std::string> attempted_;    // entries the engine made an output file for
+  std::unique_ptr<Progress> progress_;
 };
+
+// "YYYY-MM-DD hh:mm:ss" of an MS-DOS date and time (date in the high 16 bits).
+std::string DosTimeText(uint32_t dosDateTime) {
+  char text[32];
+  uint32_t date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
+  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (date >> 9), date >> 5 & 15, date & 31,
+           time >> 11, time >> 5 & 63, (time & 31) * 2);
+  return text;
+}
+
+std::string Hex8(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "%08x", value);
+  return text;
+}
 
 std::string MakeTempFolder() {
   const char* base = getenv("TMPDIR");
@@ -233,22 +371,48 @@ std::map<std::string, std::string> EntryTimes(const EngineOptions& o) {
 }
 
 int ListPackage(const EngineOptions& o) {
+  if (!Session::IsPackage(o.package)) return 1;
   Session session(o);
   if (!session.Open()) return 1;
   bool ok = session.List();
+  // The engine's list in its order; the fields from the local header of that name.
   std::map<std::string, std::string> times;
-  if (o.verbose) times = EntryTimes(o);
+  if (o.verbose || o.json) times = EntryTimes(o);
+  std::multimap<std::string, const LocalEntry*> byName;
+  for (const LocalEntry& e : session.Walk().entries) byName.emplace(e.name, &e);
+  if (o.verbose && !o.json) printf("%10s %10s  %-8s %-3s  %-19s  %-8s  %s\n", "size", "packed", "method", "enc", "time", "crc-32", "name");
+  if (o.json) printf("{\"package\": %s, \"entries\": [", JsonString(o.package).c_str());
+  const char* separator = "";
   for (const HostListItem& item : session.Items()) {
-    if (o.verbose) {
-      auto time = times.find(item.name);
-      printf("%-19s  ", time == times.end() ? "" : time->second.c_str());
+    std::string name = session.Shown(item.name, item.utf8);
+    auto found = byName.find(item.name);
+    const LocalEntry* e = found == byName.end() ? nullptr : found->second;
+    if (found != byName.end()) byName.erase(found);
+    if (!o.verbose && !o.json) {
+      printf("%s\n", Printable(name).c_str());
+      continue;
     }
-    printf("%s\n", session.Shown(item.name, item.utf8).c_str());
+    LocalEntry none;
+    const LocalEntry& f = e ? *e : none;
+    auto stamp = times.find(item.name);   // as the stub gives it to the file
+    std::string time = stamp != times.end() ? stamp->second : DosTimeText(f.dosDateTime), crc = Hex8(f.crc);
+    if (o.json)
+      printf("%s\n  {\"name\": %s, \"size\": %u, \"packed\": %u, \"method\": %s, \"encrypted\": %s, "
+             "\"time\": %s, \"crc32\": \"%s\"}",
+             separator, JsonString(name).c_str(), f.size, f.compressedSize, JsonString(MethodLabel(f.method)).c_str(),
+             f.Encrypted() ? "true" : "false", JsonString(time).c_str(), crc.c_str());
+    else
+      printf("%10u %10u  %-8s %-3s  %-19s  %-8s  %s\n", f.size, f.compressedSize, MethodLabel(f.method).c_str(),
+             f.Encrypted() ? "yes" : "no", time.c_str(), crc.c_str(), Printable(name).c_str());
+    separator = ",";
   }
+  if (o.json) printf("\n]}\n");
+  if (session.EndedEarly()) ok = false;
   return ok ? 0 : 1;
 }
 
 int TestPackage(const EngineOptions& o) {
+  if (!Session::IsPackage(o.package)) return 1;
   Session session(o);
   if (!session.Open()) return 1;
   if (!session.List()) return 1;
@@ -266,6 +430,7 @@ int TestPackage(const EngineOptions& o) {
 }
 
 int ExtractPackage(const EngineOptions& o) {
+  if (!Session::IsPackage(o.package)) return 1;
   std::string folder = AbsolutePath(o.destination);
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -288,13 +453,41 @@ int ExtractPackage(const EngineOptions& o) {
   return ok ? 0 : 1;
 }
 
+namespace {
+
+// One line of `info`: its label in the text form, its key and value in JSON.
+struct InfoField {
+  std::string key, text, json;
+};
+
+void PrintInfo(const std::vector<InfoField>& fields, bool json) {
+  if (json) {
+    printf("{");
+    for (size_t i = 0; i < fields.size(); i++)
+    {
+      std::string key = fields[i].key;
+      std::replace(key.begin(), key.end(), ' ', '_');
+      printf("%s\n  %s: %s", i ? "," : "", JsonString(key).c_str(), fields[i].json.c_str());
+    }
+    printf("\n}\n");
+    return;
+  }
+  for (const InfoField& f : fields) printf("%-14s %s\n", (f.key + ":").c_str(), Printable(f.text, true).c_str());
+}
+
+std::string Number(uint64_t n) { return std::to_string(n); }
+std::string Bool(bool b) { return b ? "true" : "false"; }
+
+}  // namespace
+
 int ShowPackageInfo(const EngineOptions& o) {
   // The stub and the most a header can claim (three texts of 255 bytes).
-  std::string data, error;
+  std::string data, error = NotAPackage(o.package);
+  if (error.empty() && !CheckCodePage(o.codePage, error)) {}
   struct stat st;
-  FILE* file = fopen(o.package.c_str(), "rb");
+  FILE* file = error.empty() ? fopen(o.package.c_str(), "rb") : nullptr;
   if (!file || fstat(fileno(file), &st) != 0) {
-    Error("cannot open " + o.package);
+    Error(error.empty() ? "cannot open " + o.package : error);
     if (file) fclose(file);
     return 1;
   }
@@ -302,44 +495,50 @@ int ShowPackageInfo(const EngineOptions& o) {
   data.resize(fread(&data[0], 1, data.size(), file));
   fclose(file);
   CodePage page{o.codePage};
-  if (!CheckCodePage(o.codePage, error)) {
-    Error(error);
-    return 1;
-  }
-  printf("package:       %s (%llu bytes)\n", o.package.c_str(), (unsigned long long)st.st_size);
-  if (data.size() < StubSize) {
-    Error(o.package + " is shorter than the stub; it is not a package");
-    return 1;
-  }
-  std::string embedded = EmbeddedStub();
-  const char* which = "";
+  std::vector<InfoField> f;
+  f.push_back({"package", o.package + " (" + Number(st.st_size) + " bytes)", JsonString(o.package)});
+  f.push_back({"size", Number(st.st_size) + " bytes", Number(st.st_size)});
+  std::string embedded = EmbeddedStub(), which = "unknown";
   if (!embedded.empty()) {
     StubMatch match = CompareStubs(data.substr(0, StubSize), embedded);
-    which = match == StubMatch::Same         ? ", the stub of this tolvane-pack"
-            : match == StubMatch::SameSigned ? ", the stub of this tolvane-pack, signed"
-                                             : ", another stub";
+    which = match == StubMatch::Same ? "this" : match == StubMatch::SameSigned ? "this, signed" : "another";
   }
-  printf("stub:          %u bytes%s\n", StubSize, which);
+  const char* stubText = which == "this" ? ", the stub of this tolvane-pack"
+                         : which == "this, signed" ? ", the stub of this tolvane-pack, signed"
+                         : which == "another" ? ", another stub" : "";
+  f.push_back({"stub", Number(StubSize) + " bytes" + stubText, JsonString(which)});
   HeaderSettings h;
-  if (!ParseHeader(data.substr(StubSize, HeaderFixedSize + 3 * 255), h)) {
-    printf("header:        none (the stub uses its defaults; the archive starts at %u)\n", StubSize);
-    return 0;
+  bool header = ParseHeader(data.substr(StubSize, HeaderFixedSize + 3 * 255), h);
+  uint32_t archiveStart = StubSize + (header ? HeaderSize : 0);
+  if (!header) {
+    f.push_back({"header", "none (the stub uses its defaults; the archive starts at " + Number(archiveStart) + ")", "false"});
+  } else {
+    bool overwrite = (h.flags & FlagOverwriteMask) == FlagOverwrite;
+    char flags[8];
+    snprintf(flags, sizeof flags, "0x%02X", h.flags);
+    f.push_back({"header", std::string("present, flags ") + flags + "; the archive starts at " + Number(archiveStart), "true"});
+    f.push_back({"flags", flags, Number(h.flags)});
+    f.push_back({"file list", h.flags & FlagFileList ? "offered" : "not offered", Bool(h.flags & FlagFileList)});
+    f.push_back({"overwrite", std::string(h.flags & FlagHideOverwrite ? "option hidden" : "option shown") +
+                                  (overwrite ? ", existing files are overwritten" : ", existing files are kept"),
+                 Bool(overwrite)});
+    f.push_back({"overwrite shown", h.flags & FlagHideOverwrite ? "hidden" : "shown", Bool(!(h.flags & FlagHideOverwrite))});
+    f.push_back({"switches", h.flags & FlagSwitches ? "obeyed (/S /D= /P= /?)" : "ignored", Bool(h.flags & FlagSwitches)});
+    f.push_back({"file times", h.flags & FlagKeepTimes ? "the entries' times" : "the time of extraction",
+                 Bool(h.flags & FlagKeepTimes)});
+    std::string message = FromCodePage(page, h.message), folder = FromCodePage(page, h.folder);
+    std::string command = FromCodePage(page, h.command), shown;
+    for (size_t i = 0; i < message.size(); i++)   // CR LF lines, shown below one another
+      shown += message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n' ? std::string("") :
+               message[i] == '\n' ? std::string("\n") + std::string(15, ' ') : std::string(1, message[i]);
+    f.push_back({"message", shown, JsonString(message)});
+    f.push_back({"folder", h.folder.empty() ? "(none: the current directory)"
+                           : h.folder == "##" ? "## (the user's temporary folder)" : folder, JsonString(folder)});
+    f.push_back({"command", h.command.empty() ? "(none)" : command, JsonString(command)});
+    if (h.message.size() + h.folder.size() + h.command.size() > MaxTextsTogether)
+      Warn("the texts overrun the 256-byte header");
   }
-  bool overwrite = (h.flags & FlagOverwriteMask) == FlagOverwrite;
-  printf("header:        present, flags 0x%02X; the archive starts at %u\n", h.flags,
-         StubSize + HeaderSize);
-  printf("file list:     %s\n", h.flags & FlagFileList ? "offered" : "not offered");
-  printf("overwrite:     %s, %s\n", h.flags & FlagHideOverwrite ? "option hidden" : "option shown",
-         overwrite ? "existing files are overwritten" : "existing files are kept");
-  printf("switches:      %s\n", h.flags & FlagSwitches ? "obeyed (/S /D= /P= /?)" : "ignored");
-  printf("file times:    %s\n", h.flags & FlagKeepTimes ? "the entries' times" : "the time of extraction");
-  printf("message:       %s\n", FromCodePage(page, h.message).c_str());
-  printf("folder:        %s\n", h.folder.empty() ? "(none: the current directory)"
-                                : h.folder == "##" ? "## (the user's temporary folder)"
-                                                   : FromCodePage(page, h.folder).c_str());
-  printf("command:       %s\n", h.command.empty() ? "(none)" : FromCodePage(page, h.command).c_str());
-  if (h.message.size() + h.folder.size() + h.command.size() > MaxTextsTogether)
-    Warn("the texts overrun the 256-byte header");
+  f.push_back({"archive start", Number(archiveStart), Number(archiveStart)});
   ZipInput zip;
   if (ReadZipDirectory(o.package, zip, error)) {
     uint64_t size = 0, packed = 0;
@@ -351,12 +550,22 @@ int ShowPackageInfo(const EngineOptions& o) {
     }
     std::string encryption;
     for (const std::string& cipher : ciphers) encryption += (encryption.empty() ? "" : " and ") + cipher;
-    printf("entries:       %zu, %llu bytes packed into %llu\n", zip.entries.size(), (unsigned long long)size,
-           (unsigned long long)packed);
-    printf("encryption:    %s\n", encryption.empty() ? "none" : (encryption + " (names are not encrypted)").c_str());
+    f.push_back({"entries", Number(zip.entries.size()) + ", " + Number(size) + " bytes packed into " + Number(packed),
+                 Number(zip.entries.size())});
+    f.push_back({"unpacked", Number(size), Number(size)});
+    f.push_back({"packed", Number(packed), Number(packed)});
+    f.push_back({"encryption", encryption.empty() ? "none" : encryption + " (names are not encrypted)",
+                 JsonString(encryption.empty() ? "none" : encryption)});
   } else {
-    printf("entries:       the central directory cannot be read (%s)\n", error.c_str());
+    f.push_back({"entries", "the central directory cannot be read (" + error + ")", "null"});
   }
+  // The text form keeps its summary lines; the JSON form every field.
+  if (!o.json) {
+    static const std::set<std::string> detailOnly = {"size", "flags", "overwrite shown", "archive start",
+                                                     "unpacked", "packed"};
+    f.erase(std::remove_if(f.begin(), f.end(), [](const InfoField& x) { return detailOnly.count(x.key); }), f.end());
+  }
+  PrintInfo(f, o.json);
   return 0;
 }
 

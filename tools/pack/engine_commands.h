@@ -15,7 +15,8 @@ struct EngineOptions {
   int overwrite = -1;           // -1: as the package says; 0: keep existing; 1: overwrite
   bool rawNames = false;        // keep the code page bytes in extracted names
   bool quiet = false;
-  bool verbose = false;         // list: each entry's time too
+  bool verbose = false;         // list: every field of each entry, its time included
+  bool json = false;            // list, info: JSON on stdout
 };
 
 int ListPackage(const EngineOptions& options);

@@ -1,6 +1,6 @@
 #pragma once
-// Turns the command line's inputs (folders, files, zip archives) into the
-// ordered list of entries to pack.
+// Turns the command line's inputs (folders, files, zip archives, file lists)
+// into the ordered list of entries to pack.
 #include <stdint.h>
 #include <string>
 #include <vector>
@@ -21,12 +21,31 @@ struct PlannedEntry {
   bool IsFolder() const { return !utf8Name.empty() && utf8Name.back() == '/'; }
 };
 
-// A folder input adds its contents (the folder's own name is not stored), a
-// file is added under its own name, and a file ending in .zip adds the
-// archive's entries. Folders are read in sorted
-// order so the result does not depend on the file system.
-// An existing package at 'output' is never packed into itself.
-bool CollectInputs(const std::vector<std::string>& inputs, const std::string& output, int codePage,
+struct InputRules {
+  std::string output;                  // an existing package there is never packed into itself
+  int codePage = 1252;                 // of names in our own packages given as input
+  std::vector<std::string> excludes;   // see Excluded
+  bool fromList = false;               // inputs from --files-from: a folder adds only itself
+};
+
+// A folder input adds its contents (the folder's own name is not stored); a
+// file is stored under its relative path, or under its last component when
+// the path is absolute or climbs with '..'; a file ending in .zip adds the
+// archive's entries. Folders are read in sorted order so the result does not
+// depend on the file system. Symbolic links are followed; dangling ones are
+// skipped with a warning.
+bool CollectInputs(const std::vector<std::string>& inputs, const InputRules& rules,
                    std::vector<PlannedEntry>& entries, std::vector<std::string>& errors);
+
+// The name a file input is stored under (see above); empty for "." and the like.
+std::string StoredPath(const std::string& path);
+
+// True when an entry name (without a folder's trailing '/') is left out by
+// one of the patterns: a pattern without '/' matches any one component, a
+// pattern with '/' the path from the start, or a folder above it.
+bool Excluded(const std::string& name, const std::vector<std::string>& patterns);
+
+// The lines of a --files-from file ("-" reads standard input); empty lines are skipped.
+bool ReadFileList(const std::string& path, std::vector<std::string>& lines, std::string& error);
 
 }  // namespace pack

@@ -1,6 +1,6 @@
 #pragma once
-// A one-line progress bar on stderr, shown only on a terminal and only when
-// the input is large enough for the wait to be noticed.
+// A one-line progress bar on stderr with the rate and the time left, drawn
+// only on a terminal and only once a run has taken long enough to notice.
 #include <stdint.h>
 #include <string>
 
@@ -10,13 +10,21 @@ class Progress {
  public:
   Progress(uint64_t totalBytes, bool allowed);
   ~Progress();
-  void Step(uint64_t bytes, const std::string& name);
+  void Entry(const std::string& name);   // the entry being worked on
+  void Advance(uint64_t bytes);          // bytes of it done
+  void Clear();                          // wipes the line before other output; it comes back on the next step
   void Done();
 
  private:
-  void Draw(const std::string& name);
+  void Draw(bool force);
   uint64_t total_, done_ = 0;
-  bool shown_;
+  std::string name_;
+  double start_, lastDraw_ = 0;
+  bool shown_, drawn_ = false;
 };
+
+// "1.5 MB/s"-style rate and "1:05"-style duration, for the bar and the summaries.
+std::string RateText(double bytesPerSecond);
+std::string DurationText(double seconds);
 
 }  // namespace pack

@@ -17,10 +17,45 @@ static int warnings = 0;
 
 void Warn(const std::string& text) {
   ++warnings;
-  fprintf(stderr, "tolvane-pack: warning: %s\n", text.c_str());
+  fprintf(stderr, "tolvane-pack: warning: %s\n", Printable(text).c_str());
 }
 
-void Error(const std::string& text) { fprintf(stderr, "tolvane-pack: error: %s\n", text.c_str()); }
+void Error(const std::string& text) { fprintf(stderr, "tolvane-pack: error: %s\n", Printable(text).c_str()); }
+
+std::string Printable(const std::string& utf8, bool keepLineFeeds) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); i++) {
+    unsigned char c = (unsigned char)utf8[i];
+    // C1 controls are U+0080..U+009F: the two bytes C2 80..C2 9F in UTF-8.
+    bool c1 = c == 0xC2 && i + 1 < utf8.size() && (unsigned char)utf8[i + 1] < 0xA0 &&
+              (unsigned char)utf8[i + 1] >= 0x80;
+    if ((c < 0x20 && !(c == '\n' && keepLineFeeds)) || c == 0x7F || c1) {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", c1 ? (unsigned char)utf8[++i] : c);
+      out += hex;
+    } else {
+      out += (char)c;
+    }
+  }
+  return out;
+}
+
+std::string JsonString(const std::string& utf8) {
+  std::string out = "\"";
+  for (unsigned char c : utf8) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += (char)c;
+    } else if (c < 0x20 || c == 0x7F) {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\u%04x", c);
+      out += hex;
+    } else {
+      out += (char)c;
+    }
+  }
+  return out + "\"";
+}
 
 int WarningCount() { return warnings; }
 

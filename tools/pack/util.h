@@ -11,6 +11,12 @@ void Warn(const std::string& text);
 void Error(const std::string& text);
 int WarningCount();
 
+// Control characters (C0, DEL, C1) written as \xNN, so names from a package
+// cannot move the cursor or recolour the terminal; line feeds stay when asked.
+std::string Printable(const std::string& utf8, bool keepLineFeeds = false);
+// A JSON string literal, quotes included.
+std::string JsonString(const std::string& utf8);
+
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& error);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "archive/entry.h"
 #include "archive/entry_time.h"
@@ -121,6 +122,10 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
     }
     const char* h = &cd[pos];
     ZipInputEntry entry;
+    // Unix attributes sit in the top 16 bits of the external attributes.
+    uint8_t madeBy = (uint8_t)(GetLe16(h + 4) >> 8);
+    uint32_t unixMode = GetLe32(h + 38) >> 16;
+    entry.symlink = (madeBy == 3 || madeBy == 19) && (unixMode & 0170000) == 0120000;
     entry.flags = GetLe16(h + 8);
     entry.method = GetLe16(h + 10);
     entry.dosDateTime = (uint32_t)GetLe16(h + 14) << 16 | GetLe16(h + 12);
@@ -202,35 +207,60 @@ std::string MethodName(uint16_t method) {
   }
 }
 
-bool DecodeEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
-                 std::string& error, bool checkCrc) {
-  out.assign((size_t)entry.size, '\0');
+bool DecodeInputEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
+                      std::string& error, bool checkCrc) {
+  // The output grows only as data decode and stops one chunk past the
+  // declared size, so a size the archive merely claims costs nothing.
   bool ok = false;
+  out.clear();
+  std::string chunk(1 << 16, '\0');
   if (entry.method == MethodStored) {
     ok = raw.size() == entry.size;
     if (ok) out = raw;
   } else if (entry.method == MethodDeflated) {
-    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-    ok = libdeflate_deflate_decompress(d, raw.data(), raw.size(), &out[0], out.size(), nullptr) ==
-         LIBDEFLATE_SUCCESS;
-    libdeflate_free_decompressor(d);
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    if (inflateInit2(&z, -15) != Z_OK) {
+      error = "cannot start the deflate decoder";
+      return false;
+    }
+    z.next_in = (Bytef*)const_cast<char*>(raw.data());
+    z.avail_in = (uInt)raw.size();
+    int status;
+    do {
+      z.next_out = (Bytef*)&chunk[0];
+      z.avail_out = (uInt)chunk.size();
+      status = inflate(&z, Z_NO_FLUSH);
+      out.append(chunk, 0, chunk.size() - z.avail_out);
+    } while (status == Z_OK && out.size() <= entry.size);
+    inflateEnd(&z);
+    ok = status == Z_STREAM_END && out.size() == entry.size;
 #ifdef TOLVANE_PACK_BZIP2
   } else if (entry.method == 12) {
-    // One spare byte tells a longer stream from one of exactly the recorded size.
-    std::string buffer((size_t)entry.size + 1, '\0');
-    unsigned int length = (unsigned int)buffer.size();
-    ok = BZ2_bzBuffToBuffDecompress(&buffer[0], &length, const_cast<char*>(raw.data()),
-                                    (unsigned int)raw.size(), 0, 0) == BZ_OK &&
-         length == entry.size;
-    if (ok) out.assign(buffer, 0, length);
+    bz_stream bz;
+    memset(&bz, 0, sizeof bz);
+    if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK) {
+      error = "cannot start the bzip2 decoder";
+      return false;
+    }
+    bz.next_in = const_cast<char*>(raw.data());
+    bz.avail_in = (unsigned int)raw.size();
+    int status;
+    do {
+      bz.next_out = &chunk[0];
+      bz.avail_out = (unsigned int)chunk.size();
+      status = BZ2_bzDecompress(&bz);
+      out.append(chunk, 0, chunk.size() - bz.avail_out);
+    } while (status == BZ_OK && out.size() <= entry.size && (bz.avail_in > 0 || bz.avail_out == 0));
+    BZ2_bzDecompressEnd(&bz);
+    ok = status == BZ_STREAM_END && out.size() == entry.size;
 #endif
   } else {
-    error = entry.name + " is compressed with " + MethodName(entry.method) +
-            ", which tolvane-pack cannot read";
+    error = entry.name + " is compressed with " + MethodName(entry.method) + ", which tolvane-pack cannot read";
     return false;
   }
   if (!ok || (checkCrc && libdeflate_crc32(0, out.data(), out.size()) != entry.crc)) {
-    error = entry.name + " is damaged (its data does not decode to the recorded size and CRC-32)";
+    error = entry.name + " is damaged (its data do not decode to the recorded size and CRC-32)";
     return false;
   }
   return true;

@@ -22,6 +22,7 @@ struct ZipInputEntry {
   uint64_t dataOffset = 0;   // absolute offset of the entry's data in the file
   std::string localExtra;    // the local header's extra field, at most ExtraTimeRoom bytes
   AesInfo aes;               // method 99: from the central directory's extra field
+  bool symlink = false;      // made on Unix with the link type in its attributes
   bool IsFolder() const { return !name.empty() && name.back() == '/'; }
 };
 
@@ -50,9 +51,11 @@ bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::strin
 bool CanDecodeMethod(uint16_t method);
 std::string MethodName(uint16_t method);
 
-// Decodes raw data into exactly entry.size bytes and checks the CRC-32
-// (unless told not to: AE-2 entries carry none).
-bool DecodeEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
-                 std::string& error, bool checkCrc = true);
+// Decodes raw data (stored, deflated, bzip2 when built in) into exactly
+// entry.size bytes and checks the CRC-32 (unless told not to: AE-2 entries
+// carry none). The output grows with the data, never to a size the archive
+// only claims.
+bool DecodeInputEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
+                      std::string& error, bool checkCrc = true);
 
 }  // namespace pack

@@ -1,0 +1,179 @@
+#include "tools/pack/archive_check.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "archive/entry.h"
+#include "tools/pack/util.h"
+#include "tools/pack/zipcrypto.h"
+
+namespace pack {
+
+namespace {
+
+const size_t Chunk = 1 << 16;
+
+struct Fd {
+  int fd;
+  explicit Fd(const std::string& path) : fd(open(path.c_str(), O_RDONLY)) {}
+  ~Fd() { if (fd >= 0) close(fd); }
+  size_t ReadAt(uint64_t offset, void* buffer, size_t size) const {
+    size_t done = 0;
+    while (done < size) {
+      ssize_t got = pread(fd, (char*)buffer + done, size - done, (off_t)(offset + done));
+      if (got <= 0) break;
+      done += (size_t)got;
+    }
+    return done;
+  }
+};
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "%08x", value);
+  return text;
+}
+
+std::string At(uint64_t offset) { return "at offset " + std::to_string(offset); }
+
+}  // namespace
+
+std::string MethodLabel(uint16_t method) {
+  return method == MethodStored ? "stored" : method == MethodDeflated ? "deflate" : "method " + std::to_string(method);
+}
+
+bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWalk& walk,
+                      std::string& error) {
+  walk = LocalWalk();
+  Fd file(package);
+  struct stat st;
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) {
+    error = "cannot open " + package + ": " + strerror(errno);
+    return false;
+  }
+  uint64_t size = (uint64_t)st.st_size, position = archiveStart;
+  for (;;) {
+    uint8_t h[LocalHeaderSize];
+    size_t got = file.ReadAt(position, h, sizeof h);
+    uint32_t signature = got >= 4 ? GetLe32(h) : 0;
+    if (got >= 4 && (signature == CentralHeaderSignature || signature == EndRecordSignature)) return true;
+    if (got >= 4 && signature == DataDescriptorSignature) {   // skipped, as the stub does
+      position += DataDescriptorSize;
+      continue;
+    }
+    if (got == 0) walk.earlyEnd = "the package ends " + At(position) + " without a central directory: it is cut short";
+    else if (got < 4 || signature != LocalHeaderSignature) walk.earlyEnd = "no local header " + At(position) + ": the archive is damaged";
+    else if (got < LocalHeaderSize) walk.earlyEnd = "the package ends inside a local header " + At(position);
+    if (!walk.earlyEnd.empty()) return true;
+    ArchiveEntry header;   // the stub's own view of the 30 bytes
+    memcpy(&header, h, sizeof header);
+    LocalEntry e;
+    e.offset = position;
+    e.flags = header.EntryFlags;
+    e.method = header.Method;
+    e.dosDateTime = (uint32_t)header.EntryDate << 16 | header.EntryTime;
+    e.crc = header.EntryCrc;
+    e.compressedSize = header.CompressedSize;
+    e.size = header.UncompressedSize;
+    uint16_t nameLength = header.NameLength, extraLength = header.ExtraLength;
+    e.name.resize(nameLength);
+    if (file.ReadAt(position + LocalHeaderSize, &e.name[0], nameLength) < nameLength) {
+      walk.earlyEnd = "the package ends inside the name of the entry " + At(position);
+      return true;
+    }
+    e.dataOffset = position + LocalHeaderSize + nameLength + extraLength;
+    uint64_t next = e.dataOffset + e.compressedSize;
+    uint8_t d[DataDescriptorSize];
+    if ((e.flags & FlagDescriptor) && file.ReadAt(next, d, sizeof d) == sizeof d &&
+        GetLe32(d) == DataDescriptorSignature) {
+      e.crc = GetLe32(d + 4);
+      e.size = GetLe32(d + 12);
+    }
+    walk.entries.push_back(e);
+    if (next > size) {
+      walk.earlyEnd = "the package ends inside the data of the last entry";
+      return true;
+    }
+    position = next;
+  }
+}
+
+std::string EntryProblem(const std::string& package, const LocalEntry& e, const std::string* password) {
+  if (e.method != MethodStored && e.method != MethodDeflated)
+    return "unknown compression method " + std::to_string(e.method) + " (the stub reads stored and deflated data)";
+  Fd file(package);
+  struct stat st;
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";
+  uint64_t present = (uint64_t)st.st_size > e.dataOffset ? (uint64_t)st.st_size - e.dataOffset : 0;
+  if (present < e.compressedSize)
+    return "data ends early: the package holds " + std::to_string(present) + " of its " +
+           std::to_string(e.compressedSize) + " bytes";
+  uint64_t position = e.dataOffset, left = e.compressedSize;
+  ZipCipher cipher(password ? *password : "");
+  if (e.Encrypted()) {
+    uint8_t header[EncryptionHeaderSize];
+    if (left < EncryptionHeaderSize) return "shorter than its encryption header";
+    if (!password) return "encrypted, and no password was given";
+    file.ReadAt(position, header, EncryptionHeaderSize);
+    cipher.Decrypt(header, EncryptionHeaderSize);
+    if (header[EncryptionHeaderSize - 1] != (uint8_t)(e.crc >> 24)) return "the password given does not open it";
+    position += EncryptionHeaderSize;
+    left -= EncryptionHeaderSize;
+  }
+  z_stream z;
+  memset(&z, 0, sizeof z);
+  if (e.method == MethodDeflated && inflateInit2(&z, -15) != Z_OK) return "";
+  std::string in(Chunk, '\0'), out(Chunk, '\0');
+  uint64_t produced = 0;
+  uint32_t crc = (uint32_t)crc32(0, nullptr, 0);
+  std::string problem;
+  bool ended = false;
+  while (problem.empty() && !ended) {
+    size_t take = left < Chunk ? (size_t)left : Chunk;
+    if (take > 0 && file.ReadAt(position, &in[0], take) != take) {
+      problem = "data ends early: the package cannot be read " + At(position);
+      break;
+    }
+    position += take;
+    left -= take;
+    if (e.Encrypted()) cipher.Decrypt((uint8_t*)&in[0], take);
+    if (e.method == MethodStored) {
+      crc = (uint32_t)crc32(crc, (const Bytef*)in.data(), (uInt)take);
+      produced += take;
+      ended = left == 0;
+      continue;
+    }
+    z.next_in = (Bytef*)&in[0];
+    z.avail_in = (uInt)take;
+    do {
+      z.next_out = (Bytef*)&out[0];
+      z.avail_out = (uInt)Chunk;
+      int status = inflate(&z, Z_NO_FLUSH);
+      size_t got = Chunk - z.avail_out;
+      crc = (uint32_t)crc32(crc, (const Bytef*)out.data(), (uInt)got);
+      produced += got;
+      if (status == Z_STREAM_END) ended = true;
+      else if (status == Z_DATA_ERROR) problem = "the compressed data are damaged after " + std::to_string(produced) + " bytes";
+      else if (status != Z_OK && status != Z_BUF_ERROR) problem = "the data cannot be decoded";
+      else if (left == 0 && z.avail_in == 0 && z.avail_out != 0)
+        problem = "data ends early: the deflate stream stops after " + std::to_string(produced) + " of " +
+                  std::to_string(e.size) + " bytes";
+      // A declared size bounds the work whatever the data claim.
+      if (problem.empty() && produced > e.size)
+        problem = "its data decode to more than the declared " + std::to_string(e.size) + " bytes";
+    } while (problem.empty() && !ended && z.avail_out == 0);
+  }
+  if (e.method == MethodDeflated) inflateEnd(&z);
+  if (!problem.empty()) return problem;
+  if (produced > e.size) return "its data decode to more than the declared " + std::to_string(e.size) + " bytes";
+  if (produced < e.size)
+    return "data ends early: " + std::to_string(produced) + " of " + std::to_string(e.size) + " bytes";
+  if (crc != e.crc) return "CRC mismatch: the header says " + Hex(e.crc) + ", the data give " + Hex(crc);
+  return "";
+}
+
+}  // namespace pack

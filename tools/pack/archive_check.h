@@ -1,0 +1,43 @@
+#pragma once
+// The package's local headers read front to back as the stub's walk reads
+// them, and a second look at an entry the engine did not extract, to say why.
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+#include "archive/entry.h"
+
+namespace pack {
+
+struct LocalEntry {
+  uint64_t offset = 0;       // of the local header
+  uint64_t dataOffset = 0;
+  uint16_t flags = 0;        // FlagEncrypted, FlagDescriptor
+  uint16_t method = 0;
+  uint32_t dosDateTime = 0;  // date << 16 | time
+  uint32_t crc = 0;          // from the descriptor when one follows the data
+  uint32_t compressedSize = 0;
+  uint32_t size = 0;         // from the descriptor when one follows the data
+  std::string name;          // code page bytes as stored
+  bool Encrypted() const { return (flags & FlagEncrypted) != 0; }
+};
+
+struct LocalWalk {
+  std::vector<LocalEntry> entries;
+  // Empty when the walk ended at the central directory or the end record, as
+  // a complete archive does; else where and why it ended.
+  std::string earlyEnd;
+};
+
+bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWalk& walk,
+                      std::string& error);
+
+// Decodes the entry (decrypting with 'password', code page bytes, when it is
+// encrypted) in bounded chunks and says what is wrong with it: unknown
+// method, data ending early, damaged data, more data than declared, CRC
+// mismatch, a password that does not open it. Empty when nothing is.
+std::string EntryProblem(const std::string& package, const LocalEntry& entry, const std::string* password);
+
+std::string MethodLabel(uint16_t method);
+
+}  // namespace pack
