@@ -290,8 +290,7 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   }
   uint16_t folderLength = ExtractDir(OutputPath, (uint16_t)OutputPathLength);
   if (existing == PathMissing) {
-    ForceFolders(OutputPath, folderLength);
-    if (!FolderPartExists(folderLength)) {
+    if (!ForceFolders(OutputPath, folderLength) && !FolderPartExists(folderLength)) {
       ShowMessageWith("Error in directory ", OutputPath, folderLength, IconExclamation);
       return EndWalk;
     }

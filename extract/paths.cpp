@@ -90,7 +90,7 @@ namespace {
 // The folder ForceFolders last created or found. It and its parents exist,
 // so a later call for it, for one of its parents, or for a folder below it,
 // stops testing there instead of asking the system again, level by level.
-char KnownFolder[ForceFoldersLimit + 1];
+char KnownFolder[4 * ForceFoldersLimit + 1];   // UTF-8: up to four bytes a character
 uint16_t KnownLength;
 
 bool IsKnownFolder(const char* work, uint16_t length) {
@@ -108,36 +108,38 @@ void RememberFolder(const char* work, uint16_t length) {
 // ForceFolders on the first 'length' characters of 'work'. The parents are
 // prefixes of the same text, so every level works in the one copy, ending
 // its text with a NUL for the duration of its own calls.
-void ForceFoldersIn(char* work, uint16_t length) {
+bool ForceFoldersIn(char* work, uint16_t length) {
   if (length > 0 && work[length - 1] == '\\') length--;
-  if (length < 3 || IsKnownFolder(work, length)) return;
+  if (length < 3) return false;
+  if (IsKnownFolder(work, length)) return true;
   char saved = work[length];
   work[length] = 0;
-  if (PathExists(work)) {
-    RememberFolder(work, length);
-  } else {
+  bool exists = PathExists(work);
+  if (!exists) {
     uint16_t parent = ExtractDir(work, length);
     // A last component ending in ':' is its own folder part: such a name
     // cannot be created, and going on would never end.
     if (parent < length) {
       ForceFoldersIn(work, parent);
-      if (MakeFolder(work)) RememberFolder(work, length);
+      exists = MakeFolder(work);
     }
   }
+  if (exists) RememberFolder(work, length);
   work[length] = saved;
+  return exists;
 }
 
 }  // namespace
 
 void ForgetKnownFolder() { KnownLength = 0; }
 
-void ForceFolders(const char* path, uint16_t length) {
-  if (PathUnits(path, length) > ForceFoldersLimit) return;
+bool ForceFolders(const char* path, uint16_t length) {
+  if (PathUnits(path, length) > ForceFoldersLimit) return false;
   // Four UTF-8 bytes at most for each character.
   char work[4 * ForceFoldersLimit + 1];
   for (uint16_t i = 0; i < length; i++) work[i] = path[i];
   work[length] = 0;
-  ForceFoldersIn(work, length);
+  return ForceFoldersIn(work, length);
 }
 
 uint16_t CopyFolderText(char* dest, const char* source) {

@@ -53,7 +53,8 @@ bool PathExists(char* path);
 // nothing for paths longer than ForceFoldersLimit and stops at a component
 // ending in ':' (such a folder cannot be created). The folder it last created
 // or found is taken as existing, with its parents, until ForgetKnownFolder.
-void ForceFolders(const char* path, uint16_t length);
+// True when it knows the folder exists; false leaves the answer to PathExists.
+bool ForceFolders(const char* path, uint16_t length);
 
 // Makes ForceFolders test every level again (each walk starts with it: the
 // user may have removed folders since the last).
