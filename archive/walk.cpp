@@ -196,6 +196,7 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
     if (State.LastSeek == SeekFailed) break;
   }
 
+  ShowProgress(dialog, nullptr);   // the last path, if its display is still due
   SetNameEncoding(false);
   if (!aborted) {
     if (listOnly) {

@@ -114,15 +114,17 @@ bool ForceFoldersIn(char* work, uint16_t length) {
   if (IsKnownFolder(work, length)) return true;
   char saved = work[length];
   work[length] = 0;
-  bool exists = PathExists(work);
-  if (!exists) {
-    uint16_t parent = ExtractDir(work, length);
-    // A last component ending in ':' is its own folder part: such a name
-    // cannot be created, and going on would never end.
-    if (parent < length) {
-      ForceFoldersIn(work, parent);
-      exists = MakeFolder(work);
-    }
+  // A last component ending in ':' is its own folder part: such a name
+  // cannot be created, and going on would never end.
+  uint16_t parent = ExtractDir(work, length);
+  bool creatable = parent < length;
+  // Creating first costs one call where the parent exists (packages list a
+  // folder before what it holds); a refusal then tells apart a folder that
+  // is there from one whose parent is missing.
+  bool exists = (creatable && MakeFolder(work)) || PathExists(work);
+  if (!exists && creatable) {
+    ForceFoldersIn(work, parent);
+    exists = MakeFolder(work);
   }
   if (exists) RememberFolder(work, length);
   work[length] = saved;

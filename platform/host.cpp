@@ -566,8 +566,8 @@ uint32_t AskPassword(char* buffer) {
 
 void ShowProgress(WindowHandle dialog, const char* text) {
   HostDialog* d = static_cast<HostDialog*>(dialog);
-  if (!d || !d->hasProgressField) return;
-  d->progress = text ? text : "";
+  if (!d || !d->hasProgressField || !text) return;   // the host shows every text at once
+  d->progress = text;
   d->progressLog.push_back(d->progress);
 }
 

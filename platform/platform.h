@@ -98,7 +98,9 @@ void ShowMessage(const char* text, const char* caption, uint32_t icon);
 // Runs the password prompt; fills 'buffer' (80 bytes, at most 79 characters,
 // terminated) and returns the number of characters typed.
 uint32_t AskPassword(char* buffer);
-// Shows the path of the file being extracted in the dialog's field 55 (if it has one).
+// Shows the path of the file being extracted in the dialog's field 55 (if it
+// has one). The display may lag behind by a moment (Win32 redraws at most ten
+// times a second); a null text brings it up to date, as the walk does at its end.
 void ShowProgress(WindowHandle dialog, const char* text);
 // Takes one queued window message, if any, and dispatches it.
 void PumpOneMessage();

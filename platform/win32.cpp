@@ -13,11 +13,13 @@ static UINT TextCodePage = CP_ACP;
 
 void SetUtf8Texts(bool on) { TextCodePage = on ? CP_UTF8 : CP_ACP; }
 
-// Conversion areas: a call takes at most two texts at once. The longest text
+// Conversion areas: a call takes at most two texts at once; the third holds
+// the progress text until it is shown. The longest text
 // is a message with a UTF-8 path: a folder of 254 ANSI characters (at most
 // 762 bytes as UTF-8), '\' and a name of at most 257 bytes.
 const int WideSize = 1100;
-static WCHAR WideTexts[2][WideSize];
+static WCHAR WideTexts[3][WideSize];
+const int ProgressSlot = 2;
 
 // The text in UTF-16, in conversion area 'slot'; empty when it does not
 // convert. Paths refuse invalid UTF-8 ('check'); a displayed text shows it
@@ -129,12 +131,39 @@ void ShortenPath(char* text, uint32_t size) {
   GetShortPathNameA(text, text, size);
 }
 
+// Field 55 shows the path of each file, but drawing it costs more under a
+// display server than writing a small file: the field is updated at most
+// every 100 ms, and always before a box or the password prompt appears and
+// when the walk ends, so what the user can read is never stale.
+static HWND ProgressDialog;
+static DWORD ProgressShownAt;
+static bool ProgressPending;
+
+static void FlushProgress() {
+  if (!ProgressPending) return;
+  ProgressPending = false;
+  ProgressShownAt = GetTickCount();
+  SetDlgItemTextW(ProgressDialog, IDC_PROGRESS, WideTexts[ProgressSlot]);  // nothing without a field
+}
+
+void ShowProgress(WindowHandle dialog, const char* text) {
+  if (text) {
+    ProgressDialog = (HWND)dialog;
+    Wide(text, ProgressSlot);
+    ProgressPending = true;
+    if (GetTickCount() - ProgressShownAt < 100) return;
+  }
+  FlushProgress();
+}
+
 void ShowMessage(const char* text, const char* caption, uint32_t icon) {
+  FlushProgress();
   // An unattended run shows nothing; its exit code tells the outcome.
   if (!Switches.Silent) MessageBoxW(0, Wide(text, 0), Wide(caption, 1), MB_OK | icon);
 }
 
 uint32_t AskPassword(char* buffer) {
+  FlushProgress();
   PasswordLength = 0;
   PasswordBuffer[0] = 0;
   ShowDialog(Instance, IDD_PASSWORD, 0, PasswordProc);
@@ -142,9 +171,6 @@ uint32_t AskPassword(char* buffer) {
   return (uint32_t)PasswordLength;
 }
 
-void ShowProgress(WindowHandle dialog, const char* text) {
-  SetDlgItemTextW((HWND)dialog, IDC_PROGRESS, Wide(text, 0));  // nothing when there is no such field
-}
 
 void PumpOneMessage() {
   MSG message;
