@@ -46,7 +46,7 @@ DecodeEntry* FixedLit;
 DecodeEntry* FixedDist;
 
 // Bytes that must be buffered for the word loop to decode one more symbol
-// without running out: at most three refills of a word each.
+// and look up the next: at most three refills of a word each.
 const intptr_t FastMargin = 16;
 
 void FlushWindow(uint32_t k) {
@@ -242,11 +242,10 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     count -= (n);  \
   } while (0)
 
-// Looks up one code in 'table' and follows its sub-tables into t and op;
+// Takes the root entry t of one code, follows its sub-tables into t and op;
 // an invalid code stops the entry.
-#define TV_DECODE(table, mask)                        \
+#define TV_FOLLOW()                                   \
   do {                                                \
-    t = (table) + (bits & (mask));                    \
     op = t->Op;                                       \
     while (op > OpLiteral) {                          \
       if (op == OpInvalid) {                          \
@@ -260,13 +259,25 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     TV_DROP(t->Bits);                                 \
   } while (0)
 
-  while (inEnd - in >= FastMargin) {
+  // The root entry of the next literal/length code is looked up as soon as
+  // its bits are held, so that the load overlaps the work on the current
+  // symbol. A lookup consumes nothing: leaving the loop discards it.
+  const DecodeEntry* t = nullptr;
+  uint32_t op;
+  if (inEnd - in >= FastMargin) {
     TV_REFILL();
-    const DecodeEntry* t;
-    uint32_t op;
-    TV_DECODE(tl, lmask);
+    t = tl + (bits & lmask);
+  }
+  // Each pass starts with at least WordBits - 8 bits held and t looked up.
+  while (inEnd - in >= FastMargin) {
+    TV_FOLLOW();
     if (op == OpLiteral) {
-      window[wpos] = (uint8_t)t->Value;
+      // At least WordBits - 8 - 15 bits are left, no fewer than a root
+      // table's width (at most 9 bits).
+      uint8_t literal = (uint8_t)t->Value;
+      t = tl + (bits & lmask);
+      TV_REFILL();
+      window[wpos] = literal;
       wpos = WrapWhenFull(wpos + 1);
       continue;
     }
@@ -281,7 +292,8 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       break;
     }
     if (WordBits < 64) TV_REFILL();
-    TV_DECODE(td, dmask);
+    t = td + (bits & dmask);
+    TV_FOLLOW();
     if (WordBits < 64 && count < MaxDistExtraBits) TV_REFILL();
     uint32_t distance = t->Value + (uint32_t)(bits & BitMask[op]);
     TV_DROP(op);
@@ -289,6 +301,8 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       result = EntryStop;
       break;
     }
+    TV_REFILL();
+    t = tl + (bits & lmask);
     if (distance <= wpos && wpos + length + CopyOverrun <= WindowSize) {
       // The whole match lies in this window cycle, behind the destination,
       // with room after it: copy whole words, then put back the bytes the
@@ -329,7 +343,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
 done:
 #undef TV_REFILL
 #undef TV_DROP
-#undef TV_DECODE
+#undef TV_FOLLOW
   // Hand whole unused bytes back to InBuffer so that the held bits fit the
   // 32-bit BitBuffer: the bits beyond it, rounded up to whole bytes. They
   // were all loaded by this call, from this buffer.
