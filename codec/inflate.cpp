@@ -303,12 +303,19 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     }
     TV_REFILL();
     t = tl + (bits & lmask);
-    if (distance <= wpos && wpos + length + CopyOverrun <= WindowSize) {
-      // The whole match lies in this window cycle, behind the destination,
-      // with room after it: copy whole words, then put back the bytes the
-      // last word overwrote past the end (they are live history).
+    // The source starts 'from'; in the previous window cycle when it lies
+    // ahead of the destination.
+    const uint32_t from = (wpos - distance) & (WindowSize - 1);
+    if (wpos + length + CopyOverrun <= WindowSize &&
+        (distance <= wpos ||
+         (from >= wpos + length + CopyOverrun && from + length + CopyOverrun <= WindowSize))) {
+      // The whole match lies in one window cycle, either behind the
+      // destination or far enough ahead (then distance is at least 19) that
+      // no word written touches a byte still to be read, with room after
+      // both: copy whole words, then put back the bytes the last word
+      // overwrote past the end (they are live history).
       uint8_t* dst = window + wpos;
-      const uint8_t* src = dst - distance;
+      const uint8_t* src = window + from;
       uint8_t* const stop = dst + length;
       wpos += length;
       if (distance >= 16) {
