@@ -29,6 +29,11 @@ const uint32_t CodeLengthsSize = 321;
 static_assert(CodeLengthsSize > MaxLitLenCodes + MaxDistCodes, "room for nl + nd lengths");
 // The most extra bits a distance code has (symbols 28 and 29).
 const uint32_t MaxDistExtraBits = 13;
+// The root width asked for a dynamic block's literal/length table (the fixed
+// one is 7 bits wide). After a literal of up to 15 bits the word loop looks up
+// the next code in what a 32-bit word still holds: 32 - 8 - 15 bits.
+const int32_t LitRootWidth = 9;
+static_assert(LitRootWidth <= 32 - 8 - 15, "the next lookup after a literal needs no refill");
 // Room the word loop's match copy may write past a match's end (and then restore).
 const uint32_t CopyOverrun = 16;
 
@@ -272,8 +277,8 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
   while (inEnd - in >= FastMargin) {
     TV_FOLLOW();
     if (op == OpLiteral) {
-      // At least WordBits - 8 - 15 bits are left, no fewer than a root
-      // table's width (at most 9 bits).
+      // At least WordBits - 8 - 15 bits are left, no fewer than the root
+      // table's width (see LitRootWidth).
       uint8_t literal = (uint8_t)t->Value;
       t = tl + (bits & lmask);
       TV_REFILL();
@@ -522,7 +527,7 @@ int DynamicBlock() {
 
   DecodeEntry* litRoot = nullptr;
   TableChain litChain = nullptr;
-  int32_t litWidth = 9;
+  int32_t litWidth = LitRootWidth;
   status = BuildDecodeTable(lengths, (uint16_t)nl, 257, LengthBase, LengthExtra, litRoot,
                             litChain, litWidth);
   if (status != TableBuilt || litRoot == nullptr) {
