@@ -29,6 +29,11 @@ const uint32_t CodeLengthsSize = 321;
 static_assert(CodeLengthsSize > MaxLitLenCodes + MaxDistCodes, "room for nl + nd lengths");
 // The most extra bits a distance code has (symbols 28 and 29).
 const uint32_t MaxDistExtraBits = 13;
+// The root width asked for a dynamic block's literal/length table (the fixed
+// one is 7 bits wide). After a literal of up to 15 bits the word loop looks up
+// the next code in what a 32-bit word still holds: 32 - 8 - 15 bits.
+const int32_t LitRootWidth = 9;
+static_assert(LitRootWidth <= 32 - 8 - 15, "the next lookup after a literal needs no refill");
 // Room the word loop's match copy may write past a match's end (and then restore).
 const uint32_t CopyOverrun = 16;
 
@@ -46,7 +51,7 @@ DecodeEntry* FixedLit;
 DecodeEntry* FixedDist;
 
 // Bytes that must be buffered for the word loop to decode one more symbol
-// without running out: at most three refills of a word each.
+// and look up the next: at most three refills of a word each.
 const intptr_t FastMargin = 16;
 
 void FlushWindow(uint32_t k) {
@@ -242,11 +247,10 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     count -= (n);  \
   } while (0)
 
-// Looks up one code in 'table' and follows its sub-tables into t and op;
+// Takes the root entry t of one code, follows its sub-tables into t and op;
 // an invalid code stops the entry.
-#define TV_DECODE(table, mask)                        \
+#define TV_FOLLOW()                                   \
   do {                                                \
-    t = (table) + (bits & (mask));                    \
     op = t->Op;                                       \
     while (op > OpLiteral) {                          \
       if (op == OpInvalid) {                          \
@@ -260,13 +264,25 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     TV_DROP(t->Bits);                                 \
   } while (0)
 
-  while (inEnd - in >= FastMargin) {
+  // The root entry of the next literal/length code is looked up as soon as
+  // its bits are held, so that the load overlaps the work on the current
+  // symbol. A lookup consumes nothing: leaving the loop discards it.
+  const DecodeEntry* t = nullptr;
+  uint32_t op;
+  if (inEnd - in >= FastMargin) {
     TV_REFILL();
-    const DecodeEntry* t;
-    uint32_t op;
-    TV_DECODE(tl, lmask);
+    t = tl + (bits & lmask);
+  }
+  // Each pass starts with at least WordBits - 8 bits held and t looked up.
+  while (inEnd - in >= FastMargin) {
+    TV_FOLLOW();
     if (op == OpLiteral) {
-      window[wpos] = (uint8_t)t->Value;
+      // At least WordBits - 8 - 15 bits are left, no fewer than the root
+      // table's width (see LitRootWidth).
+      uint8_t literal = (uint8_t)t->Value;
+      t = tl + (bits & lmask);
+      TV_REFILL();
+      window[wpos] = literal;
       wpos = WrapWhenFull(wpos + 1);
       continue;
     }
@@ -281,7 +297,8 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       break;
     }
     if (WordBits < 64) TV_REFILL();
-    TV_DECODE(td, dmask);
+    t = td + (bits & dmask);
+    TV_FOLLOW();
     if (WordBits < 64 && count < MaxDistExtraBits) TV_REFILL();
     uint32_t distance = t->Value + (uint32_t)(bits & BitMask[op]);
     TV_DROP(op);
@@ -289,12 +306,21 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       result = EntryStop;
       break;
     }
-    if (distance <= wpos && wpos + length + CopyOverrun <= WindowSize) {
-      // The whole match lies in this window cycle, behind the destination,
-      // with room after it: copy whole words, then put back the bytes the
-      // last word overwrote past the end (they are live history).
+    TV_REFILL();
+    t = tl + (bits & lmask);
+    // The source starts 'from'; in the previous window cycle when it lies
+    // ahead of the destination.
+    const uint32_t from = (wpos - distance) & (WindowSize - 1);
+    if (wpos + length + CopyOverrun <= WindowSize &&
+        (distance <= wpos ||
+         (from >= wpos + length + CopyOverrun && from + length + CopyOverrun <= WindowSize))) {
+      // The whole match lies in one window cycle, either behind the
+      // destination or far enough ahead (then distance is at least 19) that
+      // no word written touches a byte still to be read, with room after
+      // both: copy whole words, then put back the bytes the last word
+      // overwrote past the end (they are live history).
       uint8_t* dst = window + wpos;
-      const uint8_t* src = dst - distance;
+      const uint8_t* src = window + from;
       uint8_t* const stop = dst + length;
       wpos += length;
       if (distance >= 16) {
@@ -329,7 +355,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
 done:
 #undef TV_REFILL
 #undef TV_DROP
-#undef TV_DECODE
+#undef TV_FOLLOW
   // Hand whole unused bytes back to InBuffer so that the held bits fit the
   // 32-bit BitBuffer: the bits beyond it, rounded up to whole bytes. They
   // were all loaded by this call, from this buffer.
@@ -501,7 +527,7 @@ int DynamicBlock() {
 
   DecodeEntry* litRoot = nullptr;
   TableChain litChain = nullptr;
-  int32_t litWidth = 9;
+  int32_t litWidth = LitRootWidth;
   status = BuildDecodeTable(lengths, (uint16_t)nl, 257, LengthBase, LengthExtra, litRoot,
                             litChain, litWidth);
   if (status != TableBuilt || litRoot == nullptr) {
