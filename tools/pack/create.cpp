@@ -460,13 +460,16 @@ int ThreadCount(const CreateOptions& o, size_t entries) {
   return (int)std::max<size_t>(1, std::min(wanted, entries));
 }
 
-// Entries are prepared on several threads, at most a few ahead of the one
-// being written, and written strictly in order by this thread.
+// Entries are prepared on several threads and written strictly in order by
+// this thread. Workers may run well ahead of the writer, so that one large
+// entry does not stall the others, but hold at most MaxPendingBytes of
+// prepared data the writer has not taken yet (the entry it waits for is
+// always prepared).
 class ParallelEntries {
  public:
   ParallelEntries(const CreateOptions& o, const Plan& plan, int threads)
       : o_(o), plan_(plan), slots_(plan.entries.size()), ready_(plan.entries.size(), 0),
-        window_((size_t)threads * 8) {
+        window_((size_t)threads * 64) {
     for (int i = 0; i < threads; i++) workers_.emplace_back([this]() { Work(); });
   }
   ~ParallelEntries() {
@@ -483,6 +486,7 @@ class ParallelEntries {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&]() { return ready_[i] != 0; });
     PreparedEntry entry = std::move(slots_[i]);
+    pendingBytes_ -= entry.data.size();
     taken_ = i + 1;
     lock.unlock();
     changed_.notify_all();
@@ -496,13 +500,17 @@ class ParallelEntries {
       size_t i;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&]() { return stop_ || next_ >= slots_.size() || next_ < taken_ + window_; });
+        changed_.wait(lock, [&]() {
+          return stop_ || next_ >= slots_.size() ||
+                 (next_ < taken_ + window_ && (pendingBytes_ < MaxPendingBytes || next_ == taken_));
+        });
         if (stop_ || next_ >= slots_.size()) return;
         i = next_++;
       }
       PreparedEntry entry = preparer.Prepare(plan_.entries[i]);
       {
         std::lock_guard<std::mutex> lock(mutex_);
+        pendingBytes_ += entry.data.size();
         slots_[i] = std::move(entry);
         ready_[i] = 1;
       }
@@ -514,7 +522,8 @@ class ParallelEntries {
   const Plan& plan_;
   std::vector<PreparedEntry> slots_;
   std::vector<char> ready_;
-  size_t window_, next_ = 0, taken_ = 0;
+  static const size_t MaxPendingBytes = 256u << 20;
+  size_t window_, next_ = 0, taken_ = 0, pendingBytes_ = 0;
   bool stop_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
