@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "archive/entry.h"
+#include "codec/winzip_aes.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
 
@@ -84,6 +85,13 @@ bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWa
     if (file.ReadAt(position + LocalHeaderSize, &e.name[0], nameLength) < nameLength) {
       walk.earlyEnd = "the package ends inside the name of the entry " + At(position);
       return true;
+    }
+    e.dataMethod = e.method;
+    if (e.method == MethodAes && extraLength > 0) {
+      std::string extra(extraLength, '\0');
+      if (file.ReadAt(position + LocalHeaderSize + nameLength, &extra[0], extraLength) == extraLength &&
+          FindAesExtra(reinterpret_cast<const uint8_t*>(extra.data()), extraLength))
+        e.dataMethod = AesEntry.method;
     }
     e.dataOffset = position + LocalHeaderSize + nameLength + extraLength;
     uint64_t next = e.dataOffset + e.compressedSize;

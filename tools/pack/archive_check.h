@@ -14,6 +14,7 @@ struct LocalEntry {
   uint64_t dataOffset = 0;
   uint16_t flags = 0;        // FlagEncrypted, FlagDescriptor
   uint16_t method = 0;
+  uint16_t dataMethod = 0;   // what the data is compressed with (an AES entry's own method)
   uint32_t dosDateTime = 0;  // date << 16 | time
   uint32_t crc = 0;          // from the descriptor when one follows the data
   uint32_t compressedSize = 0;

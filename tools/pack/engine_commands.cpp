@@ -399,10 +399,10 @@ int ListPackage(const EngineOptions& o) {
     if (o.json)
       printf("%s\n  {\"name\": %s, \"size\": %u, \"packed\": %u, \"method\": %s, \"encrypted\": %s, "
              "\"time\": %s, \"crc32\": \"%s\"}",
-             separator, JsonString(name).c_str(), f.size, f.compressedSize, JsonString(MethodLabel(f.method)).c_str(),
+             separator, JsonString(name).c_str(), f.size, f.compressedSize, JsonString(MethodLabel(f.dataMethod)).c_str(),
              f.Encrypted() ? "true" : "false", JsonString(time).c_str(), crc.c_str());
     else
-      printf("%10u %10u  %-8s %-3s  %-19s  %-8s  %s\n", f.size, f.compressedSize, MethodLabel(f.method).c_str(),
+      printf("%10u %10u  %-8s %-3s  %-19s  %-8s  %s\n", f.size, f.compressedSize, MethodLabel(f.dataMethod).c_str(),
              f.Encrypted() ? "yes" : "no", time.c_str(), crc.c_str(), Printable(name).c_str());
     separator = ",";
   }
