@@ -249,6 +249,9 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
 
 // Takes the root entry t of one code, follows its sub-tables into t and op;
 // an invalid code stops the entry.
+// The mask of n low bits, computed rather than looked up so that the
+// extraction does not wait on a second load.
+#define TV_LOW(n) (bits & (((BitWord)1 << (n)) - 1))
 #define TV_FOLLOW()                                   \
   do {                                                \
     op = t->Op;                                       \
@@ -258,7 +261,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
         goto done;                                    \
       }                                               \
       TV_DROP(t->Bits);                               \
-      t = t->Next + (bits & BitMask[op - OpLiteral]); \
+      t = t->Next + TV_LOW(op - OpLiteral);           \
       op = t->Op;                                     \
     }                                                 \
     TV_DROP(t->Bits);                                 \
@@ -290,7 +293,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       result = BlockDone;
       break;
     }
-    uint32_t length = t->Value + (uint32_t)(bits & BitMask[op]);
+    uint32_t length = t->Value + (uint32_t)TV_LOW(op);
     TV_DROP(op);
     if (td == nullptr) {
       result = EntryStop;
@@ -300,7 +303,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     t = td + (bits & dmask);
     TV_FOLLOW();
     if (WordBits < 64 && count < MaxDistExtraBits) TV_REFILL();
-    uint32_t distance = t->Value + (uint32_t)(bits & BitMask[op]);
+    uint32_t distance = t->Value + (uint32_t)TV_LOW(op);
     TV_DROP(op);
     if (distance > wpos && !WindowWrapped) {
       result = EntryStop;
@@ -356,6 +359,7 @@ done:
 #undef TV_REFILL
 #undef TV_DROP
 #undef TV_FOLLOW
+#undef TV_LOW
   // Hand whole unused bytes back to InBuffer so that the held bits fit the
   // 32-bit BitBuffer: the bits beyond it, rounded up to whole bytes. They
   // were all loaded by this call, from this buffer.
