@@ -34,6 +34,13 @@ const uint32_t MaxDistExtraBits = 13;
 // the next code in what a 32-bit word still holds: 32 - 8 - 15 bits.
 const int32_t LitRootWidth = 9;
 static_assert(LitRootWidth <= 32 - 8 - 15, "the next lookup after a literal needs no refill");
+#if UINTPTR_MAX > 0xFFFFFFFFu
+// The 64-bit word loop has bits to spare for a wider root: one more bit sends
+// fewer codes through a sub-table (measured: wider still loses again, as
+// building the tables of each block costs more).
+const int32_t WideLitRootWidth = 10;
+static_assert(WideLitRootWidth <= 64 - 8 - 15, "the next lookup after a literal needs no refill");
+#endif
 // Room the word loop's match copy may write past a match's end (and then restore).
 const uint32_t CopyOverrun = 16;
 
@@ -249,6 +256,9 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
 
 // Takes the root entry t of one code, follows its sub-tables into t and op;
 // an invalid code stops the entry.
+// The mask of n low bits, computed rather than looked up so that the
+// extraction does not wait on a second load.
+#define TV_LOW(n) (bits & (((BitWord)1 << (n)) - 1))
 #define TV_FOLLOW()                                   \
   do {                                                \
     op = t->Op;                                       \
@@ -258,7 +268,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
         goto done;                                    \
       }                                               \
       TV_DROP(t->Bits);                               \
-      t = t->Next + (bits & BitMask[op - OpLiteral]); \
+      t = t->Next + TV_LOW(op - OpLiteral);           \
       op = t->Op;                                     \
     }                                                 \
     TV_DROP(t->Bits);                                 \
@@ -290,7 +300,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       result = BlockDone;
       break;
     }
-    uint32_t length = t->Value + (uint32_t)(bits & BitMask[op]);
+    uint32_t length = t->Value + (uint32_t)TV_LOW(op);
     TV_DROP(op);
     if (td == nullptr) {
       result = EntryStop;
@@ -300,7 +310,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     t = td + (bits & dmask);
     TV_FOLLOW();
     if (WordBits < 64 && count < MaxDistExtraBits) TV_REFILL();
-    uint32_t distance = t->Value + (uint32_t)(bits & BitMask[op]);
+    uint32_t distance = t->Value + (uint32_t)TV_LOW(op);
     TV_DROP(op);
     if (distance > wpos && !WindowWrapped) {
       result = EntryStop;
@@ -356,6 +366,7 @@ done:
 #undef TV_REFILL
 #undef TV_DROP
 #undef TV_FOLLOW
+#undef TV_LOW
   // Hand whole unused bytes back to InBuffer so that the held bits fit the
   // 32-bit BitBuffer: the bits beyond it, rounded up to whole bytes. They
   // were all loaded by this call, from this buffer.
@@ -528,6 +539,9 @@ int DynamicBlock() {
   DecodeEntry* litRoot = nullptr;
   TableChain litChain = nullptr;
   int32_t litWidth = LitRootWidth;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  if (!InflateNarrowWord) litWidth = WideLitRootWidth;
+#endif
   status = BuildDecodeTable(lengths, (uint16_t)nl, 257, LengthBase, LengthExtra, litRoot,
                             litChain, litWidth);
   if (status != TableBuilt || litRoot == nullptr) {
