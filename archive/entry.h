@@ -55,6 +55,11 @@ const uint16_t ExtraUnixTimestamp = 0x5455;   // flags, then mtime in UTC second
 
 const uint16_t NameBufferSize = 258;
 
+// Extra fields: 2-byte tag, 2-byte size, then the data. The data of the
+// first field with 'tag' among 'length' bytes, with its size; null when there
+// is none (or the fields run past the end before it).
+const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint16_t tag, uint16_t* size);
+
 // Info-ZIP Unicode Path extra field: version 1, the CRC-32 of the stored
 // name, then the name in UTF-8.
 const uint16_t UnicodePathTag = 0x7075;

@@ -43,34 +43,32 @@ __attribute__((noinline)) void SetNameEncoding(bool utf8) {
   SetUtf8Texts(utf8);
 }
 
-// The extra field starts at 'extraPosition', right after the stored name
-// (nameLength bytes, the first 'length' of them the name). A name not marked UTF-8 may
+// The entry's header starts at 'headerPosition'; its stored name takes
+// nameLength bytes, the first 'length' of them the name. A name not marked UTF-8 may
 // carry its UTF-8 form in a Unicode Path extra field, which counts only while
 // the CRC-32 it records matches the stored name: a program that renamed the
 // entry without knowing the field leaves a stale one behind. Puts that form
 // into 'name' and returns its length (0 when it does not fit, which refuses
 // the entry like any name that does not fit); returns 'length' when no field applies.
 __attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLength, uint16_t length,
-                                                   uint32_t extraPosition) {
-  uint16_t extraLength = State.CurrentEntry.ExtraLength;
-  SeekArchive(extraPosition, 0);
-  uint8_t* extra = static_cast<uint8_t*>(Allocate(extraLength));
-  const uint8_t* end = extra + ReadFileBytes(State.ArchiveFile, extra, extraLength);
-  for (const uint8_t* field = extra; end - field >= 4; field += 4 + Read16(field + 2)) {
-    uint32_t size = Read16(field + 2);
-    if (Read16(field) != UnicodePathTag) continue;
-    if (size < 5 || end - field - 4 < (int32_t)size || field[4] != UnicodePathVersion) break;
+                                                   uint32_t headerPosition) {
+  uint32_t extraLength;
+  uint8_t* extra = ReadEntryExtra(headerPosition, &extraLength);
+  uint16_t size;
+  const uint8_t* field = FindExtraField(extra, extraLength, UnicodePathTag, &size);
+  // Version, the CRC-32 of the stored name, the UTF-8 name.
+  if (field && size >= 5 && field[0] == UnicodePathVersion) {
     uint32_t crc = 0xFFFFFFFF;
     CrcUpdate(reinterpret_cast<const uint8_t*>(name), nameLength, crc);
-    if (~crc != (Read16(field + 5) | Read16(field + 7) << 16)) break;
-    size -= 5;
-    length = 0;
-    if (size <= NameBufferSize) {
-      __builtin_memcpy(name, field + 9, size);
-      length = StringFromBuffer(name, static_cast<uint16_t>(size));
+    if (~crc == (Read16(field + 1) | Read16(field + 3) << 16)) {
+      size -= 5;
+      length = 0;
+      if (size <= NameBufferSize) {
+        __builtin_memcpy(name, field + 5, size);
+        length = StringFromBuffer(name, size);
+      }
+      SetNameEncoding(true);
     }
-    SetNameEncoding(true);
-    break;
   }
   Release(extra);
   return length;
@@ -166,7 +164,7 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
       if (HeaderBytes - LocalHeaderSize < nameLength) break;  // the archive ends inside the name: damaged
       length = StringFromBuffer(name, nameLength);
       if (length > 0 && !State.Utf8Name && entry.ExtraLength > 0)
-        length = TakeUnicodePath(name, nameLength, length, headerPosition + LocalHeaderSize + nameLength);
+        length = TakeUnicodePath(name, nameLength, length, headerPosition);
     }
     name[length] = 0;
     if (length == 0) {

@@ -23,6 +23,10 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
 // or damaged package): the run then fails whatever the list holds.
 void FinishExtraction(ListHandle list, bool complete);
 
+// The extra field of the entry whose local header (State.CurrentEntry) starts
+// at 'headerPosition', in a block the caller releases; *length is what was read.
+uint8_t* ReadEntryExtra(uint32_t headerPosition, uint32_t* length);
+
 bool ReadLocalHeader();
 bool FindSelectedEntry(ListHandle list, const char* name);
 // Walks the archive into the dialog's list 'listId'. Refused (does nothing)

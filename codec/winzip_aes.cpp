@@ -23,20 +23,17 @@ uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
 }  // namespace
 
 bool FindAesExtra(const uint8_t* extra, uint32_t length) {
-  // Fields: 2-byte id, 2-byte size, data. The AES field's data: 2-byte
-  // version, vendor "AE", strength, 2-byte method. A version other than 2
-  // is held to the CRC like AE-1.
-  for (uint32_t at = 0; at + 11 <= length; at += 4 + Read16(extra + at + 2)) {
-    const uint8_t* field = extra + at;
-    if (Read16(field) != ExtraAes) continue;
-    uint8_t strength = field[8];
-    if (field[6] != 'A' || field[7] != 'E' || strength < 1 || strength > 3) return false;
-    AesEntry.version = field[4];
-    AesEntry.strength = strength;
-    AesEntry.method = Read16(field + 9);
-    return true;
-  }
-  return false;
+  // The AES field's data: 2-byte version, vendor "AE", strength, 2-byte
+  // method. A version other than 2 is held to the CRC like AE-1.
+  uint16_t size;
+  const uint8_t* field = FindExtraField(extra, length, ExtraAes, &size);
+  if (!field || size < 7) return false;
+  uint8_t strength = field[4];
+  if (field[2] != 'A' || field[3] != 'E' || strength < 1 || strength > 3) return false;
+  AesEntry.version = field[0];
+  AesEntry.strength = strength;
+  AesEntry.method = Read16(field + 5);
+  return true;
 }
 
 uint32_t AesSaltSize(uint8_t strength) { return 4 + 4 * (uint32_t)strength; }

@@ -78,15 +78,12 @@ uint32_t CipherOverhead() {
 // field is there and usable, and puts the real method in place of 99 so the
 // decoders are chosen as for any entry. Otherwise the entry keeps method 99,
 // which no decoder takes.
-void TakeAesParameters(uint32_t extraPosition) {
-  ArchiveEntry& entry = State.CurrentEntry;
-  uint8_t* extra = (uint8_t*)Allocate(entry.ExtraLength + 1u);
-  SeekArchive(extraPosition, 0);
-  AesActive = State.LastSeek != SeekFailed &&
-              ReadFileBytes(State.ArchiveFile, extra, entry.ExtraLength) == entry.ExtraLength &&
-              FindAesExtra(extra, entry.ExtraLength);
+void TakeAesParameters(uint32_t headerPosition) {
+  uint32_t length;
+  uint8_t* extra = ReadEntryExtra(headerPosition, &length);
+  AesActive = FindAesExtra(extra, length);
   Release(extra);
-  if (AesActive) entry.Method = AesEntry.method;
+  if (AesActive) State.CurrentEntry.Method = AesEntry.method;
 }
 
 // Takes what the prompt read as the current password.
@@ -242,16 +239,13 @@ void ReportCannotOpen() {
 }
 
 // Gives the output file the time of the entry whose local header starts at
-// 'headerPosition' (searching the first ExtraTimeRoom bytes of its extra
-// field). Called after the last write, which would set the time to "now".
+// 'headerPosition'. Called after the last write, which would set the time to "now".
 void KeepEntryTime(uint32_t headerPosition) {
   const ArchiveEntry& entry = State.CurrentEntry;
-  uint8_t extra[ExtraTimeRoom];
-  uint32_t length = entry.ExtraLength < ExtraTimeRoom ? entry.ExtraLength : ExtraTimeRoom;
-  SeekArchive(headerPosition + LocalHeaderSize + entry.NameLength, 0);
-  if (State.LastSeek == SeekFailed) length = 0;
-  length = ReadFileBytes(State.ArchiveFile, extra, length);
+  uint32_t length;
+  uint8_t* extra = ReadEntryExtra(headerPosition, &length);
   SetFileTimes(State.OutputFile, EntryStamp(extra, length, entry.EntryDate, entry.EntryTime));
+  Release(extra);
 }
 
 // Everything from the output path on, for an entry that passed the password
@@ -366,10 +360,9 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     return result;
   }
 
-  uint32_t extraStart = headerPosition + LocalHeaderSize + entry.NameLength;
-  uint32_t dataStart = extraStart + entry.ExtraLength;
+  uint32_t dataStart = headerPosition + LocalHeaderSize + entry.NameLength + entry.ExtraLength;
   bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
-  if (encrypted && entry.Method == MethodAes) TakeAesParameters(extraStart);
+  if (encrypted && entry.Method == MethodAes) TakeAesParameters(headerPosition);
   uint32_t expectedCrc = entry.EntryCrc;
 
   if (entry.EntryFlags & FlagDescriptor) {

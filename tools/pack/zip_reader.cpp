@@ -153,7 +153,6 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
     }
     size_t localExtraLength = GetLe16(&local[28]);
     entry.dataOffset = localPos + 30 + GetLe16(&local[26]) + localExtraLength;
-    if (localExtraLength > ExtraTimeRoom) localExtraLength = ExtraTimeRoom;
     if (!ReadAt(file.fd, entry.dataOffset - GetLe16(&local[28]), localExtraLength, entry.localExtra))
       entry.localExtra.clear();
     if (entry.dataOffset + entry.compressedSize > cdStart) {

@@ -20,7 +20,7 @@ struct ZipInputEntry {
   uint64_t compressedSize = 0;
   uint64_t size = 0;
   uint64_t dataOffset = 0;   // absolute offset of the entry's data in the file
-  std::string localExtra;    // the local header's extra field, at most ExtraTimeRoom bytes
+  std::string localExtra;    // the local header's extra field
   AesInfo aes;               // method 99: from the central directory's extra field
   bool symlink = false;      // made on Unix with the link type in its attributes
   bool IsFolder() const { return !name.empty() && name.back() == '/'; }
