@@ -4,8 +4,6 @@
 
 namespace {
 
-// 1970-01-01 in 100-ns units since 1601-01-01.
-const int64_t UnixEpochAsFileTime = 116444736000000000LL;
 const uint16_t NtfsTimesTag = 1;
 
 // Little-endian values, read as the machine stores them (x86 and the hosts

@@ -190,7 +190,7 @@ void SetCommandLine(const std::string& line) { Settings().commandLine = line; }
 bool StampToUnix(const FileStamp& stamp, struct timespec& time) {
   if (stamp.Utc) {
     // 100-ns units since 1601-01-01, moved to the Unix epoch.
-    int64_t ticks = (int64_t)(stamp.Utc - 116444736000000000ULL);
+    int64_t ticks = (int64_t)stamp.Utc - UnixEpochAsFileTime;
     time.tv_sec = (time_t)(ticks / 10000000);
     time.tv_nsec = (long)(ticks % 10000000) * 100;
     if (time.tv_nsec < 0) time.tv_sec--, time.tv_nsec += 1000000000;

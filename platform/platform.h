@@ -66,6 +66,8 @@ struct FileStamp {
   uint16_t DosDate;
   uint16_t DosTime;
 };
+// 1970-01-01 in those units.
+const int64_t UnixEpochAsFileTime = 116444736000000000LL;
 // Gives an output file its modification time. Call it after the last write:
 // a later write sets the time to "now" again. An invalid time is ignored.
 void SetFileTimes(FileHandle file, const FileStamp& stamp);

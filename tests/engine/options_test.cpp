@@ -82,7 +82,7 @@ TEST_F(OptionsTest, FilesGetTheirEntriesTimes) {
     const std::pair<const char*, struct timespec> expected[] = {
         {"dos.txt", {dosTime, 0}},
         {"unix.txt", {1600000000, 0}},
-        {"ntfs.bin", {(133500000001234567LL - 116444736000000000LL) / 10000000, 123456700}},
+        {"ntfs.bin", {(133500000001234567LL - UnixEpochAsFileTime) / 10000000, 123456700}},
         {"enc.txt", {1500000000, 0}},
         {"streamed.txt", {1000000000, 0}},
     };

@@ -26,7 +26,7 @@ std::string Ntfs(uint64_t mtime, uint16_t tag = 1) {
   return Field(0x000A, Le(0, 4) + Le(tag, 2) + Le(24, 2) + Le(mtime, 8) + Le(2, 8) + Le(3, 8));
 }
 
-const uint64_t Epoch = 116444736000000000ULL;   // 1970-01-01 as a FILETIME
+const uint64_t Epoch = UnixEpochAsFileTime;
 const uint64_t Fine = 133500000001234567ULL;    // a FILETIME with 100-ns digits
 
 struct TimeRow {
