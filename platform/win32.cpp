@@ -96,14 +96,6 @@ void SetFileTimes(FileHandle file, const FileStamp& stamp) {
 
 const char* GetCommandLineText() { return GetCommandLineA(); }
 
-bool FindAny(const char* pattern) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(WidePath(pattern), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
-}
-
 PathKind FindPath(const char* path) {
   WIN32_FIND_DATAW found;
   const WCHAR* wide = WidePath(path);
@@ -116,6 +108,9 @@ PathKind FindPath(const char* path) {
     if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
   return lstrcmpiW(name, found.cFileName) == 0 ? PathFile : PathOtherName;
 }
+
+// A pattern finds something whatever the name of what it finds.
+bool FindAny(const char* pattern) { return FindPath(pattern) != PathMissing; }
 
 bool MakeFolder(const char* path) { return CreateDirectoryW(WidePath(path), 0) != 0; }
 
@@ -170,7 +165,6 @@ uint32_t AskPassword(char* buffer) {
   if (buffer != PasswordBuffer) CopyMemory(buffer, PasswordBuffer, sizeof(PasswordBuffer));
   return (uint32_t)PasswordLength;
 }
-
 
 void PumpOneMessage() {
   MSG message;
