@@ -38,6 +38,28 @@ bool SameNoCase(const char* text, size_t length, const char* word) {
   return word[i] == 0;
 }
 
+// Shortest-form UTF-8 of code points up to U+10FFFF without surrogates, by
+// the byte ranges of RFC 3629.
+bool IsValidUtf8(const char* text) {
+  for (const uint8_t* p = (const uint8_t*)text; *p;) {
+    uint8_t c = *p++;
+    if (c < 0x80) continue;
+    // C0 and C1 only start overlong forms of ASCII; past F4 lies beyond U+10FFFF.
+    if (c < 0xC2 || c > 0xF4) return false;
+    // The second byte excludes the overlong forms after E0 and F0, the
+    // surrogates after ED and what lies beyond U+10FFFF after F4.
+    uint8_t low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    uint8_t high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (*p < low || *p > high) return false;   // the terminator fails here too
+    for (int more = (c >= 0xE0) + (c >= 0xF0); more > 0; more--)
+      if ((*++p & 0xC0) != 0x80) return false;
+    p++;
+  }
+  return true;
+}
+
+}  // namespace
+
 // Windows maps these names to devices in every folder, whatever extension
 // follows and with trailing blanks ignored: "con", "Con.txt", "nul .tar.gz".
 bool IsDeviceComponent(const char* part, size_t length, bool utf8) {
@@ -61,28 +83,6 @@ bool IsDeviceComponent(const char* part, size_t length, bool utf8) {
   }
   return false;
 }
-
-// Shortest-form UTF-8 of code points up to U+10FFFF without surrogates, by
-// the byte ranges of RFC 3629.
-bool IsValidUtf8(const char* text) {
-  for (const uint8_t* p = (const uint8_t*)text; *p;) {
-    uint8_t c = *p++;
-    if (c < 0x80) continue;
-    // C0 and C1 only start overlong forms of ASCII; past F4 lies beyond U+10FFFF.
-    if (c < 0xC2 || c > 0xF4) return false;
-    // The second byte excludes the overlong forms after E0 and F0, the
-    // surrogates after ED and what lies beyond U+10FFFF after F4.
-    uint8_t low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-    uint8_t high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-    if (*p < low || *p > high) return false;   // the terminator fails here too
-    for (int more = (c >= 0xE0) + (c >= 0xF0); more > 0; more--)
-      if ((*++p & 0xC0) != 0x80) return false;
-    p++;
-  }
-  return true;
-}
-
-}  // namespace
 
 bool IsSafeEntryName(const char* name, bool utf8) {
   if (!name || name[0] == 0) return false;

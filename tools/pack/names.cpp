@@ -3,34 +3,15 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "extract/names.h"
 #include "tools/pack/codepage.h"
 
 namespace pack {
 
-static std::string Upper(const std::string& text) {
-  std::string out = text;
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = (char)(c - 32);
-  return out;
-}
-
 bool IsReservedDeviceName(const std::string& component) {
-  // Windows matches the part before the first dot, ignoring trailing blanks.
-  std::string base = component.substr(0, component.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  base = Upper(base);
-  static const char* const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* name : fixed)
-    if (base == name) return true;
-  if (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) {
-    std::string digit = base.substr(3);
-    // 0-9 and the superscript digits 1, 2, 3 (U+00B9, U+00B2, U+00B3), in
-    // UTF-8 or as the single byte of the Windows code pages.
-    for (const char* device : {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3", "\xB9", "\xB2", "\xB3"})
-      if (digit == device) return true;
-    if (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') return true;
-  }
-  return false;
+  // The stub's own rule; names may reach it as UTF-8 or as code page bytes.
+  return IsDeviceComponent(component.data(), component.size(), true) ||
+         IsDeviceComponent(component.data(), component.size(), false);
 }
 
 bool IsAscii(const std::string& text) {
