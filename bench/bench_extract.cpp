@@ -259,7 +259,9 @@ int main(int argc, char** argv) {
         {"bsdtar -x", [&] { Shell("bsdtar -x --passphrase " + pw + " -f " + q + " -C " + o); }},
     };
     double reference = 0;
+    const char* only = getenv("BENCH_TOOL");   // one tool alone, for profiling
     for (const Tool& tool : tools) {
+      if (only && strcmp(only, tool.name) != 0) continue;
       double best = 1e9;
       for (int run = 0; run < Runs; run++) {
         Shell("rm -rf " + o + " && mkdir -p " + o);

@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     State.SkipExisting = skip;
     ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
     CheckNothingOutside();
-    CheckOutcome(dialog.lists[IDC_ENTRY_LIST]);
+    CheckOutcome(dialog.lists[IDC_ENTRY_LIST].Items());
   }
   CloseFileHandle(State.ArchiveFile);
   return 0;

@@ -6,6 +6,7 @@
 #include "platform/sorted_find.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <stdio.h>
@@ -146,7 +147,7 @@ uint32_t CopyAnswer(const std::string& text, char* buffer, uint32_t size) {
 }
 
 std::vector<HostListItem>* AsList(ListHandle list) {
-  return static_cast<std::vector<HostListItem>*>(list);
+  return list ? &static_cast<HostList*>(list)->Items() : nullptr;
 }
 
 }  // namespace
@@ -451,6 +452,9 @@ bool MoveOntoFile(const char* from, const char* to) {
     s.memoryFiles[targetKey] = std::move(data);
     return true;
   }
+  // Where nothing stands yet (the usual case) one call does it.
+  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EEXIST && errno != EINVAL) return false;   // EINVAL: no such rename here
   // Only a writable regular file is replaced: like Windows, which refuses to
   // replace a read-only file, and never a folder, a device or a pipe.
   struct stat info;
@@ -607,9 +611,21 @@ void Release(void* block) {
 }
 
 // ---- entry list ----------------------------------------------------------------
-// A std::vector<HostListItem> in a HostDialog, kept in list-box order. A new
-// item goes after every item that compares equal to it, so equal names keep
-// the order in which they were added.
+
+std::vector<HostListItem>& HostList::Items() {
+  if (sorted_ < items_.size()) {
+    // Stable throughout: equal names keep the order in which they were added,
+    // as a list box puts a new item after the equal ones.
+    auto before = [](const HostListItem& a, const HostListItem& b) {
+      return host::CompareListNames(a.name, b.name) < 0;
+    };
+    auto middle = items_.begin() + static_cast<std::ptrdiff_t>(sorted_);
+    std::stable_sort(middle, items_.end(), before);
+    std::inplace_merge(items_.begin(), middle, items_.end(), before);
+    sorted_ = items_.size();
+  }
+  return items_;
+}
 
 ListHandle GetEntryList(WindowHandle dialog, int id) {
   HostDialog* d = static_cast<HostDialog*>(dialog);
@@ -618,18 +634,16 @@ ListHandle GetEntryList(WindowHandle dialog, int id) {
 }
 
 void ListClear(ListHandle list) {
-  if (auto* items = AsList(list)) items->clear();
+  if (!list) return;
+  HostList* l = static_cast<HostList*>(list);
+  l->items_.clear();
+  l->sorted_ = 0;
 }
 
 void ListAdd(ListHandle list, const char* name) {
-  auto* items = AsList(list);
-  if (!items) return;
-  std::string text = name ? name : "";
-  auto place = std::upper_bound(items->begin(), items->end(), text,
-                                [](const std::string& t, const HostListItem& item) {
-                                  return host::CompareListNames(t, item.name) < 0;
-                                });
-  items->insert(place, HostListItem{text, false, Settings().utf8Texts});
+  if (!list) return;
+  static_cast<HostList*>(list)->items_.push_back(
+      HostListItem{name ? name : "", false, Settings().utf8Texts});
 }
 
 int ListFind(ListHandle list, int after, const char* name) {

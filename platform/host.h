@@ -24,9 +24,23 @@ struct HostListItem {
   bool utf8 = false;
 };
 
+// An entry list. Items are appended as they are added and put in list-box
+// order when the list is next read, so that filling a list of n names costs
+// one sort, not n insertions.
+struct HostList {
+  // The items in list-box order: equal names (ignoring case) in the order added.
+  std::vector<HostListItem>& Items();
+
+ private:
+  friend void ListAdd(ListHandle, const char*);
+  friend void ListClear(ListHandle);
+  std::vector<HostListItem> items_;   // the first sorted_ in order, the rest as added
+  size_t sorted_ = 0;
+};
+
 // What a dialog is on the host: its entry lists by control id and its progress field.
 struct HostDialog {
-  std::map<int, std::vector<HostListItem>> lists;
+  std::map<int, HostList> lists;
   bool hasProgressField = true;     // the file-selection dialog has no field 55
   std::string progress;             // last text put into field 55
   std::vector<std::string> progressLog;

@@ -37,7 +37,7 @@ class EngineTest : public ::testing::Test {
   // Selects every item and runs the extraction walk into DestFolder.
   void Extract(bool skipExisting = false);
 
-  std::vector<HostListItem>& Items() { return dialog.lists[IDC_ENTRY_LIST]; }
+  std::vector<HostListItem>& Items() { return dialog.lists[IDC_ENTRY_LIST].Items(); }
   std::vector<std::string> StillSelected();
   std::string Out(const std::string& relative) const { return root / ("out/" + relative); }
   void ExpectMessages(const Expected& expected);

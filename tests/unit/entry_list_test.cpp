@@ -20,7 +20,7 @@ class EntryListTest : public ::testing::Test {
   }
   std::vector<std::string> Names() {
     std::vector<std::string> names;
-    for (auto& item : dialog_.lists[301]) names.push_back(item.name);
+    for (auto& item : dialog_.lists[301].Items()) names.push_back(item.name);
     return names;
   }
   void Add(std::initializer_list<const char*> names) {
@@ -38,6 +38,12 @@ TEST_F(EntryListTest, SortedWithoutRegardToCaseKeepingDuplicates) {
                                                 "B.TXT", "dir/", "Dir/x"}));
   EXPECT_EQ(ListCount(list_), 9);
   EXPECT_EQ(ListSelectedCount(list_), 0);  // new items are not selected
+  // Items added after the list was read go after their equals just the same.
+  ListSelect(list_, 2, true);
+  Add({"A.TXT", "0", "dir/"});
+  EXPECT_EQ(Names(), (std::vector<std::string>{"0", "_x", "a", "A.txt", "a.txt", "a.txt", "A.TXT",
+                                                "b.txt", "B.TXT", "dir/", "dir/", "Dir/x"}));
+  EXPECT_TRUE(ListIsSelected(list_, 3));   // the selection moved with its item
   ListClear(list_);
   EXPECT_EQ(ListCount(list_), 0);
 }
@@ -61,7 +67,7 @@ TEST_F(EntryListTest, FindIsExactWithoutRegardToCaseAndWraps) {
 // the list box makes: item after item from the one after 'after', wrapping.
 TEST_F(EntryListTest, FindAnswersLikeTheLinearSearch) {
   auto linear = [&](int after, const std::string& name) {
-    const auto& items = dialog_.lists[301];
+    const auto& items = dialog_.lists[301].Items();
     int count = static_cast<int>(items.size());
     int start = after + 1 >= count || after < 0 ? 0 : after + 1;
     for (int i = 0; i < count && !name.empty(); i++) {

@@ -48,7 +48,7 @@ class ListingTest : public ::testing::Test {
 
   Names Listed(int id = 301) {
     Names names;
-    for (auto& item : dialog_.lists[id]) names.push_back(item.name);
+    for (auto& item : dialog_.lists[id].Items()) names.push_back(item.name);
     return names;
   }
   Names MessageTexts() {

@@ -179,7 +179,7 @@ class Session {
     return !EndedEarly() && ok;
   }
 
-  std::vector<HostListItem>& Items() { return dialog_.lists[IDC_ENTRY_LIST]; }
+  std::vector<HostListItem>& Items() { return dialog_.lists[IDC_ENTRY_LIST].Items(); }
   const CodePage& Page() const { return page_; }
 
   // A name or message in UTF-8 for the terminal: UTF-8 names (flag bit 11 or
