@@ -3,6 +3,7 @@
 #include "archive/walk.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/reader.h"
 
 const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint16_t tag, uint16_t* size) {
   for (uint32_t at = 0; at + 4 <= length;) {
@@ -24,6 +25,6 @@ uint8_t* ReadEntryExtra(uint32_t headerPosition, uint32_t* length) {
   uint8_t* extra = (uint8_t*)Allocate(entry.ExtraLength + 1u);
   *length = 0;
   SeekArchive(headerPosition + LocalHeaderSize + entry.NameLength, 0);
-  if (State.LastSeek != SeekFailed) *length = ReadFileBytes(State.ArchiveFile, extra, entry.ExtraLength);
+  if (State.LastSeek != SeekFailed) *length = ReadArchive(extra, entry.ExtraLength);
   return extra;
 }

@@ -11,6 +11,7 @@
 #include "extract/paths.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/reader.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ bool ReadLocalHeader() {
     // the signature stays zero; a short header is refused whatever it holds.
     ArchiveEntry* block = reinterpret_cast<ArchiveEntry*>(HeaderBlock);
     block->Signature = 0;
-    uint32_t got = ReadFileBytes(State.ArchiveFile, HeaderBlock, LocalHeaderSize + NameBufferSize);
+    uint32_t got = ReadArchive(HeaderBlock, LocalHeaderSize + NameBufferSize);
     HeaderBytes = got;
     entry = *block;
     // A header cut short by the end of the file would mix in the fields of

@@ -32,6 +32,7 @@
 #include "package/core.h"
 #include "platform/host.h"
 #include "ui/resource.h"
+#include "package/reader.h"
 
 namespace {
 
@@ -199,7 +200,7 @@ bool EngineExtract(const std::string& packagePath, const std::string& password) 
   host::SetRoot("/");
   host::SetPasswordAnswers({password});
   State.Password[0] = 0;
-  State.ArchiveFile = OpenReadFile(packagePath.c_str());
+  UseArchiveFile(OpenReadFile(packagePath.c_str()));
   ReadPackageHeader();
   HostDialog dialog;
   ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
@@ -207,7 +208,7 @@ bool EngineExtract(const std::string& packagePath, const std::string& password) 
   State.SkipExisting = 0;
   ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
   CloseFileHandle(State.ArchiveFile);
-  State.ArchiveFile = NoFile;  // EndCore would close it again
+  UseArchiveFile(NoFile);  // EndCore would close it again
   return State.ExtractSucceeded == 1;
 }
 
@@ -274,7 +275,7 @@ int main(int argc, char** argv) {
     }
   }
   Shell("rm -rf " + Quote(out) + " " + Quote(work + "/package.exe"));
-  State.ArchiveFile = NoFile;   // each run closed its own
+  UseArchiveFile(NoFile);   // each run closed its own
   EndCore();
   return 0;
 }

@@ -23,6 +23,7 @@
 #include "extract/state.h"
 #include "package/core.h"
 #include "platform/host.h"
+#include "package/reader.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ std::string Deflate(const std::string& data) {
 // Our decoder: one entry from memory to a memory sink, CRC included.
 uint32_t OursInflate(const Entry& e, std::string& sink) {
   sink.clear();
-  State.ArchiveFile = host::OpenMemoryFile(e.deflated.data(), e.deflated.size());
+  UseArchiveFile(host::OpenMemoryFile(e.deflated.data(), e.deflated.size()));
   State.OutputFile = host::CreateMemorySink(&sink);
   State.CompressedLeft = (int32_t)e.deflated.size();
   State.CurrentEntry.EntryFlags = 0;
@@ -302,7 +303,7 @@ int main(int argc, char** argv) {
   for (int r = 0; r < 3; r++) {
     storedOut.clear();
     double s0 = Now();
-    State.ArchiveFile = host::OpenMemoryFile(stored.data(), stored.size());
+    UseArchiveFile(host::OpenMemoryFile(stored.data(), stored.size()));
     State.OutputFile = host::CreateMemorySink(&storedOut);
     State.CompressedLeft = (int32_t)stored.size();
     State.CurrentEntry.EntryFlags = 0;
@@ -333,7 +334,7 @@ int main(int argc, char** argv) {
          host::Counters().peakBytes - before);
   printf("  worst entry of the corpus          %lld bytes (fixed tables included when built)\n",
          worst);
-  State.ArchiveFile = NoFile;   // every run closed its own
+  UseArchiveFile(NoFile);   // every run closed its own
   EndCore();
   return 0;
 }

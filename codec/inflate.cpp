@@ -8,6 +8,7 @@
 #include "codec/winzip_aes.h"
 #include "extract/state.h"
 #include "platform/platform.h"
+#include "package/reader.h"
 
 bool InflateByteReader = false;
 bool InflateNarrowWord = false;
@@ -579,7 +580,7 @@ int32_t FillInput() {
     uint32_t want = State.CompressedLeft <= 0 ? 0
                     : State.CompressedLeft < (int32_t)InputPortion ? (uint32_t)State.CompressedLeft
                                                                    : InputPortion;
-    uint32_t got = want > 0 ? ReadFileBytes(State.ArchiveFile, State.InBuffer, want) : 0;
+    uint32_t got = want > 0 ? ReadArchive(State.InBuffer, want) : 0;
     if (got > want) got = want;
     if (State.CurrentEntry.EntryFlags & FlagEncrypted) DecryptEntryData(State.InBuffer, got);
     State.InCount = (int32_t)got;

@@ -4,6 +4,7 @@
 #include "codec/winzip_aes.h"
 #include "extract/state.h"
 #include "platform/platform.h"
+#include "package/reader.h"
 
 void CopyStoredEntry() {
   if (State.CompressedLeft <= 0) return;
@@ -13,7 +14,7 @@ void CopyStoredEntry() {
   bool encrypted = (State.CurrentEntry.EntryFlags & FlagEncrypted) != 0;
   while (State.CompressedLeft > 0) {
     uint32_t want = (uint32_t)(State.CompressedLeft < chunk ? State.CompressedLeft : chunk);
-    uint32_t got = ReadFileBytes(State.ArchiveFile, buffer, want);
+    uint32_t got = ReadArchive(buffer, want);
     if (got == 0 || got > want) break;   // a truncated archive ends the copy
     State.CompressedLeft -= (int32_t)got;
     if (encrypted) DecryptEntryData(buffer, got);

@@ -14,6 +14,7 @@
 #include "extract/state.h"
 #include "package/config.h"
 #include "package/switches.h"
+#include "package/reader.h"
 
 bool EntryReady;
 const char AllExtractedText[] = "All files have been extracted successful.";
@@ -59,7 +60,7 @@ DataDescriptor ReadDescriptor(uint32_t position) {
   SeekArchive(position, 0);
   if (State.LastSeek == SeekFailed) return descriptor;
   uint8_t bytes[DataDescriptorSize];
-  if (ReadFileBytes(State.ArchiveFile, bytes, DataDescriptorSize) != DataDescriptorSize) return descriptor;
+  if (ReadArchive(bytes, DataDescriptorSize) != DataDescriptorSize) return descriptor;
   if (Read32(bytes) != DataDescriptorSignature) return descriptor;
   descriptor.present = true;
   descriptor.crc = Read32(bytes + 4);
@@ -115,7 +116,7 @@ PasswordResult PasswordStage(bool tryRemembered) {
   const uint32_t largestAesHeader = 16 + AesVerifierSize;
   uint8_t* header = (uint8_t*)Allocate(EncryptionHeaderSize + largestAesHeader);
   uint32_t stored = AesActive ? AesSaltSize(AesEntry.strength) + AesVerifierSize : EncryptionHeaderSize;
-  ReadFileBytes(State.ArchiveFile, header + EncryptionHeaderSize, stored);
+  ReadArchive(header + EncryptionHeaderSize, stored);
   PasswordResult result = PasswordRefused;
   if (tryRemembered && State.Password[0] != 0 && PasswordFits(header)) result = PasswordRemembered;
   // An unattended run never prompts: only the remembered (/P=) password is tried.
@@ -223,7 +224,7 @@ bool EntryDataGood(uint32_t expectedCrc) {
   bool crcMatches = (State.Crc ^ 0xFFFFFFFF) == expectedCrc;
   if (!AesActive) return crcMatches;
   uint8_t code[AesCodeSize];
-  bool codeMatches = ReadFileBytes(State.ArchiveFile, code, AesCodeSize) == AesCodeSize &&
+  bool codeMatches = ReadArchive(code, AesCodeSize) == AesCodeSize &&
                      AesCodeMatches(code);
   return codeMatches && (crcMatches || AesEntry.version == 2);
 }

@@ -23,6 +23,7 @@
 #include "extract/state.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/host.h"
+#include "package/reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   InflateByteReader = (options & 1) != 0;
   InflateNarrowWord = (options & 4) != 0;
   std::string out;
-  State.ArchiveFile = host::OpenMemoryFile(stream, length);
+  UseArchiveFile(host::OpenMemoryFile(stream, length));
   State.OutputFile = host::CreateMemorySink(&out);
   State.CompressedLeft = (int32_t)length;
   State.CurrentEntry.EntryFlags = encrypted ? 1 : 0;

@@ -21,6 +21,7 @@
 #include "extract/state.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/host.h"
+#include "package/reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((options & 4) && claimed > 0) claimed -= 1 + (options >> 4) % 3;
 
   std::string out;
-  State.ArchiveFile = host::OpenMemoryFile(payload, length);
+  UseArchiveFile(host::OpenMemoryFile(payload, length));
   State.OutputFile = host::CreateMemorySink(&out);
   State.CompressedLeft = claimed;
   State.CurrentEntry.EntryFlags = flags;

@@ -22,6 +22,7 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/host.h"
 #include "ui/resource.h"
+#include "package/reader.h"
 
 namespace {
 
@@ -142,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string package(StubSize, '\0');
   package.append(reinterpret_cast<const char*>(data), size);
-  State.ArchiveFile = host::OpenMemoryFile(package.data(), package.size());
+  UseArchiveFile(host::OpenMemoryFile(package.data(), package.size()));
   ReadPackageHeader();
 
   HostDialog dialog;

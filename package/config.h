@@ -46,5 +46,3 @@ extern SfxConfig Config;
 extern char* BrowsePath;
 
 void ReadPackageHeader();
-// The only positioning of the program's own file; the result goes to State.LastSeek.
-void SeekArchive(uint32_t offset, uint16_t origin);

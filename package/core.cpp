@@ -4,6 +4,7 @@
 #include "codec/inflate.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/reader.h"
 
 namespace {
 
@@ -19,14 +20,14 @@ void StartCore(FileHandle package) {
   Config.Message = NewText();
   State.CrcTable = (uint32_t*)Allocate(CrcTableSize);
   BuildCrcTable();
-  State.ArchiveFile = package;
+  UseArchiveFile(package);
   if (package != NoFile) ReadPackageHeader();
 }
 
 bool EndCore() {
   bool closed = true;
   if (State.ArchiveFile != NoFile) closed = CloseFileHandle(State.ArchiveFile);
-  State.ArchiveFile = NoFile;
+  UseArchiveFile(NoFile);
   FreeFixedTables();
   Release(State.CrcTable);
   State.CrcTable = nullptr;

@@ -1,7 +1,7 @@
-// The configuration header that follows the stub, and the one primitive that
-// positions the program's own file.
+// The configuration header that follows the stub.
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/reader.h"
 
 SfxConfig Config;
 char* BrowsePath;
@@ -14,23 +14,18 @@ const uint32_t TempFolderRoom = 260;
 // One byte of the header; a byte missing at the end of the file reads as 0.
 uint8_t ReadHeaderByte() {
   uint8_t value = 0;
-  ReadFileBytes(State.ArchiveFile, &value, 1);
+  ReadArchive(&value, 1);
   return value;
 }
 
 // 'length' bytes of text into 'text', cut where the file ends.
 uint32_t ReadHeaderText(char* text, uint8_t length) {
-  uint32_t got = ReadFileBytes(State.ArchiveFile, text, length);
+  uint32_t got = ReadArchive(text, length);
   text[got] = 0;
   return got;
 }
 
 }  // namespace
-
-void SeekArchive(uint32_t offset, uint16_t origin) {
-  (void)origin;  // every caller positions from the start of the file
-  State.LastSeek = SeekFile(State.ArchiveFile, offset);
-}
 
 void ReadPackageHeader() {
   State.ArchiveStart = StubSize;
@@ -44,7 +39,7 @@ void ReadPackageHeader() {
 
   SeekArchive(StubSize, 0);
   char magic[HeaderMagicSize];
-  if (ReadFileBytes(State.ArchiveFile, magic, HeaderMagicSize) < HeaderMagicSize) return;
+  if (ReadArchive(magic, HeaderMagicSize) < HeaderMagicSize) return;
   for (uint32_t i = 0; i < HeaderMagicSize; i++)
     if (magic[i] != HeaderMagic[i]) return;
   State.ArchiveStart = StubSize + HeaderSize;

@@ -11,6 +11,7 @@
 #include "codec/stored.h"
 #include "extract/state.h"
 #include "platform/host.h"
+#include "package/reader.h"
 
 // ---- running the decoders -----------------------------------------------------
 
@@ -28,7 +29,7 @@ void EnsureCrcTable() {
 static Decoded Run(void (*decoder)(), const std::string& input, uint16_t flags) {
   EnsureCrcTable();
   std::string sink;
-  State.ArchiveFile = host::OpenMemoryFile(input.data(), input.size());
+  UseArchiveFile(host::OpenMemoryFile(input.data(), input.size()));
   State.OutputFile = host::CreateMemorySink(&sink);
   State.CompressedLeft = (int32_t)input.size();
   State.CurrentEntry.EntryFlags = flags;

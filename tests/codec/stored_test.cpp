@@ -8,6 +8,7 @@
 #include "platform/host.h"
 #include "extract/state.h"
 #include "tests/codec/codec_support.h"
+#include "package/reader.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ TEST(StoredCopy, TruncatedArchiveEndsTheCopy) {
   EnsureCrcTable();
   std::string data = RandomBytes(40000, 5);
   std::string sink;
-  State.ArchiveFile = host::OpenMemoryFile(data.data(), data.size());
+  UseArchiveFile(host::OpenMemoryFile(data.data(), data.size()));
   State.OutputFile = host::CreateMemorySink(&sink);
   State.CompressedLeft = 1000000;
   State.CurrentEntry.EntryFlags = 0;

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "package/switches.h"
+#include "package/reader.h"
 
 void EngineTest::SetUp() {
   host::Reset();
@@ -26,7 +27,7 @@ void EngineTest::Open(const std::string& zip) {
   testpkg::PackageOptions options;
   options.flags = flags;
   package = testpkg::BuildPackage(options, zip);
-  State.ArchiveFile = host::OpenMemoryFile(package.data(), package.size());
+  UseArchiveFile(host::OpenMemoryFile(package.data(), package.size()));
   ReadPackageHeader();
   ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
 }

@@ -20,6 +20,7 @@
 #include "tools/pack/stub.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
+#include "package/reader.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ struct ReadBack {
     Config.DefaultFolder = texts[1];
     Config.Command = texts[2];
     BrowsePath = texts[3];
-    State.ArchiveFile = OpenReadFile(path.c_str());
+    UseArchiveFile(OpenReadFile(path.c_str()));
     ReadPackageHeader();
   }
   ~ReadBack() {

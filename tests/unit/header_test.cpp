@@ -8,6 +8,7 @@
 #include "package/config.h"
 #include "platform/host.h"
 #include "tests/support/package_builder.h"
+#include "package/reader.h"
 
 namespace {
 
@@ -26,13 +27,13 @@ class HeaderTest : public ::testing::Test {
   }
   void TearDown() override {
     if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
-    State.ArchiveFile = NoFile;
+    UseArchiveFile(NoFile);
   }
 
   void Read(const std::string& package) {
     TearDown();
     package_ = package;
-    State.ArchiveFile = host::OpenMemoryFile(package_.data(), package_.size());
+    UseArchiveFile(host::OpenMemoryFile(package_.data(), package_.size()));
     ReadPackageHeader();
   }
 
@@ -158,11 +159,11 @@ TEST_F(HeaderTest, FileTooShortForMagic) {
 }
 
 TEST_F(HeaderTest, FailedSeekMeansNoHeader) {
-  State.ArchiveFile = NoFile;
+  UseArchiveFile(NoFile);
   ReadPackageHeader();
   EXPECT_EQ(State.LastSeek, 0xFFFFFFFFu);
   ExpectDefaults();
-  State.ArchiveFile = NoFile;
+  UseArchiveFile(NoFile);
 }
 
 TEST_F(HeaderTest, ShortReadsAfterTheMagic) {
@@ -271,7 +272,7 @@ TEST_F(HeaderTest, PythonHelperBuildsTheSameHeader) {
   EXPECT_EQ(testpkg::ReadWholeFile(dir / "bare.exe"), BuildPackage(options, "PK\x05\x06"));
 
   host::SetTempFolder("C:\\T\\");
-  State.ArchiveFile = OpenReadFile((dir / "pkg.exe").c_str());
+  UseArchiveFile(OpenReadFile((dir / "pkg.exe").c_str()));
   ASSERT_NE(State.ArchiveFile, NoFile);
   ReadPackageHeader();
   EXPECT_EQ(State.ArchiveStart, 0x7D00u);

@@ -10,6 +10,7 @@
 #include "package/config.h"
 #include "platform/host.h"
 #include "tests/support/package_builder.h"
+#include "package/reader.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ class ListingTest : public ::testing::Test {
   }
   void TearDown() override {
     if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
-    State.ArchiveFile = NoFile;
+    UseArchiveFile(NoFile);
     host::Reset();
   }
 
@@ -39,7 +40,7 @@ class ListingTest : public ::testing::Test {
   Names List(const std::string& package) {
     if (State.ArchiveFile != NoFile) CloseFileHandle(State.ArchiveFile);
     package_ = package;
-    State.ArchiveFile = host::OpenMemoryFile(package_.data(), package_.size());
+    UseArchiveFile(host::OpenMemoryFile(package_.data(), package_.size()));
     ReadPackageHeader();
     ProcessArchive(&dialog_, 301, true);
     return Listed();
@@ -113,7 +114,7 @@ TEST_F(ToolListingTest, InfoZipEncryptedFromARealFile) {
   options.header = false;
   testpkg::WriteWholeFile(dir_ / "pkg.exe",
                           BuildPackage(options, testpkg::ReadWholeFile(dir_ / "e.zip")));
-  State.ArchiveFile = OpenReadFile((dir_ / "pkg.exe").c_str());
+  UseArchiveFile(OpenReadFile((dir_ / "pkg.exe").c_str()));
   ASSERT_NE(State.ArchiveFile, NoFile);
   ReadPackageHeader();
   EXPECT_EQ(State.ArchiveStart, StubSize);
@@ -358,7 +359,7 @@ TEST_F(ListingTest, ANextHeaderPositionThatDoesNotAdvanceEndsTheWalk) {
 
 TEST_F(ListingTest, AFailedSeekLeavesTheListAlone) {
   ListAdd(GetEntryList(&dialog_, 301), "kept");
-  State.ArchiveFile = NoFile;
+  UseArchiveFile(NoFile);
   ProcessArchive(&dialog_, 301, true);
   EXPECT_EQ(Listed(), Names{"kept"});
   ExpectOnlyMessage("Error reading archive.", IconHand);
