@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <unordered_map>
 
 namespace {
 
@@ -326,7 +325,9 @@ FileHandle CreateNewFile(const char* path) {
 namespace {
 
 host::HostCounters counters;
-std::unordered_map<void*, size_t> blockSizes;
+// Each block is preceded by its size, in a prefix that keeps the alignment
+// of what calloc returns.
+const size_t SizePrefix = 16;
 
 }  // namespace
 
@@ -588,26 +589,26 @@ void ShellOpen(const char* program, const char* parameters) {
 // ---- memory ------------------------------------------------------------------
 
 void* Allocate(size_t size) {
-  void* block = calloc(size ? size : 1, 1);
-  if (!block) {
+  char* raw = static_cast<char*>(calloc(SizePrefix + (size ? size : 1), 1));
+  if (!raw) {
     fputs("Error: out of memory\n", stderr);
     abort();
   }
-  blockSizes[block] = size;
+  memcpy(raw, &size, sizeof size);
   counters.liveBytes += (long long)size;
   counters.liveBlocks++;
   if (counters.liveBytes > counters.peakBytes) counters.peakBytes = counters.liveBytes;
-  return block;
+  return raw + SizePrefix;
 }
 
 void Release(void* block) {
-  auto it = blockSizes.find(block);
-  if (it != blockSizes.end()) {
-    counters.liveBytes -= (long long)it->second;
-    counters.liveBlocks--;
-    blockSizes.erase(it);
-  }
-  free(block);
+  if (!block) return;
+  char* raw = static_cast<char*>(block) - SizePrefix;
+  size_t size;
+  memcpy(&size, raw, sizeof size);
+  counters.liveBytes -= (long long)size;
+  counters.liveBlocks--;
+  free(raw);
 }
 
 // ---- entry list ----------------------------------------------------------------
