@@ -151,6 +151,45 @@ std::vector<HostListItem>* AsList(ListHandle list) {
 
 }  // namespace
 
+namespace {
+
+// The folder of the last file created, kept open: an extraction creates each
+// file in the folder of the one before it as a rule, and a name looked up in
+// an open folder costs one step instead of a walk over the whole path.
+// Only absolute folders are kept (a relative one would move with the current
+// folder). A folder removed since fails the call, which then takes the path;
+// one moved away since (by another program, during a run) would receive the file.
+struct OpenFolder {
+  std::string path;
+  int fd = -1;
+};
+OpenFolder lastFolder;
+
+void ForgetFolder() {
+  if (lastFolder.fd >= 0) close(lastFolder.fd);
+  lastFolder = OpenFolder();
+}
+
+// The folder to look 'hostPath' up in and the name to look up there:
+// AT_FDCWD and the whole path when the folder is not kept.
+int FolderOf(const std::string& hostPath, std::string* name) {
+  size_t slash = hostPath.rfind('/');
+  *name = hostPath;
+  if (hostPath.empty() || hostPath[0] != '/' || slash == 0 || slash + 1 == hostPath.size()) return AT_FDCWD;
+  std::string folder = hostPath.substr(0, slash);
+  if (lastFolder.fd < 0 || lastFolder.path != folder) {
+    ForgetFolder();
+    int fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return AT_FDCWD;
+    lastFolder.path = folder;
+    lastFolder.fd = fd;
+  }
+  *name = hostPath.substr(slash + 1);
+  return lastFolder.fd;
+}
+
+}  // namespace
+
 // ---- host controls -----------------------------------------------------------
 
 namespace host {
@@ -254,7 +293,10 @@ void SetWriteLimit(size_t bytes) { Settings().writeLimit = bytes; }
 void SetFailingMoves(const std::string& name) { Settings().failMovesOnto = name; }
 bool Utf8Texts() { return Settings().utf8Texts; }
 
-void Reset() { Settings() = HostSettings(); }
+void Reset() {
+  Settings() = HostSettings();
+  ForgetFolder();
+}
 
 }  // namespace host
 
@@ -315,7 +357,13 @@ FileHandle CreateNewFile(const char* path) {
     file->key = key;
     return NewFile(file);
   }
-  int fd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  std::string name;
+  int folder = FolderOf(hostPath, &name);
+  int fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == ENOENT && folder != AT_FDCWD) {   // the kept folder is gone
+    ForgetFolder();
+    fd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  }
   if (fd < 0) return NoFile;
   HostFile* file = new HostFile(HostFile::Real);
   file->fd = fd;
@@ -453,9 +501,13 @@ bool MoveOntoFile(const char* from, const char* to) {
     s.memoryFiles[targetKey] = std::move(data);
     return true;
   }
-  // Where nothing stands yet (the usual case) one call does it.
-  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EEXIST && errno != EINVAL) return false;   // EINVAL: no such rename here
+  // Where nothing stands yet (the usual case) one call does it, in the
+  // folder kept open since the file was created there.
+  std::string sourceName, targetName;
+  int folder = FolderOf(source, &sourceName);
+  if (FolderOf(target, &targetName) != folder) folder = AT_FDCWD, sourceName = source, targetName = target;
+  if (renameat2(folder, sourceName.c_str(), folder, targetName.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EEXIST && errno != EINVAL && errno != ENOENT) return false;   // EINVAL: no such rename here
   // Only a writable regular file is replaced: like Windows, which refuses to
   // replace a read-only file, and never a folder, a device or a pipe.
   struct stat info;

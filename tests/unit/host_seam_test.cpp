@@ -95,6 +95,18 @@ TEST_F(HostSeamTest, RealFiles) {
   EXPECT_TRUE(MakeFolder("C:\\made"));
   EXPECT_FALSE(MakeFolder("C:\\made"));
   EXPECT_FALSE(MakeFolder("C:\\no\\parent"));
+
+  // Files are created and moved in the folder of the one before: a folder
+  // removed and made again in between is the new one, not the one removed.
+  for (int round = 0; round < 2; round++) {
+    std::filesystem::remove_all(dir / "made");
+    ASSERT_TRUE(MakeFolder("C:\\made"));
+    FileHandle file = CreateNewFile("C:\\made\\~tv00.tmp");
+    ASSERT_NE(file, NoFile) << round;
+    CloseFileHandle(file);
+    EXPECT_TRUE(MoveOntoFile("C:\\made\\~tv00.tmp", "C:\\made\\f.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "made/f.txt")) << round;
+  }
 }
 
 TEST_F(HostSeamTest, MemoryFilesAndSinks) {
