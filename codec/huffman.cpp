@@ -62,12 +62,13 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
   count[gmax] += (uint32_t)spare;
 
   // Symbols sorted by code length, then by symbol.
+  // The unused symbols go after the used ones, where nothing reads them.
   uint32_t offset[MaxBits + 2];
+  offset[0] = used;
   offset[1] = 0;
   for (int k = 1; k < gmax; k++) offset[k + 1] = offset[k] + count[k];
   uint16_t sorted[MaxSymbols];
-  for (uint32_t i = 0; i < n; i++)
-    if (lengths[i] != 0) sorted[offset[lengths[i]]++] = (uint16_t)i;
+  for (uint32_t i = 0; i < n; i++) sorted[offset[lengths[i]]++] = (uint16_t)i;
 
   // Table levels: level[h + 1] is the table at depth h, levelWidth[h + 1] its
   // width (levelWidth[0] = 0 stands for depth -1), levelCode[h + 1] the code
@@ -115,13 +116,9 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
         block[0].Value = 0;
         block[0].Next = chain;
         chain = block;
+        // No slot needs filling here: the spare patterns were made codes
+        // above, so the code is complete and the loop writes every slot.
         DecodeEntry* table = block + 1;
-        for (uint32_t i = 0; i < size; i++) {
-          table[i].Op = OpInvalid;
-          table[i].Bits = 0;
-          table[i].Value = 0;
-          table[i].Next = nullptr;
-        }
         level[h] = table;
         levelWidth[h] = j;
         if (h == 1) {
