@@ -53,6 +53,16 @@ enum : int { BlockDone = 0, EntryStop = 1, Continue = 2 };
 // already produced for this entry; anything further is damage, not stale data.
 bool WindowWrapped;
 
+#if UINTPTR_MAX > 0xFFFFFFFFu
+// The tables of dynamic blocks are cut from one static block, used again by
+// every block: no allocation (nor clearing) per table. Room for the usual
+// tables: the code-length code's, then a literal/length root of
+// WideLitRootWidth bits with its sub-tables and the distance tables; a table
+// beyond it is allocated.
+const uint32_t ArenaEntries = 2048;
+DecodeEntry ArenaStorage[ArenaEntries];
+#endif
+
 // The fixed codes' tables, built at the first fixed block of the run and kept.
 TableChain FixedChain;
 DecodeEntry* FixedLit;
@@ -487,10 +497,16 @@ int DynamicBlock() {
     if (!TakeBits(3, bits, v)) return EntryStop;
     lengths[CodeLengthOrder[j]] = (uint16_t)v;
   }
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  TableArena room = {ArenaStorage, ArenaStorage + ArenaEntries};
+  TableArena* arena = &room;
+#else
+  TableArena* arena = nullptr;
+#endif
   DecodeEntry* root = nullptr;
   TableChain chain = nullptr;
   int32_t width = 7;
-  int32_t status = BuildDecodeTable(lengths, 19, 19, NoBase, NoExtra, root, chain, width);
+  int32_t status = BuildDecodeTable(lengths, 19, 19, NoBase, NoExtra, root, chain, width, arena);
   if (status != TableBuilt || root == nullptr) {
     FreeDecodeTables(chain);
     return EntryStop;
@@ -536,6 +552,9 @@ int DynamicBlock() {
   FreeDecodeTables(chain);
   SaveBits(bits);
   if (!ok) return EntryStop;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  room.Next = ArenaStorage;   // the code-length code's tables are done with
+#endif
 
   DecodeEntry* litRoot = nullptr;
   TableChain litChain = nullptr;
@@ -544,7 +563,7 @@ int DynamicBlock() {
   if (!InflateNarrowWord) litWidth = WideLitRootWidth;
 #endif
   status = BuildDecodeTable(lengths, (uint16_t)nl, 257, LengthBase, LengthExtra, litRoot,
-                            litChain, litWidth);
+                            litChain, litWidth, arena);
   if (status != TableBuilt || litRoot == nullptr) {
     FreeDecodeTables(litChain);
     return EntryStop;
@@ -553,7 +572,7 @@ int DynamicBlock() {
   TableChain distChain = nullptr;
   int32_t distWidth = 6;
   status = BuildDecodeTable(lengths + nl, (uint16_t)nd, 0, DistBase, DistExtra, distRoot,
-                            distChain, distWidth);
+                            distChain, distWidth, arena);
   int result = EntryStop;
   if (status == TableBuilt || status == TableIncomplete)   // an incomplete distance code is accepted
     result = DecodeCodes(litRoot, distRoot, (uint32_t)litWidth, (uint32_t)distWidth);
