@@ -481,6 +481,107 @@ int FixedBlock() {
 const uint16_t NoBase[19] = {0};
 const uint8_t NoExtra[19] = {0};
 
+// The code lengths of a dynamic block, 'total' of them, read through
+// 'reader' (Decode: the next code-length code's entry, null when invalid or
+// past the input; Take: n more bits). A repeat may not run past their end.
+template <typename Reader>
+bool ReadCodeLengths(Reader& reader, uint16_t* lengths, uint32_t total) {
+  uint32_t i = 0;
+  uint32_t last = 0;
+  while (i < total) {
+    const DecodeEntry* t = reader.Decode();
+    if (t == nullptr) return false;
+    uint32_t v = t->Value;
+    if (v < 16) {
+      lengths[i++] = (uint16_t)v;
+      last = v;
+      continue;
+    }
+    uint32_t repeat, fill = 0;
+    bool ok;
+    if (v == 16) {
+      ok = reader.Take(2, repeat);
+      repeat += 3;
+      fill = last;
+    } else if (v == 17) {
+      ok = reader.Take(3, repeat);
+      repeat += 3;
+      last = 0;
+    } else {
+      ok = reader.Take(7, repeat);
+      repeat += 11;
+      last = 0;
+    }
+    if (!ok || repeat > total - i) return false;
+    while (repeat--) lengths[i++] = (uint16_t)fill;
+  }
+  return true;
+}
+
+// Reads code lengths with the byte reader.
+struct ByteReader {
+  const DecodeEntry* root;
+  uint32_t width;
+  Bits& bits;
+  const DecodeEntry* Decode() { return DecodeSlow(root, width, bits); }
+  bool Take(uint32_t n, uint32_t& value) { return TakeBits(n, bits, value); }
+};
+
+#if UINTPTR_MAX > 0xFFFFFFFFu
+// The most bytes the code lengths of a block take (each code of up to 7 bits
+// with up to 7 extra), plus the bytes a refill reads beyond them.
+const uint32_t MaxCodeLengthBytes = (MaxLitLenCodes + MaxDistCodes) * 14 / 8 + 16;
+
+// Reads code lengths a 64-bit word at a time straight from InBuffer, which
+// must hold MaxCodeLengthBytes; Finish hands the bytes it did not use back.
+struct WordReader {
+  const DecodeEntry* root;
+  uint64_t mask;
+  uint8_t* const start;
+  uint8_t* in;
+  uint64_t bits;
+  uint32_t count;
+
+  WordReader(const DecodeEntry* table, uint32_t width, const Bits& held)
+      : root(table), mask(BitMask[width]), start(State.InBuffer + State.InPos), in(start),
+        bits(held.buffer), count(held.count) {}
+
+  // The code-length code is at most 7 bits long, its root as wide: a
+  // refill holds the code and its extra bits.
+  const DecodeEntry* Decode() {
+    uint64_t word;
+    memcpy(&word, in, sizeof word);
+    bits |= word << count;
+    in += (63 - count) >> 3;
+    count |= 56;
+    const DecodeEntry* t = root + (bits & mask);
+    if (t->Op > OpLiteral) return nullptr;   // an unused pattern
+    bits >>= t->Bits;
+    count -= t->Bits;
+    return t;
+  }
+  bool Take(uint32_t n, uint32_t& value) {
+    value = (uint32_t)(bits & BitMask[n]);
+    bits >>= n;
+    count -= n;
+    return true;
+  }
+  Bits Finish() {
+    // The whole bytes held go back to InBuffer, as many as this reader
+    // loaded from it: the bits left are fewer than the 32 a word loop
+    // expects to find.
+    uint32_t back = count >> 3;
+    if (back > (uint32_t)(in - start)) back = (uint32_t)(in - start);
+    in -= back;
+    count -= back * 8;
+    bits &= ((uint64_t)1 << count) - 1;
+    State.CompressedLeft -= (int32_t)(in - start);
+    State.InPos = (uint16_t)(in - State.InBuffer);
+    return Bits{(uint32_t)bits, count};
+  }
+};
+#endif
+
 int DynamicBlock() {
   Bits bits = LoadBits();
   uint32_t nl, nd, nb;
@@ -514,40 +615,17 @@ int DynamicBlock() {
 
   // The code lengths of both codes; a repeat may not run past their end.
   const uint32_t total = nl + nd;
-  uint32_t i = 0;
-  uint32_t last = 0;
-  bool ok = true;
-  while (ok && i < total) {
-    const DecodeEntry* t = DecodeSlow(root, (uint32_t)width, bits);
-    if (t == nullptr) {
-      ok = false;
-      break;
-    }
-    uint32_t v = t->Value;
-    if (v < 16) {
-      lengths[i++] = (uint16_t)v;
-      last = v;
-      continue;
-    }
-    uint32_t repeat, fill = 0;
-    if (v == 16) {
-      ok = TakeBits(2, bits, repeat);
-      repeat += 3;
-      fill = last;
-    } else if (v == 17) {
-      ok = TakeBits(3, bits, repeat);
-      repeat += 3;
-      last = 0;
-    } else {
-      ok = TakeBits(7, bits, repeat);
-      repeat += 11;
-      last = 0;
-    }
-    if (!ok || repeat > total - i) {
-      ok = false;
-      break;
-    }
-    while (repeat--) lengths[i++] = (uint16_t)fill;
+  bool ok;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  if (State.InCount - State.InPos >= (int32_t)MaxCodeLengthBytes) {
+    WordReader reader(root, (uint32_t)width, bits);
+    ok = ReadCodeLengths(reader, lengths, total);
+    bits = reader.Finish();
+  } else
+#endif
+  {
+    ByteReader reader = {root, (uint32_t)width, bits};
+    ok = ReadCodeLengths(reader, lengths, total);
   }
   FreeDecodeTables(chain);
   SaveBits(bits);
