@@ -196,15 +196,22 @@ namespace host {
 
 // Bytes compared with ASCII letters folded to lower case (tolower in the "C"
 // locale, without a library call per byte).
+static unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+
 int CompareListNames(const std::string& a, const std::string& b) {
-  auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
   size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; i++) {
-    int x = fold(static_cast<unsigned char>(a[i]));
-    int y = fold(static_cast<unsigned char>(b[i]));
+    int x = FoldAscii(static_cast<unsigned char>(a[i]));
+    int y = FoldAscii(static_cast<unsigned char>(b[i]));
     if (x != y) return x - y;
   }
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+std::string ListKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+  return key;
 }
 
 void SetRoot(const std::string& directory) { Settings().root = directory; }
@@ -669,9 +676,7 @@ std::vector<HostListItem>& HostList::Items() {
   if (sorted_ < items_.size()) {
     // Stable throughout: equal names keep the order in which they were added,
     // as a list box puts a new item after the equal ones.
-    auto before = [](const HostListItem& a, const HostListItem& b) {
-      return host::CompareListNames(a.name, b.name) < 0;
-    };
+    auto before = [](const HostListItem& a, const HostListItem& b) { return a.key < b.key; };
     auto middle = items_.begin() + static_cast<std::ptrdiff_t>(sorted_);
     std::stable_sort(middle, items_.end(), before);
     std::inplace_merge(items_.begin(), middle, items_.end(), before);
@@ -695,16 +700,18 @@ void ListClear(ListHandle list) {
 
 void ListAdd(ListHandle list, const char* name) {
   if (!list) return;
+  std::string text = name ? name : "";
+  std::string key = host::ListKey(text);
   static_cast<HostList*>(list)->items_.push_back(
-      HostListItem{name ? name : "", false, Settings().utf8Texts});
+      HostListItem{std::move(text), false, Settings().utf8Texts, std::move(key)});
 }
 
 int ListFind(ListHandle list, int after, const char* name) {
   auto* items = AsList(list);
   if (!items || !name || !name[0]) return -1;  // a list box finds no empty name
-  std::string text = name;
+  std::string key = host::ListKey(name);
   return FindInSortedList(static_cast<int>(items->size()), after,
-                          [&](int index) { return host::CompareListNames((*items)[index].name, text); });
+                          [&](int index) { return (*items)[index].key.compare(key); });
 }
 
 bool ListIsSelected(ListHandle list, int index) {

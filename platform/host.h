@@ -22,6 +22,7 @@ struct HostListItem {
   std::string name;
   bool selected;
   bool utf8 = false;
+  std::string key;   // the name as CompareListNames sees it: items are in the order of their keys
 };
 
 // An entry list. Items are appended as they are added and put in list-box
@@ -58,6 +59,8 @@ namespace host {
 // case are equal. (The list box also folds other letters and orders
 // punctuation before digits; the host list does not.)
 int CompareListNames(const std::string& a, const std::string& b);
+// The name with ASCII letters folded: two names compare as their keys do, byte by byte.
+std::string ListKey(const std::string& name);
 
 // Windows paths ("C:\dir\file", "\dir", "dir/file") are mapped onto the host
 // file system: the drive letter is dropped, backslashes become slashes, and
