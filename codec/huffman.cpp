@@ -114,16 +114,11 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
         // The header's Bits: 1 for a block cut from the arena, 0 for one
         // allocated (which FreeDecodeTables releases).
         DecodeEntry* block;
-#if UINTPTR_MAX > 0xFFFFFFFFu
         if (arena != nullptr && (uint32_t)(arena->End - arena->Next) > size) {
           block = arena->Next;
           arena->Next += size + 1;
           block[0].Bits = 1;
-        } else
-#else
-        (void)arena;
-#endif
-        {
+        } else {
           block = (DecodeEntry*)Allocate((size + 1) * sizeof(DecodeEntry));
           block[0].Bits = 0;
         }

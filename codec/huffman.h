@@ -43,8 +43,7 @@ enum : int32_t {
 
 // Memory that tables are cut from instead of being allocated one by one:
 // [Next, End) is still free. Tables cut from it are on their chain like the
-// others, but FreeDecodeTables leaves them alone. Taken only where pointers
-// are 64 bits wide; elsewhere every table is allocated.
+// others, but FreeDecodeTables leaves them alone.
 struct TableArena {
   DecodeEntry* Next;
   DecodeEntry* End;

@@ -54,8 +54,9 @@ enum : int { BlockDone = 0, EntryStop = 1, Continue = 2 };
 bool WindowWrapped;
 
 #if UINTPTR_MAX > 0xFFFFFFFFu
-// The tables of dynamic blocks are cut from one static block, used again by
-// every block: no allocation (nor clearing) per table. Room for the usual
+// On 64-bit hosts the tables of dynamic blocks are cut from one static block,
+// used again by every block: no allocation (nor clearing) per table. The stub
+// allocates each table, as it always has. Room for the usual
 // tables: the code-length code's, then a literal/length root of
 // WideLitRootWidth bits with its sub-tables and the distance tables; a table
 // beyond it is allocated.
