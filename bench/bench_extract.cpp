@@ -30,9 +30,9 @@
 #include "extract/state.h"
 #include "package/config.h"
 #include "package/core.h"
+#include "package/reader.h"
 #include "platform/host.h"
 #include "ui/resource.h"
-#include "package/reader.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "codec/stored.h"
 #include "extract/state.h"
 #include "package/core.h"
-#include "platform/host.h"
 #include "package/reader.h"
+#include "platform/host.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "codec/inflate_input.h"
 #include "codec/winzip_aes.h"
 #include "extract/state.h"
-#include "platform/platform.h"
 #include "package/reader.h"
+#include "platform/platform.h"
 
 bool InflateByteReader = false;
 bool InflateNarrowWord = false;

@@ -3,8 +3,8 @@
 #include "codec/crc32.h"
 #include "codec/winzip_aes.h"
 #include "extract/state.h"
-#include "platform/platform.h"
 #include "package/reader.h"
+#include "platform/platform.h"
 
 void CopyStoredEntry() {
   if (State.CompressedLeft <= 0) return;

@@ -13,8 +13,8 @@
 #include "extract/paths.h"
 #include "extract/state.h"
 #include "package/config.h"
-#include "package/switches.h"
 #include "package/reader.h"
+#include "package/switches.h"
 
 bool EntryReady;
 const char AllExtractedText[] = "All files have been extracted successful.";

@@ -2,6 +2,10 @@
 // The check that keeps an archive entry's name inside the destination folder.
 #include <stddef.h>
 
+// True when a path component (its first 'length' bytes, UTF-8 or in the
+// ANSI code page) is a reserved device name, as IsSafeEntryName refuses it.
+bool IsDeviceComponent(const char* part, size_t length, bool utf8);
+
 // True when 'name' (as stored in the archive, either separator style) may be
 // joined below the destination folder. Refused: the empty name; a rooted or
 // UNC name; any ':' (drive prefixes, alternate data streams); a component that
@@ -18,8 +22,4 @@
 // name Windows sees is one of the ASCII bytes checked here, and look-alikes
 // such as the fullwidth solidus U+FF0F or full stop U+FF0E stay ordinary
 // characters. A lenient decoder would read the overlong C0 AF as '/'.
-// True when a path component (its first 'length' bytes, UTF-8 or in the
-// ANSI code page) is a reserved device name, as IsSafeEntryName refuses it.
-bool IsDeviceComponent(const char* part, size_t length, bool utf8);
-
 bool IsSafeEntryName(const char* name, bool utf8);

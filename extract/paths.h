@@ -49,11 +49,11 @@ char* SlashesToBackslashes(char* text);
 bool PathExists(char* path);
 
 // Creates the folder of the counted path and every missing parent, outermost
-// first. Reports nothing: the caller tests PathExists afterwards. Does
-// nothing for paths longer than ForceFoldersLimit and stops at a component
-// ending in ':' (such a folder cannot be created). The folder it last created
-// or found is taken as existing, with its parents, until ForgetKnownFolder.
-// True when it knows the folder exists; false leaves the answer to PathExists.
+// first. Does nothing for paths longer than ForceFoldersLimit and stops at a
+// component ending in ':' (such a folder cannot be created). The folder it
+// last created or found is taken as existing, with its parents, until
+// ForgetKnownFolder. True when it knows the folder exists; false leaves the
+// answer to the caller's PathExists test.
 bool ForceFolders(const char* path, uint16_t length);
 
 // Makes ForceFolders test every level again (each walk starts with it: the

@@ -22,8 +22,8 @@
 #include "codec/inflate_input.h"
 #include "extract/state.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/host.h"
 #include "package/reader.h"
+#include "platform/host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

@@ -20,8 +20,8 @@
 #include "codec/stored.h"
 #include "extract/state.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/host.h"
 #include "package/reader.h"
+#include "platform/host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;

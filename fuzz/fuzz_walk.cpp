@@ -18,11 +18,11 @@
 #include "codec/crc32.h"
 #include "codec/sha1.h"
 #include "extract/state.h"
-#include "package/config.h"
 #include "fuzz/fuzz_support.h"
+#include "package/config.h"
+#include "package/reader.h"
 #include "platform/host.h"
 #include "ui/resource.h"
-#include "package/reader.h"
 
 namespace {
 

@@ -149,10 +149,6 @@ std::vector<HostListItem>* AsList(ListHandle list) {
   return list ? &static_cast<HostList*>(list)->Items() : nullptr;
 }
 
-}  // namespace
-
-namespace {
-
 // The folder of the last file created, kept open: an extraction creates each
 // file in the folder of the one before it as a rule, and a name looked up in
 // an open folder costs one step instead of a walk over the whole path.

@@ -5,13 +5,13 @@
 
 #include <zlib.h>
 
-#include "package/core.h"
 #include "codec/inflate.h"
 #include "codec/inflate_input.h"
 #include "codec/stored.h"
 #include "extract/state.h"
-#include "platform/host.h"
+#include "package/core.h"
 #include "package/reader.h"
+#include "platform/host.h"
 
 // ---- running the decoders -----------------------------------------------------
 

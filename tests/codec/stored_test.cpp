@@ -5,10 +5,10 @@
 
 #include "codec/crypt.h"
 #include "codec/stored.h"
-#include "platform/host.h"
 #include "extract/state.h"
-#include "tests/codec/codec_support.h"
 #include "package/reader.h"
+#include "platform/host.h"
+#include "tests/codec/codec_support.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "package/switches.h"
 #include "package/reader.h"
+#include "package/switches.h"
 
 void EngineTest::SetUp() {
   host::Reset();

@@ -8,11 +8,12 @@
 
 #include <string>
 
-#include "codec/crypt.h"
 #include "codec/crc32.h"
+#include "codec/crypt.h"
 #include "extract/names.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/reader.h"
 #include "platform/host.h"
 #include "tools/pack/inputs.h"
 #include "tools/pack/names.h"
@@ -20,7 +21,6 @@
 #include "tools/pack/stub.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
-#include "package/reader.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include "archive/walk.h"
 #include "extract/state.h"
 #include "package/config.h"
+#include "package/reader.h"
 #include "platform/host.h"
 #include "tests/support/package_builder.h"
-#include "package/reader.h"
 
 namespace {
 
