@@ -1,8 +1,8 @@
 // The main sequence of the stub, portable through the platform seam.
 #include "package/startup.h"
 #include "extract/state.h"
-#include "package/core.h"
 #include "package/config.h"
+#include "package/core.h"
 #include "package/switches.h"
 #include "platform/platform.h"
 
