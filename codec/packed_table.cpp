@@ -1,0 +1,109 @@
+#include "codec/packed_table.h"
+
+#include "codec/huffman.h"
+
+namespace {
+
+// The entry of a symbol whose code takes 'codeBits' bits at this table level.
+PackedEntry SymbolEntry(uint32_t symbol, uint32_t codeBits, uint32_t s, const uint16_t* base,
+                        const uint8_t* extra) {
+  if (symbol < s) {
+    if (symbol == 256) return PackedEnd | codeBits;
+    return PackedLiteral | symbol << 16 | codeBits << 8 | codeBits;
+  }
+  uint32_t extraBits = extra[symbol - s];
+  if (extraBits == OpInvalid) return PackedInvalid | codeBits;
+  return (uint32_t)base[symbol - s] << 16 | codeBits << 8 | (codeBits + extraBits);
+}
+
+}  // namespace
+
+int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const uint16_t* base,
+                         const uint8_t* extra, PackedEntry* table, uint32_t capacity,
+                         uint32_t& width) {
+  uint32_t count[MaxPackedCodeBits + 1] = {0};
+  for (uint32_t i = 0; i < n; i++) {
+    if (lengths[i] > MaxPackedCodeBits) return TableOversubscribed;
+    count[lengths[i]]++;
+  }
+  if (count[0] == n) {
+    width = 0;
+    table[0] = PackedInvalid;
+    return TableBuilt;
+  }
+  uint32_t shortest = 1;
+  while (count[shortest] == 0) shortest++;
+  uint32_t longest = MaxPackedCodeBits;
+  while (count[longest] == 0) longest--;
+
+  // Patterns left unassigned after all codes: below zero means
+  // over-subscribed, above zero an incomplete code.
+  int32_t spare = 1;
+  for (uint32_t k = 1; k <= MaxPackedCodeBits; k++) {
+    spare = (spare << 1) - (int32_t)count[k];
+    if (spare < 0) return TableOversubscribed;
+  }
+  // Symbols sorted by code length, then by symbol: the canonical order.
+  uint32_t offset[MaxPackedCodeBits + 1];
+  offset[1] = 0;
+  for (uint32_t k = 1; k < MaxPackedCodeBits; k++) offset[k + 1] = offset[k] + count[k];
+  uint16_t sorted[288];
+  for (uint32_t i = 0; i < n; i++)
+    if (lengths[i] != 0) sorted[offset[lengths[i]]++] = (uint16_t)i;
+
+  const uint32_t root = width < longest ? width : longest;
+  const uint32_t rootMask = (1u << root) - 1;
+  if ((1u << root) > capacity) return TableOversubscribed;
+  // An incomplete code leaves patterns that no code fills: they start out invalid.
+  if (spare != 0)
+    for (uint32_t i = 0; i <= rootMask; i++) table[i] = PackedInvalid;
+
+  uint32_t next = 1u << root;     // where the next sub-table goes
+  uint32_t subPrefix = ~0u;       // root pattern of the current sub-table
+  PackedEntry* sub = nullptr;
+  uint32_t subSize = 0;
+  uint32_t code = 0;              // bit-reversed: its first bit is bit 0
+  uint32_t p = 0;
+  for (uint32_t k = shortest; k <= longest; k++) {
+    for (uint32_t a = count[k]; a > 0; a--) {
+      uint32_t symbol = sorted[p++];
+      if (k <= root) {
+        PackedEntry entry = SymbolEntry(symbol, k, s, base, extra);
+        for (uint32_t i = code; i <= rootMask; i += 1u << k) table[i] = entry;
+      } else {
+        if ((code & rootMask) != subPrefix) {
+          // A new sub-table, as wide as the codes under this root pattern
+          // need: widened while the codes not yet placed leave it unfilled.
+          uint32_t j = k - root;
+          int32_t left = 1 << j;
+          while (root + j < longest) {
+            left -= (int32_t)count[root + j];
+            if (left <= 0) break;
+            j++;
+            left <<= 1;
+          }
+          subSize = 1u << j;
+          if (next + subSize > capacity) return TableOversubscribed;
+          subPrefix = code & rootMask;
+          sub = table + next;
+          table[subPrefix] = PackedLink | next << 16 | j << 8 | root;
+          next += subSize;
+          if (spare != 0)
+            for (uint32_t i = 0; i < subSize; i++) sub[i] = PackedInvalid;
+        }
+        PackedEntry entry = SymbolEntry(symbol, k - root, s, base, extra);
+        for (uint32_t i = code >> root; i < subSize; i += 1u << (k - root)) sub[i] = entry;
+      }
+      count[k]--;   // the sub-table width above counts the codes not yet placed
+      // The next code of this length, in bit-reversed order.
+      uint32_t t = 1u << (k - 1);
+      while (code & t) {
+        code ^= t;
+        t >>= 1;
+      }
+      code |= t;
+    }
+  }
+  width = root;
+  return (spare != 0 && longest != 1) ? TableIncomplete : TableBuilt;
+}
