@@ -1,14 +1,16 @@
 #include "codec/packed_table.h"
 
+#include <string.h>
+
 #include "codec/huffman.h"
 
 namespace {
 
 // The entry of a symbol whose code takes 'codeBits' bits at this table level.
-PackedEntry SymbolEntry(uint32_t symbol, uint32_t codeBits, uint32_t s, const uint16_t* base,
+inline PackedEntry SymbolEntry(uint32_t symbol, uint32_t codeBits, uint32_t s, const uint16_t* base,
                         const uint8_t* extra) {
   if (symbol < s) {
-    if (symbol == 256) return PackedEnd | codeBits;
+    if (symbol == 256) return PackedEnd | symbol << 16 | codeBits << 8 | codeBits;
     return PackedLiteral | symbol << 16 | codeBits << 8 | codeBits;
   }
   uint32_t extraBits = extra[symbol - s];
@@ -54,9 +56,13 @@ int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
   const uint32_t root = width < longest ? width : longest;
   const uint32_t rootMask = (1u << root) - 1;
   if ((1u << root) > capacity) return TableOversubscribed;
-  // An incomplete code leaves patterns that no code fills: they start out invalid.
+  // The root grows with the code length: a code of k bits takes one entry
+  // of a table 2^k wide, and doubling the table (a copy of it after itself)
+  // repeats every code placed so far. An incomplete code leaves patterns
+  // that no code fills: they start out invalid.
+  uint32_t filled = 1u << (shortest < root ? shortest : root);
   if (spare != 0)
-    for (uint32_t i = 0; i <= rootMask; i++) table[i] = PackedInvalid;
+    for (uint32_t i = 0; i < filled; i++) table[i] = PackedInvalid;
 
   uint32_t next = 1u << root;     // where the next sub-table goes
   uint32_t subPrefix = ~0u;       // root pattern of the current sub-table
@@ -68,9 +74,10 @@ int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
     for (uint32_t a = count[k]; a > 0; a--) {
       uint32_t symbol = sorted[p++];
       if (k <= root) {
-        PackedEntry entry = SymbolEntry(symbol, k, s, base, extra);
-        for (uint32_t i = code; i <= rootMask; i += 1u << k) table[i] = entry;
+        for (; filled < (1u << k); filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
+        table[code] = SymbolEntry(symbol, k, s, base, extra);
       } else {
+        for (; filled <= rootMask; filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
         if ((code & rootMask) != subPrefix) {
           // A new sub-table, as wide as the codes under this root pattern
           // need: widened while the codes not yet placed leave it unfilled.

@@ -31,7 +31,7 @@ inline uint32_t PackedValue(PackedEntry e) { return e >> 16; }
 // 15 - root bits for each code longer than the root (an incomplete code may
 // leave its sub-tables nearly empty, so no tighter bound is assumed).
 const uint32_t MaxPackedCodeBits = 15;
-const uint32_t PackedLitRootWidth = 11;
+const uint32_t PackedLitRootWidth = 10;
 const uint32_t PackedDistRootWidth = 8;
 const uint32_t PackedLitEntries =
     (1u << PackedLitRootWidth) + 288 * (1u << (MaxPackedCodeBits - PackedLitRootWidth));

@@ -4,9 +4,11 @@
 #include <string.h>
 
 #include <map>
+#include <random>
 #include <vector>
 
 #include "codec/huffman.h"
+#include "codec/packed_table.h"
 #include "platform/host.h"
 #include "tests/codec/codec_support.h"
 
@@ -220,6 +222,83 @@ TEST(HuffmanTables, LongCodesDecodeThroughSubTablesAndFreeCompletely) {
     }
     EXPECT_EQ(host::Counters().liveBytes, live) << c.arenaEntries;
   }
+}
+
+// What a table gives for a 15-bit pattern: kind (0 length/distance,
+// 1 literal, 2 end of block, 3 invalid), value and the code's bits.
+struct Decoded {
+  int kind, value, bits;
+  bool operator==(const Decoded& o) const {
+    return kind == o.kind && (kind == 3 || (value == o.value && bits == o.bits));
+  }
+};
+
+Decoded LinkedDecode(const Built& b, uint32_t pattern) {
+  const DecodeEntry* t = b.root + (pattern & BitMask[b.width]);
+  int used = 0;
+  while (t->Op > OpLiteral && t->Op != OpInvalid) {
+    used += t->Bits;
+    t = t->Next + ((pattern >> used) & BitMask[t->Op - OpLiteral]);
+  }
+  int kind = t->Op == OpInvalid ? 3 : t->Op == OpLiteral ? 1 : t->Op == OpEndOfBlock ? 2 : 0;
+  return {kind, t->Value, used + t->Bits};
+}
+
+Decoded PackedDecode(const std::vector<PackedEntry>& table, uint32_t width, uint32_t pattern) {
+  PackedEntry e = table[pattern & ((1u << width) - 1)];
+  uint32_t used = 0;
+  if (e & PackedLink) {
+    used = PackedDrop(e);
+    e = table[PackedValue(e) + ((pattern >> used) & ((1u << PackedCodeBits(e)) - 1))];
+  }
+  int kind = e & PackedInvalid ? 3 : e & PackedLiteral ? 1 : e & PackedEnd ? 2 : 0;
+  return {kind, (int)PackedValue(e), (int)(used + PackedCodeBits(e))};
+}
+
+TEST(PackedTables, DecodeEveryPatternAsTheLinkedTablesDo) {
+  // Random codes grown by splitting leaves (complete), then some with a code
+  // taken away (incomplete) or added (over-subscribed); literal/length and
+  // distance alphabets, the extra bits of lengths and distances included.
+  std::mt19937 rng(7);
+  std::vector<PackedEntry> table;
+  int statuses[3] = {0, 0, 0};
+  for (int round = 0; round < 120; round++) {
+    const bool lit = round % 2 == 0;
+    const uint32_t n = lit ? 288 : 32;
+    std::vector<int> leaves = {0};
+    uint32_t want = 1 + rng() % n;
+    while (leaves.size() < want) {
+      size_t i = rng() % leaves.size();
+      if (leaves[i] == 15) break;
+      leaves[i]++;
+      leaves.push_back(leaves[i]);
+    }
+    std::vector<uint16_t> lengths(n, 0);
+    std::vector<uint32_t> order(n);
+    for (uint32_t i = 0; i < n; i++) order[i] = i;
+    std::shuffle(order.begin(), order.end(), rng);
+    for (size_t i = 0; i < leaves.size(); i++) lengths[order[i]] = (uint16_t)leaves[i];
+    if (round % 5 == 3) lengths[order[0]] = 0;
+    if (round % 5 == 4) lengths[order[n - 1]] = (uint16_t)(1 + rng() % 15);
+
+    Built linked;
+    Build(linked, lengths, lit ? 257 : 0, lit ? 10 : 8, lit ? LengthBase : DistBase,
+          lit ? LengthExtra : DistExtra);
+    table.assign(lit ? PackedLitEntries : PackedDistEntries, 0xA5A5A5A5);
+    uint32_t width = lit ? PackedLitRootWidth : PackedDistRootWidth;
+    int32_t status = BuildPackedTable(lengths.data(), n, lit ? 257 : 0, lit ? LengthBase : DistBase,
+                                      lit ? LengthExtra : DistExtra, table.data(),
+                                      (uint32_t)table.size(), width);
+    ASSERT_EQ(status, linked.status) << round;
+    statuses[status]++;
+    if (status == TableOversubscribed || linked.root == nullptr) continue;
+    for (uint32_t pattern = 0; pattern < (1u << 15); pattern++)
+      ASSERT_TRUE(LinkedDecode(linked, pattern) == PackedDecode(table, width, pattern))
+          << "round " << round << " pattern " << pattern;
+  }
+  EXPECT_GT(statuses[TableBuilt], 40);
+  EXPECT_GT(statuses[TableIncomplete], 5);
+  EXPECT_GT(statuses[TableOversubscribed], 5);
 }
 
 }  // namespace
