@@ -102,13 +102,12 @@ int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
         for (uint32_t i = code >> root; i < subSize; i += 1u << (k - root)) sub[i] = entry;
       }
       count[k]--;   // the sub-table width above counts the codes not yet placed
-      // The next code of this length, in bit-reversed order.
-      uint32_t t = 1u << (k - 1);
-      while (code & t) {
-        code ^= t;
-        t >>= 1;
-      }
-      code |= t;
+      // The next code of this length, in bit-reversed order: the ones above
+      // the highest zero clear and that zero sets (no branch to mispredict;
+      // after the last code the result is not used).
+      uint32_t zeros = ~code & ((1u << k) - 1);
+      uint32_t highestZero = 31 - (uint32_t)__builtin_clz(zeros | 1);
+      code = (code & ((1u << highestZero) - 1)) | 1u << highestZero;
     }
   }
   width = root;
