@@ -63,6 +63,10 @@ bool WindowWrapped;
 // beyond it is allocated.
 const uint32_t ArenaEntries = 2048;
 DecodeEntry ArenaStorage[ArenaEntries];
+// The input buffer and the window, kept for the run instead of being
+// allocated (and cleared) for every entry.
+uint8_t InStorage[BufferSize];
+uint8_t WindowStorage[BufferSize];
 #endif
 
 // The fixed codes' tables, built at the first fixed block of the run and kept.
@@ -973,8 +977,13 @@ void InflateEntry() {
   State.WindowPos = 0;
   State.BitCount = 0;
   State.BitBuffer = 0;
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  State.InBuffer = InStorage;
+  State.Window = WindowStorage;
+#else
   State.InBuffer = (uint8_t*)Allocate(BufferSize);
   State.Window = (uint8_t*)Allocate(BufferSize);
+#endif
   State.FixedLitTable = nullptr;
   State.FixedDistTable = nullptr;
   WindowWrapped = false;
@@ -985,8 +994,10 @@ void InflateEntry() {
   if (State.WindowPos > 0) FlushWindow(State.WindowPos);
   State.WindowPos = 0;
 
+#if UINTPTR_MAX <= 0xFFFFFFFFu
   Release(State.InBuffer);
   Release(State.Window);
+#endif
   State.InBuffer = nullptr;
   State.Window = nullptr;
 }
