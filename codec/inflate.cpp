@@ -743,16 +743,17 @@ const uint16_t NoBase[19] = {0};
 const uint8_t NoExtra[19] = {0};
 
 // The code lengths of a dynamic block, 'total' of them, read through
-// 'reader' (Decode: the next code-length code's entry, null when invalid or
-// past the input; Take: n more bits). A repeat may not run past their end.
+// 'reader' (Decode: the next code-length symbol, -1 when its code is invalid
+// or runs past the input; Take: n more bits). A repeat may not run past
+// their end.
 template <typename Reader>
 bool ReadCodeLengths(Reader& reader, uint16_t* lengths, uint32_t total) {
   uint32_t i = 0;
   uint32_t last = 0;
   while (i < total) {
-    const DecodeEntry* t = reader.Decode();
-    if (t == nullptr) return false;
-    uint32_t v = t->Value;
+    int32_t symbol = reader.Decode();
+    if (symbol < 0) return false;
+    uint32_t v = (uint32_t)symbol;
     if (v < 16) {
       lengths[i++] = (uint16_t)v;
       last = v;
@@ -784,7 +785,10 @@ struct ByteReader {
   const DecodeEntry* root;
   uint32_t width;
   Bits& bits;
-  const DecodeEntry* Decode() { return DecodeSlow(root, width, bits); }
+  int32_t Decode() {
+    const DecodeEntry* t = DecodeSlow(root, width, bits);
+    return t != nullptr ? t->Value : -1;
+  }
   bool Take(uint32_t n, uint32_t& value) { return TakeBits(n, bits, value); }
 };
 
@@ -796,38 +800,38 @@ const uint32_t MaxCodeLengthBytes = (MaxLitLenCodes + MaxDistCodes) * 14 / 8 + 1
 // Reads code lengths a 64-bit word at a time straight from InBuffer, which
 // must hold MaxCodeLengthBytes; Finish hands the bytes it did not use back.
 struct WordReader {
-  const DecodeEntry* root;
+  const PackedEntry* table;
   uint64_t mask;
   uint8_t* const start;
   uint8_t* in;
   uint64_t bits;
   uint32_t count;
 
-  WordReader(const DecodeEntry* table, uint32_t width, const Bits& held)
-      : root(table), mask(BitMask[width]), start(State.InBuffer + State.InPos), in(start),
-        bits(held.buffer), count(held.count) {}
+  WordReader(const PackedEntry* codeTable, uint32_t width, const Bits& held)
+      : table(codeTable), mask(((uint64_t)1 << width) - 1), start(State.InBuffer + State.InPos),
+        in(start), bits(held.buffer), count(held.count) {}
 
-  // The code-length code is at most 7 bits long, its root as wide: a
-  // refill holds the code and its extra bits.
-  const DecodeEntry* Decode() {
+  // The code-length code is at most 7 bits long, its root as wide (so it
+  // has no links): a refill holds the code and its extra bits.
+  int32_t Decode() {
     uint64_t word;
     memcpy(&word, in, sizeof word);
     bits |= word << count;
     in += (63 - count) >> 3;
     count |= 56;
-    const DecodeEntry* t = root + (bits & mask);
-    if (t->Op > OpLiteral) return nullptr;   // an unused pattern
-    bits >>= t->Bits;
-    count -= t->Bits;
-    return t;
+    PackedEntry e = table[bits & mask];
+    if (e & PackedSpecial) return -1;   // an unused pattern
+    bits >>= PackedDrop(e);
+    count -= PackedDrop(e);
+    return (int32_t)PackedValue(e);
   }
   bool Take(uint32_t n, uint32_t& value) {
-    value = (uint32_t)(bits & BitMask[n]);
+    value = (uint32_t)LowBits(bits, n);
     bits >>= n;
     count -= n;
     return true;
   }
-  Bits Finish() {
+  void Finish() {
     // The whole bytes held go back to InBuffer, as many as this reader
     // loaded from it: the bits left are fewer than the 32 a word loop
     // expects to find.
@@ -835,12 +839,66 @@ struct WordReader {
     if (back > (uint32_t)(in - start)) back = (uint32_t)(in - start);
     in -= back;
     count -= back * 8;
-    bits &= ((uint64_t)1 << count) - 1;
     State.CompressedLeft -= (int32_t)(in - start);
     State.InPos = (uint16_t)(in - State.InBuffer);
-    return Bits{(uint32_t)bits, count};
+    State.BitBuffer = (uint32_t)LowBits(bits, count);
+    State.BitCount = (uint16_t)count;
   }
 };
+
+// Reads code lengths with the byte reader on packed tables.
+struct PackedLengthReader {
+  PackedByteReader reader;
+  const PackedEntry* table;
+  uint32_t width;
+  int32_t Decode() {
+    PackedEntry e = reader.Decode(table, width);
+    if (e & PackedSpecial) return -1;
+    return (int32_t)reader.Take(e);
+  }
+  bool Take(uint32_t n, uint32_t& value) {
+    reader.Need(n);
+    if (reader.count < n) return false;
+    value = (uint32_t)LowBits(reader.bits, n);
+    reader.Drop(n);
+    return true;
+  }
+};
+
+// The rest of a dynamic block on packed tables, from the code lengths of
+// the code-length code on ('lengths' holds them by symbol; 'bits' is the
+// bit state after them).
+int PackedDynamicBlock(Bits bits, uint16_t* lengths, uint32_t nl, uint32_t nd) {
+  const uint32_t CodeLengthSymbols = 19;
+  PackedEntry lengthTable[1u << 7];
+  uint32_t width = 7;
+  int32_t status = BuildPackedTable(lengths, CodeLengthSymbols, CodeLengthSymbols, NoBase,
+                                    NoExtra, lengthTable, 1u << 7, width);
+  if (status != TableBuilt || width == 0) return EntryStop;
+  const uint32_t total = nl + nd;
+  bool ok;
+  if (State.InCount - State.InPos >= (int32_t)MaxCodeLengthBytes) {
+    WordReader reader(lengthTable, width, bits);
+    ok = ReadCodeLengths(reader, lengths, total);
+    reader.Finish();
+  } else {
+    PackedLengthReader reader = {{bits.buffer, bits.count}, lengthTable, width};
+    ok = ReadCodeLengths(reader, lengths, total);
+    State.BitBuffer = (uint32_t)reader.reader.bits;
+    State.BitCount = (uint16_t)reader.reader.count;
+  }
+  if (!ok) return EntryStop;
+
+  uint32_t litBits = PackedLitRootWidth, distBits = PackedDistRootWidth;
+  if (BuildPackedTable(lengths, nl, 257, LengthBase, LengthExtra, PackedLit, PackedLitEntries,
+                       litBits) != TableBuilt ||
+      litBits == 0)
+    return EntryStop;
+  status = BuildPackedTable(lengths + nl, nd, 0, DistBase, DistExtra, PackedDist,
+                            PackedDistEntries, distBits);
+  if (status != TableBuilt && status != TableIncomplete) return EntryStop;
+  return PackedDecodeCodes(PackedLit, PackedDist, litBits, distBits);
+}
 #endif
 
 int DynamicBlock() {
@@ -860,6 +918,7 @@ int DynamicBlock() {
     lengths[CodeLengthOrder[j]] = (uint16_t)v;
   }
 #if UINTPTR_MAX > 0xFFFFFFFFu
+  if (UsePackedTables()) return PackedDynamicBlock(bits, lengths, nl, nd);
   TableArena room = {ArenaStorage, ArenaStorage + ArenaEntries};
   TableArena* arena = &room;
 #else
@@ -876,18 +935,8 @@ int DynamicBlock() {
 
   // The code lengths of both codes; a repeat may not run past their end.
   const uint32_t total = nl + nd;
-  bool ok;
-#if UINTPTR_MAX > 0xFFFFFFFFu
-  if (State.InCount - State.InPos >= (int32_t)MaxCodeLengthBytes) {
-    WordReader reader(root, (uint32_t)width, bits);
-    ok = ReadCodeLengths(reader, lengths, total);
-    bits = reader.Finish();
-  } else
-#endif
-  {
-    ByteReader reader = {root, (uint32_t)width, bits};
-    ok = ReadCodeLengths(reader, lengths, total);
-  }
+  ByteReader reader = {root, (uint32_t)width, bits};
+  const bool ok = ReadCodeLengths(reader, lengths, total);
   FreeDecodeTables(chain);
   SaveBits(bits);
   if (!ok) return EntryStop;
@@ -895,19 +944,6 @@ int DynamicBlock() {
   room.Next = ArenaStorage;   // the code-length code's tables are done with
 #endif
 
-#if UINTPTR_MAX > 0xFFFFFFFFu
-  if (UsePackedTables()) {
-    uint32_t litBits = PackedLitRootWidth, distBits = PackedDistRootWidth;
-    if (BuildPackedTable(lengths, nl, 257, LengthBase, LengthExtra, PackedLit, PackedLitEntries,
-                         litBits) != TableBuilt ||
-        litBits == 0)
-      return EntryStop;
-    status = BuildPackedTable(lengths + nl, nd, 0, DistBase, DistExtra, PackedDist,
-                              PackedDistEntries, distBits);
-    if (status != TableBuilt && status != TableIncomplete) return EntryStop;
-    return PackedDecodeCodes(PackedLit, PackedDist, litBits, distBits);
-  }
-#endif
   DecodeEntry* litRoot = nullptr;
   TableChain litChain = nullptr;
   int32_t litWidth = LitRootWidth;
