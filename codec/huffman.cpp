@@ -24,8 +24,7 @@ static const int MaxSymbols = 288;
 
 int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
                          const uint16_t* base, const uint8_t* extra,
-                         DecodeEntry*& root, TableChain& chain, int32_t& width,
-                         TableArena* arena) {
+                         DecodeEntry*& root, TableChain& chain, int32_t& width) {
   if (n == 0 || n > MaxSymbols) return TableOversubscribed;
   // The end-of-block code is made to end at a table boundary.
   uint32_t endLength = n > 256 ? lengths[256] : 16;
@@ -111,18 +110,9 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
         if (w + j > (int)endLength && w < (int)endLength) j = (int)endLength - w;
 
         uint32_t size = 1u << j;
-        // The header's Bits: 1 for a block cut from the arena, 0 for one
-        // allocated (which FreeDecodeTables releases).
-        DecodeEntry* block;
-        if (arena != nullptr && (uint32_t)(arena->End - arena->Next) > size) {
-          block = arena->Next;
-          arena->Next += size + 1;
-          block[0].Bits = 1;
-        } else {
-          block = (DecodeEntry*)Allocate((size + 1) * sizeof(DecodeEntry));
-          block[0].Bits = 0;
-        }
+        DecodeEntry* block = (DecodeEntry*)Allocate((size + 1) * sizeof(DecodeEntry));
         block[0].Op = OpInvalid;
+        block[0].Bits = 0;
         block[0].Value = 0;
         block[0].Next = chain;
         chain = block;
@@ -182,7 +172,7 @@ int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
 int32_t FreeDecodeTables(TableChain chain) {
   while (chain != nullptr) {
     DecodeEntry* next = chain->Next;
-    if (chain->Bits == 0) Release(chain);
+    Release(chain);
     chain = next;
   }
   return 0;

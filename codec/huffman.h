@@ -41,25 +41,14 @@ enum : int32_t {
   TableOversubscribed = 2
 };
 
-// Memory that tables are cut from instead of being allocated one by one:
-// [Next, End) is still free. Tables cut from it are on their chain like the
-// others, but FreeDecodeTables leaves them alone.
-struct TableArena {
-  DecodeEntry* Next;
-  DecodeEntry* End;
-};
-
 // Builds the tables of a code from 'lengths' (n symbols, 0 = unused, at most
 // 16). Symbols below s decode to themselves (Op 16, or 15 for 256); the others
 // take Op/Value from extra[sym - s]/base[sym - s]. 'width' is the requested
 // root width on input and the root's actual width on output. The caller's
-// chain must be empty. Tables are cut from 'arena' while it has room for
-// them. Returns one of the results above.
+// chain must be empty. Returns one of the results above.
 int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
                          const uint16_t* base, const uint8_t* extra,
-                         DecodeEntry*& root, TableChain& chain, int32_t& width,
-                         TableArena* arena = nullptr);
+                         DecodeEntry*& root, TableChain& chain, int32_t& width);
 
-// Frees every table of a chain (may be empty) that was allocated, newest
-// first. Always 0.
+// Frees every table of a chain (may be empty), newest first. Always 0.
 int32_t FreeDecodeTables(TableChain chain);

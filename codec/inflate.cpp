@@ -36,13 +36,6 @@ const uint32_t MaxDistExtraBits = 13;
 // the next code in what a 32-bit word still holds: 32 - 8 - 15 bits.
 const int32_t LitRootWidth = 9;
 static_assert(LitRootWidth <= 32 - 8 - 15, "the next lookup after a literal needs no refill");
-#if UINTPTR_MAX > 0xFFFFFFFFu
-// The 64-bit word loop has bits to spare for a wider root: one more bit sends
-// fewer codes through a sub-table (measured: wider still loses again, as
-// building the tables of each block costs more).
-const int32_t WideLitRootWidth = 10;
-static_assert(WideLitRootWidth <= 64 - 8 - 15, "the next lookup after a literal needs no refill");
-#endif
 // Room the word loop's match copy may write past a match's end (and then restore).
 const uint32_t CopyOverrun = 16;
 
@@ -55,15 +48,7 @@ enum : int { BlockDone = 0, EntryStop = 1, Continue = 2 };
 bool WindowWrapped;
 
 #if UINTPTR_MAX > 0xFFFFFFFFu
-// On 64-bit hosts the tables of dynamic blocks are cut from one static block,
-// used again by every block: no allocation (nor clearing) per table. The stub
-// allocates each table, as it always has. Room for the usual
-// tables: the code-length code's, then a literal/length root of
-// WideLitRootWidth bits with its sub-tables and the distance tables; a table
-// beyond it is allocated.
-const uint32_t ArenaEntries = 2048;
-DecodeEntry ArenaStorage[ArenaEntries];
-// The input buffer and the window, kept for the run instead of being
+// On 64-bit hosts the input buffer and the window, kept for the run instead of being
 // allocated (and cleared) for every entry.
 uint8_t InStorage[BufferSize];
 uint8_t WindowStorage[BufferSize];
@@ -281,13 +266,13 @@ int SlowCode(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t
 }
 
 // Decodes codes while at least FastMargin bytes are buffered, refilling the
-// bit buffer (a BitWord) several bytes at a time straight from InBuffer.
-// Returns Continue when the buffered input runs low; the byte reader then
-// takes over until the next refill of InBuffer. A 64-bit word needs one
-// refill per length/distance pair, a 32-bit word up to three.
-template <typename BitWord>
+// 32-bit bit buffer several bytes at a time straight from InBuffer (up to
+// three refills per length/distance pair). Returns Continue when the
+// buffered input runs low; the byte reader then takes over until the next
+// refill of InBuffer.
 int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
-  const uint32_t WordBits = sizeof(BitWord) * 8;
+  typedef uint32_t BitWord;
+  const uint32_t WordBits = 32;
   uint8_t* const inStart = State.InBuffer + State.InPos;
   uint8_t* const inEnd = State.InBuffer + State.InCount;
   uint8_t* in = inStart;
@@ -368,10 +353,10 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       result = EntryStop;
       break;
     }
-    if (WordBits < 64) TV_REFILL();
+    TV_REFILL();
     t = td + (bits & dmask);
     TV_FOLLOW();
-    if (WordBits < 64 && count < MaxDistExtraBits) TV_REFILL();
+    if (count < MaxDistExtraBits) TV_REFILL();
     uint32_t distance = t->Value + (uint32_t)TV_LOW(op);
     TV_DROP(op);
     if (distance > wpos && !WindowWrapped) {
@@ -387,15 +372,6 @@ done:
 #undef TV_DROP
 #undef TV_FOLLOW
 #undef TV_LOW
-  // Hand whole unused bytes back to InBuffer so that the held bits fit the
-  // 32-bit BitBuffer: the bits beyond it, rounded up to whole bytes. They
-  // were all loaded by this call, from this buffer.
-  const uint32_t SavedBits = sizeof(State.BitBuffer) * 8;
-  if (count > SavedBits) {
-    uint32_t back = (count - SavedBits + 7) >> 3;
-    in -= back;
-    count -= back * 8;
-  }
   if (count < WordBits) bits &= ((BitWord)1 << count) - 1;
   State.CompressedLeft -= (int32_t)(in - inStart);
   State.InPos = (uint16_t)(in - State.InBuffer);
@@ -408,12 +384,7 @@ int DecodeCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint3
   for (;;) {
     int result;
     if (!InflateByteReader) {
-#if UINTPTR_MAX > 0xFFFFFFFFu
-      if (!InflateNarrowWord)
-        result = FastCodes<uint64_t>(tl, td, wl, wd);
-      else
-#endif
-        result = FastCodes<uint32_t>(tl, td, wl, wd);
+      result = FastCodes(tl, td, wl, wd);
       if (result != Continue) return result;
     }
     result = SlowCode(tl, td, wl, wd);
@@ -621,8 +592,9 @@ int PackedFastCodes(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, u
 #undef PK_DROP
 #undef PK_SUB
 #undef PK_LITERAL
-  // As in FastCodes: whole unused bytes go back so that the held bits fit
-  // the 32-bit BitBuffer.
+  // Whole unused bytes go back to InBuffer so that the held bits fit the
+  // 32-bit BitBuffer: the bits beyond it, rounded up to whole bytes. They
+  // were all loaded by this call, from this buffer.
   if (count > 32) {
     uint32_t back = (count - 32 + 7) >> 3;
     in -= back;
@@ -919,15 +891,11 @@ int DynamicBlock() {
   }
 #if UINTPTR_MAX > 0xFFFFFFFFu
   if (UsePackedTables()) return PackedDynamicBlock(bits, lengths, nl, nd);
-  TableArena room = {ArenaStorage, ArenaStorage + ArenaEntries};
-  TableArena* arena = &room;
-#else
-  TableArena* arena = nullptr;
 #endif
   DecodeEntry* root = nullptr;
   TableChain chain = nullptr;
   int32_t width = 7;
-  int32_t status = BuildDecodeTable(lengths, 19, 19, NoBase, NoExtra, root, chain, width, arena);
+  int32_t status = BuildDecodeTable(lengths, 19, 19, NoBase, NoExtra, root, chain, width);
   if (status != TableBuilt || root == nullptr) {
     FreeDecodeTables(chain);
     return EntryStop;
@@ -940,18 +908,12 @@ int DynamicBlock() {
   FreeDecodeTables(chain);
   SaveBits(bits);
   if (!ok) return EntryStop;
-#if UINTPTR_MAX > 0xFFFFFFFFu
-  room.Next = ArenaStorage;   // the code-length code's tables are done with
-#endif
 
   DecodeEntry* litRoot = nullptr;
   TableChain litChain = nullptr;
   int32_t litWidth = LitRootWidth;
-#if UINTPTR_MAX > 0xFFFFFFFFu
-  if (!InflateNarrowWord) litWidth = WideLitRootWidth;
-#endif
   status = BuildDecodeTable(lengths, (uint16_t)nl, 257, LengthBase, LengthExtra, litRoot,
-                            litChain, litWidth, arena);
+                            litChain, litWidth);
   if (status != TableBuilt || litRoot == nullptr) {
     FreeDecodeTables(litChain);
     return EntryStop;
@@ -960,7 +922,7 @@ int DynamicBlock() {
   TableChain distChain = nullptr;
   int32_t distWidth = 6;
   status = BuildDecodeTable(lengths + nl, (uint16_t)nd, 0, DistBase, DistExtra, distRoot,
-                            distChain, distWidth, arena);
+                            distChain, distWidth);
   int result = EntryStop;
   if (status == TableBuilt || status == TableIncomplete)   // an incomplete distance code is accepted
     result = DecodeCodes(litRoot, distRoot, (uint32_t)litWidth, (uint32_t)distWidth);

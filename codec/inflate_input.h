@@ -11,10 +11,15 @@ int32_t FillInput();
 // off CompressedLeft.
 int32_t NextByte();
 
-// False (the default): decode codes with the word-at-a-time loop while
-// enough input is buffered. True: the byte-at-a-time reader throughout.
+// Where pointers are 64 bits wide, codes are decoded on packed tables with a
+// 64-bit word loop; elsewhere (the stub) on linked tables with a 32-bit word
+// loop. Both hand the tail of the buffered input to a byte-at-a-time reader.
+// Tests run three variants on 64-bit hosts: the default, the stub's loop
+// (InflateNarrowWord) and the stub's byte reader alone (InflateByteReader).
+//
+// False (the default): decode codes with a word-at-a-time loop while
+// enough input is buffered. True: linked tables and the byte-at-a-time
+// reader throughout.
 extern bool InflateByteReader;
-// The word loop uses a 64-bit bit buffer where pointers are 64 bits wide and
-// a 32-bit one elsewhere (the stub); true selects the 32-bit one on 64-bit
-// hosts too. Tests run all three variants.
+// True: linked tables and the 32-bit word loop on 64-bit hosts too.
 extern bool InflateNarrowWord;
