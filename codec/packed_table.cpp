@@ -18,6 +18,15 @@ inline PackedEntry SymbolEntry(uint32_t symbol, uint32_t codeBits, uint32_t s, c
   return (uint32_t)base[symbol - s] << 16 | codeBits << 8 | (codeBits + extraBits);
 }
 
+// The code after 'code' among codes of k bits, both bit-reversed: the ones
+// above the highest zero clear and that zero sets (no branch to mispredict;
+// after the last code the result is not used).
+inline uint32_t NextCode(uint32_t code, uint32_t k) {
+  uint32_t zeros = ~code & ((1u << k) - 1);
+  uint32_t highestZero = 31 - (uint32_t)__builtin_clz(zeros | 1);
+  return (code & ((1u << highestZero) - 1)) | 1u << highestZero;
+}
+
 }  // namespace
 
 int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const uint16_t* base,
@@ -64,50 +73,50 @@ int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
   if (spare != 0)
     for (uint32_t i = 0; i < filled; i++) table[i] = PackedInvalid;
 
-  uint32_t next = 1u << root;     // where the next sub-table goes
-  uint32_t subPrefix = ~0u;       // root pattern of the current sub-table
+  uint32_t code = 0;   // bit-reversed: its first bit is bit 0
+  uint32_t p = 0;
+  uint32_t k = shortest;
+  for (; k <= root; k++) {
+    for (; filled < (1u << k); filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
+    for (uint32_t a = count[k]; a > 0; a--) {
+      table[code] = SymbolEntry(sorted[p++], k, s, base, extra);
+      code = NextCode(code, k);
+    }
+  }
+  for (; filled <= rootMask; filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
+
+  // Codes longer than the root: one sub-table for each root pattern they
+  // start with, placed after the root.
+  uint32_t next = 1u << root;   // where the next sub-table goes
+  uint32_t subPrefix = ~0u;     // root pattern of the current sub-table
   PackedEntry* sub = nullptr;
   uint32_t subSize = 0;
-  uint32_t code = 0;              // bit-reversed: its first bit is bit 0
-  uint32_t p = 0;
-  for (uint32_t k = shortest; k <= longest; k++) {
+  for (; k <= longest; k++) {
     for (uint32_t a = count[k]; a > 0; a--) {
-      uint32_t symbol = sorted[p++];
-      if (k <= root) {
-        for (; filled < (1u << k); filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
-        table[code] = SymbolEntry(symbol, k, s, base, extra);
-      } else {
-        for (; filled <= rootMask; filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
-        if ((code & rootMask) != subPrefix) {
-          // A new sub-table, as wide as the codes under this root pattern
-          // need: widened while the codes not yet placed leave it unfilled.
-          uint32_t j = k - root;
-          int32_t left = 1 << j;
-          while (root + j < longest) {
-            left -= (int32_t)count[root + j];
-            if (left <= 0) break;
-            j++;
-            left <<= 1;
-          }
-          subSize = 1u << j;
-          if (next + subSize > capacity) return TableOversubscribed;
-          subPrefix = code & rootMask;
-          sub = table + next;
-          table[subPrefix] = PackedLink | next << 16 | j << 8 | root;
-          next += subSize;
-          if (spare != 0)
-            for (uint32_t i = 0; i < subSize; i++) sub[i] = PackedInvalid;
+      if ((code & rootMask) != subPrefix) {
+        // As wide as the codes under this root pattern need: widened while
+        // the codes not yet placed leave it unfilled.
+        uint32_t j = k - root;
+        int32_t left = 1 << j;
+        while (root + j < longest) {
+          left -= (int32_t)count[root + j];
+          if (left <= 0) break;
+          j++;
+          left <<= 1;
         }
-        PackedEntry entry = SymbolEntry(symbol, k - root, s, base, extra);
-        for (uint32_t i = code >> root; i < subSize; i += 1u << (k - root)) sub[i] = entry;
+        subSize = 1u << j;
+        if (next + subSize > capacity) return TableOversubscribed;
+        subPrefix = code & rootMask;
+        sub = table + next;
+        table[subPrefix] = PackedLink | next << 16 | j << 8 | root;
+        next += subSize;
+        if (spare != 0)
+          for (uint32_t i = 0; i < subSize; i++) sub[i] = PackedInvalid;
       }
-      count[k]--;   // the sub-table width above counts the codes not yet placed
-      // The next code of this length, in bit-reversed order: the ones above
-      // the highest zero clear and that zero sets (no branch to mispredict;
-      // after the last code the result is not used).
-      uint32_t zeros = ~code & ((1u << k) - 1);
-      uint32_t highestZero = 31 - (uint32_t)__builtin_clz(zeros | 1);
-      code = (code & ((1u << highestZero) - 1)) | 1u << highestZero;
+      PackedEntry entry = SymbolEntry(sorted[p++], k - root, s, base, extra);
+      for (uint32_t i = code >> root; i < subSize; i += 1u << (k - root)) sub[i] = entry;
+      count[k]--;   // the widths above count the codes not yet placed
+      code = NextCode(code, k);
     }
   }
   width = root;
