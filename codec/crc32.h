@@ -19,6 +19,8 @@ uint32_t CrcStep(uint8_t b, uint32_t crc);
 void CrcUpdate(const uint8_t* buffer, int32_t length, uint32_t& crc);
 
 // On x86-64 hosts whose processor multiplies carry-less, CrcUpdate folds long
-// buffers 64 bytes per step. False forces the table path everywhere (tests
-// and the benchmark compare the two). Other targets ignore it.
+// buffers 64 bytes per step, or 256 where it does so on 512-bit registers.
+// False forces the table path everywhere, or the 64-byte step (tests and
+// the benchmark compare them). Other targets ignore both.
 extern bool CrcUseFolding;
+extern bool CrcUseWideFolding;

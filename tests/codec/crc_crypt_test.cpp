@@ -38,10 +38,20 @@ TEST(Crc32, StandardCheckValues) {
   EXPECT_EQ(State.CrcTable[255], 0x2D02EF8Du);
 }
 
-class CrcPaths : public ::testing::TestWithParam<bool> {
+// The paths CrcUpdate can take on this processor: folding 256 bytes a step
+// (where it has 512-bit carry-less multiplication), 64 bytes a step, tables.
+enum CrcPath { WideFolding, Folding, Tables };
+
+class CrcPaths : public ::testing::TestWithParam<CrcPath> {
  protected:
-  void SetUp() override { CrcUseFolding = GetParam(); }
-  void TearDown() override { CrcUseFolding = true; }
+  void SetUp() override {
+    CrcUseFolding = GetParam() != Tables;
+    CrcUseWideFolding = GetParam() == WideFolding;
+  }
+  void TearDown() override {
+    CrcUseFolding = true;
+    CrcUseWideFolding = true;
+  }
 };
 
 TEST_P(CrcPaths, UpdateEqualsTheOneByteStepAtEveryLengthAndAlignment) {
@@ -74,9 +84,11 @@ TEST_P(CrcPaths, UpdateEqualsTheOneByteStepAtEveryLengthAndAlignment) {
   EXPECT_EQ(whole ^ 0xFFFFFFFF, ZlibCrc(text));
 }
 
-INSTANTIATE_TEST_SUITE_P(Crc32, CrcPaths, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "Folding" : "Tables");
+INSTANTIATE_TEST_SUITE_P(Crc32, CrcPaths, ::testing::Values(WideFolding, Folding, Tables),
+                         [](const ::testing::TestParamInfo<CrcPath>& info) {
+                           return std::string(info.param == WideFolding ? "WideFolding"
+                                              : info.param == Folding   ? "Folding"
+                                                                        : "Tables");
                          });
 
 // ---- key schedule -----------------------------------------------------------
