@@ -18,13 +18,20 @@ inline PackedEntry SymbolEntry(uint32_t symbol, uint32_t codeBits, uint32_t s, c
   return (uint32_t)base[symbol - s] << 16 | codeBits << 8 | (codeBits + extraBits);
 }
 
-// The code after 'code' among codes of k bits, both bit-reversed: the ones
-// above the highest zero clear and that zero sets (no branch to mispredict;
-// after the last code the result is not used).
-inline uint32_t NextCode(uint32_t code, uint32_t k) {
-  uint32_t zeros = ~code & ((1u << k) - 1);
-  uint32_t highestZero = 31 - (uint32_t)__builtin_clz(zeros | 1);
-  return (code & ((1u << highestZero) - 1)) | 1u << highestZero;
+// Each byte with its bits in reverse order.
+struct ByteReversal {
+  uint8_t of[256];
+  constexpr ByteReversal() : of() {
+    for (uint32_t i = 0; i < 256; i++)
+      for (uint32_t b = 0; b < 8; b++) of[i] = (uint8_t)(of[i] | ((i >> b) & 1) << (7 - b));
+  }
+};
+constexpr ByteReversal Reversed;
+
+// A code of k bits (first bit most significant, as counted) as the table
+// index it takes: the stream delivers its first bit into bit 0.
+inline uint32_t TableIndex(uint32_t code, uint32_t k) {
+  return (uint32_t)(Reversed.of[code & 0xFF] << 8 | Reversed.of[code >> 8]) >> (16 - k);
 }
 
 }  // namespace
@@ -58,7 +65,7 @@ int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
   uint32_t offset[MaxPackedCodeBits + 1];
   offset[1] = 0;
   for (uint32_t k = 1; k < MaxPackedCodeBits; k++) offset[k + 1] = offset[k] + count[k];
-  uint16_t sorted[288];
+  uint16_t sorted[MaxPackedSymbols];
   for (uint32_t i = 0; i < n; i++)
     if (lengths[i] != 0) sorted[offset[lengths[i]]++] = (uint16_t)i;
 
@@ -73,15 +80,15 @@ int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
   if (spare != 0)
     for (uint32_t i = 0; i < filled; i++) table[i] = PackedInvalid;
 
-  uint32_t code = 0;   // bit-reversed: its first bit is bit 0
+  // The canonical codes counted up, one length after another; each is
+  // reversed on its own, so that no code waits for the previous one's index.
+  uint32_t canonical = 0;
   uint32_t p = 0;
   uint32_t k = shortest;
-  for (; k <= root; k++) {
+  for (; k <= root; k++, canonical <<= 1) {
     for (; filled < (1u << k); filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
-    for (uint32_t a = count[k]; a > 0; a--) {
-      table[code] = SymbolEntry(sorted[p++], k, s, base, extra);
-      code = NextCode(code, k);
-    }
+    for (uint32_t a = count[k]; a > 0; a--, canonical++)
+      table[TableIndex(canonical, k)] = SymbolEntry(sorted[p++], k, s, base, extra);
   }
   for (; filled <= rootMask; filled *= 2) memcpy(table + filled, table, filled * sizeof *table);
 
@@ -91,8 +98,9 @@ int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
   uint32_t subPrefix = ~0u;     // root pattern of the current sub-table
   PackedEntry* sub = nullptr;
   uint32_t subSize = 0;
-  for (; k <= longest; k++) {
-    for (uint32_t a = count[k]; a > 0; a--) {
+  for (; k <= longest; k++, canonical <<= 1) {
+    for (uint32_t a = count[k]; a > 0; a--, canonical++) {
+      const uint32_t code = TableIndex(canonical, k);
       if ((code & rootMask) != subPrefix) {
         // As wide as the codes under this root pattern need: widened while
         // the codes not yet placed leave it unfilled.
@@ -116,7 +124,6 @@ int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const 
       PackedEntry entry = SymbolEntry(sorted[p++], k - root, s, base, extra);
       for (uint32_t i = code >> root; i < subSize; i += 1u << (k - root)) sub[i] = entry;
       count[k]--;   // the widths above count the codes not yet placed
-      code = NextCode(code, k);
     }
   }
   width = root;

@@ -31,10 +31,11 @@ inline uint32_t PackedValue(PackedEntry e) { return e >> 16; }
 // 15 - root bits for each code longer than the root (an incomplete code may
 // leave its sub-tables nearly empty, so no tighter bound is assumed).
 const uint32_t MaxPackedCodeBits = 15;
+const uint32_t MaxPackedSymbols = 288;
 const uint32_t PackedLitRootWidth = 10;
 const uint32_t PackedDistRootWidth = 8;
 const uint32_t PackedLitEntries =
-    (1u << PackedLitRootWidth) + 288 * (1u << (MaxPackedCodeBits - PackedLitRootWidth));
+    (1u << PackedLitRootWidth) + MaxPackedSymbols * (1u << (MaxPackedCodeBits - PackedLitRootWidth));
 const uint32_t PackedDistEntries =
     (1u << PackedDistRootWidth) + 32 * (1u << (MaxPackedCodeBits - PackedDistRootWidth));
 
