@@ -39,6 +39,7 @@ inline uint32_t TableIndex(uint32_t code, uint32_t k) {
 int32_t BuildPackedTable(const uint16_t* lengths, uint32_t n, uint32_t s, const uint16_t* base,
                          const uint8_t* extra, PackedEntry* table, uint32_t capacity,
                          uint32_t& width) {
+  if (n == 0 || n > MaxPackedSymbols) return TableOversubscribed;
   uint32_t count[MaxPackedCodeBits + 1] = {0};
   for (uint32_t i = 0; i < n; i++) {
     if (lengths[i] > MaxPackedCodeBits) return TableOversubscribed;

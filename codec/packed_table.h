@@ -34,8 +34,8 @@ const uint32_t MaxPackedCodeBits = 15;
 const uint32_t MaxPackedSymbols = 288;
 const uint32_t PackedLitRootWidth = 10;
 const uint32_t PackedDistRootWidth = 8;
-const uint32_t PackedLitEntries =
-    (1u << PackedLitRootWidth) + MaxPackedSymbols * (1u << (MaxPackedCodeBits - PackedLitRootWidth));
+const uint32_t PackedLitEntries = (1u << PackedLitRootWidth) +
+                                  MaxPackedSymbols * (1u << (MaxPackedCodeBits - PackedLitRootWidth));
 const uint32_t PackedDistEntries =
     (1u << PackedDistRootWidth) + 32 * (1u << (MaxPackedCodeBits - PackedDistRootWidth));
 

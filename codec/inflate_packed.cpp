@@ -1,0 +1,367 @@
+// Decoding on packed tables (codec/packed_table.h), the decoder of 64-bit
+// hosts: a code's entry is one load, and a length or distance drops its code
+// and its extra bits in one shift. The bit buffer is a 64-bit word; between
+// calls at most 32 bits stay in State.BitBuffer, as with the stub's loops.
+#include <stdint.h>
+
+#if UINTPTR_MAX > 0xFFFFFFFFu
+#include <string.h>
+
+#include "codec/huffman.h"
+#include "codec/inflate_common.h"
+#include "codec/inflate_input.h"
+#include "codec/packed_table.h"
+#include "extract/state.h"
+
+namespace {
+
+// The tables of dynamic blocks, used again by every block, and those of the
+// fixed codes (at most 9 and 5 bits long: no sub-tables), built at the first
+// fixed block of the run.
+PackedEntry PackedLit[PackedLitEntries];
+PackedEntry PackedDist[PackedDistEntries];
+PackedEntry PackedFixedLit[1u << 9];
+PackedEntry PackedFixedDist[1u << 5];
+uint32_t PackedFixedLitWidth;   // 0 until the fixed tables are built
+uint32_t PackedFixedDistWidth;
+
+inline uint64_t LowBits(uint64_t bits, uint32_t n) { return bits & (((uint64_t)1 << n) - 1); }
+
+// The byte-at-a-time reader on packed tables, for the tail of InBuffer.
+// It holds the bits in 64 bits but adds a byte only while fewer bits are
+// held than the step needs, so that after each code at most 32 are left.
+struct PackedByteReader {
+  uint64_t bits;
+  uint32_t count;
+
+  // Stops short only when the input is used up; the bits above are then zero.
+  void Need(uint32_t n) {
+    while (count < n) {
+      int32_t b = NextByte();
+      if (b < 0) return;
+      bits |= (uint64_t)b << count;
+      count += 8;
+    }
+  }
+  // The entry of the next code, its bits (and extra bits) held; invalid
+  // when the code is invalid or runs past the input.
+  PackedEntry Decode(const PackedEntry* table, uint32_t width) {
+    Need(MaxPackedCodeBits);
+    PackedEntry e = table[LowBits(bits, width)];
+    if (e & PackedLink) {
+      if (PackedDrop(e) > count) return PackedInvalid;
+      Drop(PackedDrop(e));
+      e = table[PackedValue(e) + LowBits(bits, PackedCodeBits(e))];
+    }
+    if (e & PackedInvalid) return e;
+    Need(PackedDrop(e));
+    return PackedDrop(e) > count ? PackedInvalid : e;
+  }
+  // Drops an entry's bits; returns its base plus its extra bits.
+  uint32_t Take(PackedEntry e) {
+    uint32_t extra = (uint32_t)(LowBits(bits, PackedDrop(e)) >> PackedCodeBits(e));
+    Drop(PackedDrop(e));
+    return PackedValue(e) + extra;
+  }
+  void Drop(uint32_t n) {
+    bits >>= n;
+    count -= n;
+  }
+};
+
+// Decodes one literal/length code (and its distance) with the byte reader.
+int PackedSlowCode(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, uint32_t wd) {
+  PackedByteReader reader = {State.BitBuffer, State.BitCount};
+  uint32_t wpos = State.WindowPos;
+  int result = Continue;
+  PackedEntry e = reader.Decode(tl, wl);
+  if (e & PackedLiteral) {
+    reader.Drop(PackedDrop(e));
+    State.Window[wpos] = (uint8_t)PackedValue(e);
+    wpos = WrapWhenFull(wpos + 1);
+  } else if (e & PackedEnd) {
+    reader.Drop(PackedDrop(e));
+    result = BlockDone;
+  } else if (e & PackedInvalid) {
+    result = EntryStop;
+  } else {
+    uint32_t length = reader.Take(e);
+    e = reader.Decode(td, wd);
+    if (e & PackedSpecial) return EntryStop;
+    uint32_t distance = reader.Take(e);
+    if (distance > wpos && !WindowWrapped) return EntryStop;
+    wpos = CopyMatch(State.Window, wpos, distance, length);
+  }
+  State.BitBuffer = (uint32_t)reader.bits;
+  State.BitCount = (uint16_t)reader.count;
+  State.WindowPos = (uint16_t)wpos;
+  return result;
+}
+
+// FastCodes on packed tables with a 64-bit word: decodes codes while at
+// least FastMargin bytes are buffered. Returns Continue when the buffered
+// input runs low.
+int PackedFastCodes(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, uint32_t wd) {
+  uint8_t* const inStart = State.InBuffer + State.InPos;
+  uint8_t* const inEnd = State.InBuffer + State.InCount;
+  uint8_t* in = inStart;
+  uint64_t bits = State.BitBuffer;
+  uint32_t count = State.BitCount;
+  uint8_t* const window = State.Window;
+  uint32_t wpos = State.WindowPos;
+  const uint64_t lmask = ((uint64_t)1 << wl) - 1;
+  const uint64_t dmask = ((uint64_t)1 << wd) - 1;
+  int result = Continue;
+
+  // Adds whole bytes above the held bits; afterwards at least 56 bits are
+  // held, and the whole word holds stream bits: what a refill loaded beyond
+  // the count is the next input.
+#define PK_REFILL()                     \
+  do {                                  \
+    uint64_t word;                      \
+    memcpy(&word, in, sizeof word);     \
+    bits |= word << count;              \
+    in += (63 - count) >> 3;            \
+    count |= 56;                        \
+  } while (0)
+#define PK_DROP(n) \
+  do {             \
+    bits >>= (n);  \
+    count -= (n);  \
+  } while (0)
+  // Takes the root bits of a link entry e and looks up its sub-table.
+#define PK_SUB(e, table)                                                    \
+  do {                                                                      \
+    PK_DROP(PackedDrop(e));                                                 \
+    e = table[PackedValue(e) + LowBits(bits, PackedCodeBits(e))];           \
+  } while (0)
+#define PK_LITERAL(e)                             \
+  do {                                            \
+    PK_DROP(PackedDrop(e));                       \
+    window[wpos] = (uint8_t)PackedValue(e);       \
+    wpos = WrapWhenFull(wpos + 1);                \
+  } while (0)
+
+  // The root entry of the next literal/length code is looked up as soon as
+  // the previous code is taken, so that the load overlaps the work on it; a
+  // lookup takes no bits, and leaving the loop discards it. Each pass starts
+  // with a refill: a literal/length code and its extra bits (20) and a
+  // distance code and its extra bits (28) fit in the 56 bits then held.
+  PackedEntry e = 0;
+  if (inEnd - in >= FastMargin) {
+    PK_REFILL();
+    e = tl[bits & lmask];
+  }
+  while (inEnd - in >= FastMargin) {
+    PK_REFILL();
+    if (e & PackedLink) PK_SUB(e, tl);
+    if (e & PackedLiteral) {
+      // Up to three literals per refill: each takes at most 15 bits.
+      PK_LITERAL(e);
+      e = tl[bits & lmask];
+      if (e & PackedLink) PK_SUB(e, tl);
+      if (e & PackedLiteral) {
+        PK_LITERAL(e);
+        e = tl[bits & lmask];
+        if (e & PackedLink) PK_SUB(e, tl);
+        if (e & PackedLiteral) {
+          PK_LITERAL(e);
+          // At least 11 bits held, and more stream bits above them: enough
+          // for the root lookup (the sub-table's follows the next refill).
+          e = tl[bits & lmask];
+          continue;
+        }
+      }
+      // The second refill since the margin test: at most 15 bytes read.
+      PK_REFILL();
+    }
+    if (e & PackedSpecial) {
+      if (e & PackedEnd) {
+        PK_DROP(PackedDrop(e));
+        result = BlockDone;
+      } else {
+        result = EntryStop;
+      }
+      break;
+    }
+    uint32_t drop = PackedDrop(e);
+    const uint32_t length = PackedValue(e) + (uint32_t)(LowBits(bits, drop) >> PackedCodeBits(e));
+    PK_DROP(drop);
+    e = td[bits & dmask];
+    if (e & PackedLink) PK_SUB(e, td);
+    if (e & PackedSpecial) {   // only invalid entries remain special here
+      result = EntryStop;
+      break;
+    }
+    drop = PackedDrop(e);
+    const uint32_t distance =
+        PackedValue(e) + (uint32_t)(LowBits(bits, drop) >> PackedCodeBits(e));
+    PK_DROP(drop);
+    // At most 48 bits were taken since the refill: the word still holds 16
+    // stream bits for the next root lookup, made before the copy.
+    e = tl[bits & lmask];
+    if (distance > wpos && !WindowWrapped) {
+      result = EntryStop;
+      break;
+    }
+    wpos = CopyMatchFast(window, wpos, distance, length);
+  }
+#undef PK_REFILL
+#undef PK_DROP
+#undef PK_SUB
+#undef PK_LITERAL
+  // Whole unused bytes go back to InBuffer so that the held bits fit the
+  // 32-bit BitBuffer: the bits beyond it, rounded up to whole bytes. They
+  // were all loaded by this call, from this buffer.
+  if (count > 32) {
+    uint32_t back = (count - 32 + 7) >> 3;
+    in -= back;
+    count -= back * 8;
+  }
+  State.CompressedLeft -= (int32_t)(in - inStart);
+  State.InPos = (uint16_t)(in - State.InBuffer);
+  State.BitBuffer = (uint32_t)LowBits(bits, count);
+  State.BitCount = (uint16_t)count;
+  State.WindowPos = (uint16_t)wpos;
+  return result;
+}
+
+int PackedDecodeCodes(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, uint32_t wd) {
+  for (;;) {
+    int result = PackedFastCodes(tl, td, wl, wd);
+    if (result != Continue) return result;
+    result = PackedSlowCode(tl, td, wl, wd);
+    if (result != Continue) return result;
+  }
+}
+
+// ---- dynamic blocks' code lengths ----
+
+// The most bytes the code lengths of a block take (each code of up to 7 bits
+// with up to 7 extra), plus the bytes a refill reads beyond them.
+const uint32_t MaxCodeLengthBytes = (MaxLitLenCodes + MaxDistCodes) * 14 / 8 + 16;
+
+// Reads code lengths a 64-bit word at a time straight from InBuffer, which
+// must hold MaxCodeLengthBytes; Finish hands the bytes it did not use back.
+struct WordReader {
+  const PackedEntry* table;
+  uint64_t mask;
+  uint8_t* const start;
+  uint8_t* in;
+  uint64_t bits;
+  uint32_t count;
+
+  WordReader(const PackedEntry* codeTable, uint32_t width, const Bits& held)
+      : table(codeTable), mask(((uint64_t)1 << width) - 1), start(State.InBuffer + State.InPos),
+        in(start), bits(held.buffer), count(held.count) {}
+
+  // The code-length code is at most 7 bits long, its root as wide (so it
+  // has no links): a refill holds the code and its extra bits.
+  int32_t Decode() {
+    uint64_t word;
+    memcpy(&word, in, sizeof word);
+    bits |= word << count;
+    in += (63 - count) >> 3;
+    count |= 56;
+    PackedEntry e = table[bits & mask];
+    if (e & PackedSpecial) return -1;   // an unused pattern
+    bits >>= PackedDrop(e);
+    count -= PackedDrop(e);
+    return (int32_t)PackedValue(e);
+  }
+  bool Take(uint32_t n, uint32_t& value) {
+    value = (uint32_t)LowBits(bits, n);
+    bits >>= n;
+    count -= n;
+    return true;
+  }
+  void Finish() {
+    // The whole bytes held go back to InBuffer, as many as this reader
+    // loaded from it: the bits left are fewer than the 32 a word loop
+    // expects to find.
+    uint32_t back = count >> 3;
+    if (back > (uint32_t)(in - start)) back = (uint32_t)(in - start);
+    in -= back;
+    count -= back * 8;
+    State.CompressedLeft -= (int32_t)(in - start);
+    State.InPos = (uint16_t)(in - State.InBuffer);
+    State.BitBuffer = (uint32_t)LowBits(bits, count);
+    State.BitCount = (uint16_t)count;
+  }
+};
+
+// Reads code lengths with the byte reader on packed tables.
+struct PackedLengthReader {
+  PackedByteReader reader;
+  const PackedEntry* table;
+  uint32_t width;
+  int32_t Decode() {
+    PackedEntry e = reader.Decode(table, width);
+    if (e & PackedSpecial) return -1;
+    return (int32_t)reader.Take(e);
+  }
+  bool Take(uint32_t n, uint32_t& value) {
+    reader.Need(n);
+    if (reader.count < n) return false;
+    value = (uint32_t)LowBits(reader.bits, n);
+    reader.Drop(n);
+    return true;
+  }
+};
+
+}  // namespace
+
+// Packed tables serve the 64-bit word loop; the byte reader and the 32-bit
+// loop (the stub's) keep the linked tables.
+bool UsePackedTables() { return !InflateByteReader && !InflateNarrowWord; }
+
+int PackedFixedBlock() {
+  if (PackedFixedLitWidth == 0) {
+    uint16_t lengths[288];
+    FixedLitLengths(lengths);
+    uint32_t width = PackedLitRootWidth;
+    BuildPackedTable(lengths, 288, 257, LengthBase, LengthExtra, PackedFixedLit,
+                     sizeof PackedFixedLit / sizeof PackedFixedLit[0], width);
+    for (int i = 0; i < 30; i++) lengths[i] = 5;
+    PackedFixedDistWidth = PackedDistRootWidth;
+    BuildPackedTable(lengths, 30, 0, DistBase, DistExtra, PackedFixedDist,
+                     sizeof PackedFixedDist / sizeof PackedFixedDist[0], PackedFixedDistWidth);
+    PackedFixedLitWidth = width;
+  }
+  return PackedDecodeCodes(PackedFixedLit, PackedFixedDist, PackedFixedLitWidth,
+                           PackedFixedDistWidth);
+}
+
+int PackedDynamicBlock(Bits bits, uint16_t* lengths, uint32_t nl, uint32_t nd) {
+  const uint32_t CodeLengthSymbols = 19;
+  PackedEntry lengthTable[1u << 7];
+  uint32_t width = 7;
+  int32_t status = BuildPackedTable(lengths, CodeLengthSymbols, CodeLengthSymbols, NoBase,
+                                    NoExtra, lengthTable, 1u << 7, width);
+  if (status != TableBuilt || width == 0) return EntryStop;
+  const uint32_t total = nl + nd;
+  bool ok;
+  if (State.InCount - State.InPos >= (int32_t)MaxCodeLengthBytes) {
+    WordReader reader(lengthTable, width, bits);
+    ok = ReadCodeLengths(reader, lengths, total);
+    reader.Finish();
+  } else {
+    PackedLengthReader reader = {{bits.buffer, bits.count}, lengthTable, width};
+    ok = ReadCodeLengths(reader, lengths, total);
+    State.BitBuffer = (uint32_t)reader.reader.bits;
+    State.BitCount = (uint16_t)reader.reader.count;
+  }
+  if (!ok) return EntryStop;
+
+  uint32_t litBits = PackedLitRootWidth, distBits = PackedDistRootWidth;
+  if (BuildPackedTable(lengths, nl, 257, LengthBase, LengthExtra, PackedLit, PackedLitEntries,
+                       litBits) != TableBuilt ||
+      litBits == 0)
+    return EntryStop;
+  status = BuildPackedTable(lengths + nl, nd, 0, DistBase, DistExtra, PackedDist,
+                            PackedDistEntries, distBits);
+  if (status != TableBuilt && status != TableIncomplete) return EntryStop;
+  return PackedDecodeCodes(PackedLit, PackedDist, litBits, distBits);
+}
+#endif
+
