@@ -27,6 +27,22 @@ uint32_t PackedFixedDistWidth;
 
 inline uint64_t LowBits(uint64_t bits, uint32_t n) { return bits & (((uint64_t)1 << n) - 1); }
 
+// Saves the bit state of a reader that took bytes straight from InBuffer
+// (from 'start' to 'in'): whole unused bytes beyond 32 bits go back to
+// InBuffer, so that the rest fits State.BitBuffer. They were all loaded by
+// that reader, since it started with at most 32 bits.
+void SaveWordBits(const uint8_t* start, uint8_t* in, uint64_t bits, uint32_t count) {
+  if (count > 32) {
+    uint32_t back = (count - 32 + 7) >> 3;
+    in -= back;
+    count -= back * 8;
+  }
+  State.CompressedLeft -= (int32_t)(in - start);
+  State.InPos = (uint16_t)(in - State.InBuffer);
+  State.BitBuffer = (uint32_t)LowBits(bits, count);
+  State.BitCount = (uint16_t)count;
+}
+
 // The byte-at-a-time reader on packed tables, for the tail of InBuffer.
 // It holds the bits in 64 bits but adds a byte only while fewer bits are
 // held than the step needs, so that after each code at most 32 are left.
@@ -213,18 +229,7 @@ __attribute__((always_inline)) inline int PackedFastCodes(const PackedEntry* tl,
 #undef PK_DROP
 #undef PK_SUB
 #undef PK_LITERAL
-  // Whole unused bytes go back to InBuffer so that the held bits fit the
-  // 32-bit BitBuffer: the bits beyond it, rounded up to whole bytes. They
-  // were all loaded by this call, from this buffer.
-  if (count > 32) {
-    uint32_t back = (count - 32 + 7) >> 3;
-    in -= back;
-    count -= back * 8;
-  }
-  State.CompressedLeft -= (int32_t)(in - inStart);
-  State.InPos = (uint16_t)(in - State.InBuffer);
-  State.BitBuffer = (uint32_t)LowBits(bits, count);
-  State.BitCount = (uint16_t)count;
+  SaveWordBits(inStart, in, bits, count);
   State.WindowPos = (uint16_t)wpos;
   return result;
 }
@@ -265,7 +270,7 @@ int PackedDecodeCodes(const PackedEntry* tl, const PackedEntry* td, uint32_t wl,
 const uint32_t MaxCodeLengthBytes = (MaxLitLenCodes + MaxDistCodes) * 14 / 8 + 16;
 
 // Reads code lengths a 64-bit word at a time straight from InBuffer, which
-// must hold MaxCodeLengthBytes; Finish hands the bytes it did not use back.
+// must hold MaxCodeLengthBytes; Finish saves the bit state.
 struct WordReader {
   const PackedEntry* table;
   uint64_t mask;
@@ -298,19 +303,7 @@ struct WordReader {
     count -= n;
     return true;
   }
-  void Finish() {
-    // The whole bytes held go back to InBuffer, as many as this reader
-    // loaded from it: the bits left are fewer than the 32 a word loop
-    // expects to find.
-    uint32_t back = count >> 3;
-    if (back > (uint32_t)(in - start)) back = (uint32_t)(in - start);
-    in -= back;
-    count -= back * 8;
-    State.CompressedLeft -= (int32_t)(in - start);
-    State.InPos = (uint16_t)(in - State.InBuffer);
-    State.BitBuffer = (uint32_t)LowBits(bits, count);
-    State.BitCount = (uint16_t)count;
-  }
+  void Finish() { SaveWordBits(start, in, bits, count); }
 };
 
 // Reads code lengths with the byte reader on packed tables.
