@@ -26,10 +26,11 @@ inline uint32_t PackedDrop(PackedEntry e) { return e & 0xFF; }
 inline uint32_t PackedCodeBits(PackedEntry e) { return (e >> 8) & 0xF; }
 inline uint32_t PackedValue(PackedEntry e) { return e >> 16; }
 
-// Entries the tables of one code can take, root included: a literal/length
-// root of 11 bits, a distance root of 8 bits, and a sub-table of at most
-// 15 - root bits for each code longer than the root (an incomplete code may
-// leave its sub-tables nearly empty, so no tighter bound is assumed).
+// Entries the tables of one code can take, root included: the root, and a
+// sub-table of at most 15 - root bits for each code longer than the root (an
+// incomplete code may leave its sub-tables nearly empty, so no tighter bound
+// is assumed). The literal/length root is 10 bits wide (measured: 9 and 11
+// are slower, as each block builds its tables), the distance root 8.
 const uint32_t MaxPackedCodeBits = 15;
 const uint32_t MaxPackedSymbols = 288;
 const uint32_t PackedLitRootWidth = 10;
@@ -39,8 +40,8 @@ const uint32_t PackedLitEntries = (1u << PackedLitRootWidth) +
 const uint32_t PackedDistEntries =
     (1u << PackedDistRootWidth) + 32 * (1u << (MaxPackedCodeBits - PackedDistRootWidth));
 
-// Builds the tables of a code from 'lengths' (n symbols, 0 = unused, at
-// most 15) into 'table', which holds 'capacity' entries. Symbols below s
+// Builds the tables of a code from 'lengths' (n symbols, at most 288; 0 =
+// unused, at most 15) into 'table', which holds 'capacity' entries. Symbols below s
 // decode to themselves (literals; 256 is the end of block); the others take
 // base[sym - s] and extra[sym - s] extra bits, where 99 extra bits marks a
 // symbol no stream may use. 'width' is the requested root width on input and
