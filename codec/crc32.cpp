@@ -41,12 +41,29 @@ __attribute__((target("pclmul,sse2"))) static inline __m128i Fold(__m128i x, __m
                        data);
 }
 
+// Finishes a fold: four registers holding 64 consecutive bytes' worth, then
+// the whole 16-byte blocks of the 'length' bytes at p, into the 16 bytes at out.
+__attribute__((target("pclmul,sse2"))) static void FinishFold(__m128i x0, __m128i x1,
+                                                                __m128i x2, __m128i x3,
+                                                                const uint8_t* p, size_t length,
+                                                                uint8_t out[16]) {
+  const __m128i k128 = TV_K128;
+  __m128i x = Fold(x0, k128, x1);
+  x = Fold(x, k128, x2);
+  x = Fold(x, k128, x3);
+  while (length >= 16) {
+    x = Fold(x, k128, _mm_loadu_si128((const __m128i*)p));
+    p += 16;
+    length -= 16;
+  }
+  _mm_storeu_si128((__m128i*)out, x);
+}
+
 // Folds the first (length & ~15) bytes (length >= 64) into 16 bytes whose CRC
 // from a zero register equals the CRC of those bytes from 'crc'.
 __attribute__((target("pclmul,sse2"))) static void FoldBlocks(const uint8_t* p, size_t length,
                                                                 uint32_t crc, uint8_t out[16]) {
   const __m128i k512 = TV_K512;
-  const __m128i k128 = TV_K128;
   __m128i x0 = _mm_xor_si128(_mm_loadu_si128((const __m128i*)p), _mm_cvtsi32_si128((int)crc));
   __m128i x1 = _mm_loadu_si128((const __m128i*)(p + 16));
   __m128i x2 = _mm_loadu_si128((const __m128i*)(p + 32));
@@ -61,15 +78,7 @@ __attribute__((target("pclmul,sse2"))) static void FoldBlocks(const uint8_t* p, 
     p += 64;
     length -= 64;
   }
-  __m128i x = Fold(x0, k128, x1);
-  x = Fold(x, k128, x2);
-  x = Fold(x, k128, x3);
-  while (length >= 16) {
-    x = Fold(x, k128, _mm_loadu_si128((const __m128i*)p));
-    p += 16;
-    length -= 16;
-  }
-  _mm_storeu_si128((__m128i*)out, x);
+  FinishFold(x0, x1, x2, x3, p, length, out);
 }
 
 #define TV_WIDE_TARGET "vpclmulqdq,avx512f,avx512bw,avx512vl,pclmul,sse2"
@@ -82,7 +91,8 @@ __attribute__((target(TV_WIDE_TARGET))) static inline __m512i FoldWide(__m512i x
 }
 
 // FoldBlocks with 512-bit registers (length >= 256): four registers folded
-// 256 bytes at a time, then into one register, then its four lanes into one.
+// 256 bytes at a time, then into one register, whose four lanes finish as
+// FoldBlocks' four registers do.
 __attribute__((target(TV_WIDE_TARGET))) static void FoldBlocksWide(const uint8_t* p,
                                                                    size_t length, uint32_t crc,
                                                                    uint8_t out[16]) {
@@ -94,7 +104,6 @@ __attribute__((target(TV_WIDE_TARGET))) static void FoldBlocksWide(const uint8_t
   const __m512i k512 = _mm512_set_epi64(0x1C6E41596LL, 0x154442BD4LL, 0x1C6E41596LL,
                                         0x154442BD4LL, 0x1C6E41596LL, 0x154442BD4LL,
                                         0x1C6E41596LL, 0x154442BD4LL);
-  const __m128i k128 = TV_K128;
   __m512i x0 = _mm512_xor_si512(_mm512_loadu_si512(p),
                                 _mm512_zextsi128_si512(_mm_cvtsi32_si128((int)crc)));
   __m512i x1 = _mm512_loadu_si512(p + 64);
@@ -115,16 +124,9 @@ __attribute__((target(TV_WIDE_TARGET))) static void FoldBlocksWide(const uint8_t
   w = FoldWide(w, k512, x3);
   __attribute__((aligned(64))) uint8_t lanes[64];
   _mm512_store_si512(lanes, w);
-  __m128i x = _mm_load_si128((const __m128i*)lanes);
-  x = Fold(x, k128, _mm_load_si128((const __m128i*)(lanes + 16)));
-  x = Fold(x, k128, _mm_load_si128((const __m128i*)(lanes + 32)));
-  x = Fold(x, k128, _mm_load_si128((const __m128i*)(lanes + 48)));
-  while (length >= 16) {
-    x = Fold(x, k128, _mm_loadu_si128((const __m128i*)p));
-    p += 16;
-    length -= 16;
-  }
-  _mm_storeu_si128((__m128i*)out, x);
+  FinishFold(_mm_load_si128((const __m128i*)lanes), _mm_load_si128((const __m128i*)(lanes + 16)),
+             _mm_load_si128((const __m128i*)(lanes + 32)),
+             _mm_load_si128((const __m128i*)(lanes + 48)), p, length, out);
 }
 #endif
 

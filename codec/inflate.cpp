@@ -368,7 +368,7 @@ int DynamicBlock() {
 #endif
   DecodeEntry* root = nullptr;
   TableChain chain = nullptr;
-  int32_t width = 7;
+  int32_t width = CodeLengthCodeBits;
   int32_t status = BuildDecodeTable(lengths, CodeLengthSymbols, CodeLengthSymbols, NoBase, NoExtra,
                                     root, chain, width);
   if (status != TableBuilt || root == nullptr) {

@@ -12,8 +12,10 @@ const uint32_t WindowSize = 32768;
 // lengths followed by nd (1 + a 5-bit count) distance lengths.
 const uint32_t MaxLitLenCodes = 257 + 31;
 const uint32_t MaxDistCodes = 1 + 31;
-// The code-length code's symbols, which decode to themselves.
+// The code-length code's symbols, which decode to themselves, and its
+// longest code (3-bit lengths), which is also its root width.
 const uint32_t CodeLengthSymbols = 19;
+const uint32_t CodeLengthCodeBits = 7;
 inline constexpr uint16_t NoBase[CodeLengthSymbols] = {};
 inline constexpr uint8_t NoExtra[CodeLengthSymbols] = {};
 // Room the word loop's match copy may write past a match's end (and then restore).

@@ -83,6 +83,11 @@ struct PackedByteReader {
     bits >>= n;
     count -= n;
   }
+  // At most 32 bits are held after each code: they fit State.BitBuffer.
+  void Save() const {
+    State.BitBuffer = (uint32_t)bits;
+    State.BitCount = (uint16_t)count;
+  }
 };
 
 // Decodes one literal/length code (and its distance) with the byte reader.
@@ -108,8 +113,7 @@ int PackedSlowCode(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, ui
     if (distance > wpos && !WindowWrapped) return EntryStop;
     wpos = CopyMatch(State.Window, wpos, distance, length);
   }
-  State.BitBuffer = (uint32_t)reader.bits;
-  State.BitCount = (uint16_t)reader.count;
+  reader.Save();
   State.WindowPos = (uint16_t)wpos;
   return result;
 }
@@ -349,11 +353,10 @@ int PackedFixedBlock() {
 }
 
 int PackedDynamicBlock(Bits bits, uint16_t* lengths, uint32_t nl, uint32_t nd) {
-  const uint32_t CodeLengthSymbols = 19;
-  PackedEntry lengthTable[1u << 7];
-  uint32_t width = 7;
+  PackedEntry lengthTable[1u << CodeLengthCodeBits];
+  uint32_t width = CodeLengthCodeBits;
   int32_t status = BuildPackedTable(lengths, CodeLengthSymbols, CodeLengthSymbols, NoBase,
-                                    NoExtra, lengthTable, 1u << 7, width);
+                                    NoExtra, lengthTable, 1u << CodeLengthCodeBits, width);
   if (status != TableBuilt || width == 0) return EntryStop;
   const uint32_t total = nl + nd;
   bool ok;
@@ -364,8 +367,7 @@ int PackedDynamicBlock(Bits bits, uint16_t* lengths, uint32_t nl, uint32_t nd) {
   } else {
     PackedLengthReader reader = {{bits.buffer, bits.count}, lengthTable, width};
     ok = ReadCodeLengths(reader, lengths, total);
-    State.BitBuffer = (uint32_t)reader.reader.bits;
-    State.BitCount = (uint16_t)reader.reader.count;
+    reader.reader.Save();
   }
   if (!ok) return EntryStop;
 
