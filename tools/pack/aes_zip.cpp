@@ -75,24 +75,19 @@ std::string Code(const std::string& key, const unsigned char* data, size_t size)
 }  // namespace
 
 bool ParseAesExtra(const std::string& extra, AesInfo& info) {
-  for (size_t at = 0; at + 4 <= extra.size();) {
-    uint16_t id = GetLe16(&extra[at]);
-    size_t size = GetLe16(&extra[at + 2]);
-    if (at + 4 + size > extra.size()) return false;
-    const char* data = &extra[at + 4];
-    at += 4 + size;
-    if (id != ExtraAes) continue;
-    uint16_t version = GetLe16(data);
-    uint8_t strength = (uint8_t)data[4];
-    if (size < 7 || (version != 1 && version != 2) || data[2] != 'A' || data[3] != 'E' || strength < 1 ||
-        strength > 3)
-      return false;
-    info.version = version;
-    info.strength = strength;
-    info.method = GetLe16(data + 5);
-    return true;
-  }
-  return false;
+  uint16_t size = 0;
+  const uint8_t* data = FindExtraField(reinterpret_cast<const uint8_t*>(extra.data()),
+                                       (uint32_t)extra.size(), ExtraAes, &size);
+  if (data == nullptr || size < 7) return false;
+  uint16_t version = GetLe16(data);
+  uint8_t strength = data[4];
+  if ((version != 1 && version != 2) || data[2] != 'A' || data[3] != 'E' || strength < 1 ||
+      strength > 3)
+    return false;
+  info.version = version;
+  info.strength = strength;
+  info.method = GetLe16(data + 5);
+  return true;
 }
 
 std::string AesExtraField(const AesInfo& info) {
