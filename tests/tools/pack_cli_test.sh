@@ -168,6 +168,19 @@ aes)
   check "decrypted tree is identical" diff -r src out
   "$PACK" test aes.exe --password wrong < /dev/null > log 2>&1 && fail "a wrong password passed"
   grep -q "not accepted" log || fail "no message for the wrong AES password"
+  grep -q "a.txt: the password does not open it" log || fail "no reason for the wrong AES password"
+  # A flipped byte in an AES entry's data: its authentication code says so.
+  python3 - aes.exe <<'PY'
+import sys, zipfile
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+i = zipfile.ZipFile(path).getinfo('a.txt')
+h = i.header_offset
+data[h + 30 + int.from_bytes(data[h+26:h+28], 'little') + int.from_bytes(data[h+28:h+30], 'little') + 20] ^= 1
+open('flipped.exe', 'wb').write(data)
+PY
+  "$PACK" test flipped.exe --password 'gr€en tea' < /dev/null > log 2>&1 && fail "a flipped AES byte passed"
+  grep -q "a.txt: its authentication code does not match" log || fail "no reason for a damaged AES entry"
   # Files: method 99, AE-2 with CRC 0 below 20 bytes, AE-1 with the CRC from 20 on.
   python3 - aes.exe <<'PY' || fail "AES entry fields"
 import struct, sys, zipfile

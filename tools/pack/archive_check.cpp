@@ -8,7 +8,6 @@
 #include <zlib.h>
 
 #include "archive/entry.h"
-#include "codec/winzip_aes.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
 
@@ -90,8 +89,8 @@ bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWa
     if (e.method == MethodAes && extraLength > 0) {
       std::string extra(extraLength, '\0');
       if (file.ReadAt(position + LocalHeaderSize + nameLength, &extra[0], extraLength) == extraLength &&
-          FindAesExtra(reinterpret_cast<const uint8_t*>(extra.data()), extraLength))
-        e.dataMethod = AesEntry.method;
+          ParseAesExtra(extra, e.aes))
+        e.dataMethod = e.aes.method;
     }
     e.dataOffset = position + LocalHeaderSize + nameLength + extraLength;
     uint64_t next = e.dataOffset + e.compressedSize;
@@ -110,31 +109,17 @@ bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWa
   }
 }
 
-std::string EntryProblem(const std::string& package, const LocalEntry& e, const std::string* password) {
-  if (e.method != MethodStored && e.method != MethodDeflated)
-    return "unknown compression method " + std::to_string(e.method) + " (the stub reads stored and deflated data)";
-  Fd file(package);
-  struct stat st;
-  if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";
-  uint64_t present = (uint64_t)st.st_size > e.dataOffset ? (uint64_t)st.st_size - e.dataOffset : 0;
-  if (present < e.compressedSize)
-    return "data ends early: the package holds " + std::to_string(present) + " of its " +
-           std::to_string(e.compressedSize) + " bytes";
-  uint64_t position = e.dataOffset, left = e.compressedSize;
-  ZipCipher cipher(password ? *password : "");
-  if (e.Encrypted()) {
-    uint8_t header[EncryptionHeaderSize];
-    if (left < EncryptionHeaderSize) return "shorter than its encryption header";
-    if (!password) return "encrypted, and no password was given";
-    file.ReadAt(position, header, EncryptionHeaderSize);
-    cipher.Decrypt(header, EncryptionHeaderSize);
-    if (header[EncryptionHeaderSize - 1] != (uint8_t)(e.crc >> 24)) return "the password given does not open it";
-    position += EncryptionHeaderSize;
-    left -= EncryptionHeaderSize;
-  }
+namespace {
+
+// Decodes 'left' bytes of stored or deflated data, taken in chunks through
+// 'read' (false: the package cannot be read there), and says what is wrong
+// with them against the declared size and, when 'checkCrc', the CRC.
+template <typename Read>
+std::string DataProblem(uint16_t method, uint64_t left, Read read, uint32_t size, uint32_t expectedCrc,
+                        bool checkCrc) {
   z_stream z;
   memset(&z, 0, sizeof z);
-  if (e.method == MethodDeflated && inflateInit2(&z, -15) != Z_OK) return "";
+  if (method == MethodDeflated && inflateInit2(&z, -15) != Z_OK) return "";
   std::string in(Chunk, '\0'), out(Chunk, '\0');
   uint64_t produced = 0;
   uint32_t crc = (uint32_t)crc32(0, nullptr, 0);
@@ -142,14 +127,9 @@ std::string EntryProblem(const std::string& package, const LocalEntry& e, const 
   bool ended = false;
   while (problem.empty() && !ended) {
     size_t take = left < Chunk ? (size_t)left : Chunk;
-    if (take > 0 && file.ReadAt(position, &in[0], take) != take) {
-      problem = "data ends early: the package cannot be read " + At(position);
-      break;
-    }
-    position += take;
+    if (take > 0 && !read(&in[0], take, problem)) break;
     left -= take;
-    if (e.Encrypted()) cipher.Decrypt((uint8_t*)&in[0], take);
-    if (e.method == MethodStored) {
+    if (method == MethodStored) {
       crc = (uint32_t)crc32(crc, (const Bytef*)in.data(), (uInt)take);
       produced += take;
       ended = left == 0;
@@ -169,19 +149,80 @@ std::string EntryProblem(const std::string& package, const LocalEntry& e, const 
       else if (status != Z_OK && status != Z_BUF_ERROR) problem = "the data cannot be decoded";
       else if (left == 0 && z.avail_in == 0 && z.avail_out != 0)
         problem = "data ends early: the deflate stream stops after " + std::to_string(produced) + " of " +
-                  std::to_string(e.size) + " bytes";
+                  std::to_string(size) + " bytes";
       // A declared size bounds the work whatever the data claim.
-      if (problem.empty() && produced > e.size)
-        problem = "its data decode to more than the declared " + std::to_string(e.size) + " bytes";
+      if (problem.empty() && produced > size)
+        problem = "its data decode to more than the declared " + std::to_string(size) + " bytes";
     } while (problem.empty() && !ended && z.avail_out == 0);
   }
-  if (e.method == MethodDeflated) inflateEnd(&z);
+  if (method == MethodDeflated) inflateEnd(&z);
   if (!problem.empty()) return problem;
-  if (produced > e.size) return "its data decode to more than the declared " + std::to_string(e.size) + " bytes";
-  if (produced < e.size)
-    return "data ends early: " + std::to_string(produced) + " of " + std::to_string(e.size) + " bytes";
-  if (crc != e.crc) return "CRC mismatch: the header says " + Hex(e.crc) + ", the data give " + Hex(crc);
+  if (produced > size) return "its data decode to more than the declared " + std::to_string(size) + " bytes";
+  if (produced < size) return "data ends early: " + std::to_string(produced) + " of " + std::to_string(size) + " bytes";
+  if (checkCrc && crc != expectedCrc)
+    return "CRC mismatch: the header says " + Hex(expectedCrc) + ", the data give " + Hex(crc);
   return "";
+}
+
+std::string UnknownMethod(uint16_t method) {
+  return "unknown compression method " + std::to_string(method) + " (the stub reads stored and deflated data)";
+}
+
+// An AES entry: the password and the authentication code are checked on the
+// whole stored data, then the decrypted data are decoded (AE-2 entries carry
+// no CRC).
+std::string AesProblem(const Fd& file, const LocalEntry& e, const std::string* password) {
+  if (e.aes.version == 0) return "its AES extra field is missing or not one the stub reads";
+  if (e.aes.method != MethodStored && e.aes.method != MethodDeflated) return UnknownMethod(e.aes.method);
+  if (!password) return "encrypted, and no password was given";
+  std::string stored(e.compressedSize, '\0'), data, error;
+  if (file.ReadAt(e.dataOffset, &stored[0], stored.size()) != stored.size())
+    return "data ends early: the package cannot be read " + At(e.dataOffset);
+  if (!AesOpen(*password, e.aes.strength, stored, data, error)) return error;
+  size_t at = 0;
+  auto read = [&](char* buffer, size_t size, std::string&) {
+    memcpy(buffer, data.data() + at, size);
+    at += size;
+    return true;
+  };
+  return DataProblem(e.aes.method, data.size(), read, e.size, e.crc, e.aes.version == 1);
+}
+
+}  // namespace
+
+std::string EntryProblem(const std::string& package, const LocalEntry& e, const std::string* password) {
+  if (e.method != MethodStored && e.method != MethodDeflated && e.method != MethodAes)
+    return UnknownMethod(e.method);
+  Fd file(package);
+  struct stat st;
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";
+  uint64_t present = (uint64_t)st.st_size > e.dataOffset ? (uint64_t)st.st_size - e.dataOffset : 0;
+  if (present < e.compressedSize)
+    return "data ends early: the package holds " + std::to_string(present) + " of its " +
+           std::to_string(e.compressedSize) + " bytes";
+  if (e.method == MethodAes) return AesProblem(file, e, password);
+  uint64_t position = e.dataOffset, left = e.compressedSize;
+  ZipCipher cipher(password ? *password : "");
+  if (e.Encrypted()) {
+    uint8_t header[EncryptionHeaderSize];
+    if (left < EncryptionHeaderSize) return "shorter than its encryption header";
+    if (!password) return "encrypted, and no password was given";
+    file.ReadAt(position, header, EncryptionHeaderSize);
+    cipher.Decrypt(header, EncryptionHeaderSize);
+    if (header[EncryptionHeaderSize - 1] != (uint8_t)(e.crc >> 24)) return "the password given does not open it";
+    position += EncryptionHeaderSize;
+    left -= EncryptionHeaderSize;
+  }
+  auto read = [&](char* buffer, size_t size, std::string& problem) {
+    if (file.ReadAt(position, buffer, size) != size) {
+      problem = "data ends early: the package cannot be read " + At(position);
+      return false;
+    }
+    position += size;
+    if (e.Encrypted()) cipher.Decrypt((uint8_t*)buffer, size);
+    return true;
+  };
+  return DataProblem(e.method, left, read, e.size, e.crc, true);
 }
 
 }  // namespace pack

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/entry.h"
+#include "tools/pack/aes_zip.h"
 
 namespace pack {
 
@@ -15,6 +16,7 @@ struct LocalEntry {
   uint16_t flags = 0;        // FlagEncrypted, FlagDescriptor
   uint16_t method = 0;
   uint16_t dataMethod = 0;   // what the data is compressed with (an AES entry's own method)
+  AesInfo aes;               // an AES entry's parameters (version 0: none readable)
   uint32_t dosDateTime = 0;  // date << 16 | time
   uint32_t crc = 0;          // from the descriptor when one follows the data
   uint32_t compressedSize = 0;
@@ -36,7 +38,8 @@ bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWa
 // Decodes the entry (decrypting with 'password', code page bytes, when it is
 // encrypted) in bounded chunks and says what is wrong with it: unknown
 // method, data ending early, damaged data, more data than declared, CRC
-// mismatch, a password that does not open it. Empty when nothing is.
+// mismatch, a password that does not open it (or, for an AES entry, an
+// authentication code that does not match). Empty when nothing is.
 std::string EntryProblem(const std::string& package, const LocalEntry& entry, const std::string* password);
 
 std::string MethodLabel(uint16_t method);
