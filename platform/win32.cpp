@@ -62,7 +62,10 @@ uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count) {
   return done;
 }
 
+static void ShowProgressWhenDue();
+
 uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count) {
+  ShowProgressWhenDue();   // a long file's path appears while it is written
   DWORD done = 0;
   if (!WriteFile(file, buffer, count, &done, 0)) return 0;
   return done;
@@ -128,8 +131,10 @@ void ShortenPath(char* text, uint32_t size) {
 
 // Field 55 shows the path of each file, but drawing it costs more under a
 // display server than writing a small file: the field is updated at most
-// every 100 ms, and always before a box or the password prompt appears and
-// when the walk ends, so what the user can read is never stale.
+// every 100 ms (checked again at each write, so a long file's path appears
+// while it is written), and always before a box or the password prompt
+// appears and when the walk ends, so what the user can read is never stale
+// for long.
 static HWND ProgressDialog;
 static DWORD ProgressShownAt;
 static bool ProgressPending;
@@ -141,14 +146,16 @@ static void FlushProgress() {
   SetDlgItemTextW(ProgressDialog, IDC_PROGRESS, WideTexts[ProgressSlot]);  // nothing without a field
 }
 
+static void ShowProgressWhenDue() {
+  if (GetTickCount() - ProgressShownAt >= 100) FlushProgress();
+}
+
 void ShowProgress(WindowHandle dialog, const char* text) {
-  if (text) {
-    ProgressDialog = (HWND)dialog;
-    Wide(text, ProgressSlot);
-    ProgressPending = true;
-    if (GetTickCount() - ProgressShownAt < 100) return;
-  }
-  FlushProgress();
+  if (!text) return FlushProgress();
+  ProgressDialog = (HWND)dialog;
+  Wide(text, ProgressSlot);
+  ProgressPending = true;
+  ShowProgressWhenDue();
 }
 
 void ShowMessage(const char* text, const char* caption, uint32_t icon) {
