@@ -229,9 +229,11 @@ bool EntryDataGood(uint32_t expectedCrc) {
   return codeMatches && (crcMatches || AesEntry.version == 2);
 }
 
-bool HasTilde(const char* name) {
+// Whether the system may take 'name' for another file's: a '~' may make it
+// another file's short name, and a trailing dot or blank is dropped.
+bool MayNameAnotherFile(const char* name) {
   for (; *name; name++)
-    if (*name == '~') return true;
+    if (*name == '~' || ((*name == '.' || *name == ' ') && name[1] == 0)) return true;
   return false;
 }
 
@@ -268,12 +270,12 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
     return NextEntry;
   }
   // Only a file under exactly this name counts as existing: a folder in the
-  // way, or another file the system finds through its short name, is refused.
-  // Replacing needs no look: the move refuses a folder, and only a name with
-  // '~' can be another file's short name. A look for a missing name is what
-  // costs most per file in a large folder.
+  // way, or another file the system finds under this name, is refused.
+  // Replacing needs no look unless the name may be another file's: the move
+  // refuses a folder. A look for a missing name is what costs most per file
+  // in a large folder.
   PathKind existing = PathMissing;
-  if (State.SkipExisting || HasTilde(OutputPath + OutputPathLength - StrLength(name)))
+  if (State.SkipExisting || MayNameAnotherFile(OutputPath + OutputPathLength - StrLength(name)))
     existing = FindPath(OutputPath);
   if (existing == PathFile && State.SkipExisting) {
     ListSelect(list, State.LastIndex, false);
