@@ -506,9 +506,15 @@ bool MoveOntoFile(const char* from, const char* to) {
   }
   // Where nothing stands yet (the usual case) one call does it, in the
   // folder kept open since the file was created there.
-  std::string sourceName, targetName;
-  int folder = FolderOf(source, &sourceName);
-  if (FolderOf(target, &targetName) != folder) folder = AT_FDCWD, sourceName = source, targetName = target;
+  // (The folders are compared by name: a descriptor number, once closed, may
+  // come back for another folder.)
+  size_t cut = source.rfind('/');
+  bool sameFolder = cut != std::string::npos && target.size() > cut + 1 &&
+                    target.compare(0, cut + 1, source, 0, cut + 1) == 0 &&
+                    target.find('/', cut + 1) == std::string::npos;
+  std::string sourceName = source, targetName = target;
+  int folder = sameFolder ? FolderOf(target, &targetName) : AT_FDCWD;
+  if (folder != AT_FDCWD) sourceName = source.substr(cut + 1);
   if (renameat2(folder, sourceName.c_str(), folder, targetName.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EEXIST && errno != EINVAL && errno != ENOENT) return false;   // EINVAL: no such rename here
   // Only a writable regular file is replaced: like Windows, which refuses to

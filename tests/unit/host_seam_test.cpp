@@ -107,6 +107,17 @@ TEST_F(HostSeamTest, RealFiles) {
     EXPECT_TRUE(MoveOntoFile("C:\\made\\~tv00.tmp", "C:\\made\\f.txt"));
     EXPECT_TRUE(std::filesystem::exists(dir / "made/f.txt")) << round;
   }
+  // A move to another folder moves that file, not the one of the same name
+  // in the target's folder.
+  ASSERT_TRUE(MakeFolder("C:\\other"));
+  for (const char* path : {"C:\\made\\same", "C:\\other\\same"}) {
+    FileHandle file = CreateNewFile(path);
+    WriteFileBytes(file, path, 8);
+    CloseFileHandle(file);
+  }
+  EXPECT_TRUE(MoveOntoFile("C:\\made\\same", "C:\\other\\moved"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "other/same"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "made/same"));
 }
 
 TEST_F(HostSeamTest, MemoryFilesAndSinks) {
