@@ -4,6 +4,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "tools/pack/util.h"
+
 namespace pack {
 
 namespace {
@@ -41,7 +43,7 @@ Progress::Progress(uint64_t totalBytes, bool allowed)
 Progress::~Progress() { Done(); }
 
 void Progress::Entry(const std::string& name) {
-  name_ = name;
+  name_ = Printable(name);   // names may come from a package
   Draw(false);
 }
 
@@ -62,7 +64,10 @@ void Progress::Draw(bool force) {
   bar.resize(width, ' ');
   double rate = elapsed > 0 ? (double)done / elapsed : 0;
   std::string left = rate > 0 ? DurationText((double)(total_ - done) / rate) + " left" : "";
-  std::string shown = name_.size() > 28 ? "..." + name_.substr(name_.size() - 25) : name_;
+  // The end of a long name, cut where a character starts.
+  size_t from = name_.size() > 28 ? name_.size() - 25 : 0;
+  while (from > 0 && from < name_.size() && (name_[from] & 0xC0) == 0x80) from++;
+  std::string shown = from > 0 ? "..." + name_.substr(from) : name_;
   fprintf(stderr, "\r[%s] %3d%% %10s %10s  %-28s", bar.c_str(), percent, RateText(rate).c_str(), left.c_str(),
           shown.c_str());
   fflush(stderr);
