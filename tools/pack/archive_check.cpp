@@ -1,10 +1,8 @@
 #include "tools/pack/archive_check.h"
 
-#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include "archive/entry.h"
@@ -17,27 +15,6 @@ namespace {
 
 const size_t Chunk = 1 << 16;
 
-struct Fd {
-  int fd;
-  explicit Fd(const std::string& path) : fd(open(path.c_str(), O_RDONLY)) {}
-  ~Fd() { if (fd >= 0) close(fd); }
-  size_t ReadAt(uint64_t offset, void* buffer, size_t size) const {
-    size_t done = 0;
-    while (done < size) {
-      ssize_t got = pread(fd, (char*)buffer + done, size - done, (off_t)(offset + done));
-      if (got <= 0) break;
-      done += (size_t)got;
-    }
-    return done;
-  }
-};
-
-std::string Hex(uint32_t value) {
-  char text[16];
-  snprintf(text, sizeof text, "%08x", value);
-  return text;
-}
-
 std::string At(uint64_t offset) { return "at offset " + std::to_string(offset); }
 
 }  // namespace
@@ -49,7 +26,7 @@ std::string MethodLabel(uint16_t method) {
 bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWalk& walk,
                       std::string& error) {
   walk = LocalWalk();
-  Fd file(package);
+  InputFile file(package);
   struct stat st;
   if (file.fd < 0 || fstat(file.fd, &st) != 0) {
     error = "cannot open " + package + ": " + strerror(errno);
@@ -160,7 +137,7 @@ std::string DataProblem(uint16_t method, uint64_t left, Read read, uint32_t size
   if (produced > size) return "its data decode to more than the declared " + std::to_string(size) + " bytes";
   if (produced < size) return "data ends early: " + std::to_string(produced) + " of " + std::to_string(size) + " bytes";
   if (checkCrc && crc != expectedCrc)
-    return "CRC mismatch: the header says " + Hex(expectedCrc) + ", the data give " + Hex(crc);
+    return "CRC mismatch: the header says " + Hex8(expectedCrc) + ", the data give " + Hex8(crc);
   return "";
 }
 
@@ -171,7 +148,7 @@ std::string UnknownMethod(uint16_t method) {
 // An AES entry: the password and the authentication code are checked on the
 // whole stored data, then the decrypted data are decoded (AE-2 entries carry
 // no CRC).
-std::string AesProblem(const Fd& file, const LocalEntry& e, const std::string* password) {
+std::string AesProblem(const InputFile& file, const LocalEntry& e, const std::string* password) {
   if (e.aes.version == 0) return "its AES extra field is missing or not one the stub reads";
   if (e.aes.method != MethodStored && e.aes.method != MethodDeflated) return UnknownMethod(e.aes.method);
   if (!password) return "encrypted, and no password was given";
@@ -193,7 +170,7 @@ std::string AesProblem(const Fd& file, const LocalEntry& e, const std::string* p
 std::string EntryProblem(const std::string& package, const LocalEntry& e, const std::string* password) {
   if (e.method != MethodStored && e.method != MethodDeflated && e.method != MethodAes)
     return UnknownMethod(e.method);
-  Fd file(package);
+  InputFile file(package);
   struct stat st;
   if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";
   uint64_t present = (uint64_t)st.st_size > e.dataOffset ? (uint64_t)st.st_size - e.dataOffset : 0;

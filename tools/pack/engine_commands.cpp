@@ -330,12 +330,6 @@ std::string DosTimeText(uint32_t dosDateTime) {
   return text;
 }
 
-std::string Hex8(uint32_t value) {
-  char text[16];
-  snprintf(text, sizeof text, "%08x", value);
-  return text;
-}
-
 std::string MakeTempFolder() {
   const char* base = getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/tolvane-test.XXXXXX";

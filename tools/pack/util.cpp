@@ -1,6 +1,7 @@
 #include "tools/pack/util.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -158,6 +159,28 @@ void RemoveTree(const std::string& path) {
   } else {
     unlink(path.c_str());
   }
+}
+
+InputFile::InputFile(const std::string& path) : fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+
+InputFile::~InputFile() {
+  if (fd >= 0) close(fd);
+}
+
+size_t InputFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t got = pread(fd, (char*)buffer + done, size - done, (off_t)(offset + done));
+    if (got <= 0) break;
+    done += (size_t)got;
+  }
+  return done;
+}
+
+std::string Hex8(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "%08x", value);
+  return text;
 }
 
 }  // namespace pack

@@ -1,10 +1,8 @@
 #include "tools/pack/zip_reader.h"
 
-#include <fcntl.h>
 #include <libdeflate.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include "archive/entry.h"
@@ -23,22 +21,10 @@ namespace pack {
 namespace {
 
 
-bool ReadAt(int fd, uint64_t offset, size_t size, std::string& out) {
+bool ReadAt(const InputFile& file, uint64_t offset, size_t size, std::string& out) {
   out.resize(size);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t got = pread(fd, &out[done], size - done, (off_t)(offset + done));
-    if (got <= 0) return false;
-    done += (size_t)got;
-  }
-  return true;
+  return file.ReadAt(offset, &out[0], size) == size;
 }
-
-struct Fd {
-  int fd;
-  explicit Fd(const std::string& path) : fd(open(path.c_str(), O_RDONLY)) {}
-  ~Fd() { if (fd >= 0) close(fd); }
-};
 
 std::string NameToUtf8(const std::string& raw, uint16_t flags, int legacyCodePage) {
   std::string name = (flags & 0x800) || IsValidUtf8(raw) ? raw : FromLegacyNames(legacyCodePage, raw);
@@ -52,7 +38,7 @@ std::string NameToUtf8(const std::string& raw, uint16_t flags, int legacyCodePag
 bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error, int packageCodePage) {
   zip.path = path;
   zip.entries.clear();
-  Fd file(path);
+  InputFile file(path);
   struct stat st;
   if (file.fd < 0 || fstat(file.fd, &st) != 0) {
     error = "cannot open " + path + ": " + strerror(errno);
@@ -65,7 +51,7 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
   }
   uint64_t tailSize = fileSize < 65557 ? fileSize : 65557;
   std::string tail;
-  if (!ReadAt(file.fd, fileSize - tailSize, (size_t)tailSize, tail)) {
+  if (!ReadAt(file, fileSize - tailSize, (size_t)tailSize, tail)) {
     error = "cannot read " + path;
     return false;
   }
@@ -106,11 +92,11 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
   }
   uint64_t base = cdStart - cdOffset;
   std::string head;
-  bool isPackage = ReadAt(file.fd, 0, 2, head) && head == "MZ" && ReadAt(file.fd, StubSize, HeaderMagicSize, head) &&
+  bool isPackage = ReadAt(file, 0, 2, head) && head == "MZ" && ReadAt(file, StubSize, HeaderMagicSize, head) &&
                    head == HeaderMagic;
   int legacyCodePage = isPackage ? packageCodePage : 437;
   std::string cd;
-  if (!ReadAt(file.fd, cdStart, cdSize, cd)) {
+  if (!ReadAt(file, cdStart, cdSize, cd)) {
     error = "cannot read the central directory of " + path;
     return false;
   }
@@ -147,13 +133,13 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
     }
     std::string local;
     uint64_t localPos = base + localOffset;
-    if (!ReadAt(file.fd, localPos, 30, local) || GetLe32(&local[0]) != LocalHeaderSignature) {
+    if (!ReadAt(file, localPos, 30, local) || GetLe32(&local[0]) != LocalHeaderSignature) {
       error = path + ": the local header of " + entry.name + " is missing or damaged";
       return false;
     }
     size_t localExtraLength = GetLe16(&local[28]);
     entry.dataOffset = localPos + 30 + GetLe16(&local[26]) + localExtraLength;
-    if (!ReadAt(file.fd, entry.dataOffset - GetLe16(&local[28]), localExtraLength, entry.localExtra))
+    if (!ReadAt(file, entry.dataOffset - GetLe16(&local[28]), localExtraLength, entry.localExtra))
       entry.localExtra.clear();
     if (entry.dataOffset + entry.compressedSize > cdStart) {
       error = path + ": the data of " + entry.name + " runs into the central directory";
@@ -174,8 +160,8 @@ bool EntryModifiedTime(const ZipInputEntry& entry, struct timespec& time) {
 
 bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::string& data,
                  std::string& error) {
-  Fd file(path);
-  if (file.fd < 0 || !ReadAt(file.fd, entry.dataOffset, (size_t)entry.compressedSize, data)) {
+  InputFile file(path);
+  if (file.fd < 0 || !ReadAt(file, entry.dataOffset, (size_t)entry.compressedSize, data)) {
     error = "cannot read " + entry.name + " from " + path;
     return false;
   }
