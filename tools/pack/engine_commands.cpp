@@ -477,7 +477,7 @@ std::string Bool(bool b) { return b ? "true" : "false"; }
 int ShowPackageInfo(const EngineOptions& o) {
   // The stub and the most a header can claim (three texts of 255 bytes).
   std::string data, error = NotAPackage(o.package);
-  if (error.empty() && !CheckCodePage(o.codePage, error)) {}
+  if (error.empty()) CheckCodePage(o.codePage, error);
   struct stat st;
   FILE* file = error.empty() ? fopen(o.package.c_str(), "rb") : nullptr;
   if (!file || fstat(fileno(file), &st) != 0) {
@@ -492,14 +492,21 @@ int ShowPackageInfo(const EngineOptions& o) {
   std::vector<InfoField> f;
   f.push_back({"package", o.package + " (" + Number(st.st_size) + " bytes)", JsonString(o.package)});
   f.push_back({"size", Number(st.st_size) + " bytes", Number(st.st_size)});
-  std::string embedded = EmbeddedStub(), which = "unknown";
+  // Which stub: its word in JSON and its words in the text.
+  std::string embedded = EmbeddedStub(), which = "unknown", stubText;
   if (!embedded.empty()) {
-    StubMatch match = CompareStubs(data.substr(0, StubSize), embedded);
-    which = match == StubMatch::Same ? "this" : match == StubMatch::SameSigned ? "this, signed" : "another";
+    switch (CompareStubs(data.substr(0, StubSize), embedded)) {
+      case StubMatch::Same:
+        which = "this", stubText = ", the stub of this tolvane-pack";
+        break;
+      case StubMatch::SameSigned:
+        which = "this, signed", stubText = ", the stub of this tolvane-pack, signed";
+        break;
+      case StubMatch::Other:
+        which = "another", stubText = ", another stub";
+        break;
+    }
   }
-  const char* stubText = which == "this" ? ", the stub of this tolvane-pack"
-                         : which == "this, signed" ? ", the stub of this tolvane-pack, signed"
-                         : which == "another" ? ", another stub" : "";
   f.push_back({"stub", Number(StubSize) + " bytes" + stubText, JsonString(which)});
   HeaderSettings h;
   bool header = ParseHeader(data.substr(StubSize, HeaderFixedSize + 3 * 255), h);
