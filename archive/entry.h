@@ -55,6 +55,12 @@ const uint16_t ExtraUnixTimestamp = 0x5455;   // flags, then mtime in UTC second
 
 const uint16_t NameBufferSize = 258;
 
+// Little-endian 16- and 32-bit values in an archive's bytes.
+inline uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
+inline uint32_t Read32(const uint8_t* p) {
+  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
 // Extra fields: 2-byte tag, 2-byte size, then the data. The data of the
 // first field with 'tag' among 'length' bytes, with its size; null when there
 // is none (or the fields run past the end before it).

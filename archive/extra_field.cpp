@@ -7,8 +7,8 @@
 
 const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint16_t tag, uint16_t* size) {
   for (uint32_t at = 0; at + 4 <= length;) {
-    uint16_t id = (uint16_t)(extra[at] | extra[at + 1] << 8);
-    uint16_t fieldSize = (uint16_t)(extra[at + 2] | extra[at + 3] << 8);
+    uint16_t id = Read16(extra + at);
+    uint16_t fieldSize = Read16(extra + at + 2);
     at += 4;
     if (at + fieldSize > length) break;   // runs past the end: damaged
     if (id == tag) {

@@ -35,8 +35,6 @@ void FormLocalHeaderSignature() {
   State.LocalHeaderSignature = seed - 1;
 }
 
-uint32_t Read16(const uint8_t* p) { return p[0] | p[1] << 8; }
-
 // The name's encoding for the engine and for the seam, which converts the
 // texts it is given accordingly.
 __attribute__((noinline)) void SetNameEncoding(bool utf8) {
@@ -61,7 +59,7 @@ __attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLeng
   if (field && size >= 5 && field[0] == UnicodePathVersion) {
     uint32_t crc = 0xFFFFFFFF;
     CrcUpdate(reinterpret_cast<const uint8_t*>(name), nameLength, crc);
-    if (~crc == (Read16(field + 1) | Read16(field + 3) << 16)) {
+    if (~crc == Read32(field + 1)) {
       size -= 5;
       length = 0;
       if (size <= NameBufferSize) {

@@ -18,8 +18,6 @@ uint8_t Counter[AesBlockSize];
 uint8_t KeyStream[AesBlockSize];
 uint32_t KeyStreamUsed;
 
-uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
-
 }  // namespace
 
 bool FindAesExtra(const uint8_t* extra, uint32_t length) {

@@ -44,10 +44,6 @@ void ShowMessageWith(const char* prefix, const char* detail, size_t detailLength
   Release(text);
 }
 
-uint32_t Read32(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
 struct DataDescriptor {
   bool present;
   uint32_t crc;
