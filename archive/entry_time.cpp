@@ -1,6 +1,6 @@
 #include "archive/entry_time.h"
 
-#include "archive/entry.h"
+#include "base/entry.h"
 
 namespace {
 

@@ -6,19 +6,17 @@
 // ends; any other stop means the package is cut short or damaged.
 #include "archive/walk.h"
 
-#include "archive/entry.h"
+#include "archive/extra_field.h"
+#include "base/config.h"
+#include "base/entry.h"
+#include "base/reader.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "codec/crc32.h"
-#include "extract/paths.h"
-#include "extract/state.h"
-#include "package/config.h"
-#include "package/reader.h"
 
 namespace {
 
 bool Running = false;
-
-// Set by ReadLocalHeader when the walk stopped where the archive ends.
-bool ReachedDirectory = false;
 
 // A header and the name after it, read together: LocalHeaderSize +
 // NameBufferSize bytes and a terminator; 'HeaderBytes' of them were read.
@@ -73,11 +71,9 @@ __attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLeng
   return length;
 }
 
-}  // namespace
-
-bool WalkRunning() { return Running; }
-
-bool ReadLocalHeader() {
+// Reads the next local header into State.CurrentEntry, with its name into
+// HeaderBlock. False when there is none, and 'end' says why.
+bool ReadLocalHeader(WalkEnd& end) {
   // Signed data descriptors are skipped in a loop, one after another.
   for (;;) {
     ArchiveEntry& entry = State.CurrentEntry;
@@ -96,14 +92,16 @@ bool ReadLocalHeader() {
       return true;
     }
     State.CompressedLeft = 0;
+    end = got == 0 ? WalkFileEnds : WalkNoHeader;
     if (got < 4) return false;
     // Formed from the local header signature, like it, rather than stored.
     uint32_t directoryDistance = 0x02020000;
     if (entry.Signature == State.LocalHeaderSignature - directoryDistance ||
         entry.Signature == State.LocalHeaderSignature + directoryDistance) {
-      ReachedDirectory = true;
+      end = WalkComplete;
       return false;
     }
+    if (entry.Signature == State.LocalHeaderSignature) end = WalkCutHeader;
     if (entry.Signature != DataDescriptorSignature) return false;
     uint32_t next = State.LastSeek + DataDescriptorSize;
     if (State.LastSeek == SeekFailed || next < State.LastSeek) return false;
@@ -112,31 +110,34 @@ bool ReadLocalHeader() {
   }
 }
 
+}  // namespace
+
+bool WalkRunning() { return Running; }
+
 bool FindSelectedEntry(ListHandle list, const char* name) {
   State.LastIndex = ListFind(list, State.LastIndex, name);
   return ListIsSelected(list, State.LastIndex);
 }
 
-void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
+WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* extraction) {
   // A message dispatched during an extraction may ask for another walk; the
   // walk's state and the file position are single, so that one is refused.
-  if (Running) return;
+  WalkResult result = {WalkBusy, 0};
+  if (Running) return result;
   Running = true;
 
   State.ExtractSucceeded = 0;
   FormLocalHeaderSignature();
-  EntryReady = false;
-  ForgetKnownFolder();
-
-  ReachedDirectory = false;
   ListHandle list = GetEntryList(dialog, listId);
 
+  result.position = State.ArchiveStart;
   SeekArchive(State.ArchiveStart, 0);
   if (State.LastSeek == SeekFailed) {
-    ShowMessage("Error reading archive.", SfxCaption, IconHand);
-    if (!listOnly) FinishExtraction(list, false);
+    Tell("Error reading archive.", IconHand);
+    if (extraction) extraction->Finish(list, false);
     Running = false;
-    return;
+    result.end = WalkNoHeader;
+    return result;
   }
 
   // The name is read with its header; one more byte than the longest
@@ -144,12 +145,13 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
   HeaderBlock = static_cast<uint8_t*>(Allocate(LocalHeaderSize + NameBufferSize + 1));
   char* name = reinterpret_cast<char*>(HeaderBlock + LocalHeaderSize);
   State.LastIndex = -1;
-  if (listOnly) ListClear(list);
+  if (!extraction) ListClear(list);
 
-  bool aborted = false;
-  bool ended = false;   // the engine ended the walk, with its own report
-  while (ReadLocalHeader()) {
-    uint32_t headerPosition = State.LastSeek;
+  bool handled = false;   // some entry went to the handler
+  for (;;) {
+    result.position = State.LastSeek;
+    if (!ReadLocalHeader(result.end)) break;
+    uint32_t headerPosition = result.position = State.LastSeek;
     const ArchiveEntry& entry = State.CurrentEntry;
     uint16_t nameLength = entry.NameLength;
     uint32_t next = headerPosition + LocalHeaderSize + nameLength + entry.ExtraLength +
@@ -160,34 +162,37 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
     uint16_t length = 0;
     SetNameEncoding((entry.EntryFlags & FlagUtf8) != 0);
     if (nameLength <= NameBufferSize) {
-      if (HeaderBytes - LocalHeaderSize < nameLength) break;  // the archive ends inside the name: damaged
+      if (HeaderBytes - LocalHeaderSize < nameLength) {   // the archive ends inside the name: damaged
+        result.end = WalkCutName;
+        break;
+      }
       length = StringFromBuffer(name, nameLength);
       if (length > 0 && !State.Utf8Name && entry.ExtraLength > 0)
         length = TakeUnicodePath(name, nameLength, length, headerPosition);
     }
     name[length] = 0;
     if (length == 0) {
-      ShowMessage("Invalid filename ", SfxCaption, IconHand);
-      aborted = true;
+      Tell("Invalid filename ", IconHand);
+      result.end = WalkRefusedName;
       break;
     }
 
-    if (listOnly) {
+    if (!extraction) {
       ListAdd(list, name);
     } else if (FindSelectedEntry(list, name)) {
-      EntryResult result = ExtractEntry(dialog, list, headerPosition, name);
-      if (result == EndWalk) {
-        ended = true;
-        break;
-      }
-      if (result == AbortRun) {
-        aborted = true;
+      handled = true;
+      EntryResult step = extraction->Extract(dialog, list, headerPosition, name);
+      if (step != NextEntry) {
+        result.end = WalkStopped;
+        if (step == AbortRun) handled = false;
         break;
       }
     }
 
     // 32-bit arithmetic: a position that wrapped around would walk back, so
     // it ends the walk like any other damage.
+    result.position = next;
+    result.end = WalkNoHeader;
     if (next <= headerPosition) break;
     SeekArchive(next, 0);
     if (State.LastSeek == SeekFailed) break;
@@ -195,17 +200,17 @@ void ProcessArchive(WindowHandle dialog, int listId, bool listOnly) {
 
   ShowProgress(dialog, nullptr);   // the last path, if its display is still due
   SetNameEncoding(false);
-  if (!aborted) {
-    if (listOnly) {
-      if (ListCount(list) == 0)
-        ShowMessage("Cannot read archive header", SfxCaption, IconExclamation);
+  bool complete = result.end == WalkComplete || result.end == WalkStopped;
+  if (result.end != WalkRefusedName) {
+    if (!extraction) {
+      if (ListCount(list) == 0) Tell("Cannot read archive header", IconExclamation);
     } else {
       // Entries after a damaged spot were never seen, selected or not.
-      if (!ReachedDirectory && !ended)
-        ShowMessage("Error reading archive.", SfxCaption, IconHand);
-      FinishExtraction(list, ReachedDirectory || ended);
+      if (!complete) Tell("Error reading archive.", IconHand);
+      if (handled || !complete) extraction->Finish(list, complete);
     }
   }
   Release(HeaderBlock);
   Running = false;
+  return result;
 }

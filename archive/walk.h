@@ -3,33 +3,48 @@
 #include <stdint.h>
 #include "platform/platform.h"
 
-// What the walk does with an entry in extraction mode; the extraction engine
-// (extract/engine.cpp) provides ExtractEntry and FinishExtraction.
+// What the walk does after an entry in extraction mode.
 enum EntryResult {
   NextEntry,   // go on with the next header
   EndWalk,     // stop the walk; the end-of-run step still runs
-  AbortRun     // stop the run at once, with no end-of-run message
+  AbortRun     // stop the run at once, with no end-of-run step
 };
 
-// Set when the entry being extracted passed the password stage.
-extern bool EntryReady;
-
-// Extracts the entry whose header is State.CurrentEntry, read at
-// headerPosition, with the given name; State.LastIndex is its list item.
-EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
+// What extraction mode does with each selected entry, and at the end of a
+// run: the extraction engine's (extract/engine.h), or a tool's around it.
+struct EntryHandler {
+  // The entry whose header is State.CurrentEntry, read at 'headerPosition',
+  // with the given name; State.LastIndex is its list item.
+  EntryResult (*Extract)(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
                          const char* name);
-// The end of an extraction run: the final message and ExtractSucceeded.
-// 'complete' is false when the walk stopped before the archive's end (a cut
-// or damaged package): the run then fails whatever the list holds.
-void FinishExtraction(ListHandle list, bool complete);
+  // The end of a run that handled at least one entry or stopped early.
+  // 'complete' is false when the walk stopped before the archive's end (a
+  // cut or damaged package): the run then fails whatever the list holds.
+  void (*Finish)(ListHandle list, bool complete);
+};
 
-// The extra field of the entry whose local header (State.CurrentEntry) starts
-// at 'headerPosition', in a block the caller releases; *length is what was read.
-uint8_t* ReadEntryExtra(uint32_t headerPosition, uint32_t* length);
+// Where and why a walk stopped.
+enum WalkEnd : uint8_t {
+  WalkComplete,     // at the central directory or end record: where the archive says it ends
+  WalkStopped,      // the handler ended or aborted the run
+  WalkRefusedName,  // an entry whose name is empty or too long
+  WalkFileEnds,     // the file ends where a header should be: the package is cut short
+  WalkCutHeader,    // the file ends inside a local header
+  WalkCutName,      // the file ends inside an entry's name
+  WalkNoHeader,     // bytes that are no header, or a position that cannot be reached
+  WalkBusy          // another walk is running: nothing was done
+};
+struct WalkResult {
+  WalkEnd end;
+  uint32_t position;   // of the header (or the bytes) where the walk stopped
+};
 
-bool ReadLocalHeader();
 bool FindSelectedEntry(ListHandle list, const char* name);
-// Walks the archive into the dialog's list 'listId'. Refused (does nothing)
-// while another walk is running.
-void ProcessArchive(WindowHandle dialog, int listId, bool listOnly);
+// Walks the archive into the dialog's list 'listId': lists every entry when
+// 'extraction' is null, else hands each selected entry to it. Refused (does
+// nothing) while another walk is running.
+WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* extraction);
+inline WalkResult ListArchive(WindowHandle dialog, int listId) {
+  return ProcessArchive(dialog, listId, nullptr);
+}
 bool WalkRunning();

@@ -13,7 +13,7 @@
 #include "codec/crypt.h"
 #include "codec/sha1.h"
 #include "codec/winzip_aes.h"
-#include "extract/state.h"
+#include "base/state.h"
 
 namespace {
 

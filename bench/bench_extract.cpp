@@ -24,14 +24,15 @@
 #include <string>
 #include <vector>
 
-#include "archive/walk.h"
+#include "extract/engine.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/state.h"
+#include "base/config.h"
+#include "package/header.h"
 #include "package/core.h"
-#include "package/reader.h"
-#include "platform/host.h"
+#include "base/reader.h"
+#include "tests/support/host_double.h"
 #include "ui/resource.h"
 
 namespace {
@@ -203,10 +204,10 @@ bool EngineExtract(const std::string& packagePath, const std::string& password) 
   UseArchiveFile(OpenReadFile(packagePath.c_str()));
   ReadPackageHeader();
   HostDialog dialog;
-  ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
+  ListArchive(&dialog, IDC_ENTRY_LIST);
   ListSelect(GetEntryList(&dialog, IDC_ENTRY_LIST), -1, true);
   State.SkipExisting = 0;
-  ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
+  ExtractArchive(&dialog, IDC_ENTRY_LIST);
   CloseFileHandle(State.ArchiveFile);
   UseArchiveFile(NoFile);  // EndCore would close it again
   return State.ExtractSucceeded == 1;

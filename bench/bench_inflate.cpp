@@ -21,10 +21,10 @@
 #include "codec/inflate.h"
 #include "codec/inflate_input.h"
 #include "codec/stored.h"
-#include "extract/state.h"
+#include "base/state.h"
 #include "package/core.h"
-#include "package/reader.h"
-#include "platform/host.h"
+#include "base/reader.h"
+#include "tests/support/host_double.h"
 
 namespace {
 

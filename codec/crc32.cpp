@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "extract/state.h"
+#include "base/state.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>

@@ -1,7 +1,7 @@
 #include "codec/crypt.h"
 
 #include "codec/crc32.h"
-#include "extract/state.h"
+#include "base/state.h"
 
 void UpdateKeys(uint8_t p) {
   State.Key0 = CrcStep(p, State.Key0);

@@ -7,19 +7,26 @@
 #include "codec/inflate_common.h"
 #include "codec/inflate_input.h"
 #include "codec/winzip_aes.h"
-#include "extract/state.h"
-#include "package/reader.h"
+#include "base/reader.h"
+#include "base/state.h"
 #include "platform/platform.h"
 
 bool InflateByteReader = false;
 bool InflateNarrowWord = false;
 bool WindowWrapped;
 
+namespace {
+// What the writes of the current entry took, and whether one fell short.
+DecodeResult Output;
+}  // namespace
+
 void FlushWindow(uint32_t k) {
   // As for stored entries, the CRC covers only what the write reported, so a
   // refused or short write fails the entry's CRC comparison.
   uint32_t written = WriteFileBytes(State.OutputFile, State.Window, k);
   if (written > k) written = k;
+  if (written < k) Output.end = DecodeWriteFailed;
+  Output.written += written;
   CrcUpdate(State.Window, (int32_t)written, State.Crc);
 }
 
@@ -444,7 +451,8 @@ int32_t NextByte() {
   return b;
 }
 
-void InflateEntry() {
+DecodeResult InflateEntry() {
+  Output = DecodeResult{DecodeDone, 0};
   State.InPos = 0;
   State.InCount = 0;
   State.WindowPos = 0;
@@ -462,10 +470,14 @@ void InflateEntry() {
   WindowWrapped = false;
 
   uint32_t last = 0;
-  while (DecodeBlock(last) == BlockDone && last == 0) {
-  }
+  int block;
+  do block = DecodeBlock(last);
+  while (block == BlockDone && last == 0);
   if (State.WindowPos > 0) FlushWindow(State.WindowPos);
   State.WindowPos = 0;
+  // A stop with every byte of the entry taken is input that ran out.
+  if (block != BlockDone && Output.end == DecodeDone)
+    Output.end = State.CompressedLeft <= 0 && State.InPos >= State.InCount ? DecodeInputEnds : DecodeDamaged;
 
 #if UINTPTR_MAX <= 0xFFFFFFFFu
   Release(State.InBuffer);
@@ -473,6 +485,7 @@ void InflateEntry() {
 #endif
   State.InBuffer = nullptr;
   State.Window = nullptr;
+  return Output;
 }
 
 void FreeFixedTables() {

@@ -11,7 +11,7 @@
 #include "codec/inflate_common.h"
 #include "codec/inflate_input.h"
 #include "codec/packed_table.h"
-#include "extract/state.h"
+#include "base/state.h"
 
 namespace {
 

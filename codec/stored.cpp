@@ -2,12 +2,13 @@
 
 #include "codec/crc32.h"
 #include "codec/winzip_aes.h"
-#include "extract/state.h"
-#include "package/reader.h"
+#include "base/reader.h"
+#include "base/state.h"
 #include "platform/platform.h"
 
-void CopyStoredEntry() {
-  if (State.CompressedLeft <= 0) return;
+DecodeResult CopyStoredEntry() {
+  DecodeResult result = {DecodeDone, 0};
+  if (State.CompressedLeft <= 0) return result;
   const int32_t chunk = 32768;
   int32_t size = State.CompressedLeft < chunk ? State.CompressedLeft : chunk;
   uint8_t* buffer = (uint8_t*)Allocate((size_t)size + 2);
@@ -15,12 +16,18 @@ void CopyStoredEntry() {
   while (State.CompressedLeft > 0) {
     uint32_t want = (uint32_t)(State.CompressedLeft < chunk ? State.CompressedLeft : chunk);
     uint32_t got = ReadArchive(buffer, want);
-    if (got == 0 || got > want) break;   // a truncated archive ends the copy
+    if (got == 0 || got > want) {   // a truncated archive ends the copy
+      result.end = DecodeInputEnds;
+      break;
+    }
     State.CompressedLeft -= (int32_t)got;
     if (encrypted) DecryptEntryData(buffer, got);
     uint32_t written = WriteFileBytes(State.OutputFile, buffer, got);
     if (written > got) written = got;
+    if (written < got) result.end = DecodeWriteFailed;
+    result.written += written;
     CrcUpdate(buffer, (int32_t)written, State.Crc);
   }
   Release(buffer);
+  return result;
 }

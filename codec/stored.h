@@ -4,4 +4,6 @@
 // decrypting with DecryptEntryData when State.CurrentEntry.EntryFlags bit 0 is
 // set and updating State.Crc over the bytes each write reported. A read that
 // delivers nothing ends the copy.
-void CopyStoredEntry();
+#include "codec/decode_result.h"
+
+DecodeResult CopyStoredEntry();

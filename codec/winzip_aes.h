@@ -14,7 +14,7 @@
 // needs, also runs slower under Wine than this code does.
 #include <stdint.h>
 
-#include "archive/entry.h"
+#include "base/entry.h"
 
 const uint32_t AesVerifierSize = 2;
 const uint32_t AesCodeSize = 10;

@@ -3,20 +3,19 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "archive/entry.h"
 #include "archive/entry_time.h"
+#include "archive/extra_field.h"
+#include "base/config.h"
+#include "base/entry.h"
+#include "base/reader.h"
+#include "base/state.h"
 #include "codec/crypt.h"
 #include "codec/inflate.h"
 #include "codec/stored.h"
 #include "codec/winzip_aes.h"
 #include "extract/names.h"
 #include "extract/paths.h"
-#include "extract/state.h"
-#include "package/config.h"
-#include "package/reader.h"
-#include "package/switches.h"
 
-bool EntryReady;
 const char AllExtractedText[] = "All files have been extracted successful.";
 const char NotExtractedText[] = "Couldn't get extracted the selected files.";
 
@@ -40,7 +39,7 @@ void ShowMessageWith(const char* prefix, const char* detail, size_t detailLength
   CopyBytes(text, prefix, prefixLength);
   CopyBytes(text + prefixLength, detail, detailLength);
   text[prefixLength + detailLength] = 0;
-  ShowMessage(text, SfxCaption, icon);
+  Tell(text, icon);
   Release(text);
 }
 
@@ -116,7 +115,8 @@ PasswordResult PasswordStage(bool tryRemembered) {
   PasswordResult result = PasswordRefused;
   if (tryRemembered && State.Password[0] != 0 && PasswordFits(header)) result = PasswordRemembered;
   // An unattended run never prompts: only the remembered (/P=) password is tried.
-  for (int tries = Switches.Silent ? PasswordTries : 0; result == PasswordRefused && tries < PasswordTries; tries++) {
+  bool canAsk = !State.Unattended && AskPassword;
+  for (int tries = canAsk ? 0 : PasswordTries; result == PasswordRefused && tries < PasswordTries; tries++) {
     PasswordLength = (int32_t)AskPassword(PasswordBuffer);
     TakeTypedPassword();
     if (PasswordFits(header)) result = PasswordTyped;
@@ -194,7 +194,7 @@ bool FolderPartExists(size_t length) {
 
 // A folder entry is done once its folder exists: it is created with its
 // parents when missing. A file standing in its place does not count.
-EntryResult ExtractFolder(ListHandle list) {
+EntryReport ExtractFolder(ListHandle list) {
   SlashesToBackslashes(OutputPath);
   size_t length = OutputPathLength;
   while (length > 0 && OutputPath[length - 1] == '\\') length--;
@@ -206,23 +206,32 @@ EntryResult ExtractFolder(ListHandle list) {
   OutputPath[length + 1] = 0;
   if (PathExists(OutputPath)) {
     ListSelect(list, State.LastIndex, false);
-    return NextEntry;
+    return {NextEntry, EntryExtracted};
   }
   ShowMessageWith("Error in directory ", OutputPath, length, IconExclamation);
-  return EndWalk;
+  return {EndWalk, EntryWriteFailed};
 }
 
 // The one verdict on an entry's data once it is decoded: its CRC-32 must match
 // (AE-2 entries carry none), and an AES entry's authentication code, stored
 // right after the encrypted data where the decoders stopped reading, must
-// match the code over what they decrypted.
-bool EntryDataGood(uint32_t expectedCrc) {
+// match the code over what they decrypted. A failed entry is named by what
+// went wrong first: the writes, the code (which proves the data were
+// altered), the decoding, or else the CRC.
+EntryOutcome DataVerdict(uint32_t expectedCrc, DecodeEnd decoded) {
   bool crcMatches = (State.Crc ^ 0xFFFFFFFF) == expectedCrc;
-  if (!AesActive) return crcMatches;
-  uint8_t code[AesCodeSize];
-  bool codeMatches = ReadArchive(code, AesCodeSize) == AesCodeSize &&
-                     AesCodeMatches(code);
-  return codeMatches && (crcMatches || AesEntry.version == 2);
+  bool codeMatches = true;
+  if (AesActive) {
+    uint8_t code[AesCodeSize];
+    codeMatches = ReadArchive(code, AesCodeSize) == AesCodeSize && AesCodeMatches(code);
+    crcMatches = crcMatches || AesEntry.version == 2;
+  }
+  if (codeMatches && crcMatches) return EntryExtracted;
+  if (decoded == DecodeWriteFailed) return EntryWriteFailed;
+  if (!codeMatches) return EntryCodeMismatch;
+  if (decoded == DecodeDamaged) return EntryDamaged;
+  if (decoded == DecodeInputEnds) return EntryEndsEarly;
+  return EntryCrcMismatch;
 }
 
 // Whether the system may take 'name' for another file's: a '~' may make it
@@ -251,10 +260,9 @@ void KeepEntryTime(uint32_t headerPosition) {
 // stage; the read position is at the entry's (encrypted) data. The data goes
 // to a temporary file that replaces the entry's file only once it checked
 // out, so a damaged or cut entry never leaves anything under its name and an
-// existing file stays as it was. Sets *crcFailed when the data was written
-// in full but did not match its CRC (or its authentication code).
-EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc,
-                       uint32_t headerPosition, bool* crcFailed) {
+// existing file stays as it was.
+EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc,
+                       uint32_t headerPosition) {
   const ArchiveEntry& entry = State.CurrentEntry;
   BuildOutputPath(name);
   ShowProgress(dialog, OutputPath);
@@ -263,7 +271,7 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   SlashesToBackslashes(OutputPath);
   if (OutputPathLength > 0xFFFF) {
     ReportCannotOpen();
-    return NextEntry;
+    return {NextEntry, EntryWriteFailed};
   }
   // Only a file under exactly this name counts as existing: a folder in the
   // way, or another file the system finds under this name, is refused.
@@ -275,88 +283,80 @@ EntryResult WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
     existing = FindPath(OutputPath);
   if (existing == PathFile && State.SkipExisting) {
     ListSelect(list, State.LastIndex, false);
-    return NextEntry;
+    return {NextEntry, EntryKept};
   }
   if (existing == PathFolder || existing == PathOtherName) {
     ReportCannotOpen();
-    return NextEntry;
+    return {NextEntry, EntryWriteFailed};
   }
   uint16_t folderLength = ExtractDir(OutputPath, (uint16_t)OutputPathLength);
   if (existing == PathMissing) {
     if (!ForceFolders(OutputPath, folderLength) && !FolderPartExists(folderLength)) {
       ShowMessageWith("Error in directory ", OutputPath, folderLength, IconExclamation);
-      return EndWalk;
+      return {EndWalk, EntryWriteFailed};
     }
   }
   if (entry.Method != MethodStored && entry.Method != MethodDeflated) {
-    ShowMessage("Unknown compression type", SfxCaption, IconHand);
-    return AbortRun;
+    Tell("Unknown compression type", IconHand);
+    return {AbortRun, EntryUnknownMethod};
   }
 
   if (!CreateTempFile(folderLength)) {
     ReportCannotOpen();
-    return NextEntry;
+    return {NextEntry, EntryWriteFailed};
   }
   PumpOneMessage();
 
   State.Crc = 0xFFFFFFFF;
   State.CompressedLeft = (int32_t)entry.CompressedSize;
   if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)CipherOverhead();
-  if (entry.Method == MethodStored)
-    CopyStoredEntry();
-  else
-    InflateEntry();
-  bool good = EntryDataGood(expectedCrc);
-  *crcFailed = !good;
+  DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry() : InflateEntry();
+  EntryOutcome outcome = DataVerdict(expectedCrc, decoded.end);
   // After the last write, which would otherwise stamp the time of now.
-  if (good && Config.KeepTimes) KeepEntryTime(headerPosition);
+  if (outcome == EntryExtracted && Config.KeepTimes) KeepEntryTime(headerPosition);
   if (!CloseFileHandle(State.OutputFile)) {
     ShowMessageWith("Cannot close file ", OutputPath, OutputPathLength, IconExclamation);
-    good = false;
+    if (outcome == EntryExtracted) outcome = EntryWriteFailed;
   }
   State.OutputFile = NoFile;
-  if (good && !MoveOntoFile(TempPath, OutputPath)) {
+  if (outcome == EntryExtracted && !MoveOntoFile(TempPath, OutputPath)) {
     ReportCannotOpen();
-    good = false;
+    outcome = EntryWriteFailed;
   }
-  if (good)
+  if (outcome == EntryExtracted)
     ListSelect(list, State.LastIndex, false);
   else
     DeleteFileAt(TempPath);
   Release(TempPath);
   TempPath = nullptr;
-  return NextEntry;
+  return {NextEntry, outcome};
 }
 
 // An entry whose data cannot be located or is shorter than its own
 // encryption header cannot be extracted; it is reported like an unreadable
 // archive and its item stays selected.
-void ReportDamagedEntry() { ShowMessage("Error reading archive.", SfxCaption, IconHand); }
+void ReportDamagedEntry() { Tell("Error reading archive.", IconHand); }
 
 }  // namespace
 
-EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
+EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
                          const char* name) {
-  EntryReady = false;
   AesActive = false;
   const ArchiveEntry& entry = State.CurrentEntry;
 
   // A name that would leave the destination folder is refused before anything
   // else, a password prompt included. The run then ends with the failure message.
   if (!IsSafeEntryName(name, State.Utf8Name)) {
-    EntryReady = true;
     ShowMessageWith("Invalid filename ", name, StrLength(name), IconHand);
-    return NextEntry;
+    return {NextEntry, EntryRefusedName};
   }
 
   // A folder entry carries no data to decrypt or check; a folder it makes
   // keeps the time of its creation.
   if (IsFolderName(name)) {
-    EntryReady = true;
-    bool crcFailed;
-    EntryResult result = WriteEntry(dialog, list, name, 0, 0, &crcFailed);
+    EntryReport report = WriteEntry(dialog, list, name, 0, 0);
     ReleaseOutputPath();
-    return result;
+    return report;
   }
 
   uint32_t dataStart = headerPosition + LocalHeaderSize + entry.NameLength + entry.ExtraLength;
@@ -373,16 +373,14 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     if (entry.CompressedSize == 0 && !emptyStored) {
       // The data's end is unknown to a forward walk, so nothing after this
       // entry can be found either.
-      EntryReady = true;
       ReportDamagedEntry();
-      return EndWalk;
+      return {EndWalk, EntryDamaged};
     }
   }
   if (entry.CompressedSize > 0x7FFFFFFF ||
       (encrypted && entry.CompressedSize < CipherOverhead())) {
-    EntryReady = true;
     ReportDamagedEntry();
-    return NextEntry;
+    return {NextEntry, EntryDamaged};
   }
 
   SeekArchive(dataStart, 0);
@@ -391,27 +389,43 @@ EntryResult ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   // ends at the unknown method.
   if (encrypted && entry.Method != MethodAes) password = PasswordStage(true);
   for (;;) {
-    if (password == PasswordRefused) return EndWalk;  // silent: EntryReady stays clear
-    EntryReady = true;
-    bool crcFailed = false;
-    EntryResult result = WriteEntry(dialog, list, name, expectedCrc, headerPosition, &crcFailed);
+    // Refused: the run ends at once, without its final message.
+    if (password == PasswordRefused) return {AbortRun, EntryWrongPassword};
+    EntryReport report = WriteEntry(dialog, list, name, expectedCrc, headerPosition);
     ReleaseOutputPath();
     // A remembered password can pass the one-byte check (or the AES
     // verifier) of an entry it does not open; the CRC or the authentication
     // code tells, and the user is asked as for any other entry.
-    if (!crcFailed || password != PasswordRemembered) return result;
+    bool dataFailed = report.outcome >= EntryDamaged && report.outcome <= EntryCodeMismatch;
+    if (!dataFailed || password != PasswordRemembered) return report;
     SeekArchive(dataStart, 0);
     password = PasswordStage(false);
   }
 }
 
 void FinishExtraction(ListHandle list, bool complete) {
-  if (complete && !EntryReady) return;
   if (complete && ListSelectedCount(list) == 0) {
-    ShowMessage(AllExtractedText, SfxCaption, IconInformation);
+    Tell(AllExtractedText, IconInformation);
     State.ExtractSucceeded = 1;
   } else {
-    ShowMessage(NotExtractedText, SfxCaption, IconHand);
+    Tell(NotExtractedText, IconHand);
     State.ExtractSucceeded = 0;
   }
+}
+
+namespace {
+
+EntryResult ExtractSelectedEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
+                                 const char* name) {
+  return ExtractEntry(dialog, list, headerPosition, name).next;
+}
+
+}  // namespace
+
+const EntryHandler Extraction = {ExtractSelectedEntry, FinishExtraction};
+
+WalkResult ExtractArchive(WindowHandle dialog, int listId) {
+  // The user may have removed folders since the last run.
+  ForgetKnownFolder();
+  return ProcessArchive(dialog, listId, &Extraction);
 }

@@ -1,6 +1,6 @@
 #include "extract/paths.h"
 
-#include "extract/state.h"
+#include "base/state.h"
 #include "platform/platform.h"
 
 namespace {
@@ -22,18 +22,6 @@ uint16_t PathUnits(const char* path, uint16_t length) {
 }
 
 }  // namespace
-
-uint16_t StrLength(const char* text) {
-  uint16_t length = 0;
-  while (length < 0xFFFF && text[length]) length++;
-  return length;
-}
-
-uint16_t StringFromBuffer(const char* buffer, uint16_t count) {
-  uint16_t length = 0;
-  while (length < count && buffer[length]) length++;
-  return length;
-}
 
 char* AddBackslash(char* text) {
   uint16_t length = StrLength(text);

@@ -10,6 +10,8 @@
 // always the first 'length' characters of the buffer they were given.
 #include <stdint.h>
 
+#include "base/text.h"
+
 // Room a destination folder text may use: DestFolder holds 256 bytes, and
 // AddBackslash needs two more bytes after the text, so at most 254 characters.
 const uint16_t FolderTextLimit = 254;
@@ -18,13 +20,6 @@ const uint16_t FolderTextLimit = 254;
 // path); longer ones are left alone (the caller's PathExists test then
 // reports the folder as missing).
 const uint16_t ForceFoldersLimit = 259;
-
-// Bytes before the first NUL.
-uint16_t StrLength(const char* text);
-
-// The length of the text made of the first 'count' bytes of 'buffer', cut
-// before the first NUL byte among them. The text is the buffer's prefix.
-uint16_t StringFromBuffer(const char* buffer, uint16_t count);
 
 // Appends '\' unless the text already ends with one; the buffer must have
 // room for two more bytes. Returns the same buffer.

@@ -18,10 +18,10 @@
 #include "codec/crc32.h"
 #include "codec/crypt.h"
 #include "codec/stored.h"
-#include "extract/state.h"
+#include "base/state.h"
 #include "fuzz/fuzz_support.h"
-#include "package/reader.h"
-#include "platform/host.h"
+#include "base/reader.h"
+#include "tests/support/host_double.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;

@@ -4,9 +4,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "extract/state.h"
+#include "base/state.h"
 #include "package/core.h"
-#include "platform/host.h"
+#include "tests/support/host_double.h"
 
 inline void Check(bool ok, const char* what) {
   if (!ok) {

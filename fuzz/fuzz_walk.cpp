@@ -14,14 +14,15 @@
 #include <set>
 #include <string>
 
-#include "archive/walk.h"
+#include "extract/engine.h"
 #include "codec/crc32.h"
 #include "codec/sha1.h"
-#include "extract/state.h"
+#include "base/state.h"
 #include "fuzz/fuzz_support.h"
-#include "package/config.h"
-#include "package/reader.h"
-#include "platform/host.h"
+#include "base/config.h"
+#include "package/header.h"
+#include "base/reader.h"
+#include "tests/support/host_double.h"
 #include "ui/resource.h"
 
 namespace {
@@ -147,13 +148,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ReadPackageHeader();
 
   HostDialog dialog;
-  ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
+  ListArchive(&dialog, IDC_ENTRY_LIST);
   ListHandle list = GetEntryList(&dialog, IDC_ENTRY_LIST);
   for (uint8_t skip = 0; skip < 2; skip++) {
     ListSelect(list, -1, true);
     strcpy(DestFolder, "C:\\dest\\");
     State.SkipExisting = skip;
-    ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
+    ExtractArchive(&dialog, IDC_ENTRY_LIST);
     CheckNothingOutside();
     CheckOutcome(dialog.lists[IDC_ENTRY_LIST].Items());
   }

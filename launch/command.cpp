@@ -4,8 +4,8 @@
 #include <stdint.h>
 
 #include "extract/paths.h"
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/state.h"
+#include "base/config.h"
 #include "platform/platform.h"
 
 char* ExpandCommandPart(int which) {

@@ -2,9 +2,10 @@
 
 #include "codec/crc32.h"
 #include "codec/inflate.h"
-#include "extract/state.h"
-#include "package/config.h"
-#include "package/reader.h"
+#include "base/state.h"
+#include "base/config.h"
+#include "base/reader.h"
+#include "package/header.h"
 
 namespace {
 

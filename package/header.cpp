@@ -1,10 +1,9 @@
 // The configuration header that follows the stub.
-#include "extract/state.h"
-#include "package/config.h"
-#include "package/reader.h"
+#include "package/header.h"
 
-SfxConfig Config;
-char* BrowsePath;
+#include "base/config.h"
+#include "base/reader.h"
+#include "base/state.h"
 
 namespace {
 

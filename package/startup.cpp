@@ -1,7 +1,7 @@
 // The main sequence of the stub, portable through the platform seam.
 #include "package/startup.h"
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/config.h"
+#include "base/state.h"
 #include "package/core.h"
 #include "package/switches.h"
 #include "platform/platform.h"
@@ -17,13 +17,14 @@ static void ReportProgramFile(const char* prefix) {
   uint32_t length = GetProgramPath(text + n, ConfigTextSize);
   if (length >= ConfigTextSize) length = ConfigTextSize - 1;
   text[n + length] = 0;
-  ShowMessage(text, SfxCaption, IconHand);
+  Tell(text, IconHand);
 }
 
 uint32_t RunProgram(void (*runMainDialog)()) {
   // Read before the package is: an unattended run whose file cannot be opened
   // shows no message box either.
   ParseSwitches(GetCommandLineText(), Switches);
+  State.Unattended = Switches.Silent;
   char path[ConfigTextSize];
   uint32_t length = GetProgramPath(path, ConfigTextSize);
   path[length < ConfigTextSize ? length : ConfigTextSize - 1] = 0;

@@ -1,7 +1,7 @@
 #include "package/switches.h"
 
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/state.h"
+#include "base/config.h"
 #include "platform/platform.h"
 
 CommandSwitches Switches;
@@ -89,10 +89,11 @@ void ParseSwitches(const char* line, CommandSwitches& s) {
 bool ApplySwitches() {
   if (!Config.AcceptsSwitches) {
     Switches.Silent = false;
+    State.Unattended = false;
     return true;
   }
   if (Switches.Bad || Switches.Help) {
-    ShowMessage(SwitchList, SfxCaption, IconInformation);
+    Tell(SwitchList, IconInformation);
     ExitCode = Switches.Bad ? ExitBadSwitches : ExitDone;
     return false;
   }

@@ -1,8 +1,10 @@
 #pragma once
-// Controls of the host implementation of the seam, for tests, fuzzers,
-// benchmarks and the Linux tools. The core never includes this header.
+// The Linux seam: its controls, for the tools, and its file and folder calls,
+// on which the tests' double (tests/support/host_double.h) builds. The core
+// never includes this header.
 #include <stdint.h>
 #include <time.h>
+#include <stddef.h>
 #include <functional>
 #include <map>
 #include <string>
@@ -77,53 +79,19 @@ bool StampToUnix(const FileStamp& stamp, struct timespec& time);
 void SetTempFolder(const std::string& path);     // empty: the query fails
 void SetCurrentFolder(const std::string& path);  // empty: the query fails
 
-// Message boxes are recorded; a handler, when set, is also called (the tools print).
-std::vector<HostMessage>& Messages();
+// Message boxes go to this handler (the tools print them).
 void SetMessageHandler(std::function<void(const HostMessage&)> handler);
-
-// Password prompts are answered from this queue (an empty answer when it runs
-// dry), or by the handler when one is set. Prompts are counted.
-void SetPasswordAnswers(const std::vector<std::string>& answers);
-void SetPasswordHandler(std::function<std::string()> handler);
-int PasswordPrompts();
+void TellHandler(const HostMessage& message);
 
 // Shell launches are recorded, never performed.
 std::vector<HostLaunch>& Launches();
 
-// Called at every PumpOneMessage, so a test can act "during" a run.
-void SetPumpHandler(std::function<void()> handler);
-int PumpedMessages();
-
-// In-memory files (decoder tests, fuzzers, benchmarks): reads come from 'data',
-// which the caller keeps alive; writes append to *sink.
-FileHandle OpenMemoryFile(const void* data, size_t size);
-FileHandle CreateMemorySink(std::string* sink);
-
-// A file system held in memory instead of the real one (for the walk fuzzer):
-// files and folders are keyed by their mapped host path.
-void UseMemoryFileSystem(bool on);
-std::map<std::string, std::string>& MemoryFiles();
-std::vector<std::string>& MemoryFolders();
-
-// Seam calls counted since the last ResetCounters, for the decoder tests and
-// the benchmarks. Reset() leaves them alone.
-struct HostCounters {
-  int reads = 0;
-  int writes = 0;
-  std::vector<uint32_t> writeSizes;
-  long long liveBytes = 0;     // Allocate minus Release
-  long long peakBytes = 0;     // highest liveBytes since the last reset
-  int liveBlocks = 0;
-};
-HostCounters& Counters();
-// Clears the call counts; the live blocks stay counted, and the peak starts from them.
-void ResetCounters();
-
-// Fault injection: every file created for writing takes at most 'bytes'
-// bytes (a full disk; SIZE_MAX: no limit), and MoveOntoFile fails onto
-// paths that end with 'name' (empty: none).
-void SetWriteLimit(size_t bytes);
-void SetFailingMoves(const std::string& name);
+// Every output file the engine creates takes at most this many bytes; the
+// write that would pass it is cut short (SIZE_MAX, the default: no bound).
+// A tool bounds each entry's file by its declared size.
+void SetOutputLimit(size_t bytes);
+// True when a write to the last output file created was cut short by the limit.
+bool OutputWasCut();
 
 // The encoding the core last chose with SetUtf8Texts. Texts are kept as the
 // bytes given: the host's own texts (the tools' Linux paths) are UTF-8 already,
@@ -131,6 +99,29 @@ void SetFailingMoves(const std::string& name);
 bool Utf8Texts();
 
 // Forgets every setting and record above.
-void Reset();
+void ResetSeam();
+
+// ---- the real file system, under the seam's names ----
+// The seam's file and folder calls on the real file system; the Linux seam
+// is these, and the test double falls back on them.
+FileHandle OpenReadFile(const char* path);
+FileHandle CreateNewFile(const char* path);
+uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count);
+uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count);
+uint32_t SeekFile(FileHandle file, uint32_t offset);
+bool CloseFileHandle(FileHandle file);
+bool MoveOntoFile(const char* from, const char* to);
+bool DeleteFileAt(const char* path);
+void SetFileTimes(FileHandle file, const FileStamp& stamp);
+PathKind FindPath(const char* path);
+bool FindAny(const char* pattern);
+bool MakeFolder(const char* path);
+// Created files are looked up in the folder of the last one, kept open; this
+// closes it.
+void ForgetOpenFolder();
+// FindAny's rules over any file system: 'nameExists' answers for a plain
+// name, 'folderEntries' lists a folder (false: there is none).
+bool FindMatching(const char* pattern, const std::function<bool(const std::string&)>& nameExists,
+                  const std::function<bool(const std::string&, std::vector<std::string>&)>& folderEntries);
 
 }  // namespace host

@@ -5,11 +5,12 @@
 // <windows.h>; every service it needs from the system is one of the functions
 // below. There are exactly two implementations:
 //   platform/win32.cpp - the stub: thin calls of kernel32, user32 and shell32;
-//   platform/host.cpp  - Linux: tests, fuzzers, benchmarks and the tools. It maps
-//                        the Windows paths the core builds (backslashes, an
-//                        optional drive letter) onto a real directory, records
-//                        message boxes, answers password prompts from a script
+//   platform/host.cpp  - Linux: the tools. It maps the Windows paths the core
+//                        builds (backslashes, an optional drive letter) onto
+//                        the real file system, hands message boxes to the tool
 //                        and records the shell launch instead of performing it.
+// The tests, fuzzers and benchmarks link a test double instead of the Linux
+// seam (tests/support/host_double.cpp), built on the Linux seam's files.
 // Texts are 8-bit and NUL-terminated, in the ANSI code page unless the core
 // has switched to UTF-8 with SetUtf8Texts (see "text encoding" below).
 
@@ -97,11 +98,10 @@ const char* GetCommandLineText();
 // ---- user interface ----------------------------------------------------------
 // A modal message box with no owner window, MB_OK and the given icon.
 void ShowMessage(const char* text, const char* caption, uint32_t icon);
-// Runs the password prompt; fills 'buffer' (80 bytes, at most 79 characters,
-// terminated) and returns the number of characters typed.
-uint32_t AskPassword(char* buffer);
-// Shows the path of the file being extracted in the dialog's field 55 (if it
-// has one). The display may lag behind by a moment (Win32 redraws at most ten
+// The dialogs' field that shows the file being extracted.
+const int ProgressFieldId = 55;
+// Shows the path of the file being extracted in the dialog's field
+// ProgressFieldId (if it has one). The display may lag behind by a moment (Win32 redraws at most ten
 // times a second); a null text brings it up to date, as the walk does at its end.
 void ShowProgress(WindowHandle dialog, const char* text);
 // Takes one queued window message, if any, and dispatches it.
@@ -116,7 +116,9 @@ void* Allocate(size_t size);
 void Release(void* block);
 
 // ---- entry list ----------------------------------------------------------------
-// A sorted (case-insensitive), multiple-selection list of entry names.
+// A sorted (case-insensitive), multiple-selection list of entry names, each
+// of at most ListTextLimit bytes.
+const uint16_t ListTextLimit = 258;
 ListHandle GetEntryList(WindowHandle dialog, int id);
 void ListClear(ListHandle list);
 void ListAdd(ListHandle list, const char* name);

@@ -1,11 +1,7 @@
 // The seam on Win32: thin calls of kernel32 and user32; shell32 is loaded on
 // first use from the system folder (see ShellFunction).
 #include "platform/platform.h"
-#include "platform/win32_text.h"
-#include "ui/ui.h"
-#include "ui/resource.h"
-#include "extract/state.h"
-#include "package/switches.h"
+#include "platform/win32.h"
 
 // ---- text encoding -------------------------------------------------------------
 
@@ -143,7 +139,7 @@ static void FlushProgress() {
   if (!ProgressPending) return;
   ProgressPending = false;
   ProgressShownAt = GetTickCount();
-  SetDlgItemTextW(ProgressDialog, IDC_PROGRESS, WideTexts[ProgressSlot]);  // nothing without a field
+  SetDlgItemTextW(ProgressDialog, ProgressFieldId, WideTexts[ProgressSlot]);  // nothing without a field
 }
 
 static void ShowProgressWhenDue() {
@@ -160,17 +156,22 @@ void ShowProgress(WindowHandle dialog, const char* text) {
 
 void ShowMessage(const char* text, const char* caption, uint32_t icon) {
   FlushProgress();
-  // An unattended run shows nothing; its exit code tells the outcome.
-  if (!Switches.Silent) MessageBoxW(0, Wide(text, 0), Wide(caption, 1), MB_OK | icon);
+  MessageBoxW(0, Wide(text, 0), Wide(caption, 1), MB_OK | icon);
 }
 
-uint32_t AskPassword(char* buffer) {
-  FlushProgress();
-  PasswordLength = 0;
-  PasswordBuffer[0] = 0;
-  ShowDialog(Instance, IDD_PASSWORD, 0, PasswordProc);
-  if (buffer != PasswordBuffer) CopyMemory(buffer, PasswordBuffer, sizeof(PasswordBuffer));
-  return (uint32_t)PasswordLength;
+void* ShellFunction(const char* name) {
+  static HMODULE shell;
+  if (!shell) {
+    // A full path into the system folder: a shell32.dll lying next to the
+    // package (a downloads folder) must never be the one that loads.
+    char path[MAX_PATH + 16];
+    UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return 0;
+    lstrcpyA(path + n, "\\shell32.dll");
+    shell = LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!shell) return 0;
+  }
+  return (void*)GetProcAddress(shell, name);
 }
 
 void PumpOneMessage() {

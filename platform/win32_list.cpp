@@ -2,10 +2,9 @@
 // The list box holds the names and their selection; nothing is kept beside it.
 #include <windows.h>
 
-#include "archive/entry.h"
 #include "platform/platform.h"
 #include "platform/sorted_find.h"
-#include "platform/win32_text.h"
+#include "platform/win32.h"
 
 ListHandle GetEntryList(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
 
@@ -22,9 +21,9 @@ void ListAdd(ListHandle list, const char* name) {
 
 namespace {
 
-// An item's text: items are names of at most NameBufferSize bytes, and no
+// An item's text: items are names of at most ListTextLimit bytes, and no
 // byte of a name becomes more than one UTF-16 unit.
-typedef WCHAR ItemText[NameBufferSize + 2];
+typedef WCHAR ItemText[ListTextLimit + 2];
 
 // Compares an item with the name the way the list box sorts and matches:
 // case ignored, in the user's locale.

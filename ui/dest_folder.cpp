@@ -4,8 +4,8 @@
 #include "ui/ui.h"
 #include "ui/resource.h"
 #include "extract/paths.h"
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/state.h"
+#include "base/config.h"
 
 bool ReadFolderField(HWND mainDialog, bool dropBackslash) {
   // BrowsePath, as long as any folder the system names, holds the text first.
@@ -25,7 +25,7 @@ void CurrentFolderToDest() {
 
 bool TakeFolderField(HWND mainDialog) {
   if (!ReadFolderField(mainDialog, true)) {
-    ShowMessage("The destination folder's name is too long.", SfxCaption, IconExclamation);
+    Tell("The destination folder's name is too long.", IconExclamation);
     return false;
   }
   if (DestFolder[0]) return true;

@@ -1,5 +1,6 @@
 // The stub's entry point: there is no C runtime, so the process starts here.
 #include "ui/ui.h"
+#include "base/state.h"
 #include "package/startup.h"
 
 // Only the system folder may supply DLLs: a package is often run from a
@@ -17,5 +18,6 @@ static void RestrictDllSearch() {
 extern "C" void Start() {
   RestrictDllSearch();
   Instance = GetModuleHandleA(0);
+  AskPassword = AskPasswordDialog;
   ExitProcess(RunProgram(ShowMainDialog));
 }

@@ -3,14 +3,14 @@
 #include "ui/ui.h"
 #include "ui/resource.h"
 #include "archive/walk.h"
-#include "package/config.h"
+#include "base/config.h"
 
 void FillEntryLists(HWND dialog) {
-  ProcessArchive(dialog, IDC_ENTRY_LIST, true);
+  ListArchive(dialog, IDC_ENTRY_LIST);
   if (Config.FileListAllowed) {
     ShowWindow(GetDlgItem(dialog, IDC_SECOND_LIST), SW_HIDE);
   } else {
     ShowWindow(GetDlgItem(dialog, IDC_ENTRY_LIST), SW_HIDE);
-    ProcessArchive(dialog, IDC_SECOND_LIST, true);
+    ListArchive(dialog, IDC_SECOND_LIST);
   }
 }

@@ -2,7 +2,7 @@
 #include "ui/ui.h"
 #include "ui/resource.h"
 #include "archive/walk.h"
-#include "extract/state.h"
+#include "base/state.h"
 #include "launch/command.h"
 
 static void Initialise(HWND dialog) {

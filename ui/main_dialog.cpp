@@ -2,11 +2,11 @@
 // and the commands that start an extraction.
 #include "ui/ui.h"
 #include "ui/resource.h"
-#include "archive/walk.h"
+#include "extract/engine.h"
 #include "extract/paths.h"
-#include "extract/state.h"
+#include "base/state.h"
 #include "launch/command.h"
-#include "package/config.h"
+#include "base/config.h"
 #include "package/switches.h"
 
 // The engine dispatches queued messages while it runs, so a second press of a
@@ -24,12 +24,13 @@ static void EnableRunControls(HWND dialog, BOOL on) {
 void RunExtraction(HWND dialog) {
   HWND focus = GetFocus();
   EnableRunControls(dialog, FALSE);
-  ProcessArchive(dialog, IDC_ENTRY_LIST, false);
+  ExtractArchive(dialog, IDC_ENTRY_LIST);
   EnableRunControls(dialog, TRUE);
   if (focus) SetFocus(focus);
 }
 
 static_assert(IDC_OVERWRITE == OverwriteBoxId, "the header names the overwrite box by its id");
+static_assert(IDC_PROGRESS == ProgressFieldId, "the seam shows the path in the progress field");
 
 static void Hide(HWND dialog, int id) { ShowWindow(GetDlgItem(dialog, id), SW_HIDE); }
 

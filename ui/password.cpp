@@ -1,7 +1,8 @@
 // The password prompt: collects text only; the engine checks it.
 #include "ui/ui.h"
 #include "ui/resource.h"
-#include "extract/state.h"
+#include "base/state.h"
+#include "platform/platform.h"
 
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
@@ -14,4 +15,13 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     EndDialog(dialog, IDOK);
   }
   return 0;
+}
+
+uint32_t AskPasswordDialog(char* buffer) {
+  ShowProgress(0, 0);   // the path shown is brought up to date first
+  PasswordLength = 0;
+  PasswordBuffer[0] = 0;
+  ShowDialog(Instance, IDD_PASSWORD, 0, PasswordProc);
+  if (buffer != PasswordBuffer) CopyMemory(buffer, PasswordBuffer, sizeof(PasswordBuffer));
+  return (uint32_t)PasswordLength;
 }

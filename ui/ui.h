@@ -1,5 +1,6 @@
 #pragma once
 // Win32 pieces shared by the dialogs of the stub and its platform layer.
+#include <stdint.h>
 #include <windows.h>
 
 // The program's own module: the dialog templates and the icon live there.
@@ -41,5 +42,5 @@ void RunExtraction(HWND dialog);
 // filled as well; otherwise the second list is hidden.
 void FillEntryLists(HWND dialog);
 
-// shell32 is not imported: it is loaded from the system folder on first use.
-void* ShellFunction(const char* name);
+// The password prompt "PASSWD": the stub's way to ask for a password.
+uint32_t AskPasswordDialog(char* buffer);

@@ -2,9 +2,10 @@
 #include <shlobj.h>
 #include "ui/ui.h"
 #include "ui/resource.h"
+#include "platform/win32.h"
 #include "extract/paths.h"
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/state.h"
+#include "base/config.h"
 
 HINSTANCE Instance;
 
@@ -18,21 +19,6 @@ void CenterWindow(HWND window) {
   int x = (GetSystemMetrics(SM_CXSCREEN) - r.right + r.left) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - r.bottom + r.top) / 2;
   SetWindowPos(window, 0, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-}
-
-void* ShellFunction(const char* name) {
-  static HMODULE shell;
-  if (!shell) {
-    // A full path into the system folder: a shell32.dll lying next to the
-    // package (a downloads folder) must never be the one that loads.
-    char path[MAX_PATH + 16];
-    UINT n = GetSystemDirectoryA(path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return 0;
-    lstrcpyA(path + n, "\\shell32.dll");
-    shell = LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!shell) return 0;
-  }
-  return (void*)GetProcAddress(shell, name);
 }
 
 typedef LPITEMIDLIST(WINAPI* BrowseFunction)(LPBROWSEINFOA);

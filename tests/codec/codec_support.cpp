@@ -8,14 +8,14 @@
 #include "codec/inflate.h"
 #include "codec/inflate_input.h"
 #include "codec/stored.h"
-#include "extract/state.h"
+#include "base/state.h"
 #include "package/core.h"
-#include "package/reader.h"
-#include "platform/host.h"
+#include "base/reader.h"
+#include "tests/support/host_double.h"
 
 // ---- running the decoders -----------------------------------------------------
 
-static Decoded Run(void (*decoder)(), const std::string& input, uint16_t flags);
+static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t flags);
 
 void EnsureCrcTable() {
   if (State.CrcTable == nullptr) {
@@ -26,7 +26,7 @@ void EnsureCrcTable() {
   }
 }
 
-static Decoded Run(void (*decoder)(), const std::string& input, uint16_t flags) {
+static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t flags) {
   EnsureCrcTable();
   std::string sink;
   UseArchiveFile(host::OpenMemoryFile(input.data(), input.size()));

@@ -14,7 +14,7 @@
 
 #include "codec/crc32.h"
 #include "codec/crypt.h"
-#include "extract/state.h"
+#include "base/state.h"
 #include "tests/codec/codec_support.h"
 
 namespace {

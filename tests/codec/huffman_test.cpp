@@ -8,7 +8,7 @@
 
 #include "codec/huffman.h"
 #include "codec/packed_table.h"
-#include "platform/host.h"
+#include "tests/support/host_double.h"
 #include "tests/codec/codec_support.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "extract/state.h"
-#include "platform/host.h"
+#include "base/state.h"
+#include "tests/support/host_double.h"
 #include "tests/codec/codec_support.h"
 
 namespace {

@@ -5,9 +5,9 @@
 
 #include "codec/crypt.h"
 #include "codec/stored.h"
-#include "extract/state.h"
-#include "package/reader.h"
-#include "platform/host.h"
+#include "base/state.h"
+#include "base/reader.h"
+#include "tests/support/host_double.h"
 #include "tests/codec/codec_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "platform/platform.h"
-#include "platform/win32_text.h"
+#include "platform/win32.h"
 
 // The stub converts in the encoding of the entry; these names are ANSI.
 const WCHAR* ListText(const char* text) {

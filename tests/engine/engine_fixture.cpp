@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "package/reader.h"
+#include "base/reader.h"
+#include "package/header.h"
 #include "package/switches.h"
 
 void EngineTest::SetUp() {
@@ -29,14 +30,14 @@ void EngineTest::Open(const std::string& zip) {
   package = testpkg::BuildPackage(options, zip);
   UseArchiveFile(host::OpenMemoryFile(package.data(), package.size()));
   ReadPackageHeader();
-  ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
+  ListArchive(&dialog, IDC_ENTRY_LIST);
 }
 
 void EngineTest::Extract(bool skipExisting) {
   ListSelect(GetEntryList(&dialog, IDC_ENTRY_LIST), -1, true);
   State.SkipExisting = skipExisting ? 1 : 0;
   host::Messages().clear();
-  ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
+  ExtractArchive(&dialog, IDC_ENTRY_LIST);
 }
 
 std::vector<std::string> EngineTest::StillSelected() {

@@ -9,10 +9,10 @@
 
 #include "archive/walk.h"
 #include "extract/engine.h"
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/state.h"
+#include "base/config.h"
 #include "package/core.h"
-#include "platform/host.h"
+#include "tests/support/host_double.h"
 #include "tests/support/package_builder.h"
 #include "ui/resource.h"
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "extract/names.h"
-#include "extract/state.h"
+#include "base/state.h"
 #include "launch/command.h"
-#include "package/config.h"
-#include "platform/host.h"
+#include "base/config.h"
+#include "tests/support/host_double.h"
 #include "tests/support/package_builder.h"
 
 namespace {

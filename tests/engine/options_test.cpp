@@ -100,7 +100,7 @@ TEST_F(OptionsTest, FilesGetTheirEntriesTimes) {
 }
 
 TEST_F(OptionsTest, UnattendedRunNeverPrompts) {
-  Switches.Silent = true;
+  State.Unattended = true;   // what /S gives
   std::vector<ZipEntry> entries = {Entry("a.txt", "a", 8), Entry("s.txt", "s", 8, "", "right")};
   Open(testpkg::BuildZip(entries));
   Extract();

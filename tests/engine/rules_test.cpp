@@ -137,7 +137,7 @@ TEST_F(EngineTest, OverwriteRule) {
 TEST_F(EngineTest, NothingSelectedWritesAndShowsNothing) {
   Open(testpkg::BuildZip({Entry("a.txt", "a")}));
   host::Messages().clear();
-  ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
+  ExtractArchive(&dialog, IDC_ENTRY_LIST);
   EXPECT_TRUE(host::Messages().empty());
   EXPECT_EQ(State.ExtractSucceeded, 0);
   EXPECT_FALSE(std::filesystem::exists(root / "out"));
@@ -379,8 +379,8 @@ TEST_F(EngineTest, NoSecondWalkDuringARun) {
   int pumped = 0;
   host::SetPumpHandler([&] {
     pumped++;
-    ProcessArchive(&dialog, IDC_ENTRY_LIST, false);
-    ProcessArchive(&dialog, IDC_ENTRY_LIST, true);
+    ExtractArchive(&dialog, IDC_ENTRY_LIST);
+    ListArchive(&dialog, IDC_ENTRY_LIST);
   });
   Extract();
   EXPECT_EQ(pumped, 3);

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/state.h"
+#include "base/config.h"
 #include "package/core.h"
 #include "platform/platform.h"
 

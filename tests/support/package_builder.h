@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/entry.h"
-#include "package/config.h"
+#include "base/entry.h"
+#include "base/config.h"
 
 namespace testpkg {
 

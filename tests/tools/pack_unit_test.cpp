@@ -11,9 +11,10 @@
 #include "codec/crc32.h"
 #include "codec/crypt.h"
 #include "extract/names.h"
-#include "extract/state.h"
-#include "package/config.h"
-#include "package/reader.h"
+#include "base/state.h"
+#include "base/config.h"
+#include "package/header.h"
+#include "base/reader.h"
 #include "platform/host.h"
 #include "tools/pack/inputs.h"
 #include "tools/pack/names.h"
@@ -142,7 +143,7 @@ struct ReadBack {
     bytes += pack::BuildHeader(settings);
     EXPECT_EQ(write(fd, bytes.data(), bytes.size()), (ssize_t)bytes.size());
     close(fd);
-    host::Reset();
+    host::ResetSeam();
     host::SetTempFolder("/tmp/T/");
     static char texts[4][ConfigTextSize];
     memset(texts, 0, sizeof texts);

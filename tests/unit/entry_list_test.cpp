@@ -6,8 +6,8 @@
 #include <strings.h>
 
 #include "archive/walk.h"
-#include "extract/state.h"
-#include "platform/host.h"
+#include "base/state.h"
+#include "tests/support/host_double.h"
 
 namespace {
 

@@ -4,10 +4,11 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "extract/state.h"
-#include "package/config.h"
-#include "package/reader.h"
-#include "platform/host.h"
+#include "base/state.h"
+#include "base/config.h"
+#include "package/header.h"
+#include "base/reader.h"
+#include "tests/support/host_double.h"
 #include "tests/support/package_builder.h"
 
 namespace {

@@ -5,7 +5,8 @@
 
 #include <filesystem>
 
-#include "platform/host.h"
+#include "base/state.h"
+#include "tests/support/host_double.h"
 #include "tests/support/package_builder.h"
 
 namespace {

@@ -6,10 +6,11 @@
 #include <filesystem>
 
 #include "archive/walk.h"
-#include "extract/state.h"
-#include "package/config.h"
-#include "package/reader.h"
-#include "platform/host.h"
+#include "base/state.h"
+#include "base/config.h"
+#include "package/header.h"
+#include "base/reader.h"
+#include "tests/support/host_double.h"
 #include "tests/support/package_builder.h"
 
 namespace {
@@ -42,7 +43,7 @@ class ListingTest : public ::testing::Test {
     package_ = package;
     UseArchiveFile(host::OpenMemoryFile(package_.data(), package_.size()));
     ReadPackageHeader();
-    ProcessArchive(&dialog_, 301, true);
+    ListArchive(&dialog_, 301);
     return Listed();
   }
   Names ListZip(const std::string& zip) { return List(BuildPackage(PackageOptions(), zip)); }
@@ -118,7 +119,7 @@ TEST_F(ToolListingTest, InfoZipEncryptedFromARealFile) {
   ASSERT_NE(State.ArchiveFile, NoFile);
   ReadPackageHeader();
   EXPECT_EQ(State.ArchiveStart, StubSize);
-  ProcessArchive(&dialog_, 301, true);
+  ListArchive(&dialog_, 301);
   EXPECT_EQ(Listed().size(), files_.size() + folders_.size());
   EXPECT_EQ(host::PasswordPrompts(), 0);  // the listing reads no entry data
   EXPECT_TRUE(host::Messages().empty());
@@ -250,12 +251,12 @@ TEST_F(ListingTest, AWrongMagicLooksForTheArchiveInTheHeader) {
 
 TEST_F(ListingTest, EachWalkClearsItsListAndRepeatsItsMessage) {
   ListZip(BuildZip(ThreeEntries()));
-  ProcessArchive(&dialog_, 301, true);
+  ListArchive(&dialog_, 301);
   EXPECT_EQ(Listed().size(), 3u);
 
   ListZip("not an archive");
   EXPECT_TRUE(Listed().empty());
-  ProcessArchive(&dialog_, 302, true);
+  ListArchive(&dialog_, 302);
   EXPECT_EQ(MessageTexts(), (Names{"Cannot read archive header", "Cannot read archive header"}));
 }
 
@@ -360,7 +361,7 @@ TEST_F(ListingTest, ANextHeaderPositionThatDoesNotAdvanceEndsTheWalk) {
 TEST_F(ListingTest, AFailedSeekLeavesTheListAlone) {
   ListAdd(GetEntryList(&dialog_, 301), "kept");
   UseArchiveFile(NoFile);
-  ProcessArchive(&dialog_, 301, true);
+  ListArchive(&dialog_, 301);
   EXPECT_EQ(Listed(), Names{"kept"});
   ExpectOnlyMessage("Error reading archive.", IconHand);
   EXPECT_FALSE(WalkRunning());
@@ -373,7 +374,7 @@ TEST_F(ListingTest, ASecondWalkWhileOneRunsDoesNothing) {
   ListAdd(GetEntryList(&dialog_, 302), "untouched");
   host::SetMessageHandler([&](const HostMessage&) {
     runningInside = WalkRunning();
-    ProcessArchive(&dialog_, 302, true);
+    ListArchive(&dialog_, 302);
   });
   std::vector<ZipEntry> entries = ThreeEntries();
   entries[2].name = "";
@@ -385,7 +386,7 @@ TEST_F(ListingTest, ASecondWalkWhileOneRunsDoesNothing) {
 
   // Once the first walk is over, walks run again.
   host::SetMessageHandler(nullptr);
-  ProcessArchive(&dialog_, 302, true);
+  ListArchive(&dialog_, 302);
   EXPECT_EQ(Listed(302), (Names{"one.txt", "Two/two.bin"}));
 }
 

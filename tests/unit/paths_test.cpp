@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "extract/paths.h"
-#include "platform/host.h"
+#include "tests/support/host_double.h"
 #include "tests/support/package_builder.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <random>
 #include <string>
 
-#include "extract/state.h"
-#include "package/config.h"
-#include "package/reader.h"
-#include "platform/host.h"
+#include "base/state.h"
+#include "base/config.h"
+#include "base/reader.h"
+#include "tests/support/host_double.h"
 
 namespace {
 

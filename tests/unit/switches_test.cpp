@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/state.h"
+#include "base/config.h"
 #include "package/core.h"
 #include "package/switches.h"
-#include "platform/host.h"
+#include "tests/support/host_double.h"
 
 namespace {
 

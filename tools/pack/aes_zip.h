@@ -8,7 +8,7 @@
 #include <stdint.h>
 #include <string>
 
-#include "archive/entry.h"
+#include "base/entry.h"
 
 namespace pack {
 

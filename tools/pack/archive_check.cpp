@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
-#include "archive/entry.h"
+#include "base/entry.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
 

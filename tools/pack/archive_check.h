@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/entry.h"
+#include "base/entry.h"
 #include "tools/pack/aes_zip.h"
 
 namespace pack {

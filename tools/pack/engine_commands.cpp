@@ -16,13 +16,15 @@
 #include <memory>
 #include <set>
 
-#include "archive/entry.h"
 #include "archive/walk.h"
+#include "base/config.h"
+#include "base/entry.h"
+#include "base/reader.h"
+#include "base/state.h"
 #include "extract/engine.h"
 #include "extract/names.h"
-#include "extract/state.h"
+#include "extract/paths.h"
 #include "launch/command.h"
-#include "package/config.h"
 #include "package/core.h"
 #include "platform/host.h"
 #include "tools/pack/archive_check.h"
@@ -86,7 +88,7 @@ std::string NotAPackage(const std::string& path) {
 // One engine session over one package: the state the stub's start-up sets.
 class Session {
  public:
-  explicit Session(const EngineOptions& o) : o_(o), page_{o.codePage} {}
+  explicit Session(const EngineOptions& o) : o_(o), page_{o.codePage} { current_ = this; }
   // Open() only after the file was found to be a package.
   static bool IsPackage(const std::string& path) {
     std::string problem = NotAPackage(path);
@@ -95,6 +97,8 @@ class Session {
   }
   ~Session() {
     if (started_) EndCore();
+    AskPassword = nullptr;
+    current_ = nullptr;
   }
 
   bool Open() {
@@ -107,10 +111,10 @@ class Session {
       Error("cannot open " + o_.package);
       return false;
     }
-    host::Reset();
+    host::ResetSeam();
     host::SetTempFolder("/tmp/");
     host::SetMessageHandler([this](const HostMessage& m) { Print(m); });
-    host::SetPasswordHandler([this]() { return Password(); });
+    AskPassword = [](char* buffer) { return current_->Password(buffer); };
     FileHandle package = OpenReadFile(o_.package.c_str());
     if (package == NoFile) {
       Error("cannot open " + o_.package);
@@ -124,21 +128,15 @@ class Session {
   // The engine ends a walk silently where the local headers stop; a complete
   // archive ends at its central directory, anything else is a failure.
   bool EndedEarly() const {
-    if (walk_.earlyEnd.empty()) return false;
-    Error(walk_.earlyEnd + "; entries after it are missing");
+    std::string why = EarlyEnd(walk_);
+    if (why.empty()) return false;
+    Error(why + "; entries after it are missing");
     return true;
   }
-  const LocalWalk& Walk() const { return walk_; }
 
   // The listing walk the dialogs run when they open.
   bool List() {
-    // The tool's own look at the local headers, for details and reasons.
-    std::string error;
-    if (!WalkLocalHeaders(o_.package, State.ArchiveStart, walk_, error)) {
-      Error(error);
-      return false;
-    }
-    ProcessArchive(&dialog_, IDC_ENTRY_LIST, true);
+    walk_ = ListArchive(&dialog_, IDC_ENTRY_LIST);
     return !Items().empty() && !failed_;
   }
 
@@ -156,14 +154,14 @@ class Session {
       if (!item.utf8 && IsSafeEntryName(item.name.c_str(), false)) safe.push_back(item.name);
     std::vector<std::string> renamed;
     if (!o_.rawNames) RenameAll(folder, false, safe, renamed);
-    uint64_t total = 0;
-    for (const LocalEntry& e : walk_.entries) total += e.size;
-    progress_.reset(new Progress(total, !o_.quiet));
-    BoundOutputs();
-    ProcessArchive(&dialog_, IDC_ENTRY_LIST, false);
+    // The bar counts the package's bytes, which the walk reads in order.
+    uint64_t packageSize = FileSize(o_.package);
+    progress_.reset(new Progress(packageSize > State.ArchiveStart ? packageSize - State.ArchiveStart : 0, !o_.quiet));
+    ForgetKnownFolder();
+    static const EntryHandler handler = {ExtractOne, FinishExtraction};
+    walk_ = ProcessArchive(&dialog_, IDC_ENTRY_LIST, &handler);
     progress_->Done();
-    host::SetPumpHandler(nullptr);
-    host::SetWriteLimit(SIZE_MAX);
+    host::SetOutputLimit(SIZE_MAX);
     if (!o_.rawNames) {
       // Back to UTF-8: what the engine wrote or found, and what was renamed before.
       std::vector<std::string> done = renamed, unused;
@@ -172,8 +170,12 @@ class Session {
       RenameAll(folder, true, done, unused);
     }
     bool ok = State.ExtractSucceeded == 1;
-    for (const HostListItem& item : Items())
-      if (item.selected) Error("not extracted: " + Shown(item.name, item.utf8) + Reason(item.name));
+    for (const HostListItem& item : Items()) {
+      if (!item.selected) continue;
+      auto reason = reasons_.find(item.name);
+      Error("not extracted: " + Shown(item.name, item.utf8) + ": " +
+            (reason != reasons_.end() ? reason->second : "not reached: the run ended before this entry"));
+    }
     if (prompts_ > 0 && !State.ExtractSucceeded && !ended_)
       Error(o_.hasPassword ? "the password given does not open an entry" : "no password opened an entry");
     return !EndedEarly() && ok;
@@ -199,7 +201,7 @@ class Session {
     fprintf(stderr, "tolvane-pack: %s%s\n", kind, Printable(Shown(m.text, m.utf8)).c_str());
   }
 
-  std::string Password() {
+  uint32_t Password(char* buffer) {
     ++prompts_;
     if (progress_) progress_->Clear();
     std::string typed;
@@ -212,45 +214,92 @@ class Session {
         Error("the package is encrypted; give the password with --password");
     }
     std::string converted, bad;
-    if (!ToCodePage(page_, typed, converted, bad)) return typed;
-    return converted;
+    if (ToCodePage(page_, typed, converted, bad)) typed = converted;
+    uint32_t n = (uint32_t)std::min<size_t>(typed.size(), 79);
+    memcpy(buffer, typed.data(), n);
+    buffer[n] = 0;
+    return n;
   }
 
-  const LocalEntry* FindEntry(const std::string& name) const {
-    for (const LocalEntry& e : walk_.entries)
-      if (e.name == name) return &e;
-    return nullptr;
+  // The engine's handler with the tool around it: each entry's file stops at
+  // its declared size (a damaged or hostile entry cannot fill the disk, and
+  // bytes past it never count towards its CRC), the bar follows the walk, and
+  // a failed entry's outcome becomes its reason.
+  static EntryResult ExtractOne(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
+                                const char* name) {
+    Session& s = *current_;
+    const ArchiveEntry header = State.CurrentEntry;   // the engine puts an AES entry's own method in place
+    uint32_t dataStart = headerPosition + LocalHeaderSize + header.NameLength + header.ExtraLength;
+    uint32_t size = header.UncompressedSize, expectedCrc = header.EntryCrc;
+    uint8_t descriptor[DataDescriptorSize];
+    SeekArchive(dataStart + header.CompressedSize, 0);
+    if ((header.EntryFlags & FlagDescriptor) && State.LastSeek != SeekFailed &&
+        ReadArchive(descriptor, DataDescriptorSize) == DataDescriptorSize &&
+        Read32(descriptor) == DataDescriptorSignature) {
+      expectedCrc = Read32(descriptor + 4);
+      size = Read32(descriptor + 12);
+    }
+    host::SetOutputLimit(size);
+    s.progress_->Advance(s.inProgress_);
+    s.inProgress_ = header.CompressedSize;
+    s.progress_->Entry(s.Shown(name, State.Utf8Name));
+    EntryReport report = ExtractEntry(dialog, list, headerPosition, name);
+    if (report.outcome != EntryExtracted && report.outcome != EntryKept)
+      s.reasons_[name] = s.Reason(report.outcome, dataStart, header.CompressedSize, size, expectedCrc);
+    return report.next;
   }
 
-  // Why an entry the engine left selected failed, as ": reason", or "".
-  std::string Reason(const std::string& name) const {
-    const LocalEntry* entry = FindEntry(name);
-    if (!entry) return "";
-    std::string converted, bad;
-    const std::string* password = nullptr;
-    if (o_.hasPassword && ToCodePage(page_, o_.password, converted, bad)) password = &converted;
-    std::string problem = EntryProblem(o_.package, *entry, password);
-    if (problem.empty() && !attempted_.count(name)) problem = "not reached: the run ended before this entry";
-    return problem.empty() ? "" : ": " + problem;
+  // What an entry's outcome means, in words.
+  std::string Reason(EntryOutcome outcome, uint64_t dataStart, uint32_t packed, uint32_t size,
+                     uint32_t expectedCrc) const {
+    uint64_t present = FileSize(o_.package);
+    present = present > dataStart ? present - dataStart : 0;
+    switch (outcome) {
+      case EntryRefusedName:
+        return "its name would leave the destination folder";
+      case EntryWrongPassword:
+        return o_.hasPassword ? "the password does not open it" : "encrypted, and no password was given";
+      case EntryUnknownMethod:
+        if (State.CurrentEntry.Method == MethodAes) return "its AES extra field is missing or not one the stub reads";
+        return "unknown compression method " + std::to_string(State.CurrentEntry.Method) +
+               " (the stub reads stored and deflated data)";
+      case EntryDamaged:
+        return "the compressed data are damaged";
+      case EntryEndsEarly:
+        if (present < packed)
+          return "data ends early: the package holds " + std::to_string(present) + " of its " +
+                 std::to_string(packed) + " bytes";
+        return "data ends early: the compressed data stop before their stream ends";
+      case EntryCrcMismatch:
+        return "CRC mismatch: the header says " + Hex8(expectedCrc) + ", the data give " + Hex8(~State.Crc);
+      case EntryCodeMismatch:
+        return "its authentication code does not match (damaged, or not the right password)";
+      case EntryWriteFailed:
+        if (host::OutputWasCut()) return "its data decode to more than the declared " + std::to_string(size) + " bytes";
+        return "its file could not be written";
+      default:
+        return "";
+    }
   }
 
-  // Output files stop at their entry's declared size: a damaged or hostile
-  // entry cannot fill the disk, and the bytes past it never count towards its
-  // CRC. The engine creates each output file, then takes one window message,
-  // then decodes; at that message its read position is the entry's data,
-  // which names the entry.
-  void BoundOutputs() {
-    host::SetPumpHandler([this]() {
-      uint64_t limit = State.CurrentEntry.UncompressedSize;
-      std::string name;
-      for (const LocalEntry& e : walk_.entries)
-        if (e.dataOffset == State.LastSeek) limit = e.size, name = e.name;
-      host::SetWriteLimit((size_t)limit);
-      attempted_.insert(name);
-      progress_->Advance(inProgress_);
-      inProgress_ = limit;
-      progress_->Entry(Shown(name, IsValidUtf8(name)));
-    });
+  // Why a walk ended before the archive's end, or "" when it did not.
+  std::string EarlyEnd(const WalkResult& walk) const {
+    std::string at = "at offset " + std::to_string(walk.position);
+    switch (walk.end) {
+      case WalkFileEnds:
+        if (walk.position > FileSize(o_.package)) return "the package ends inside the data of the last entry";
+        return "the package ends " + at + " without a central directory: it is cut short";
+      case WalkNoHeader:
+        return "no local header " + at + ": the archive is damaged";
+      case WalkCutHeader:
+        return "the package ends inside a local header " + at;
+      case WalkCutName:
+        return "the package ends inside the name of the entry " + at;
+      case WalkRefusedName:
+        return "the entry " + at + " has no name the stub accepts";
+      default:
+        return "";
+    }
   }
 
   // Code page names are written as their bytes; on Linux they are shown in
@@ -315,11 +364,14 @@ class Session {
   bool failed_ = false;
   bool ended_ = false;
   bool started_ = false;
-  LocalWalk walk_;
-  uint64_t inProgress_ = 0;            // declared size of the entry being written
-  std::set<std::string> attempted_;    // entries the engine made an output file for
+  WalkResult walk_ = {WalkComplete, 0};
+  uint64_t inProgress_ = 0;                       // package bytes of the entry being written
+  std::map<std::string, std::string> reasons_;    // why an entry the engine was given failed
   std::unique_ptr<Progress> progress_;
+  static Session* current_;                       // the engine's callbacks reach the session here
 };
+
+Session* Session::current_ = nullptr;
 
 // "YYYY-MM-DD hh:mm:ss" of an MS-DOS date and time (date in the high 16 bits).
 std::string DosTimeText(uint32_t dosDateTime) {
@@ -371,9 +423,14 @@ int ListPackage(const EngineOptions& o) {
   bool ok = session.List();
   // The engine's list in its order; the fields from the local header of that name.
   std::map<std::string, std::string> times;
-  if (o.verbose || o.json) times = EntryTimes(o);
+  LocalWalk details;
+  if (o.verbose || o.json) {
+    times = EntryTimes(o);
+    std::string error;
+    if (!WalkLocalHeaders(o.package, State.ArchiveStart, details, error)) Error(error);
+  }
   std::multimap<std::string, const LocalEntry*> byName;
-  for (const LocalEntry& e : session.Walk().entries) byName.emplace(e.name, &e);
+  for (const LocalEntry& e : details.entries) byName.emplace(e.name, &e);
   if (o.verbose && !o.json) printf("%10s %10s  %-8s %-3s  %-19s  %-8s  %s\n", "size", "packed", "method", "enc", "time", "crc-32", "name");
   if (o.json) printf("{\"package\": %s, \"entries\": [", JsonString(o.package).c_str());
   const char* separator = "";

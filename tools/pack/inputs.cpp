@@ -12,7 +12,7 @@
 #include <set>
 #include <utility>
 
-#include "archive/entry.h"
+#include "base/entry.h"
 #include "tools/pack/util.h"
 
 namespace pack {

@@ -3,7 +3,7 @@
 #include <stdint.h>
 #include <string>
 
-#include "package/config.h"
+#include "base/config.h"
 
 namespace pack {
 

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
-#include "archive/entry.h"
+#include "base/entry.h"
 #include "archive/entry_time.h"
-#include "package/config.h"
+#include "base/config.h"
 #include "platform/host.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/util.h"

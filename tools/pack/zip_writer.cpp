@@ -3,7 +3,7 @@
 #include <errno.h>
 #include <string.h>
 
-#include "archive/entry.h"
+#include "base/entry.h"
 #include "tools/pack/aes_zip.h"
 #include "tools/pack/util.h"
 

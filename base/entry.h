@@ -3,6 +3,8 @@
 // descriptor, and the values of their fields.
 #include <stdint.h>
 
+#include "platform/platform.h"
+
 // A local file header exactly as stored: 30 bytes, little-endian.
 #pragma pack(push, 1)
 struct ArchiveEntry {
@@ -53,7 +55,8 @@ const uint32_t EncryptionHeaderSize = 12;
 const uint16_t ExtraNtfsTimes = 0x000A;       // tag 1: mtime, atime, ctime as FILETIMEs
 const uint16_t ExtraUnixTimestamp = 0x5455;   // flags, then mtime in UTC seconds (flag bit 0)
 
-const uint16_t NameBufferSize = 258;
+// The longest name the walk accepts: what an entry list holds.
+const uint16_t NameBufferSize = ListTextLimit;
 
 // Little-endian 16- and 32-bit values in an archive's bytes.
 inline uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }

@@ -1,8 +1,9 @@
 #pragma once
-// The single global state of the archive walk and the decoders, and the
-// buffers the engine shares with the dialogs.
+// The single global state of the archive walk and the decoders, the package's
+// configuration, and the buffers the engine shares with the dialogs.
 #include <stdint.h>
-#include "archive/entry.h"
+#include "base/config.h"
+#include "base/entry.h"
 #include "platform/platform.h"
 
 struct DecodeEntry;
@@ -32,6 +33,8 @@ struct ExtractState {
   DecodeEntry* FixedDistTable;
   uint8_t SkipExisting;
   uint8_t ExtractSucceeded;
+  // An unattended run: no message box and no password prompt.
+  uint8_t Unattended;
   // The current entry's name, and every path built from it, is UTF-8 (else ANSI).
   uint8_t Utf8Name;
 };
@@ -42,5 +45,15 @@ extern char DestFolder[256];      // at most 255 characters
 extern char PasswordBuffer[80];   // what the password prompt read
 extern int32_t PasswordLength;
 
-// Caption of every message box the engine shows.
+// Caption of every message box the program shows.
 extern const char SfxCaption[];
+
+// Shows a message box with the program's caption, unless the run is unattended.
+void Tell(const char* text, uint32_t icon);
+
+// What asks the user for a password: fills 'buffer' (80 bytes, at most 79
+// characters, terminated) and returns the number of characters typed. The
+// program that runs the engine sets it: the stub's dialog, a tool's terminal.
+// Null: nobody can be asked, and an encrypted entry takes only the remembered password.
+typedef uint32_t (*PasswordPrompt)(char* buffer);
+extern PasswordPrompt AskPassword;

@@ -45,4 +45,3 @@ struct SfxConfig {
 extern SfxConfig Config;
 extern char* BrowsePath;
 
-void ReadPackageHeader();

@@ -1,7 +1,7 @@
-#include "package/reader.h"
+#include "base/reader.h"
 
-#include "extract/state.h"
-#include "package/config.h"
+#include "base/state.h"
+#include "base/config.h"
 
 namespace {
 

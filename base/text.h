@@ -1,0 +1,10 @@
+#pragma once
+// Lengths of 8-bit texts.
+#include <stdint.h>
+
+// Bytes before the first NUL.
+uint16_t StrLength(const char* text);
+
+// The length of the text made of the first 'count' bytes of 'buffer', cut
+// before the first NUL byte among them. The text is the buffer's prefix.
+uint16_t StringFromBuffer(const char* buffer, uint16_t count);

@@ -1,0 +1,15 @@
+#pragma once
+// What a decoder reports when it has done with an entry's data.
+#include <stdint.h>
+
+enum DecodeEnd : uint8_t {
+  DecodeDone,          // the data were decoded to the end of their stream
+  DecodeDamaged,       // an invalid block, code, table or distance
+  DecodeInputEnds,     // the entry's data (or the file) ended before the stream did
+  DecodeWriteFailed    // a write was refused or cut short
+};
+
+struct DecodeResult {
+  DecodeEnd end;
+  uint32_t written;   // bytes the output file took
+};

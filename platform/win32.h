@@ -1,0 +1,12 @@
+#pragma once
+// Pieces of the Win32 seam that the stub's own Win32 code shares.
+#include <windows.h>
+
+// A text the core passed, in UTF-16 for the wide calls: converted from the
+// encoding the core last chose with SetUtf8Texts (win32.cpp). The result
+// stays valid until the next conversion.
+const WCHAR* ListText(const char* text);
+
+// A function of shell32, which is not imported: it is loaded from the system
+// folder on first use. Null when it cannot be had.
+void* ShellFunction(const char* name);

@@ -1,0 +1,219 @@
+#include "tools/pack/create_plan.h"
+
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
+
+#include "platform/host.h"
+#include "tools/pack/codepage.h"
+#include "tools/pack/names.h"
+#include "tools/pack/stub.h"
+#include "tools/pack/util.h"
+#include "tools/pack/zip_writer.h"
+
+namespace pack {
+
+namespace {
+
+const size_t MaxPasswordBytes = 79;   // the stub's password prompt reads at most 79
+
+// A text option converted to the code page. LF becomes CR LF in the message,
+// which the stub shows in a multi-line control.
+bool ConvertText(const CodePage& page, const char* what, std::string text, bool crlf,
+                 std::string& out, std::vector<std::string>& errors) {
+  if (crlf) {
+    std::string withCr;
+    for (size_t i = 0; i < text.size(); i++) {
+      if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) withCr += '\r';
+      withCr += text[i];
+    }
+    text = withCr;
+  }
+  std::string bad;
+  if (!ToCodePage(page, text, out, bad)) {
+    errors.push_back(std::string("the ") + what + " " + bad);
+    return false;
+  }
+  return true;
+}
+
+std::string CheckFolderText(const std::string& folder) {
+  for (unsigned char c : folder) {
+    if (c < 0x20) return "the folder contains a control character";
+    if (strchr("<>\"|?*", c)) return std::string("the folder contains '") + (char)c + "', which Windows forbids";
+  }
+  return "";
+}
+
+// The output may replace a regular file; a link, a device, a pipe or a folder
+// in its place is refused, so nothing but the package path itself changes.
+std::string OutputProblem(const std::string& output) {
+  struct stat st;
+  if (lstat(output.c_str(), &st) != 0) return "";
+  if (S_ISREG(st.st_mode)) return "";
+  const char* kind = S_ISLNK(st.st_mode)                         ? "a symbolic link"
+                     : S_ISDIR(st.st_mode)                       ? "a folder"
+                     : S_ISFIFO(st.st_mode)                      ? "a named pipe"
+                     : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                  : "not a regular file";
+  return output + " is " + kind + "; the package replaces only a regular file or makes a new one";
+}
+
+// "##" stands for the destination with a trailing backslash; in quotes that
+// backslash escapes the closing quote for most Windows programs.
+void WarnAboutQuotedFolder(const std::string& command) {
+  if (command.find("##\"") != std::string::npos)
+    Warn("in the command, ## is followed by a quote: ## ends in a backslash, and most programs "
+         "read a backslash before a quote as an escaped quote; write \"##.\" instead");
+}
+
+// Names: stub rules, Windows path length, duplicates and clashes. Names are
+// stored as UTF-8 (flag bit 11 when they are not ASCII), so they come out
+// right whatever the code page of the system that extracts them.
+void CheckNames(std::vector<PlannedEntry>& entries, std::vector<std::string>& errors) {
+  std::map<std::string, size_t> seen;             // folded name -> index in kept
+  std::set<std::string> folders;                  // folded folder prefixes, ending in '/'
+  std::vector<PlannedEntry> kept;
+  for (PlannedEntry& e : entries) {
+    e.name = e.utf8Name;
+    std::string problem = NameProblem(e.name);
+    if (!problem.empty()) {
+      errors.push_back(e.origin + ": the name \"" + e.utf8Name + "\" is refused: " + problem);
+      continue;
+    }
+    if (NameTooLongForWindows(e.name))
+      Warn(e.utf8Name + " is " + std::to_string(Utf16Length(e.name)) +
+           " characters long: below a destination folder longer than " +
+           std::to_string(MaxWindowsPath - 1 - Utf16Length(e.name)) +
+           " characters its path exceeds the 259 characters Windows allows, and it will not extract");
+    if (!e.IsFolder() && e.size > MaxEntrySize) {
+      errors.push_back(e.origin + " is larger than 4 GB, which a zip without ZIP64 cannot hold");
+      continue;
+    }
+    std::string folded = FoldCase(e.utf8Name);
+    for (size_t slash = folded.find('/'); slash != std::string::npos; slash = folded.find('/', slash + 1))
+      folders.insert(folded.substr(0, slash + 1));
+    auto found = seen.find(folded);
+    if (found != seen.end()) {
+      // The same folder from two inputs is merged silently. Of two files the
+      // later one is kept: that is what extracting both would leave, and the
+      // stub's list, which matches equal names in turn, can miss the second
+      // of two equal names that are not next to each other in the archive.
+      if (e.IsFolder()) continue;
+      PlannedEntry& earlier = kept[found->second];
+      Warn("duplicate name " + e.utf8Name + ": " + e.origin + " replaces " + earlier.origin);
+      earlier.utf8Name.clear();   // dropped below
+      found->second = kept.size();
+    } else {
+      seen[folded] = kept.size();
+    }
+    kept.push_back(e);
+  }
+  kept.erase(std::remove_if(kept.begin(), kept.end(), [](const PlannedEntry& e) { return e.utf8Name.empty(); }),
+             kept.end());
+  // A file whose name another entry needs as a folder cannot be extracted.
+  for (const PlannedEntry& e : kept)
+    if (!e.IsFolder() && folders.count(FoldCase(e.utf8Name) + "/"))
+      errors.push_back(e.origin + ": " + e.utf8Name + " is a file, but other entries need a folder of that name");
+  // Folder entries are only needed for folders nothing else creates. Names
+  // below a folder sort right after it, so one look suffices.
+  std::set<std::string> all;
+  for (const PlannedEntry& e : kept) all.insert(FoldCase(e.utf8Name));
+  entries.clear();
+  for (PlannedEntry& e : kept) {
+    if (e.IsFolder()) {
+      std::string folded = FoldCase(e.utf8Name);
+      auto next = all.upper_bound(folded);
+      if (next != all.end() && next->compare(0, folded.size(), folded) == 0) continue;
+    }
+    entries.push_back(e);
+  }
+}
+
+// Entries go in the order in which the stub's list sorts their names (in the
+// code page), from every input alike: the stub's search for each entry then
+// starts right at its item. A folder entry sorts before everything below it,
+// as a prefix does.
+void SortAsTheList(std::vector<PlannedEntry>& entries) {
+  std::stable_sort(entries.begin(), entries.end(), [](const PlannedEntry& a, const PlannedEntry& b) {
+    return host::CompareListNames(a.name, b.name) < 0;
+  });
+}
+
+}  // namespace
+
+bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& errors) {
+  std::string error;
+  if (!LoadStub(o.stubFile, plan.stub, error)) errors.push_back(error);
+  if (!CheckCodePage(o.codePage, error)) {
+    errors.push_back(error);
+    return false;
+  }
+  CodePage page{o.codePage};
+  HeaderSettings& h = plan.header;
+  h.flags = DefaultFlags;
+  if (o.noFileList) h.flags &= (uint8_t)~FlagFileList;
+  if (o.hideOverwrite) h.flags |= FlagHideOverwrite;
+  if (o.keepExisting) h.flags &= (uint8_t)~FlagOverwriteMask;
+  if (o.noSwitches) h.flags &= (uint8_t)~FlagSwitches;
+  if (o.noTimes) h.flags &= (uint8_t)~FlagKeepTimes;
+  bool textsOk = ConvertText(page, "message", o.message, true, h.message, errors);
+  textsOk &= ConvertText(page, "folder", o.folder, false, h.folder, errors);
+  textsOk &= ConvertText(page, "command", o.command, false, h.command, errors);
+  // The header's texts stay in the code page: other systems show them otherwise.
+  const std::pair<const char*, const std::string*> texts[] = {
+      {"message", &o.message}, {"folder", &o.folder}, {"command", &o.command}};
+  for (const auto& text : texts)
+    if (textsOk && !IsAscii(*text.second))
+      Warn(std::string("the ") + text.first + " holds characters outside ASCII: they show as written only "
+           "on Windows systems whose ANSI code page is " + std::to_string(o.codePage));
+  if (textsOk) {
+    std::string problem = HeaderProblem(h);
+    if (problem.empty()) problem = CheckFolderText(h.folder);
+    if (problem.empty())
+      for (unsigned char c : h.command)
+        if (c < 0x20) problem = "the command contains a control character";
+    if (!problem.empty()) errors.push_back(problem);
+    WarnAboutQuotedFolder(o.command);
+  }
+  if (o.hasPassword) {
+    if (o.password.empty()) errors.push_back("the password is empty");
+    else if (ConvertText(page, "password", o.password, false, plan.password, errors) &&
+             plan.password.size() > MaxPasswordBytes)
+      errors.push_back("the password is " + std::to_string(plan.password.size()) +
+                       " bytes long; the stub's prompt takes at most 79");
+  }
+  if (o.encryptionGiven && !o.hasPassword) errors.push_back("--encryption needs --password");
+  if (o.level < 0 || o.level > 12) errors.push_back("the level must be 0 to 12");
+
+  std::string outputProblem = OutputProblem(o.output);
+  if (!outputProblem.empty()) errors.push_back(outputProblem);
+  InputRules rules{o.output, o.codePage, o.excludes, false};
+  CollectInputs(o.inputs, rules, plan.entries, errors);
+  std::vector<std::string> listed;
+  for (const std::string& list : o.filesFrom)
+    if (!ReadFileList(list, listed, error)) errors.push_back(error);
+  rules.fromList = true;
+  CollectInputs(listed, rules, plan.entries, errors);
+  if (!o.hasPassword)
+    for (const PlannedEntry& e : plan.entries)
+      if (e.source == PlannedEntry::FromZip && e.zip.aes.version != 0)
+        errors.push_back(e.origin + " is AES-encrypted; give its password with --password to copy it");
+  CheckNames(plan.entries, errors);
+  SortAsTheList(plan.entries);
+  if (plan.entries.empty() && errors.empty()) errors.push_back("there is nothing to pack");
+  if (plan.entries.size() > MaxEntries)
+    errors.push_back(std::to_string(plan.entries.size()) +
+                     " entries: a zip without ZIP64 holds at most 65535");
+  for (const PlannedEntry& e : plan.entries) plan.totalBytes += e.size;
+  plan.useEpoch = SourceDateEpoch(plan.epoch);
+  if (plan.totalBytes > MaxEntrySize && errors.empty())
+    Warn("the input is larger than 4 GB; the package must still come out below 2 GB");
+  return errors.empty();
+}
+
+}  // namespace pack

@@ -1,0 +1,52 @@
+#pragma once
+// Turns a planned entry into the record and the bytes the package stores.
+#include <stddef.h>
+#include <stdint.h>
+#include <string>
+
+#include "tools/pack/create.h"
+#include "tools/pack/create_plan.h"
+#include "tools/pack/zip_writer.h"
+
+struct libdeflate_compressor;
+
+namespace pack {
+
+// One entry made ready for the package: its record and its data as stored.
+// Shared because the preparing threads hand these to the writer.
+struct PreparedEntry {
+  ZipRecord record;
+  std::string data;
+  std::string error;   // empty when ready
+};
+
+// Reads, compresses and encrypts entries; one per thread, each with its own
+// compressor. An entry's bytes depend on nothing but the entry and the
+// options, so the package is the same whatever the number of threads.
+// Each thread of ParallelEntries owns one.
+class EntryPreparer {
+ public:
+  EntryPreparer(const CreateOptions& o, const Plan& plan);
+  ~EntryPreparer();
+  EntryPreparer(const EntryPreparer&) = delete;
+  EntryPreparer& operator=(const EntryPreparer&) = delete;
+
+  PreparedEntry Prepare(const PlannedEntry& e);
+
+ private:
+  bool Build(const PlannedEntry& e, PreparedEntry& out);
+  bool FromZip(const PlannedEntry& e, PreparedEntry& out);
+  bool FromBytes(const uint8_t* data, size_t size, PreparedEntry& out);
+  bool CopyAesEntry(const PlannedEntry& e, std::string raw, PreparedEntry& out);
+  bool Store(std::string data, PreparedEntry& out);
+
+  int level_;
+  bool hasPassword_;
+  Encryption encryption_;
+  std::string password_;
+  libdeflate_compressor* compressor_ = nullptr;
+  bool useEpoch_;
+  int64_t epoch_;
+};
+
+}  // namespace pack
