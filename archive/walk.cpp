@@ -181,7 +181,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
       ListAdd(list, name);
     } else if (FindSelectedEntry(list, name)) {
       handled = true;
-      EntryResult step = extraction->Extract(dialog, list, headerPosition, name);
+      EntryResult step = extraction->Extract(dialog, list, headerPosition, name).next;
       if (step != NextEntry) {
         result.end = WalkStopped;
         if (step == AbortRun) handled = false;

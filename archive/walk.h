@@ -10,12 +10,32 @@ enum EntryResult {
   AbortRun     // stop the run at once, with no end-of-run step
 };
 
+// What became of an entry handed to extraction. The first four mirror how a
+// decoder ends (codec/decode_result.h), so a decoder's end is its entry's outcome.
+enum EntryOutcome : uint8_t {
+  EntryExtracted,      // written and checked (a folder entry: its folder exists)
+  EntryDamaged,        // its data are damaged, or cannot be located
+  EntryEndsEarly,      // its data end before their stream does
+  EntryWriteFailed,    // a file or folder could not be created, written, closed or moved
+  EntryCrcMismatch,    // decoded in full, but not to its CRC-32
+  EntryCodeMismatch,   // an AES entry whose authentication code does not match
+  EntryKept,           // a file stands under its name and the run keeps existing files
+  EntryRefusedName,    // its name would leave the destination folder
+  EntryWrongPassword,  // no password that was tried opens it
+  EntryUnknownMethod   // a compression method (or AES field) the engine does not read
+};
+
+struct EntryReport {
+  EntryResult next;      // what the walk does next
+  EntryOutcome outcome;
+};
+
 // What extraction mode does with each selected entry, and at the end of a
 // run: the extraction engine's (extract/engine.h), or a tool's around it.
 struct EntryHandler {
   // The entry whose header is State.CurrentEntry, read at 'headerPosition',
   // with the given name; State.LastIndex is its list item.
-  EntryResult (*Extract)(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
+  EntryReport (*Extract)(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
                          const char* name);
   // The end of a run that handled at least one entry or stopped early.
   // 'complete' is false when the walk stopped before the archive's end (a

@@ -58,6 +58,13 @@ const uint16_t ExtraUnixTimestamp = 0x5455;   // flags, then mtime in UTC second
 // The longest name the walk accepts: what an entry list holds.
 const uint16_t NameBufferSize = ListTextLimit;
 
+// What an entry's WinZip AES extra field (ExtraAes) says.
+struct AesEntryInfo {
+  uint8_t version;    // 2: AE-2 (CRC not checked); 1: AE-1 (with CRC)
+  uint8_t strength;   // 1, 2, 3: 128-, 192-, 256-bit keys
+  uint16_t method;    // the real compression method
+};
+
 // Little-endian 16- and 32-bit values in an archive's bytes.
 inline uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
 inline uint32_t Read32(const uint8_t* p) {

@@ -37,6 +37,12 @@ struct ExtractState {
   uint8_t Unattended;
   // The current entry's name, and every path built from it, is UTF-8 (else ANSI).
   uint8_t Utf8Name;
+  // The rest of the entry being extracted that the decoders see: its AES
+  // parameters, and whether inflate's window has wrapped (a distance may then
+  // reach back across its start). Its paths are the engine's own.
+  uint8_t AesActive;
+  AesEntryInfo AesEntry;
+  uint8_t WindowWrapped;
 };
 
 extern ExtractState State;
@@ -53,7 +59,7 @@ void Tell(const char* text, uint32_t icon);
 
 // What asks the user for a password: fills 'buffer' (80 bytes, at most 79
 // characters, terminated) and returns the number of characters typed. The
-// program that runs the engine sets it: the stub's dialog, a tool's terminal.
-// Null: nobody can be asked, and an encrypted entry takes only the remembered password.
+// program that runs the engine sets it (the stub's dialog, a tool's
+// terminal); an unattended run never calls it.
 typedef uint32_t (*PasswordPrompt)(char* buffer);
 extern PasswordPrompt AskPassword;

@@ -40,7 +40,7 @@ void Measure(const char* what, uint8_t* data, F pass) {
 }
 
 bool StartAes(uint8_t strength) {
-  AesEntry.strength = strength;
+  State.AesEntry.strength = strength;
   uint8_t header[18] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0, 0};
   // The verifier the password gives for this salt: the last two derived bytes.
   uint32_t keySize = 8 + 8 * strength, saltSize = AesSaltSize(strength);
@@ -67,7 +67,7 @@ int main() {
     const char* name = strength == 3 ? "AES-256 decryption with HMAC-SHA1" : "AES-128 decryption with HMAC-SHA1";
     Measure(name, data, [](uint8_t* p, uint32_t n) { AesDecryptBuffer(p, n); });
   }
-  AesEntry.strength = 3;
+  State.AesEntry.strength = 3;
   uint8_t header[18] = {0};
   double start = Now();
   const int checks = 20;

@@ -260,8 +260,7 @@ int main(int argc, char** argv) {
   // The other code loops, for the record: the 32-bit word loop is what the
   // 32-bit stub runs (here with the host's CRC), the byte reader the fallback.
   for (int variant = 0; variant < 2; variant++) {
-    InflateNarrowWord = variant == 0;
-    InflateByteReader = variant != 0;
+    InflateUses = variant == 0 ? StubLoops : ByteLoops;
     double bestTime = 1e9;
     for (int r = 0; r < 3; r++) {
       double t = Now();
@@ -272,8 +271,7 @@ int main(int argc, char** argv) {
            variant == 0 ? "32-bit word loop            " : "byte reader only            ",
            mb / bestTime);
   }
-  InflateNarrowWord = false;
-  InflateByteReader = false;
+  InflateUses = FastestLoops;
 
   // ---- CRC-32 ----
   std::string block(32768, '\0');
@@ -289,10 +287,8 @@ int main(int argc, char** argv) {
   uint32_t crc2 = 0xFFFFFFFF;
   for (int r = 0; r < repeats; r++) CrcUpdate((const uint8_t*)block.data(), 32768, crc2);
   double c2 = Now();
-  CrcUseFolding = false;
   uint32_t crc3 = 0xFFFFFFFF;
-  for (int r = 0; r < repeats; r++) CrcUpdate((const uint8_t*)block.data(), 32768, crc3);
-  CrcUseFolding = true;
+  for (int r = 0; r < repeats; r++) CrcUpdateBy(CrcTables, (const uint8_t*)block.data(), 32768, crc3);
   double c3 = Now();
   uint32_t crc4 = 0xFFFFFFFF;
   for (int r = 0; r < repeats; r++) {
@@ -303,10 +299,8 @@ int main(int argc, char** argv) {
   uLong zc = 0;
   for (int r = 0; r < repeats; r++) zc = crc32(zc, (const Bytef*)block.data(), 32768);
   double c5 = Now();
-  CrcUseWideFolding = false;
   uint32_t crc5 = 0xFFFFFFFF;
-  for (int r = 0; r < repeats; r++) CrcUpdate((const uint8_t*)block.data(), 32768, crc5);
-  CrcUseWideFolding = true;
+  for (int r = 0; r < repeats; r++) CrcUpdateBy(CrcFolding, (const uint8_t*)block.data(), 32768, crc5);
   double c6 = Now();
   double crcMB = 32768.0 * repeats / 1e6;
   bool agree = crc == crc2 && crc == crc3 && crc == crc4 && crc == crc5 &&
@@ -349,7 +343,7 @@ int main(int argc, char** argv) {
   // in the stub also its two buffers.
   printf("\npeak heap of one deflated entry (Allocate minus Release, counted)\n");
   for (int variant = 0; variant < 2; variant++) {
-    InflateNarrowWord = variant == 1;
+    InflateUses = variant == 1 ? StubLoops : FastestLoops;
     FreeFixedTables();
     long long worst = 0;
     for (const Entry& e : entries) {
@@ -362,7 +356,7 @@ int main(int argc, char** argv) {
     printf("  %s, worst entry %8lld bytes (fixed tables included when built)\n",
            variant == 0 ? "this host's path" : "the stub's tables", worst);
   }
-  InflateNarrowWord = false;
+  InflateUses = FastestLoops;
   printf("  (the stub allocates its two buffers too: 2 x 32770 bytes more)\n");
   UseArchiveFile(NoFile);   // every run closed its own
   EndCore();

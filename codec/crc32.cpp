@@ -16,10 +16,6 @@
 static uint32_t SliceTable[8][256];
 
 #if TV_CRC_FOLDING
-// Only where folding exists: elsewhere (the stub) it would take file bytes.
-bool CrcUseFolding = true;
-bool CrcUseWideFolding = true;
-
 // On 64-bit x86 hosts with carry-less multiplication, long buffers are folded
 // 64 bytes per step (the standard folding of a CRC by multiples of x^n mod P);
 // the 16 bytes that remain stand for the whole prefix and finish through the
@@ -163,15 +159,20 @@ static inline uint32_t Load32(const uint8_t* p) {
 }
 
 void CrcUpdate(const uint8_t* buffer, int32_t length, uint32_t& crc) {
+  CrcUpdateBy(CrcWideFolding, buffer, length, crc);
+}
+
+void CrcUpdateBy(CrcWay way, const uint8_t* buffer, int32_t length, uint32_t& crc) {
+  (void)way;   // only the tables where there is no folding
   if (length <= 0) return;
   uint32_t c = crc;
   const uint8_t* p = buffer;
   const uint8_t* end = buffer + length;
 #if TV_CRC_FOLDING
-  if (HaveCarrylessMultiply && CrcUseFolding && length >= 256) {
+  if (HaveCarrylessMultiply && way != CrcTables && length >= 256) {
     uint8_t folded[16];
     size_t whole = (size_t)length & ~(size_t)15;
-    if (HaveWideCarrylessMultiply && CrcUseWideFolding)
+    if (HaveWideCarrylessMultiply && way == CrcWideFolding)
       FoldBlocksWide(p, whole, c, folded);
     else
       FoldBlocks(p, whole, c, folded);

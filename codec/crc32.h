@@ -19,8 +19,9 @@ uint32_t CrcStep(uint8_t b, uint32_t crc);
 void CrcUpdate(const uint8_t* buffer, int32_t length, uint32_t& crc);
 
 // On x86-64 hosts whose processor multiplies carry-less, CrcUpdate folds long
-// buffers 64 bytes per step, or 256 where it does so on 512-bit registers.
-// False forces the table path everywhere, or the 64-byte step (tests and
-// the benchmark compare them). Other targets ignore both.
-extern bool CrcUseFolding;
-extern bool CrcUseWideFolding;
+// buffers 64 bytes per step, or 256 where it does so on 512-bit registers;
+// elsewhere (the stub) it takes the tables. Every way gives the same CRC.
+enum CrcWay : uint8_t { CrcWideFolding, CrcFolding, CrcTables };
+// CrcUpdate the given way, or the next narrower one the processor has (the
+// tests and the benchmark run them one against another).
+void CrcUpdateBy(CrcWay way, const uint8_t* buffer, int32_t length, uint32_t& crc);

@@ -2,6 +2,7 @@
 // What a decoder reports when it has done with an entry's data.
 #include <stdint.h>
 
+// The first four outcomes of an entry (archive/walk.h) have these values.
 enum DecodeEnd : uint8_t {
   DecodeDone,          // the data were decoded to the end of their stream
   DecodeDamaged,       // an invalid block, code, table or distance

@@ -11,9 +11,7 @@
 #include "base/state.h"
 #include "platform/platform.h"
 
-bool InflateByteReader = false;
-bool InflateNarrowWord = false;
-bool WindowWrapped;
+CodeLoops InflateUses;
 
 namespace {
 // What the writes of the current entry took, and whether one fell short.
@@ -138,7 +136,7 @@ int SlowCode(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t
       result = EntryStop;
     } else {
       uint32_t distance = t->Value + extra;
-      if (distance > wpos && !WindowWrapped)
+      if (distance > wpos && !State.WindowWrapped)
         result = EntryStop;
       else
         wpos = CopyMatch(State.Window, wpos, distance, length);
@@ -243,7 +241,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     if (count < MaxDistExtraBits) TV_REFILL();
     uint32_t distance = t->Value + (uint32_t)TV_LOW(op);
     TV_DROP(op);
-    if (distance > wpos && !WindowWrapped) {
+    if (distance > wpos && !State.WindowWrapped) {
       result = EntryStop;
       break;
     }
@@ -267,7 +265,7 @@ done:
 int DecodeCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
   for (;;) {
     int result;
-    if (!InflateByteReader) {
+    if (!(InflateUses & ByteLoops)) {
       result = FastCodes(tl, td, wl, wd);
       if (result != Continue) return result;
     }
@@ -467,7 +465,7 @@ DecodeResult InflateEntry() {
 #endif
   State.FixedLitTable = nullptr;
   State.FixedDistTable = nullptr;
-  WindowWrapped = false;
+  State.WindowWrapped = false;
 
   uint32_t last = 0;
   int block;
@@ -477,7 +475,7 @@ DecodeResult InflateEntry() {
   State.WindowPos = 0;
   // A stop with every byte of the entry taken is input that ran out.
   if (block != BlockDone && Output.end == DecodeDone)
-    Output.end = State.CompressedLeft <= 0 && State.InPos >= State.InCount ? DecodeInputEnds : DecodeDamaged;
+    Output.end = State.CompressedLeft <= 0 ? DecodeInputEnds : DecodeDamaged;
 
 #if UINTPTR_MAX <= 0xFFFFFFFFu
   Release(State.InBuffer);

@@ -12,5 +12,17 @@
 
 DecodeResult InflateEntry();
 
+// The code loops InflateEntry runs. The stub's own decode on linked tables
+// with a 32-bit word loop; where pointers are 64 bits wide there are also
+// packed tables with a 64-bit word loop, the fastest. Every loop hands the
+// tail of the buffered input to a byte-at-a-time reader; that reader alone,
+// the slowest, serves to check the others.
+enum CodeLoops : uint8_t {
+  FastestLoops = 0,   // packed tables on 64-bit hosts, the stub's loops elsewhere
+  StubLoops = 1,      // what `tolvane-pack test` runs, to read a package as the stub does
+  ByteLoops = 2       // a bit of its own, which the code loop tests
+};
+extern CodeLoops InflateUses;   // FastestLoops unless set
+
 // Releases the fixed-code tables, which are built once and kept for the run.
 void FreeFixedTables();

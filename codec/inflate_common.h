@@ -7,6 +7,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "base/state.h"
+
 const uint32_t WindowSize = 32768;
 // The code lengths of a dynamic block: nl (257 + a 5-bit count) literal/length
 // lengths followed by nd (1 + a 5-bit count) distance lengths.
@@ -31,7 +33,6 @@ const intptr_t FastMargin = 16;
 // Set once the window has been written out: from then on every distance up to
 // 32768 reaches history. Before that a distance may reach only the bytes
 // already produced for this entry; anything further is damage, not stale data.
-extern bool WindowWrapped;
 
 // Writes the first k bytes of the window to the output and adds them to the CRC.
 void FlushWindow(uint32_t k);
@@ -41,7 +42,7 @@ void FlushWindow(uint32_t k);
 inline uint32_t WrapWhenFull(uint32_t wpos) {
   if (wpos == WindowSize) {
     FlushWindow(WindowSize);
-    WindowWrapped = true;
+    State.WindowWrapped = true;
     wpos = 0;
   }
   return wpos;

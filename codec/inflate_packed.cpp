@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "codec/huffman.h"
+#include "codec/inflate.h"
 #include "codec/inflate_common.h"
 #include "codec/inflate_input.h"
 #include "codec/packed_table.h"
@@ -110,7 +111,7 @@ int PackedSlowCode(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, ui
     e = reader.Decode(td, wd);
     if (e & PackedSpecial) return EntryStop;
     uint32_t distance = reader.Take(e);
-    if (distance > wpos && !WindowWrapped) return EntryStop;
+    if (distance > wpos && !State.WindowWrapped) return EntryStop;
     wpos = CopyMatch(State.Window, wpos, distance, length);
   }
   reader.Save();
@@ -223,7 +224,7 @@ __attribute__((always_inline)) inline int PackedFastCodes(const PackedEntry* tl,
     // At most 48 bits were taken since the refill: the word still holds 16
     // stream bits for the next root lookup, made before the copy.
     e = tl[bits & lmask];
-    if (distance > wpos && !WindowWrapped) {
+    if (distance > wpos && !State.WindowWrapped) {
       result = EntryStop;
       break;
     }
@@ -333,7 +334,7 @@ struct PackedLengthReader {
 
 // Packed tables serve the 64-bit word loop; the byte reader and the 32-bit
 // loop (the stub's) keep the linked tables.
-bool UsePackedTables() { return !InflateByteReader && !InflateNarrowWord; }
+bool UsePackedTables() { return InflateUses == FastestLoops; }
 
 int PackedFixedBlock() {
   if (PackedFixedLitWidth == 0) {

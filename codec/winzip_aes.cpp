@@ -3,9 +3,8 @@
 #include "codec/aes.h"
 #include "codec/crypt.h"
 #include "codec/sha1.h"
+#include "base/state.h"
 
-bool AesActive;
-AesEntryInfo AesEntry;
 
 namespace {
 
@@ -28,9 +27,9 @@ bool FindAesExtra(const uint8_t* extra, uint32_t length) {
   if (!field || size < 7) return false;
   uint8_t strength = field[4];
   if (field[2] != 'A' || field[3] != 'E' || strength < 1 || strength > 3) return false;
-  AesEntry.version = field[0];
-  AesEntry.strength = strength;
-  AesEntry.method = Read16(field + 5);
+  State.AesEntry.version = field[0];
+  State.AesEntry.strength = strength;
+  State.AesEntry.method = Read16(field + 5);
   return true;
 }
 
@@ -40,8 +39,8 @@ bool AesCheckPassword(const char* password, const uint8_t* header) {
   if (password[0] == 0) return false;
   uint32_t passwordLength = 0;
   while (password[passwordLength]) passwordLength++;
-  uint32_t keySize = 8 + 8 * (uint32_t)AesEntry.strength;
-  uint32_t saltSize = AesSaltSize(AesEntry.strength);
+  uint32_t keySize = 8 + 8 * (uint32_t)State.AesEntry.strength;
+  uint32_t saltSize = AesSaltSize(State.AesEntry.strength);
   // AES key, HMAC key, verifier.
   uint8_t keys[2 * MaxKeySize + AesVerifierSize];
   Pbkdf2Sha1((const uint8_t*)password, passwordLength, header, saltSize, AesIterations, keys,
@@ -76,6 +75,6 @@ bool AesCodeMatches(const uint8_t* storedCode) {
 }
 
 void DecryptEntryData(uint8_t* buffer, uint32_t length) {
-  if (AesActive) AesDecryptBuffer(buffer, length);
+  if (State.AesActive) AesDecryptBuffer(buffer, length);
   else DecryptBuffer(buffer, length);
 }

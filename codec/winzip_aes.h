@@ -20,24 +20,17 @@ const uint32_t AesVerifierSize = 2;
 const uint32_t AesCodeSize = 10;
 const uint32_t AesIterations = 1000;
 
-struct AesEntryInfo {
-  uint8_t version;    // 2: AE-2 (CRC not checked); 1: AE-1 (with CRC)
-  uint8_t strength;   // 1, 2, 3: 128-, 192-, 256-bit keys
-  uint16_t method;    // the real compression method
-};
 
-// True while the current entry is decrypted with AES; the engine sets it.
-extern bool AesActive;
-// The current entry's parameters, filled by FindAesExtra.
-extern AesEntryInfo AesEntry;
+// State.AesActive is set while the current entry is decrypted with AES (the
+// engine sets it); FindAesExtra fills State.AesEntry.
 
-// Looks for the 0x9901 field among the extra fields and fills AesEntry; false
+// Looks for the 0x9901 field among the extra fields and fills State.AesEntry; false
 // when there is none or it names another vendor or an unknown key size.
 bool FindAesExtra(const uint8_t* extra, uint32_t length);
 // 8, 12 or 16 bytes of salt for strength 1, 2, 3.
 uint32_t AesSaltSize(uint8_t strength);
 // 'header' holds the salt and the verifier as stored. Derives the keys from
-// the password for AesEntry.strength and compares the verifier; on a match
+// the password for State.AesEntry.strength and compares the verifier; on a match
 // the keys are ready for AesDecryptBuffer. An empty password is refused.
 bool AesCheckPassword(const char* password, const uint8_t* header);
 // Authenticates and decrypts 'length' bytes of the entry's data in place.
@@ -46,5 +39,5 @@ void AesDecryptBuffer(uint8_t* buffer, uint32_t length);
 bool AesCodeMatches(const uint8_t* storedCode);
 
 // Decrypts an encrypted entry's data in place with whichever cipher the
-// entry uses: AES when AesActive is set, otherwise the traditional one.
+// entry uses: AES when State.AesActive is set, otherwise the traditional one.
 void DecryptEntryData(uint8_t* buffer, uint32_t length);

@@ -23,10 +23,14 @@ namespace {
 
 const int PasswordTries = 3;
 
-// The destination folder, a backslash and the entry's name; allocated per
-// entry because names and folders together have no fixed bound.
-char* OutputPath;
-size_t OutputPathLength;
+// The paths of the entry being written: the destination folder, a backslash
+// and its name (allocated per entry, because names and folders together have
+// no fixed bound), and the temporary file it is written to.
+struct EntryPaths {
+  char* Output;
+  size_t OutputLength;
+  char* Temp;
+} Paths;
 
 void CopyBytes(char* dest, const char* source, size_t count) {
   for (size_t i = 0; i < count; i++) dest[i] = source[i];
@@ -66,20 +70,20 @@ DataDescriptor ReadDescriptor(uint32_t position) {
 // Bytes of an encrypted entry's data around the compressed data: the
 // traditional encryption header, or AES salt, verifier and authentication code.
 uint32_t CipherOverhead() {
-  if (!AesActive) return EncryptionHeaderSize;
-  return AesSaltSize(AesEntry.strength) + AesVerifierSize + AesCodeSize;
+  if (!State.AesActive) return EncryptionHeaderSize;
+  return AesSaltSize(State.AesEntry.strength) + AesVerifierSize + AesCodeSize;
 }
 
-// For a method-99 entry: reads its extra field, sets AesActive when the AES
+// For a method-99 entry: reads its extra field, sets State.AesActive when the AES
 // field is there and usable, and puts the real method in place of 99 so the
 // decoders are chosen as for any entry. Otherwise the entry keeps method 99,
 // which no decoder takes.
 void TakeAesParameters(uint32_t headerPosition) {
   uint32_t length;
   uint8_t* extra = ReadEntryExtra(headerPosition, &length);
-  AesActive = FindAesExtra(extra, length);
+  State.AesActive = FindAesExtra(extra, length);
   Release(extra);
-  if (AesActive) State.CurrentEntry.Method = AesEntry.method;
+  if (State.AesActive) State.CurrentEntry.Method = State.AesEntry.method;
 }
 
 // Takes what the prompt read as the current password.
@@ -98,7 +102,7 @@ enum PasswordResult { PasswordRefused, PasswordRemembered, PasswordTyped };
 // header's decrypted bytes).
 bool PasswordFits(uint8_t* header) {
   const ArchiveEntry& entry = State.CurrentEntry;
-  if (AesActive) return AesCheckPassword(State.Password, header + EncryptionHeaderSize);
+  if (State.AesActive) return AesCheckPassword(State.Password, header + EncryptionHeaderSize);
   return CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
                        entry.EntryTime, entry.EntryCrc);
 }
@@ -110,13 +114,12 @@ bool PasswordFits(uint8_t* header) {
 PasswordResult PasswordStage(bool tryRemembered) {
   const uint32_t largestAesHeader = 16 + AesVerifierSize;
   uint8_t* header = (uint8_t*)Allocate(EncryptionHeaderSize + largestAesHeader);
-  uint32_t stored = AesActive ? AesSaltSize(AesEntry.strength) + AesVerifierSize : EncryptionHeaderSize;
+  uint32_t stored = State.AesActive ? AesSaltSize(State.AesEntry.strength) + AesVerifierSize : EncryptionHeaderSize;
   ReadArchive(header + EncryptionHeaderSize, stored);
   PasswordResult result = PasswordRefused;
   if (tryRemembered && State.Password[0] != 0 && PasswordFits(header)) result = PasswordRemembered;
   // An unattended run never prompts: only the remembered (/P=) password is tried.
-  bool canAsk = !State.Unattended && AskPassword;
-  for (int tries = canAsk ? 0 : PasswordTries; result == PasswordRefused && tries < PasswordTries; tries++) {
+  for (int tries = State.Unattended ? PasswordTries : 0; result == PasswordRefused && tries < PasswordTries; tries++) {
     PasswordLength = (int32_t)AskPassword(PasswordBuffer);
     TakeTypedPassword();
     if (PasswordFits(header)) result = PasswordTyped;
@@ -125,7 +128,7 @@ PasswordResult PasswordStage(bool tryRemembered) {
   return result;
 }
 
-// OutputPath := DestFolder without one trailing backslash, '\', name. The
+// Paths.Output := DestFolder without one trailing backslash, '\', name. The
 // path is one text in the name's encoding: for a UTF-8 name the folder, typed
 // in the ANSI code page, is joined in its UTF-8 form.
 void BuildOutputPath(const char* name) {
@@ -139,19 +142,19 @@ void BuildOutputPath(const char* name) {
     folder = utf8Folder;
   }
   size_t nameLength = StrLength(name);
-  OutputPathLength = folderLength + 1 + nameLength;
-  OutputPath = (char*)Allocate(OutputPathLength + 1);
-  CopyBytes(OutputPath, folder, folderLength);
-  OutputPath[folderLength] = '\\';
-  CopyBytes(OutputPath + folderLength + 1, name, nameLength);
-  OutputPath[OutputPathLength] = 0;
+  Paths.OutputLength = folderLength + 1 + nameLength;
+  Paths.Output = (char*)Allocate(Paths.OutputLength + 1);
+  CopyBytes(Paths.Output, folder, folderLength);
+  Paths.Output[folderLength] = '\\';
+  CopyBytes(Paths.Output + folderLength + 1, name, nameLength);
+  Paths.Output[Paths.OutputLength] = 0;
   Release(utf8Folder);
 }
 
 void ReleaseOutputPath() {
-  Release(OutputPath);
-  OutputPath = nullptr;
-  OutputPathLength = 0;
+  Release(Paths.Output);
+  Paths.Output = nullptr;
+  Paths.OutputLength = 0;
 }
 
 bool IsFolderName(const char* name) {
@@ -159,56 +162,55 @@ bool IsFolderName(const char* name) {
   return length > 0 && (name[length - 1] == '/' || name[length - 1] == '\\');
 }
 
-// The temporary file an entry is written to, in its own folder so that the
-// move onto its name stays on one volume. A name is taken only when nothing
-// stands there yet, so no existing file is ever touched.
-char* TempPath;
+// The temporary file an entry is written to (Paths.Temp), in its own
+// folder so that the move onto its name stays on one volume. A name is taken
+// only when nothing stands there yet, so no existing file is ever touched.
 
 bool CreateTempFile(size_t folderLength) {
   static const char TempName[] = "\\~tv00.tmp";   // the digits are varied
   const size_t nameLength = sizeof TempName - 1;
-  TempPath = (char*)Allocate(folderLength + nameLength + 1);
-  CopyBytes(TempPath, OutputPath, folderLength);
-  char* name = TempPath + folderLength;
+  Paths.Temp = (char*)Allocate(folderLength + nameLength + 1);
+  CopyBytes(Paths.Temp, Paths.Output, folderLength);
+  char* name = Paths.Temp + folderLength;
   CopyBytes(name, TempName, nameLength + 1);
   for (int i = 0; i < 100; i++) {
     name[4] = (char)('0' + i / 10);
     name[5] = (char)('0' + i % 10);
-    State.OutputFile = CreateNewFile(TempPath);
+    State.OutputFile = CreateNewFile(Paths.Temp);
     if (State.OutputFile != NoFile) return true;
-    if (FindPath(TempPath) == PathMissing) break;   // refused for another reason
+    if (FindPath(Paths.Temp) == PathMissing) break;   // refused for another reason
   }
-  Release(TempPath);
-  TempPath = nullptr;
+  Release(Paths.Temp);
+  Paths.Temp = nullptr;
   return false;
 }
 
-// Does the folder part of OutputPath (its first 'length' characters) exist?
+// Does the folder part of Paths.Output (its first 'length' characters) exist?
 bool FolderPartExists(size_t length) {
-  char saved = OutputPath[length];
-  OutputPath[length] = 0;
-  bool exists = PathExists(OutputPath);
-  OutputPath[length] = saved;
+  char saved = Paths.Output[length];
+  Paths.Output[length] = 0;
+  bool exists = PathExists(Paths.Output);
+  Paths.Output[length] = saved;
   return exists;
 }
 
 // A folder entry is done once its folder exists: it is created with its
 // parents when missing. A file standing in its place does not count.
 EntryReport ExtractFolder(ListHandle list) {
-  SlashesToBackslashes(OutputPath);
-  size_t length = OutputPathLength;
-  while (length > 0 && OutputPath[length - 1] == '\\') length--;
-  OutputPath[length] = 0;
-  if (length <= 0xFFFF) ForceFolders(OutputPath, (uint16_t)length);
+  SlashesToBackslashes(Paths.Output);
+  size_t length = Paths.OutputLength;
+  while (length > 0 && Paths.Output[length - 1] == '\\') length--;
+  Paths.Output[length] = 0;
+  if (length <= 0xFFFF) ForceFolders(Paths.Output, (uint16_t)length);
   // With its backslash the test asks whether the folder lists anything, which
   // every folder does (its own entry) and a file never does.
-  OutputPath[length] = '\\';
-  OutputPath[length + 1] = 0;
-  if (PathExists(OutputPath)) {
+  Paths.Output[length] = '\\';
+  Paths.Output[length + 1] = 0;
+  if (PathExists(Paths.Output)) {
     ListSelect(list, State.LastIndex, false);
     return {NextEntry, EntryExtracted};
   }
-  ShowMessageWith("Error in directory ", OutputPath, length, IconExclamation);
+  ShowMessageWith("Error in directory ", Paths.Output, length, IconExclamation);
   return {EndWalk, EntryWriteFailed};
 }
 
@@ -221,16 +223,14 @@ EntryReport ExtractFolder(ListHandle list) {
 EntryOutcome DataVerdict(uint32_t expectedCrc, DecodeEnd decoded) {
   bool crcMatches = (State.Crc ^ 0xFFFFFFFF) == expectedCrc;
   bool codeMatches = true;
-  if (AesActive) {
+  if (State.AesActive) {
     uint8_t code[AesCodeSize];
     codeMatches = ReadArchive(code, AesCodeSize) == AesCodeSize && AesCodeMatches(code);
-    crcMatches = crcMatches || AesEntry.version == 2;
+    crcMatches = crcMatches || State.AesEntry.version == 2;
   }
   if (codeMatches && crcMatches) return EntryExtracted;
-  if (decoded == DecodeWriteFailed) return EntryWriteFailed;
-  if (!codeMatches) return EntryCodeMismatch;
-  if (decoded == DecodeDamaged) return EntryDamaged;
-  if (decoded == DecodeInputEnds) return EntryEndsEarly;
+  if (decoded != DecodeWriteFailed && !codeMatches) return EntryCodeMismatch;
+  if (decoded != DecodeDone) return (EntryOutcome)decoded;   // the same values
   return EntryCrcMismatch;
 }
 
@@ -243,7 +243,7 @@ bool MayNameAnotherFile(const char* name) {
 }
 
 void ReportCannotOpen() {
-  ShowMessageWith("Cannot open file ", OutputPath, OutputPathLength, IconExclamation);
+  ShowMessageWith("Cannot open file ", Paths.Output, Paths.OutputLength, IconExclamation);
 }
 
 // Gives the output file the time of the entry whose local header starts at
@@ -265,11 +265,11 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
                        uint32_t headerPosition) {
   const ArchiveEntry& entry = State.CurrentEntry;
   BuildOutputPath(name);
-  ShowProgress(dialog, OutputPath);
+  ShowProgress(dialog, Paths.Output);
   if (IsFolderName(name)) return ExtractFolder(list);
 
-  SlashesToBackslashes(OutputPath);
-  if (OutputPathLength > 0xFFFF) {
+  SlashesToBackslashes(Paths.Output);
+  if (Paths.OutputLength > 0xFFFF) {
     ReportCannotOpen();
     return {NextEntry, EntryWriteFailed};
   }
@@ -279,8 +279,8 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   // refuses a folder. A look for a missing name is what costs most per file
   // in a large folder.
   PathKind existing = PathMissing;
-  if (State.SkipExisting || MayNameAnotherFile(OutputPath + OutputPathLength - StrLength(name)))
-    existing = FindPath(OutputPath);
+  if (State.SkipExisting || MayNameAnotherFile(Paths.Output + Paths.OutputLength - StrLength(name)))
+    existing = FindPath(Paths.Output);
   if (existing == PathFile && State.SkipExisting) {
     ListSelect(list, State.LastIndex, false);
     return {NextEntry, EntryKept};
@@ -289,10 +289,10 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
     ReportCannotOpen();
     return {NextEntry, EntryWriteFailed};
   }
-  uint16_t folderLength = ExtractDir(OutputPath, (uint16_t)OutputPathLength);
+  uint16_t folderLength = ExtractDir(Paths.Output, (uint16_t)Paths.OutputLength);
   if (existing == PathMissing) {
-    if (!ForceFolders(OutputPath, folderLength) && !FolderPartExists(folderLength)) {
-      ShowMessageWith("Error in directory ", OutputPath, folderLength, IconExclamation);
+    if (!ForceFolders(Paths.Output, folderLength) && !FolderPartExists(folderLength)) {
+      ShowMessageWith("Error in directory ", Paths.Output, folderLength, IconExclamation);
       return {EndWalk, EntryWriteFailed};
     }
   }
@@ -315,20 +315,20 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   // After the last write, which would otherwise stamp the time of now.
   if (outcome == EntryExtracted && Config.KeepTimes) KeepEntryTime(headerPosition);
   if (!CloseFileHandle(State.OutputFile)) {
-    ShowMessageWith("Cannot close file ", OutputPath, OutputPathLength, IconExclamation);
+    ShowMessageWith("Cannot close file ", Paths.Output, Paths.OutputLength, IconExclamation);
     if (outcome == EntryExtracted) outcome = EntryWriteFailed;
   }
   State.OutputFile = NoFile;
-  if (outcome == EntryExtracted && !MoveOntoFile(TempPath, OutputPath)) {
+  if (outcome == EntryExtracted && !MoveOntoFile(Paths.Temp, Paths.Output)) {
     ReportCannotOpen();
     outcome = EntryWriteFailed;
   }
   if (outcome == EntryExtracted)
     ListSelect(list, State.LastIndex, false);
   else
-    DeleteFileAt(TempPath);
-  Release(TempPath);
-  TempPath = nullptr;
+    DeleteFileAt(Paths.Temp);
+  Release(Paths.Temp);
+  Paths.Temp = nullptr;
   return {NextEntry, outcome};
 }
 
@@ -341,7 +341,7 @@ void ReportDamagedEntry() { Tell("Error reading archive.", IconHand); }
 
 EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
                          const char* name) {
-  AesActive = false;
+  State.AesActive = false;
   const ArchiveEntry& entry = State.CurrentEntry;
 
   // A name that would leave the destination folder is refused before anything
@@ -396,7 +396,7 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     // A remembered password can pass the one-byte check (or the AES
     // verifier) of an entry it does not open; the CRC or the authentication
     // code tells, and the user is asked as for any other entry.
-    bool dataFailed = report.outcome >= EntryDamaged && report.outcome <= EntryCodeMismatch;
+    bool dataFailed = report.outcome != EntryExtracted && report.outcome <= EntryCodeMismatch;
     if (!dataFailed || password != PasswordRemembered) return report;
     SeekArchive(dataStart, 0);
     password = PasswordStage(false);
@@ -413,16 +413,11 @@ void FinishExtraction(ListHandle list, bool complete) {
   }
 }
 
-namespace {
+static_assert(EntryDamaged == (int)DecodeDamaged && EntryEndsEarly == (int)DecodeInputEnds &&
+                  EntryWriteFailed == (int)DecodeWriteFailed,
+              "a decoder's end is its entry's outcome");
 
-EntryResult ExtractSelectedEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
-                                 const char* name) {
-  return ExtractEntry(dialog, list, headerPosition, name).next;
-}
-
-}  // namespace
-
-const EntryHandler Extraction = {ExtractSelectedEntry, FinishExtraction};
+const EntryHandler Extraction = {ExtractEntry, FinishExtraction};
 
 WalkResult ExtractArchive(WindowHandle dialog, int listId) {
   // The user may have removed folders since the last run.

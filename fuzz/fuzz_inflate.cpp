@@ -7,8 +7,9 @@
 //          start with a full window of history and cross the first 32768-byte
 //          input chunk after a few bytes
 // Checks: no crash, leak or overrun (sanitizers); output bounded by what the
-// input could legally produce; the CRC covers exactly the output; and when
-// zlib decodes the same stream completely, the output is identical.
+// input could legally produce; the CRC covers exactly the output; the
+// stub's loops end the same way with the same output, whichever variant ran;
+// and when zlib decodes the same stream completely, the output is identical.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -46,20 +47,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     length = prefixed.size();
   }
 
-  InflateByteReader = (options & 1) != 0;
-  InflateNarrowWord = (options & 4) != 0;
-  std::string out;
-  UseArchiveFile(host::OpenMemoryFile(stream, length));
-  State.OutputFile = host::CreateMemorySink(&out);
-  State.CompressedLeft = (int32_t)length;
-  State.CurrentEntry.EntryFlags = encrypted ? 1 : 0;
-  State.Crc = 0xFFFFFFFF;
-  if (encrypted) InitKeys("fuzz");
-  InflateEntry();
-  CloseFileHandle(State.ArchiveFile);
-  CloseFileHandle(State.OutputFile);
-  InflateByteReader = false;
-  InflateNarrowWord = false;
+  auto decode = [&](CodeLoops loops, std::string& out) {
+    InflateUses = loops;
+    UseArchiveFile(host::OpenMemoryFile(stream, length));
+    State.OutputFile = host::CreateMemorySink(&out);
+    State.CompressedLeft = (int32_t)length;
+    State.CurrentEntry.EntryFlags = encrypted ? 1 : 0;
+    State.Crc = 0xFFFFFFFF;
+    if (encrypted) InitKeys("fuzz");
+    DecodeResult result = InflateEntry();
+    CloseFileHandle(State.ArchiveFile);
+    CloseFileHandle(State.OutputFile);
+    InflateUses = FastestLoops;
+    return result;
+  };
+  std::string out, stubOut;
+  DecodeResult stub = decode(StubLoops, stubOut);
+  DecodeResult result = decode((options & 1) ? ByteLoops : (options & 4) ? StubLoops : FastestLoops, out);
+  Check(result.end == stub.end && result.written == stub.written && out == stubOut,
+        "every variant ends as the stub's loops do, with the same output");
+  Check(result.written == out.size(), "the result counts what was written");
 
   // Every code consumes at least one bit and yields at most 258 bytes; a
   // stored block yields one byte per byte read.

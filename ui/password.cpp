@@ -17,11 +17,11 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
   return 0;
 }
 
-uint32_t AskPasswordDialog(char* buffer) {
+// The engine asks with PasswordBuffer, which the dialog fills.
+uint32_t AskPasswordDialog(char*) {
   ShowProgress(0, 0);   // the path shown is brought up to date first
   PasswordLength = 0;
   PasswordBuffer[0] = 0;
   ShowDialog(Instance, IDD_PASSWORD, 0, PasswordProc);
-  if (buffer != PasswordBuffer) CopyMemory(buffer, PasswordBuffer, sizeof(PasswordBuffer));
   return (uint32_t)PasswordLength;
 }

@@ -42,5 +42,6 @@ void RunExtraction(HWND dialog);
 // filled as well; otherwise the second list is hidden.
 void FillEntryLists(HWND dialog);
 
-// The password prompt "PASSWD": the stub's way to ask for a password.
+// The password prompt "PASSWD": the stub's way to ask for a password. It
+// fills PasswordBuffer, the buffer the engine asks with.
 uint32_t AskPasswordDialog(char* buffer);

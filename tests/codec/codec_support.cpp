@@ -234,8 +234,7 @@ std::string RandomBytes(size_t n, unsigned seed) {
 }
 
 void InflateLoops::SetUp() {
-  InflateByteReader = GetParam() == ByteReader;
-  InflateNarrowWord = GetParam() == NarrowWord;
+  InflateUses = GetParam() == ByteReader ? ByteLoops : GetParam() == NarrowWord ? StubLoops : FastestLoops;
   EnsureCrcTable();
   // The fixed tables live for the run once a fixed block has built them:
   // an empty fixed block builds them here, outside the entries the tests
@@ -244,8 +243,7 @@ void InflateLoops::SetUp() {
 }
 
 void InflateLoops::TearDown() {
-  InflateByteReader = false;
-  InflateNarrowWord = false;
+  InflateUses = FastestLoops;
 }
 
 std::string LoopName(const ::testing::TestParamInfo<Loop>& info) {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/state.h"
 #include "codec/aes.h"
 #include "codec/sha1.h"
 #include "codec/winzip_aes.h"
@@ -143,12 +144,12 @@ TEST(WinZipAes, ReadsTheExtraField) {
   };
   for (const Case& c : cases) {
     std::string extra = Bytes(c.extra);
-    AesEntry = AesEntryInfo{9, 9, 9};
+    State.AesEntry = AesEntryInfo{9, 9, 9};
     ASSERT_EQ(FindAesExtra(U8(extra), (uint32_t)extra.size()), c.found) << c.extra;
     if (!c.found) continue;
-    EXPECT_EQ(AesEntry.version, c.info.version) << c.extra;
-    EXPECT_EQ(AesEntry.strength, c.info.strength) << c.extra;
-    EXPECT_EQ(AesEntry.method, c.info.method) << c.extra;
+    EXPECT_EQ(State.AesEntry.version, c.info.version) << c.extra;
+    EXPECT_EQ(State.AesEntry.strength, c.info.strength) << c.extra;
+    EXPECT_EQ(State.AesEntry.method, c.info.method) << c.extra;
   }
 }
 
