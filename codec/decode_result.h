@@ -6,7 +6,8 @@
 enum DecodeEnd : uint8_t {
   DecodeDone,          // the data were decoded to the end of their stream
   DecodeDamaged,       // an invalid block, code, table or distance
-  DecodeInputEnds,     // the entry's data (or the file) ended before the stream did
+  DecodeInputEnds,     // the entry's data (or the file) ended before the stream did:
+                       // a stop with every byte taken (what is read ahead counts)
   DecodeWriteFailed    // a write was refused or cut short
 };
 

@@ -138,9 +138,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   host::SetRoot(Root);
   host::UseMemoryFileSystem(true);
   host::MemoryFolders().push_back(Destination);
-  static const char* const answers[] = {"", "secret", "pw"};
-  int asked = 0;
-  host::SetPasswordHandler([&asked] { return std::string(answers[asked++ % 3]); });
+  // Prompts are answered in turn: nothing, the password of the seeds, another.
+  static int asked;
+  asked = 0;
+  AskPassword = [](char* buffer) {
+    static const char* const answers[] = {"", "secret", "pw"};
+    const char* answer = answers[asked++ % 3];
+    strcpy(buffer, answer);
+    return (uint32_t)strlen(answer);
+  };
 
   std::string package(StubSize, '\0');
   package.append(reinterpret_cast<const char*>(data), size);

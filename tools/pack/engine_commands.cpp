@@ -255,6 +255,12 @@ class Session {
                      uint32_t expectedCrc) const {
     uint64_t present = FileSize(o_.package);
     present = present > dataStart ? present - dataStart : 0;
+    // A package cut inside the entry explains any failure of its data.
+    bool dataFailed = outcome == EntryDamaged || outcome == EntryEndsEarly || outcome == EntryCrcMismatch ||
+                      outcome == EntryCodeMismatch;
+    if (dataFailed && present < packed)
+      return "data ends early: the package holds " + std::to_string(present) + " of its " +
+             std::to_string(packed) + " bytes";
     switch (outcome) {
       case EntryRefusedName:
         return "its name would leave the destination folder";
@@ -267,9 +273,6 @@ class Session {
       case EntryDamaged:
         return "the compressed data are damaged";
       case EntryEndsEarly:
-        if (present < packed)
-          return "data ends early: the package holds " + std::to_string(present) + " of its " +
-                 std::to_string(packed) + " bytes";
         return "data ends early: the compressed data stop before their stream ends";
       case EntryCrcMismatch:
         return "CRC mismatch: the header says " + Hex8(expectedCrc) + ", the data give " + Hex8(~State.Crc);
