@@ -30,8 +30,9 @@ void RemovePendingAndExit(int signal) {
   raise(signal);
 }
 
+// 'packed' counts the entries' stored data, as `info` does.
 bool WritePackage(const CreateOptions& o, const Plan& plan, FILE* file, uint64_t& written,
-                  std::string& error) {
+                  uint64_t& packed, std::string& error) {
   PackageWriter writer(file);
   if (!writer.Begin(plan.stub, BuildHeader(plan.header), error)) return false;
   ParallelEntries entries(o, plan, ThreadCount(o, plan.entries.size()));
@@ -49,6 +50,7 @@ bool WritePackage(const CreateOptions& o, const Plan& plan, FILE* file, uint64_t
       return false;
     }
     if (!writer.Add(ready.record, ready.data, error)) return false;
+    packed += ready.record.compressedSize;
     progress.Advance(e.size);
   }
   progress.Done();
@@ -89,10 +91,10 @@ int CreatePackage(const CreateOptions& o) {
 
   FILE* file = fdopen(fd, "wb");
   std::string error;
-  uint64_t written = 0;
+  uint64_t written = 0, packed = 0;
   bool ok = false;
   try {
-    ok = file && WritePackage(o, plan, file, written, error);
+    ok = file && WritePackage(o, plan, file, written, packed, error);
   } catch (const std::bad_alloc&) {
     error = "out of memory while packing";   // the temporary file is removed below
   }
@@ -121,9 +123,9 @@ int CreatePackage(const CreateOptions& o) {
     return 1;
   }
   if (!o.quiet)
-    fprintf(stderr, "tolvane-pack: %s: %zu entries, %llu bytes packed into %llu bytes\n",
-            o.output.c_str(), plan.entries.size(), (unsigned long long)plan.totalBytes,
-            (unsigned long long)written);
+    fprintf(stderr, "tolvane-pack: %s: %s, %llu bytes packed into %llu; the package takes %llu bytes\n",
+            o.output.c_str(), Count(plan.entries.size(), "entry", "entries").c_str(),
+            (unsigned long long)plan.totalBytes, (unsigned long long)packed, (unsigned long long)written);
   return 0;
 }
 

@@ -177,8 +177,6 @@ class Session {
       Error("not extracted: " + Shown(item.name, item.utf8) + ": " +
             (reason != reasons_.end() ? reason->second : "not reached: the run ended before this entry"));
     }
-    if (prompts_ > 0 && !State.ExtractSucceeded && !ended_)
-      Error(o_.hasPassword ? "the password given does not open an entry" : "no password opened an entry");
     return !EndedEarly() && ok;
   }
 
@@ -193,8 +191,6 @@ class Session {
 
  private:
   void Print(const HostMessage& m) {
-    // The stub's final message is the verdict; it ends the run either way.
-    if (m.text == AllExtractedText || m.text == NotExtractedText) ended_ = true;
     if (m.icon != IconInformation) failed_ = true;
     if (o_.quiet && m.icon == IconInformation) return;
     if (progress_) progress_->Clear();
@@ -211,6 +207,7 @@ class Session {
       if (prompts_ == 2) Error("the password given was not accepted for an entry");
     } else {
       typed = AskOnTerminal("Password for " + o_.package + ": ");
+      typed_ = typed_ || !typed.empty();
       if (typed.empty() && prompts_ == 1 && !isatty(0))
         Error("the package is encrypted; give the password with --password");
     }
@@ -265,7 +262,8 @@ class Session {
       case EntryRefusedName:
         return "its name would leave the destination folder";
       case EntryWrongPassword:
-        return o_.hasPassword ? "the password does not open it" : "encrypted, and no password was given";
+        return o_.hasPassword || typed_ ? "the password does not open it (a wrong password)"
+                                        : "encrypted, and no password was given";
       case EntryUnknownMethod:
         if (State.CurrentEntry.Method == MethodAes) return "its AES extra field is missing or not one the stub reads";
         return "unknown compression method " + std::to_string(State.CurrentEntry.Method) +
@@ -365,8 +363,8 @@ class Session {
   CodePage page_;
   HostDialog dialog_;
   int prompts_ = 0;
+  bool typed_ = false;     // a password was typed at the terminal
   bool failed_ = false;
-  bool ended_ = false;
   bool started_ = false;
   WalkResult walk_ = {WalkComplete, 0};
   uint64_t inProgress_ = 0;                       // package bytes of the entry being written
@@ -481,7 +479,8 @@ int TestPackage(const EngineOptions& o) {
   InflateUses = FastestLoops;
   RemoveTree(folder);
   if (!o.quiet)
-    fprintf(stderr, "tolvane-pack: %s: %zu entries, %s\n", o.package.c_str(), session.Items().size(),
+    fprintf(stderr, "tolvane-pack: %s: %s, %s\n", o.package.c_str(),
+            Count(session.Items().size(), "entry", "entries").c_str(),
             ok ? "all extracted and checked" : "FAILED");
   return ok ? 0 : 1;
 }
@@ -603,6 +602,7 @@ int ShowPackageInfo(const EngineOptions& o) {
       Warn("the texts overrun the 256-byte header");
   }
   f.push_back({"archive start", Number(archiveStart), Number(archiveStart)});
+  bool readable = true;
   ZipInput zip;
   if (ReadZipDirectory(o.package, zip, error)) {
     uint64_t size = 0, packed = 0;
@@ -614,7 +614,7 @@ int ShowPackageInfo(const EngineOptions& o) {
     }
     std::string encryption;
     for (const std::string& cipher : ciphers) encryption += (encryption.empty() ? "" : " and ") + cipher;
-    f.push_back({"entries", Number(zip.entries.size()) + ", " + Number(size) + " bytes packed into " + Number(packed),
+    f.push_back({"entries", Count(zip.entries.size(), "entry", "entries") + ", " + Number(size) + " bytes packed into " + Number(packed),
                  Number(zip.entries.size())});
     f.push_back({"unpacked", Number(size), Number(size)});
     f.push_back({"packed", Number(packed), Number(packed)});
@@ -622,6 +622,7 @@ int ShowPackageInfo(const EngineOptions& o) {
                  JsonString(encryption.empty() ? "none" : encryption)});
   } else {
     f.push_back({"entries", "the central directory cannot be read (" + error + ")", "null"});
+    readable = false;
   }
   // The text form keeps its summary lines; the JSON form every field.
   if (!o.json) {
@@ -630,7 +631,7 @@ int ShowPackageInfo(const EngineOptions& o) {
     f.erase(std::remove_if(f.begin(), f.end(), [](const InfoField& x) { return detailOnly.count(x.key); }), f.end());
   }
   PrintInfo(f, o.json);
-  return 0;
+  return readable ? 0 : 1;   // a damaged or cut package is a failure, as for list and test
 }
 
 }  // namespace pack

@@ -245,6 +245,7 @@ int RunCreate(Args& args) {
   }
   if (positional.empty() || (positional.size() < 2 && o.filesFrom.empty()))
     return UsageError(cmd, "create needs an output file and at least one input");
+  if (o.encryptionGiven && !o.hasPassword) return UsageError(cmd, "--encryption needs --password");
   o.output = positional[0];
   o.inputs.assign(positional.begin() + 1, positional.end());
   return pack::CreatePackage(o);

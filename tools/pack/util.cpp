@@ -86,6 +86,10 @@ bool IsRegularFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+std::string Count(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 uint64_t FileSize(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? (uint64_t)st.st_size : 0;

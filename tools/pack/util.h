@@ -20,6 +20,8 @@ std::string JsonString(const std::string& utf8);
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& error);
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
+// "1 entry", "2 entries".
+std::string Count(uint64_t n, const char* one, const char* many);
 // The size of the file at 'path'; 0 when it cannot be read.
 uint64_t FileSize(const std::string& path);
 
