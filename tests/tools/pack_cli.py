@@ -177,6 +177,23 @@ def group_inputs():
         expect(r, 0, "create from a bsdtar zip")
         check(names("bsd.exe") == ["readme.txt"], "bsdtar zip entries", str(names("bsd.exe")))
 
+    # Info-ZIP unzip reads UTF-8 names right only from entries made on Unix;
+    # their modes keep a script executable.
+    text = "donn\u00e9es/r\u00e9sum\u00e9.txt"
+    write(f"intl/{text}", "r")
+    write("intl/run.sh", "#!/bin/sh\n")
+    os.chmod("intl/run.sh", 0o755)
+    expect(pack("create", "intl.exe", "intl", "--stub", "stub.exe", "-q"), 0, "create with UTF-8 names")
+    if shutil.which("unzip"):
+        env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        listed = subprocess.run(["unzip", "-l", "intl.exe"], capture_output=True, env=env).stdout
+        listed = listed.decode("utf-8", "replace")
+        check([line.split()[-1] for line in listed.splitlines()[3:5]] == [text, "run.sh"],
+              "unzip -l shows the UTF-8 names", listed)
+        subprocess.run(["unzip", "-q", "intl.exe", "-d", "intl-out"], env=env, check=True)
+        check(os.access("intl-out/run.sh", os.X_OK) and not os.access(f"intl-out/{text}", os.X_OK),
+              "unzip keeps the execute bit of the script only", str(os.listdir("intl-out")))
+
     # A zip that claims a 4 GB entry: checked in bounded chunks, refused, nothing left.
     with zipfile.ZipFile("claims.zip", "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr("big.bin", bytes(100000))
@@ -195,6 +212,19 @@ def group_inputs():
     expect(r, 0, "create with a quoted ##", err='write "##." instead')
     r = pack("create", "cmd.exe", "one", "--stub", "stub.exe", "-q", "--command", '"##x.exe"|"##."')
     check("##" not in r.err, "no warning for a quoted program or \"##.\"", str(r))
+
+    # The dialog shows three lines of about 60 characters and wraps longer ones.
+    messages = [  # message, the warning (None: none)
+        ("Unpacks MyApp 2.1.\nClick Extract.\n", None),
+        ("x" * 100, None),
+        ("1\n2\n3\n4", "the message has 4 lines; the dialog shows 3, so 1 will be hidden"),
+        ("word " * 45, "line 1 of the message is about 225 characters wide; the dialog wraps lines at about 60 "
+                       "characters and shows 3 lines, so about 1 will be hidden"),
+    ]
+    for message, warning in messages:
+        r = pack("create", "msg.exe", "one", "--stub", "stub.exe", "-q", "--message", message)
+        expect(r, 0, f"--message {message[:12]!r}", err=warning)
+        check(warning is not None or "warning" not in r.err, f"no warning for {message[:12]!r}", str(r))
 
 
 def group_output():

@@ -71,6 +71,42 @@ void WarnAboutQuotedFolder(const std::string& command) {
          "read a backslash before a quote as an escaped quote; write \"##.\" instead");
 }
 
+// The dialog shows the message in a read-only edit field of 245 x 30 dialog
+// units in 8-point MS Sans Serif (ui/resources.rc) without a scroll bar: three
+// lines, long ones wrapped at the field's width. A horizontal dialog unit is a
+// quarter of the font's average character width, so a line holds about 61
+// average characters, 60 once the edit margins are taken off.
+const size_t MessageLines = 3;
+const size_t MessageLineChars = 60;
+
+// 'message' is in the code page (one byte a character) with CR LF line ends.
+void WarnAboutHiddenMessage(const std::string& message) {
+  std::vector<size_t> widths;
+  for (size_t start = 0; start <= message.size();) {
+    size_t end = message.find('\n', start);
+    if (end == std::string::npos) end = message.size();
+    size_t width = end - start;
+    if (width > 0 && message[end - 1] == '\r') width--;
+    widths.push_back(width);
+    start = end + 1;
+  }
+  while (!widths.empty() && widths.back() == 0) widths.pop_back();   // empty lines at the end hide nothing
+  size_t rows = 0, widest = 0;
+  for (size_t i = 0; i < widths.size(); i++) {
+    rows += widths[i] == 0 ? 1 : (widths[i] + MessageLineChars - 1) / MessageLineChars;
+    if (widths[i] > widths[widest]) widest = i;
+  }
+  if (rows <= MessageLines) return;
+  std::string shown = std::to_string(MessageLines), hidden = std::to_string(rows - MessageLines);
+  if (widths[widest] <= MessageLineChars)
+    Warn("the message has " + std::to_string(rows) + " lines; the dialog shows " + shown + ", so " + hidden +
+         " will be hidden");
+  else
+    Warn("line " + std::to_string(widest + 1) + " of the message is about " + std::to_string(widths[widest]) +
+         " characters wide; the dialog wraps lines at about " + std::to_string(MessageLineChars) +
+         " characters and shows " + shown + " lines, so about " + hidden + " will be hidden");
+}
+
 // Names: stub rules, Windows path length, duplicates and clashes. Names are
 // stored as UTF-8 (flag bit 11 when they are not ASCII), so they come out
 // right whatever the code page of the system that extracts them.
@@ -178,6 +214,7 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
       for (unsigned char c : h.command)
         if (c < 0x20) problem = "the command contains a control character";
     if (!problem.empty()) errors.push_back(problem);
+    else WarnAboutHiddenMessage(h.message);
     WarnAboutQuotedFolder(o.command);
   }
   if (o.hasPassword) {

@@ -1,6 +1,7 @@
 #include "tools/pack/entry_preparer.h"
 
 #include <libdeflate.h>
+#include <sys/stat.h>
 
 #include <new>
 #include <utility>
@@ -37,6 +38,17 @@ PreparedEntry EntryPreparer::Prepare(const PlannedEntry& e) {
   return out;
 }
 
+// 0755 for folders and for files their owner may run, else 0644: a script
+// stays executable when a zip tool unpacks the package on Unix, and the
+// package does not depend on the umask it was packed under. Entries from a
+// zip get 0644: the reader does not keep their modes.
+static uint16_t Permissions(const PlannedEntry& e) {
+  if (e.IsFolder()) return 0755;
+  struct stat st;
+  bool runnable = e.source != PlannedEntry::FromZip && stat(e.path.c_str(), &st) == 0 && (st.st_mode & S_IXUSR);
+  return runnable ? 0755 : 0644;
+}
+
 bool EntryPreparer::Build(const PlannedEntry& e, PreparedEntry& out) {
   ZipRecord& r = out.record;
   r.name = e.name;
@@ -44,6 +56,7 @@ bool EntryPreparer::Build(const PlannedEntry& e, PreparedEntry& out) {
   r.dosDateTime = useEpoch_ ? DosDateTime(epoch_, true)
                   : e.source == PlannedEntry::FromZip ? e.zip.dosDateTime
                                                       : DosDateTime(e.mtime, false);
+  r.permissions = Permissions(e);
   if (e.IsFolder()) {
     r.folder = true;
     return true;

@@ -60,7 +60,10 @@ bool PackageWriter::Finish(std::string& error) {
   std::string cd;
   for (const ZipRecord& r : records_) {
     PutLe32(cd, CentralHeaderSignature);
-    PutLe16(cd, 20);               // made by: MS-DOS attributes, version 2.0
+    // Made by Unix, version 2.0: Info-ZIP unzip takes names made on MS-DOS
+    // for OEM text even when flag bit 11 says UTF-8, and Unix tools read the
+    // mode from the top of the external attributes.
+    PutLe16(cd, 3 << 8 | 20);
     PutLe16(cd, VersionNeeded(r));
     PutLe16(cd, r.flags);
     PutLe16(cd, r.method);
@@ -73,7 +76,9 @@ bool PackageWriter::Finish(std::string& error) {
     PutLe16(cd, 0);                // comment
     PutLe16(cd, 0);                // disk
     PutLe16(cd, 0);                // internal attributes
-    PutLe32(cd, r.folder ? 0x10 : 0);   // external: FILE_ATTRIBUTE_DIRECTORY
+    // External: the Unix mode above, the MS-DOS attributes (FILE_ATTRIBUTE_DIRECTORY) below.
+    uint32_t mode = (r.folder ? 0040000u : 0100000u) | r.permissions;
+    PutLe32(cd, mode << 16 | (r.folder ? 0x10 : 0));
     PutLe32(cd, r.offset);
     cd += r.name;
     cd += r.extra;

@@ -25,6 +25,7 @@ struct ZipRecord {
   uint32_t size = 0;
   uint32_t offset = 0;     // of the local header, from the start of the package
   bool folder = false;
+  uint16_t permissions = 0;   // Unix rwx bits, stored with the file type in the central directory
   std::string extra;       // extra fields, in the local header and the central directory
 };
 
