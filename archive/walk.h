@@ -19,6 +19,7 @@ enum EntryOutcome : uint8_t {
   EntryWriteFailed,    // a file or folder could not be created, written, closed or moved
   EntryCrcMismatch,    // decoded in full, but not to its CRC-32
   EntryCodeMismatch,   // an AES entry whose authentication code does not match
+  EntrySizeMismatch,   // its stream ended, but not at its size
   EntryKept,           // a file stands under its name and the run keeps existing files
   EntryRefusedName,    // its name would leave the destination folder
   EntryWrongPassword,  // no password that was tried opens it

@@ -473,9 +473,14 @@ DecodeResult InflateEntry() {
   while (block == BlockDone && last == 0);
   if (State.WindowPos > 0) FlushWindow(State.WindowPos);
   State.WindowPos = 0;
-  // A stop with every byte of the entry taken is input that ran out.
-  if (block != BlockDone && Output.end == DecodeDone)
-    Output.end = State.CompressedLeft <= 0 ? DecodeInputEnds : DecodeDamaged;
+  // A stop with every byte of the entry taken is input that ran out; a
+  // stream that ends before its data do (a whole byte left) is damaged.
+  if (Output.end == DecodeDone) {
+    if (block != BlockDone)
+      Output.end = State.CompressedLeft <= 0 ? DecodeInputEnds : DecodeDamaged;
+    else if (State.CompressedLeft > 0 || State.BitCount >= 8)
+      Output.end = DecodeDamaged;
+  }
 
 #if UINTPTR_MAX <= 0xFFFFFFFFu
   Release(State.InBuffer);

@@ -49,21 +49,22 @@ void ShowMessageWith(const char* prefix, const char* detail, size_t detailLength
 
 struct DataDescriptor {
   bool present;
-  uint32_t crc;
   uint32_t compressedSize;
 };
 
-// The signed data descriptor at 'position', if its signature is there.
-DataDescriptor ReadDescriptor(uint32_t position) {
-  DataDescriptor descriptor = {false, 0, 0};
+// The signed data descriptor at 'position', if its signature is there: its
+// CRC-32 and uncompressed size become the current entry's.
+DataDescriptor TakeDescriptor(uint32_t position) {
+  DataDescriptor descriptor = {false, 0};
   SeekArchive(position, 0);
   if (State.LastSeek == SeekFailed) return descriptor;
   uint8_t bytes[DataDescriptorSize];
   if (ReadArchive(bytes, DataDescriptorSize) != DataDescriptorSize) return descriptor;
   if (Read32(bytes) != DataDescriptorSignature) return descriptor;
   descriptor.present = true;
-  descriptor.crc = Read32(bytes + 4);
+  State.CurrentEntry.EntryCrc = Read32(bytes + 4);
   descriptor.compressedSize = Read32(bytes + 8);
+  State.CurrentEntry.UncompressedSize = Read32(bytes + 12);
   return descriptor;
 }
 
@@ -214,24 +215,29 @@ EntryReport ExtractFolder(ListHandle list) {
   return {EndWalk, EntryWriteFailed};
 }
 
-// The one verdict on an entry's data once it is decoded: its CRC-32 must match
-// (AE-2 entries carry none), and an AES entry's authentication code, stored
-// right after the encrypted data where the decoders stopped reading, must
-// match the code over what they decrypted. A failed entry is named by what
-// went wrong first: the writes, the code (which proves the data were
-// altered), the decoding, or else the CRC.
-EntryOutcome DataVerdict(uint32_t expectedCrc, DecodeEnd decoded) {
-  bool crcMatches = (State.Crc ^ 0xFFFFFFFF) == expectedCrc;
+// The one verdict on an entry's data once it is decoded. Whatever its method
+// and encryption, every write must have succeeded, the decoder must have
+// reached the end of its stream having used exactly its data, and the bytes
+// written must be the entry's size; its CRC-32 must match (AE-2 entries carry
+// none), and an AES entry's authentication code, stored right after the
+// encrypted data where the decoders stopped reading, must match the code over
+// what they decrypted. A failed entry is named by what went wrong first: the
+// writes, the code (which proves the data were altered), the decoding, the
+// size, or else the CRC.
+EntryOutcome DataVerdict(DecodeResult decoded) {
+  const ArchiveEntry& entry = State.CurrentEntry;
+  bool crcMatches = (State.Crc ^ 0xFFFFFFFF) == entry.EntryCrc;
   bool codeMatches = true;
   if (State.AesActive) {
     uint8_t code[AesCodeSize];
     codeMatches = ReadArchive(code, AesCodeSize) == AesCodeSize && AesCodeMatches(code);
     crcMatches = crcMatches || State.AesEntry.version == 2;
   }
-  if (codeMatches && crcMatches) return EntryExtracted;
-  if (decoded != DecodeWriteFailed && !codeMatches) return EntryCodeMismatch;
-  if (decoded != DecodeDone) return (EntryOutcome)decoded;   // the same values
-  return EntryCrcMismatch;
+  bool whole = decoded.end == DecodeDone && decoded.written == entry.UncompressedSize;
+  if (codeMatches && crcMatches && whole) return EntryExtracted;
+  if (decoded.end != DecodeWriteFailed && !codeMatches) return EntryCodeMismatch;
+  if (decoded.end != DecodeDone) return (EntryOutcome)decoded.end;   // the same values
+  return whole ? EntryCrcMismatch : EntrySizeMismatch;
 }
 
 // Whether the system may take 'name' for another file's: a '~' may make it
@@ -261,8 +267,7 @@ void KeepEntryTime(uint32_t headerPosition) {
 // to a temporary file that replaces the entry's file only once it checked
 // out, so a damaged or cut entry never leaves anything under its name and an
 // existing file stays as it was.
-EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t expectedCrc,
-                       uint32_t headerPosition) {
+EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t headerPosition) {
   const ArchiveEntry& entry = State.CurrentEntry;
   BuildOutputPath(name);
   ShowProgress(dialog, Paths.Output);
@@ -311,7 +316,7 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   State.CompressedLeft = (int32_t)entry.CompressedSize;
   if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)CipherOverhead();
   DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry() : InflateEntry();
-  EntryOutcome outcome = DataVerdict(expectedCrc, decoded.end);
+  EntryOutcome outcome = DataVerdict(decoded);
   // After the last write, which would otherwise stamp the time of now.
   if (outcome == EntryExtracted && Config.KeepTimes) KeepEntryTime(headerPosition);
   if (!CloseFileHandle(State.OutputFile)) {
@@ -354,7 +359,7 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   // A folder entry carries no data to decrypt or check; a folder it makes
   // keeps the time of its creation.
   if (IsFolderName(name)) {
-    EntryReport report = WriteEntry(dialog, list, name, 0, 0);
+    EntryReport report = WriteEntry(dialog, list, name, 0);
     ReleaseOutputPath();
     return report;
   }
@@ -362,13 +367,11 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   uint32_t dataStart = headerPosition + LocalHeaderSize + entry.NameLength + entry.ExtraLength;
   bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
   if (encrypted && entry.Method == MethodAes) TakeAesParameters(headerPosition);
-  uint32_t expectedCrc = entry.EntryCrc;
 
   if (entry.EntryFlags & FlagDescriptor) {
     // Writers that stream set bit 3 and may leave the CRC, or the sizes too,
     // to the descriptor after the data.
-    DataDescriptor descriptor = ReadDescriptor(dataStart + entry.CompressedSize);
-    if (descriptor.present) expectedCrc = descriptor.crc;
+    DataDescriptor descriptor = TakeDescriptor(dataStart + entry.CompressedSize);
     bool emptyStored = entry.Method == MethodStored && descriptor.present && descriptor.compressedSize == 0;
     if (entry.CompressedSize == 0 && !emptyStored) {
       // The data's end is unknown to a forward walk, so nothing after this
@@ -389,15 +392,18 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   // ends at the unknown method.
   if (encrypted && entry.Method != MethodAes) password = PasswordStage(true);
   for (;;) {
-    // Refused: the run ends at once, without its final message.
-    if (password == PasswordRefused) return {AbortRun, EntryWrongPassword};
-    EntryReport report = WriteEntry(dialog, list, name, expectedCrc, headerPosition);
+    // Refused: an interactive run ends at once, without its final message;
+    // an unattended one goes on with the next entry and fails at its end.
+    if (password == PasswordRefused) return {State.Unattended ? NextEntry : AbortRun, EntryWrongPassword};
+    EntryReport report = WriteEntry(dialog, list, name, headerPosition);
     ReleaseOutputPath();
-    // A remembered password can pass the one-byte check (or the AES
-    // verifier) of an entry it does not open; the CRC or the authentication
-    // code tells, and the user is asked as for any other entry.
-    bool dataFailed = report.outcome != EntryExtracted && report.outcome <= EntryCodeMismatch;
-    if (!dataFailed || password != PasswordRemembered) return report;
+    // A remembered password can pass the one-byte check of a traditionally
+    // encrypted entry it does not open; the CRC tells, and the user is asked
+    // once as for any other entry (the same password failing again is damage).
+    // An AES verifier that matched is the password: a code that does not
+    // match is damaged data, and nobody is asked.
+    bool dataFailed = report.outcome != EntryExtracted && report.outcome <= EntrySizeMismatch;
+    if (!dataFailed || password != PasswordRemembered || State.AesActive || State.Unattended) return report;
     SeekArchive(dataStart, 0);
     password = PasswordStage(false);
   }

@@ -109,6 +109,62 @@ TEST_F(EngineTest, AFailedEntryLeavesNothingUnderItsName) {
   }
 }
 
+// An entry is whole only when every write succeeded, its stream ended where
+// its data do and its size is the one declared, whatever its method and
+// encryption (AE-2 entries carry no CRC). A failed entry fails alone: nothing
+// under its name, no second prompt, and the entry after it is extracted.
+TEST_F(EngineTest, EveryEntryProvesItIsWhole) {
+  enum Fault { ShortWrite, StreamCut, InvalidBlock, ExtraBytes, WrongSize, TamperedData, TamperedCode };
+  enum Cipher { None, Traditional, Aes };
+  const std::string data = Sample(90000, 3);
+  for (uint16_t method : {0, 8}) {
+    for (Cipher cipher : {None, Traditional, Aes}) {
+      for (Fault fault : {ShortWrite, StreamCut, InvalidBlock, ExtraBytes, WrongSize, TamperedData, TamperedCode}) {
+        if ((fault == TamperedCode && cipher != Aes) || (fault == InvalidBlock && method == 0)) continue;
+        SCOPED_TRACE(testing::Message() << "method " << method << " cipher " << cipher << " fault " << fault);
+        Restart();
+        ZipEntry bad = Entry("bad.bin", data, method, cipher == None ? "" : "pw");
+        bad.aes = cipher == Aes;
+        std::string body = method == 8 ? testpkg::Deflate(data) : data;
+        if (fault == StreamCut) bad.compressed = body.substr(0, body.size() / 2);
+        if (fault == InvalidBlock) bad.compressed = std::string("\x03\x02\x00", 3);   // distance 1 at the start
+        if (fault == ExtraBytes) bad.compressed = body + "xyz";
+        std::string zip = testpkg::BuildZip({Entry("a.txt", "first"), bad, Entry("z.txt", "last")});
+        const uint8_t* header = reinterpret_cast<const uint8_t*>(zip.data()) + HeaderOf(zip, "bad.bin");
+        size_t dataAt = HeaderOf(zip, "bad.bin") + 30 + Read16(header + 26) + Read16(header + 28);
+        uint32_t stored = Read32(header + 18);
+        if (fault == WrongSize) Put32(zip, HeaderOf(zip, "bad.bin") + 22, (uint32_t)data.size() + 1);
+        if (fault == TamperedData) zip[dataAt + stored / 2] ^= 1;
+        if (fault == TamperedCode) zip[dataAt + stored - 1] ^= 1;
+        if (fault == ShortWrite) host::SetWriteLimit(50000);
+        Open(zip);
+        host::SetPasswordAnswers({"pw"});
+        Extract();
+        ExpectMessages({{Failure, IconHand}});
+        EXPECT_EQ(host::PasswordPrompts(), cipher == None ? 0 : 1);
+        EXPECT_EQ(StillSelected(), std::vector<std::string>{"bad.bin"});
+        EXPECT_EQ(Tree(Out("")), (Files{{"a.txt", "first"}, {"z.txt", "last"}}));
+      }
+    }
+  }
+}
+
+// Unattended, an entry no password opens fails and the others are extracted.
+TEST_F(EngineTest, UnattendedRunGoesOnPastWhatItCannotOpen) {
+  ZipEntry aes = Entry("aes.bin", "secret", 8, "pw");
+  aes.aes = true;
+  Open(testpkg::BuildZip({Entry("a.txt", "a"), aes, Entry("b.txt", "traditional", 8, "pw"), Entry("z.txt", "z")}));
+  State.Unattended = true;
+  for (const char* password : {"", "wrong"}) {
+    strcpy(State.Password, password);   // what /P= gives
+    Extract();
+    EXPECT_EQ(State.ExtractSucceeded, 0);
+    EXPECT_EQ(StillSelected(), (std::vector<std::string>{"aes.bin", "b.txt"}));
+    EXPECT_EQ(Tree(Out("")), (Files{{"a.txt", "a"}, {"z.txt", "z"}}));
+  }
+  EXPECT_EQ(host::PasswordPrompts(), 0);
+}
+
 TEST_F(EngineTest, OverwriteRule) {
   Open(testpkg::BuildZip({Entry("a.txt", "new a"), Entry("sub/b.txt", "new b", 0),
                           Entry("c.txt", "new c", 8, "pw")}));

@@ -10,8 +10,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "base/state.h"
 #include "base/config.h"
+#include "base/state.h"
+#include "codec/aes.h"
+#include "codec/sha1.h"
+#include "codec/winzip_aes.h"
 #include "package/core.h"
 #include "platform/platform.h"
 
@@ -62,6 +65,33 @@ std::string Encrypt(const std::string& password, const std::string& data, uint8_
   out += static_cast<char>(cipher.Encrypt(check));
   for (char c : data) out += static_cast<char>(cipher.Encrypt(static_cast<uint8_t>(c)));
   return out;
+}
+
+// WinZip AES-256: salt, verifier, the data in counter mode (little-endian
+// counter from 1), the first 10 bytes of the HMAC-SHA1 over the encrypted data.
+std::string AesEncrypt(const std::string& password, const std::string& data) {
+  const uint8_t salt[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  uint8_t keys[66];
+  Pbkdf2Sha1(reinterpret_cast<const uint8_t*>(password.data()), static_cast<uint32_t>(password.size()), salt,
+             16, AesIterations, keys, sizeof keys);
+  AesKey key;
+  AesExpandKey(key, keys, 32);
+  std::string out = data;
+  uint8_t counter[AesBlockSize] = {}, stream[AesBlockSize];
+  for (size_t i = 0; i < out.size(); i++) {
+    if (i % AesBlockSize == 0) {
+      for (uint32_t b = 0; b < AesBlockSize && ++counter[b] == 0; b++) {}
+      AesEncryptBlock(key, counter, stream);
+    }
+    out[i] = static_cast<char>(out[i] ^ stream[i % AesBlockSize]);
+  }
+  Hmac mac;
+  HmacStart(mac, keys + 32, 32);
+  Sha1Add(mac.inner, reinterpret_cast<const uint8_t*>(out.data()), static_cast<uint32_t>(out.size()));
+  uint8_t code[20];
+  HmacFinish(mac, code);
+  return std::string(reinterpret_cast<const char*>(salt), 16) + std::string(reinterpret_cast<const char*>(keys + 64), 2) +
+         out + std::string(reinterpret_cast<const char*>(code), AesCodeSize);
 }
 
 }  // namespace
@@ -133,8 +163,15 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, bool central) {
     if (!e.password.empty()) flags |= FlagEncrypted;
     if (e.descriptor) flags |= FlagDescriptor;
     uint32_t crc = Crc32(e.data);
-    std::string body = e.method == MethodDeflated ? Deflate(e.data) : e.data;
-    if (!e.password.empty()) {
+    std::string body = !e.compressed.empty() ? e.compressed : e.method == MethodDeflated ? Deflate(e.data) : e.data;
+    uint16_t method = e.method;
+    std::string extra = e.extra;
+    if (e.aes) {
+      body = AesEncrypt(e.password, body);
+      crc = 0;   // AE-2 carries no CRC
+      method = MethodAes;
+      extra += std::string("\x01\x99\x07\x00\x02\x00" "AE\x03", 9) + static_cast<char>(e.method) + '\0';
+    } else if (!e.password.empty()) {
       uint8_t check = (flags & FlagDescriptor) ? static_cast<uint8_t>(e.time >> 8) : static_cast<uint8_t>(crc >> 24);
       body = Encrypt(e.password, body, check);
     }
@@ -143,14 +180,14 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, bool central) {
     uint16_t nameLength = e.nameLengthOverride >= 0 ? static_cast<uint16_t>(e.nameLengthOverride)
                                                     : static_cast<uint16_t>(e.name.size());
 
-    std::string local = LocalHeader(0x04034B50, flags, e.method, e.sizesInHeader ? crc : 0,
+    std::string local = LocalHeader(0x04034B50, flags, method, e.sizesInHeader ? crc : 0,
                                     e.sizesInHeader ? compressed : 0, e.sizesInHeader ? size : 0,
-                                    nameLength, static_cast<uint16_t>(e.extra.size()));
+                                    nameLength, static_cast<uint16_t>(extra.size()));
     local[10] = static_cast<char>(e.time & 0xFF);
     local[11] = static_cast<char>(e.time >> 8);
     local[12] = static_cast<char>(e.date & 0xFF);
     local[13] = static_cast<char>(e.date >> 8);
-    zip += local + e.name + e.extra + body;
+    zip += local + e.name + extra + body;
     if (e.descriptor) {
       Put32(zip, 0x08074B50);
       Put32(zip, crc);
@@ -162,7 +199,7 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, bool central) {
     Put16(directory, 20);
     Put16(directory, 20);
     Put16(directory, flags);
-    Put16(directory, e.method);
+    Put16(directory, method);
     Put16(directory, e.time);
     Put16(directory, e.date);
     Put32(directory, crc);

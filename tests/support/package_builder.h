@@ -35,7 +35,9 @@ struct ZipEntry {
   uint16_t method = MethodStored;
   uint16_t flags = 0;            // FlagEncrypted and FlagDescriptor are set by the options below
   std::string extra;             // extra field after the name
-  std::string password;          // non-empty: traditional encryption
+  std::string password;          // non-empty: traditional encryption, or AES-256 (AE-2) with 'aes'
+  bool aes = false;
+  std::string compressed;        // non-empty: the data as compressed (a damaged stream), else 'data' compressed
   bool descriptor = false;       // a signed data descriptor follows the data
   bool sizesInHeader = true;     // false: CRC and sizes are zero in the local header
   uint16_t time = 0x6000;

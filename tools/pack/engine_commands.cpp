@@ -254,7 +254,7 @@ class Session {
     present = present > dataStart ? present - dataStart : 0;
     // A package cut inside the entry explains any failure of its data.
     bool dataFailed = outcome == EntryDamaged || outcome == EntryEndsEarly || outcome == EntryCrcMismatch ||
-                      outcome == EntryCodeMismatch;
+                      outcome == EntryCodeMismatch || outcome == EntrySizeMismatch;
     if (dataFailed && present < packed)
       return "data ends early: the package holds " + std::to_string(present) + " of its " +
              std::to_string(packed) + " bytes";
@@ -276,6 +276,8 @@ class Session {
         return "CRC mismatch: the header says " + Hex8(expectedCrc) + ", the data give " + Hex8(~State.Crc);
       case EntryCodeMismatch:
         return "its authentication code does not match (damaged, or not the right password)";
+      case EntrySizeMismatch:
+        return "its data do not decode to the declared " + std::to_string(size) + " bytes";
       case EntryWriteFailed:
         if (host::OutputWasCut()) return "its data decode to more than the declared " + std::to_string(size) + " bytes";
         return "its file could not be written";
