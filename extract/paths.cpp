@@ -98,7 +98,9 @@ void RememberFolder(const char* work, uint16_t length) {
 // its text with a NUL for the duration of its own calls.
 bool ForceFoldersIn(char* work, uint16_t length) {
   if (length > 0 && work[length - 1] == '\\') length--;
-  if (length < 3) return false;
+  // A drive ("C:") is neither made nor looked for; a short relative folder
+  // ("ab") is a folder like any other.
+  if (length == 0 || (length == 2 && work[1] == ':')) return false;
   if (IsKnownFolder(work, length)) return true;
   char saved = work[length];
   work[length] = 0;
@@ -109,7 +111,8 @@ bool ForceFoldersIn(char* work, uint16_t length) {
   // Creating first costs one call where the parent exists (packages list a
   // folder before what it holds); a refusal then tells apart a folder that
   // is there from one whose parent is missing.
-  bool exists = (creatable && MakeFolder(work)) || PathExists(work);
+  // Only a folder counts: a file standing in its place is never taken for it.
+  bool exists = (creatable && MakeFolder(work)) || FindPath(work) == PathFolder;
   if (!exists && creatable) {
     ForceFoldersIn(work, parent);
     exists = MakeFolder(work);

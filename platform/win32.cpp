@@ -68,7 +68,10 @@ uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count) {
 }
 
 uint32_t SeekFile(FileHandle file, uint32_t offset) {
-  return SetFilePointer(file, (LONG)offset, 0, FILE_BEGIN);
+  // With the high part given, the low part counts as unsigned: offsets up to
+  // 4 GiB - 1, where a lone LONG would turn those past 2 GiB negative.
+  LONG high = 0;
+  return SetFilePointer(file, (LONG)offset, &high, FILE_BEGIN);
 }
 
 bool CloseFileHandle(FileHandle file) { return CloseHandle(file) != 0; }

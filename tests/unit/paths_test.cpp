@@ -218,8 +218,14 @@ TEST_F(PathFileSystemTest, ForceFoldersTakesTheLastFolderAsKnown) {
 }
 
 TEST_F(PathFileSystemTest, ForceFoldersCreatesNothingForShortPaths) {
-  for (const char* path : {"C:\\", "C:", "\\", "", "ab", "C:\\\\"}) Force(path);
+  for (const char* path : {"C:\\", "C:", "\\", "", "C:\\\\"}) Force(path);
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+  // Only drives are special: a short relative folder is made where it is named.
+  std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  Force("ab\\x");
+  std::filesystem::current_path(saved);
+  EXPECT_TRUE(IsFolder("ab/x"));
 }
 
 TEST_F(PathFileSystemTest, ForceFoldersStopsAtAComponentEndingInColon) {
@@ -240,6 +246,8 @@ TEST_F(PathFileSystemTest, ForceFoldersReportsNothingWhenRefused) {
   Force("C:\\Blocker\\Sub");  // a file stands where a folder should be
   EXPECT_FALSE(Exists("C:\\Blocker\\Sub"));
   EXPECT_FALSE(IsFolder("Blocker"));
+  std::string blocker = "C:\\Blocker";
+  EXPECT_FALSE(ForceFolders(blocker.data(), (uint16_t)blocker.size()));   // the file is not the folder
 
   // Longer than the copy ForceFolders works on: nothing is created.
   std::string deep = "C:\\Deep";
