@@ -84,9 +84,20 @@ bool IsDeviceComponent(const char* part, size_t length, bool utf8) {
   return false;
 }
 
+const char* FindDirectionControl(const char* text) {
+  // Their lead bytes, D8 and E2, are never continuation bytes: any position will do.
+  for (const uint8_t* p = (const uint8_t*)text; *p; p++) {
+    if (p[0] == 0xD8 && p[1] == 0x9C) return (const char*)p;
+    if (p[0] == 0xE2 && ((p[1] == 0x80 && (p[2] == 0x8E || p[2] == 0x8F || (p[2] >= 0xAA && p[2] <= 0xAE))) ||
+                         (p[1] == 0x81 && p[2] >= 0xA6 && p[2] <= 0xA9)))
+      return (const char*)p;
+  }
+  return nullptr;
+}
+
 bool IsSafeEntryName(const char* name, bool utf8) {
   if (!name || name[0] == 0) return false;
-  if (utf8 && !IsValidUtf8(name)) return false;
+  if (utf8 && (!IsValidUtf8(name) || FindDirectionControl(name))) return false;
   if (IsSeparator(name[0])) return false;  // rooted, or UNC ("\\server\share")
   const char* part = name;
   for (const char* p = name;; p++) {

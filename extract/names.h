@@ -21,5 +21,12 @@ bool IsDeviceComponent(const char* part, size_t length, bool utf8);
 // UTF-16 one character for one, so every separator, dot, colon and device
 // name Windows sees is one of the ASCII bytes checked here, and look-alikes
 // such as the fullwidth solidus U+FF0F or full stop U+FF0E stay ordinary
-// characters. A lenient decoder would read the overlong C0 AF as '/'.
+// characters. A lenient decoder would read the overlong C0 AF as '/'. Nor may
+// it hold a direction control (FindDirectionControl).
 bool IsSafeEntryName(const char* name, bool utf8);
+
+// Controls that change the direction the rest of a text reads in, so that a
+// name shows as another one ("report" U+202E "txt.exe" reads "reportexe.txt"):
+// U+061C, U+200E, U+200F, U+202A to U+202E and U+2066 to U+2069. The first
+// one's UTF-8 in 'text' (UTF-8), or null when there is none.
+const char* FindDirectionControl(const char* text);

@@ -68,6 +68,13 @@ TEST(EntryNames, Utf8NamesAreValidatedAndLookAlikesStayCharacters) {
       {"a\xE2\x82", false, true},             // cut at the end
       {"a\xE2\x82/b", false, true},           // cut before a separator
       {"a\xE2/\x82" "b", false, true},
+      {"report\xE2\x80\xAEtxt.exe", false, true},   // U+202E: reads "reportexe.txt"; three plain bytes in ANSI
+      {"a\xE2\x80\xAA" "b", false, true},            // U+202A
+      {"a\xE2\x81\xA9" "b", false, true},            // U+2069
+      {"a\xE2\x80\x8F", false, true},                // U+200F
+      {"\xD8\x9C" "a", false, true},                  // U+061C
+      {"a\xE2\x80\xAF" "b", true, true},             // U+202F, a narrow space: fine
+      {"a\xE2\x81\xA5" "b", true, true},             // U+2065: fine
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsSafeEntryName(c.name, true), c.utf8Safe) << "UTF-8 " << c.name;

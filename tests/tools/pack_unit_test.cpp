@@ -76,6 +76,8 @@ TEST(PackNames, RefusesWhatLeavesTheDestinationOrWindowsForbids) {
       {"pi|pe", "forbids"},
       {"what?", "forbids"},
       {"star*", "forbids"},
+      {"report\xE2\x80\xAEtxt.exe", "direction control U+202E"},
+      {"\xD8\x9C" "x", "direction control U+061C"},
   };
   for (const Case& c : refused) {
     std::string problem = pack::NameProblem(c.name);

@@ -39,6 +39,13 @@ std::string NameProblem(const std::string& name) {
            std::to_string(MaxNameBytes);
   if (name[0] == '/' || name[0] == '\\') return "the name is rooted (starts with a separator)";
   if (!IsValidUtf8(name)) return "the name is not valid UTF-8";
+  if (const char* control = FindDirectionControl(name.c_str())) {
+    char point[16];
+    uint8_t a = (uint8_t)control[0], b = (uint8_t)control[1], c = (uint8_t)control[2];
+    snprintf(point, sizeof point, "U+%04X", a == 0xD8 ? 0x61C : (b & 0x3F) << 6 | (c & 0x3F) | 0x2000);
+    return std::string("the name contains the direction control ") + point +
+           ", which makes it read as another name";
+  }
   for (unsigned char c : name) {
     if (c < 0x20) return "the name contains the control character " + Printable(c);
     if (c == ':') return "the name contains ':' (a drive or a data stream on Windows)";
