@@ -9,6 +9,11 @@ SfxConfig Config;
 char* BrowsePath;
 PasswordPrompt AskPassword;
 
+void ClearSecret(void* block, uint32_t size) {
+  volatile uint8_t* bytes = static_cast<volatile uint8_t*>(block);
+  for (uint32_t i = 0; i < size; i++) bytes[i] = 0;
+}
+
 void Tell(const char* text, uint32_t icon) {
   if (!State.Unattended) ShowMessage(text, SfxCaption, icon);
 }

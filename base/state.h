@@ -54,6 +54,10 @@ extern int32_t PasswordLength;
 // Caption of every message box the program shows.
 extern const char SfxCaption[];
 
+// Overwrites a secret (a password, keys) with zeros; the stores are kept even
+// where nothing reads the block again.
+void ClearSecret(void* block, uint32_t size);
+
 // Shows a message box with the program's caption, unless the run is unattended.
 void Tell(const char* text, uint32_t icon);
 

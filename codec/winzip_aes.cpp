@@ -10,11 +10,14 @@ namespace {
 
 const uint32_t MaxKeySize = 32;
 
-AesKey Key;
-Hmac Mac;
-// The counter block is a little-endian number, 1 for the first block.
-uint8_t Counter[AesBlockSize];
-uint8_t KeyStream[AesBlockSize];
+// The current entry's keys and counter state, in one block to clear.
+struct {
+  AesKey Key;
+  Hmac Mac;
+  // The counter block is a little-endian number, 1 for the first block.
+  uint8_t Counter[AesBlockSize];
+  uint8_t KeyStream[AesBlockSize];
+} Cipher;
 uint32_t KeyStreamUsed;
 
 }  // namespace
@@ -47,31 +50,36 @@ bool AesCheckPassword(const char* password, const uint8_t* header) {
              2 * keySize + AesVerifierSize);
   if (keys[2 * keySize] != header[saltSize] || keys[2 * keySize + 1] != header[saltSize + 1])
     return false;
-  AesExpandKey(Key, keys, keySize);
-  HmacStart(Mac, keys + keySize, keySize);
-  for (uint32_t i = 0; i < AesBlockSize; i++) Counter[i] = 0;
+  AesExpandKey(Cipher.Key, keys, keySize);
+  HmacStart(Cipher.Mac, keys + keySize, keySize);
+  ClearSecret(keys, sizeof keys);
+  for (uint32_t i = 0; i < AesBlockSize; i++) Cipher.Counter[i] = 0;
   KeyStreamUsed = AesBlockSize;
   return true;
 }
 
 void AesDecryptBuffer(uint8_t* buffer, uint32_t length) {
-  Sha1Add(Mac.inner, buffer, length);   // the code covers the encrypted bytes
+  Sha1Add(Cipher.Mac.inner, buffer, length);   // the code covers the encrypted bytes
   for (uint32_t i = 0; i < length; i++) {
     if (KeyStreamUsed == AesBlockSize) {
-      for (uint32_t b = 0; b < AesBlockSize && ++Counter[b] == 0; b++) {}
-      AesEncryptBlock(Key, Counter, KeyStream);
+      for (uint32_t b = 0; b < AesBlockSize && ++Cipher.Counter[b] == 0; b++) {}
+      AesEncryptBlock(Cipher.Key, Cipher.Counter, Cipher.KeyStream);
       KeyStreamUsed = 0;
     }
-    buffer[i] ^= KeyStream[KeyStreamUsed++];
+    buffer[i] ^= Cipher.KeyStream[KeyStreamUsed++];
   }
 }
 
 bool AesCodeMatches(const uint8_t* storedCode) {
   uint8_t code[Sha1Size];
-  HmacFinish(Mac, code);
+  HmacFinish(Cipher.Mac, code);
   uint8_t difference = 0;
   for (uint32_t i = 0; i < AesCodeSize; i++) difference |= (uint8_t)(code[i] ^ storedCode[i]);
   return difference == 0;
+}
+
+void AesForgetKeys() {
+  ClearSecret(&Cipher, sizeof Cipher);
 }
 
 void DecryptEntryData(uint8_t* buffer, uint32_t length) {

@@ -37,6 +37,8 @@ bool AesCheckPassword(const char* password, const uint8_t* header);
 void AesDecryptBuffer(uint8_t* buffer, uint32_t length);
 // Compares the code over everything AesDecryptBuffer saw with the stored one.
 bool AesCodeMatches(const uint8_t* storedCode);
+// Clears the keys and the counter state once they are no longer needed.
+void AesForgetKeys();
 
 // Decrypts an encrypted entry's data in place with whichever cipher the
 // entry uses: AES when State.AesActive is set, otherwise the traditional one.

@@ -317,8 +317,10 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)CipherOverhead();
   DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry() : InflateEntry();
   EntryOutcome outcome = DataVerdict(decoded);
-  // After the last write, which would otherwise stamp the time of now.
+  // After the last write, which would otherwise stamp the time of now. A file
+  // that is not kept goes with its handle (or with the process, if killed).
   if (outcome == EntryExtracted && Config.KeepTimes) KeepEntryTime(headerPosition);
+  if (outcome == EntryExtracted) KeepNewFile(State.OutputFile);
   if (!CloseFileHandle(State.OutputFile)) {
     ShowMessageWith("Cannot close file ", Paths.Output, Paths.OutputLength, IconExclamation);
     if (outcome == EntryExtracted) outcome = EntryWriteFailed;

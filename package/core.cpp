@@ -1,13 +1,21 @@
 #include "package/core.h"
 
+#include <stddef.h>
+
 #include "codec/crc32.h"
 #include "codec/inflate.h"
+#include "codec/winzip_aes.h"
 #include "base/state.h"
 #include "base/config.h"
 #include "base/reader.h"
 #include "package/header.h"
 
 namespace {
+
+// The traditional keys and the password lie together in the state.
+const size_t PasswordEnd = offsetof(ExtractState, Password) + sizeof State.Password;
+static_assert(offsetof(ExtractState, Password) == offsetof(ExtractState, Key2) + sizeof State.Key2,
+              "the keys and the password are one block");
 
 char* NewText() { return (char*)Allocate(ConfigTextSize); }
 
@@ -37,5 +45,9 @@ bool EndCore() {
   Release(Config.Command);
   Release(Config.Message);
   BrowsePath = Config.DefaultFolder = Config.Command = Config.Message = nullptr;
+  // The passwords and keys are not left in memory after the run.
+  ClearSecret(&State.Key0, PasswordEnd - offsetof(ExtractState, Key0));   // the keys and the password
+  ClearSecret(PasswordBuffer, sizeof PasswordBuffer);
+  AesForgetKeys();
   return closed;
 }

@@ -103,5 +103,6 @@ bool ApplySwitches() {
   }
   // At most SwitchPasswordLimit characters: they fit the password's 80 bytes.
   CopyFolderText(State.Password, Switches.Password);
+  ClearSecret(Switches.Password, sizeof Switches.Password);
   return true;
 }

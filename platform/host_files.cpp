@@ -235,7 +235,9 @@ void SetFileTimes(FileHandle handle, const FileStamp& stamp) {
 PathKind FindPath(const char* path) {
   std::string hostPath = ToHostPath(path);
   struct stat info;
-  if (hostPath.empty() || stat(hostPath.c_str(), &info) != 0) return PathMissing;
+  if (hostPath.empty()) return PathMissing;
+  // A dangling link stands there all the same, as a search on Windows finds one.
+  if (stat(hostPath.c_str(), &info) != 0) return lstat(hostPath.c_str(), &info) == 0 ? PathFile : PathMissing;
   return S_ISDIR(info.st_mode) ? PathFolder : PathFile;
 }
 

@@ -47,7 +47,10 @@ uint32_t GetProgramPath(char* buffer, uint32_t size);
 // Opens an existing file for reading, sharing it for reading only.
 FileHandle OpenReadFile(const char* path);
 // Creates a new file for writing; fails when anything exists at the path.
+// Where the system allows, the file is deleted when it is closed, or when the
+// process ends however it ends, unless KeepNewFile was called for it.
 FileHandle CreateNewFile(const char* path);
+bool KeepNewFile(FileHandle file);
 // Returns the number of bytes transferred (0 at the end of the file or on failure).
 uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count);
 uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count);

@@ -47,10 +47,21 @@ FileHandle OpenReadFile(const char* path) {
                      FILE_ATTRIBUTE_NORMAL, 0);
 }
 
-FileHandle CreateNewFile(const char* path) {
-  return CreateFileW(WidePath(path), GENERIC_WRITE, FILE_SHARE_WRITE, 0, CREATE_NEW,
-                     FILE_ATTRIBUTE_NORMAL, 0);
+// The delete disposition: the system deletes the file at its last close, even
+// when the process is killed, unless it is cleared first.
+static BOOL MarkForDeletion(HANDLE file, BOOLEAN on) {
+  FILE_DISPOSITION_INFO disposition = {on};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
+
+FileHandle CreateNewFile(const char* path) {
+  HANDLE file = CreateFileW(WidePath(path), GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, 0, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, 0);
+  if (file != INVALID_HANDLE_VALUE) MarkForDeletion(file, TRUE);
+  return file;
+}
+
+bool KeepNewFile(FileHandle file) { return MarkForDeletion(file, FALSE) != 0; }
 
 uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count) {
   DWORD done = 0;

@@ -23,7 +23,7 @@ e2e = None  # the run_e2e module
 def register(module):
     global e2e
     e2e = module
-    return [unattended, unattended_failures, switches_in_dialog, file_times]
+    return [unattended, unattended_failures, unattended_goes_on, switches_in_dialog, file_times]
 
 
 def files_in(folder, leave=("args.txt", "raw.txt")):
@@ -96,6 +96,48 @@ def unattended_failures(run, c):
     for args in (["/S", "/X"], ["/S", "/D="], ["/S", "/D=C:\\" + "d" * 252], ["/S", "-S"], ["/S", ""]):
         c.equal(f"{args} exit code", run.start(pkg, args, cwd=cwd), 3)
     c.equal("bad switches extract nothing", os.listdir(cwd), [])
+
+
+def unattended_goes_on(run, c):
+    """Unattended, an AES entry without its password fails and the entries after it
+    are extracted (exit 1); a destination of two characters, relative to the current
+    folder; a run killed while it writes a large entry leaves no temporary file."""
+    base = run.folder("unattended_goes_on")
+    entries = lambda archive: archive[:archive.find(b"PK\x01\x02")]   # the walk reads only these
+    aes = e2e.make_7z_aes(base, "aes", ["-mem=AES256"], [("s.bin", b"secret\n" * 100)])
+    archive = entries(e2e.make_zip([("a.txt", b"a\n")])) + entries(aes) + e2e.make_zip([("z.txt", b"z\n")])
+    pkg = run.package(os.path.join(base, "mixed.exe"), [], flags=SWITCHES, archive=archive)
+    for password in (None, "wrong"):
+        out = os.path.join(base, f"mixed {password}")
+        args = ["/S", "/D=" + e2e.win(out)] + ([f"/P={password}"] if password else [])
+        c.equal(f"password {password}: exit code", run.start(pkg, args), 1)
+        c.equal(f"password {password}: the other entries", files_in(out), ["a.txt", "z.txt"])
+
+    cwd = os.path.join(base, "cwd")
+    os.makedirs(cwd)
+    pkg = run.package(os.path.join(base, "p.exe"), e2e.SAMPLE, flags=SWITCHES)
+    c.equal("/D=ab exit code", run.start(pkg, ["/S", "/D=ab"], cwd=cwd), 0)
+    c.equal("/D=ab files", files_in(os.path.join(cwd, "ab")), SAMPLE_FILES)
+
+    dest = os.path.join(base, "killed")
+    big = e2e.make_zip([("big.bin", bytes(300 << 20))], method=zipfile.ZIP_STORED)
+    pkg = run.package(os.path.join(base, "big.exe"), [], flags=SWITCHES, archive=big)
+    del big
+    temporary = lambda: [f for f in os.listdir(dest) if f.startswith("~tv")] if os.path.isdir(dest) else []
+    program = subprocess.Popen(["wine", pkg, "/S", "/D=" + e2e.win(dest)], env=run.env(),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.time() + 30
+    while not temporary() and program.poll() is None and time.time() < deadline:
+        time.sleep(0.005)
+    seen = temporary()
+    program.kill()
+    program.wait()
+    deadline = time.time() + 10   # the system deletes the file once the process is gone
+    while temporary() and time.time() < deadline:
+        time.sleep(0.05)
+    c.true("the killed run was writing its temporary file", bool(seen))
+    c.equal("the killed run leaves nothing", os.listdir(dest) if os.path.isdir(dest) else [], [])
+    os.remove(pkg)
 
 
 def switches_in_dialog(run, c):

@@ -149,6 +149,17 @@ TEST_F(EngineTest, EveryEntryProvesItIsWhole) {
   }
 }
 
+// A name that is taken, even by a dangling link, is passed by for the next.
+TEST_F(EngineTest, ATakenTemporaryNameIsPassedBy) {
+  std::filesystem::create_directories(Out(""));
+  std::filesystem::create_symlink(root / "nowhere", Out("~tv00.tmp"));
+  Open(testpkg::BuildZip({Entry("a.txt", "a")}));
+  Extract();
+  EXPECT_EQ(State.ExtractSucceeded, 1);
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("a.txt")), "a");
+  EXPECT_TRUE(std::filesystem::is_symlink(Out("~tv00.tmp")));
+}
+
 // Unattended, an entry no password opens fails and the others are extracted.
 TEST_F(EngineTest, UnattendedRunGoesOnPastWhatItCannotOpen) {
   ZipEntry aes = Entry("aes.bin", "secret", 8, "pw");

@@ -191,6 +191,8 @@ FileHandle CreateNewFile(const char* path) {
   return NewMemoryFile(file);
 }
 
+bool KeepNewFile(FileHandle) { return true; }
+
 uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
   counters.reads++;
   MemoryFile* file = AsMemory(handle);

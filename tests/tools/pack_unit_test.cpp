@@ -275,6 +275,8 @@ TEST(PackOutput, ControlCharactersAreEscapedForTheTerminalAndJson) {
   EXPECT_EQ(pack::Printable("one\ntwo"), "one\\x0Atwo");
   EXPECT_EQ(pack::Printable("one\ntwo", true), "one\ntwo");
   EXPECT_EQ(pack::JsonString("q\"b\\s\x01\xc3\xa9"), "\"q\\\"b\\\\s\\u0001\xc3\xa9\"");
+  // Bytes that are not UTF-8 (a code page name, a cut or overlong sequence) become U+FFFD.
+  EXPECT_EQ(pack::JsonString("caf\xe9 \xc0\xaf \xe2\x82"), "\"caf\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd\"");
 }
 
 }  // namespace

@@ -41,10 +41,38 @@ std::string Printable(const std::string& utf8, bool keepLineFeeds) {
   return out;
 }
 
+namespace {
+
+// The length of the UTF-8 sequence at p (shortest form, no surrogates,
+// nothing above U+10FFFF, as RFC 3629 draws the byte ranges); 0 when it is not one.
+size_t Utf8SequenceAt(const unsigned char* p, size_t left) {
+  unsigned char c = p[0];
+  if (c < 0x80) return 1;
+  if (c < 0xC2 || c > 0xF4) return 0;
+  size_t length = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+  if (left < length) return 0;
+  unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+  if (p[1] < low || p[1] > high) return 0;
+  for (size_t i = 2; i < length; i++)
+    if ((p[i] & 0xC0) != 0x80) return 0;
+  return length;
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
-  for (unsigned char c : utf8) {
-    if (c == '"' || c == '\\') {
+  const unsigned char* bytes = (const unsigned char*)utf8.data();
+  for (size_t i = 0; i < utf8.size(); i++) {
+    unsigned char c = bytes[i];
+    size_t length = Utf8SequenceAt(bytes + i, utf8.size() - i);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";   // U+FFFD for a byte that is not UTF-8: the output stays valid JSON
+    } else if (length > 1) {
+      out.append(utf8, i, length);
+      i += length - 1;
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += (char)c;
     } else if (c < 0x20 || c == 0x7F) {

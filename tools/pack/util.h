@@ -14,7 +14,8 @@ int WarningCount();
 // Control characters (C0, DEL, C1) written as \xNN, so names from a package
 // cannot move the cursor or recolour the terminal; line feeds stay when asked.
 std::string Printable(const std::string& utf8, bool keepLineFeeds = false);
-// A JSON string literal, quotes included.
+// A JSON string literal, quotes included; bytes that are not UTF-8 become U+FFFD,
+// so the output is always valid UTF-8 JSON.
 std::string JsonString(const std::string& utf8);
 
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& error);
