@@ -8,12 +8,13 @@ run_e2e.py registers them and hands over its helpers.
 """
 import calendar
 import os
+import random
 import shutil
 import subprocess
 import time
 import zipfile
 
-from mkpackage import DEFAULT_FLAGS, FLAG_KEEP_TIMES, FLAG_SWITCHES
+from mkpackage import DEFAULT_FLAGS, FLAG_KEEP_TIMES, FLAG_SWITCHES, build_package
 
 SWITCHES = DEFAULT_FLAGS | FLAG_SWITCHES
 
@@ -23,7 +24,8 @@ e2e = None  # the run_e2e module
 def register(module):
     global e2e
     e2e = module
-    return [unattended, unattended_failures, unattended_goes_on, switches_in_dialog, file_times]
+    return [unattended, unattended_failures, unattended_goes_on, full_disk, past_2_gib, switches_in_dialog,
+            file_times]
 
 
 def files_in(folder, leave=("args.txt", "raw.txt")):
@@ -138,6 +140,54 @@ def unattended_goes_on(run, c):
     c.true("the killed run was writing its temporary file", bool(seen))
     c.equal("the killed run leaves nothing", os.listdir(dest) if os.path.isdir(dest) else [], [])
     os.remove(pkg)
+
+
+def full_disk(run, c):
+    """AE-2 entries (no CRC) onto a full 64 KiB file system, unattended: the entry
+    that does not fit leaves nothing, the one after it is extracted, exit 1."""
+    base = run.folder("full_disk")
+    dest = os.path.join(base, "small disk")
+    os.makedirs(dest)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", dest],
+                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+        print("    skipped: a 64 KiB file system cannot be mounted here (mounting needs root)")
+        return
+    try:
+        noise = bytes(random.Random(5).getrandbits(8) for _ in range(200000))
+        archive = e2e.make_7z_aes(base, "ae2", ["-mem=AES256", "-mx0"], [("big.bin", noise), ("tiny.txt", b"123456789")])
+        pkg = run.package(os.path.join(base, "ae2.exe"), [], flags=SWITCHES, archive=archive)
+        c.equal("exit code", run.start(pkg, ["/S", "/P=secret", "/D=" + e2e.win(dest)]), 1)
+        c.equal("only the entry that fits", e2e.extracted(dest), ["tiny.txt"])
+    finally:
+        subprocess.run(["umount", dest])
+
+
+def past_2_gib(run, c):
+    """A package of 2.7 GB (two stored entries of 1.3 GB and a small one after them):
+    every entry is found and extracted. Made in the work folder and removed."""
+    base = run.folder("past_2_gib")
+    if shutil.disk_usage(base).free < 7 << 30:
+        print("    skipped: the disk lacks the 7 GB this needs")
+        return
+    pkg = os.path.join(base, "large.exe")
+    dest = os.path.join(base, "out")
+    size = 1300 << 20
+    try:
+        with open(run.stub, "rb") as f, open(pkg, "wb") as out:
+            out.write(build_package(f.read(), b"", flags=SWITCHES))
+            chunk = bytes(1 << 20)
+            with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
+                for name in ("one.bin", "two.bin"):
+                    with z.open(zipfile.ZipInfo(name, (2024, 1, 1, 0, 0, 0)), "w", force_zip64=False) as entry:
+                        for _ in range(size >> 20):
+                            entry.write(chunk)
+                z.writestr("after.txt", b"past 2 GiB\n")
+        c.equal("exit code", run.start(pkg, ["/S", "/D=" + e2e.win(dest)], timeout=600), 0)
+        c.equal("every entry", e2e.extracted(dest), ["after.txt", "one.bin", "two.bin"])
+        c.equal("sizes", [os.path.getsize(os.path.join(dest, n)) for n in ("one.bin", "two.bin")], [size, size])
+        c.equal("the entry past 2 GiB", e2e.read(os.path.join(dest, "after.txt")), b"past 2 GiB\n")
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
 
 
 def switches_in_dialog(run, c):
