@@ -182,10 +182,11 @@ def packed_tree(run, c):
 def packed_with_password(run, c):
     """The same tree encrypted with AES-256 (AE-1 and, below 20 bytes, AE-2
     entries) and with traditional encryption: the stub asks once and the
-    answer, with an 8-bit character, opens every entry."""
-    round_trip(run, c, "packed_with_password", password="s3cret pässe")
+    answer opens every entry; the traditional one's has an 8-bit character
+    (AES passwords are ASCII: tools disagree on the bytes of others)."""
+    round_trip(run, c, "packed_with_password", password="s3cret passe")
     # Stored entries take another path through decryption.
-    round_trip(run, c, "packed_with_password_stored", password="s3cret pässe", options=["--level", "0"])
+    round_trip(run, c, "packed_with_password_stored", password="s3cret passe", options=["--level", "0"])
     round_trip(run, c, "packed_with_zipcrypto", password="s3cret pässe", options=["--encryption", "zipcrypto"])
 
 

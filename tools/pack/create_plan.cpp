@@ -218,6 +218,15 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
     WarnAboutQuotedFolder(o.command);
   }
   if (o.hasPassword) {
+    // Zip tools do not agree on the bytes of an AES password outside ASCII (some
+    // refuse to make one), so it would not open the package everywhere it is typed.
+    bool ascii = IsAscii(o.password);
+    if (!ascii && o.encryption != Encryption::ZipCrypto)
+      errors.push_back("an AES password must be ASCII: zip tools do not agree on the bytes of other "
+                       "characters (the traditional encryption, --encryption zipcrypto, takes them in the code page)");
+    else if (!ascii)
+      Warn("the password holds characters outside ASCII: it opens the package where the ANSI code page is " +
+           std::to_string(o.codePage));
     if (o.password.empty()) errors.push_back("the password is empty");
     else if (ConvertText(page, "password", o.password, false, plan.password, errors) &&
              plan.password.size() > MaxPasswordBytes)
