@@ -149,9 +149,10 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
 
   bool handled = false;   // some entry went to the handler
   for (;;) {
-    result.position = State.LastSeek;
-    if (!ReadLocalHeader(result.end)) break;
+    // Every read of a header starts with a seek: LastSeek is where it stands.
+    bool found = ReadLocalHeader(result.end);
     uint32_t headerPosition = result.position = State.LastSeek;
+    if (!found) break;
     const ArchiveEntry& entry = State.CurrentEntry;
     uint16_t nameLength = entry.NameLength;
     uint32_t next = headerPosition + LocalHeaderSize + nameLength + entry.ExtraLength +
