@@ -9,6 +9,8 @@
 #   CORPUS=folder               (default: gathered from /usr into WORK)
 #   LEVELS="12 9 6"             (tolvane-pack levels to time; default "12 9")
 #   THREADS=N                   (the parallel run; default 2)
+#   LARGE_MB=N                  (also pack one file of N MB, half random, half
+#                                text, and print the peak resident size; off by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -81,3 +83,17 @@ for entry in "${pack_times[@]}"; do
     "$(calc "$t1 / $tn")" "$same"
 done
 printf '(package = archive + 32000 bytes of stub and header)\n'
+
+# One large file: memory must not follow its size. The peak resident size
+# counts the mapped input and temporary file too, which the kernel can reclaim.
+if [ -n "${LARGE_MB:-}" ]; then
+  large=$work/large.bin
+  {
+    head -c "$((LARGE_MB / 2))M" /dev/urandom
+    yes 'a line of text to compress in the large file' | head -c "$((LARGE_MB - LARGE_MB / 2))M" || true
+  } > "$large"
+  /usr/bin/time -f "%e %M" -o "$work/time" "$PACK" create "$work/large.exe" "$large" --stub "$stub" --level 6 -q
+  read -r secs kb < "$work/time"
+  printf 'large file of %d MB: %.2f s, peak resident %d MB\n' "$LARGE_MB" "$secs" "$((kb / 1024))"
+  rm -f "$large" "$work/large.exe" "$work/time"
+fi

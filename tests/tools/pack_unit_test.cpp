@@ -3,9 +3,11 @@
 // open with the engine's decryption, and its header must read back through
 // the engine's header reader.
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "codec/crc32.h"
@@ -16,11 +18,13 @@
 #include "package/header.h"
 #include "base/reader.h"
 #include "platform/host.h"
+#include "tools/pack/aes_zip.h"
 #include "tools/pack/inputs.h"
 #include "tools/pack/names.h"
 #include "tools/pack/package_header.h"
 #include "tools/pack/stub.h"
 #include "tools/pack/util.h"
+#include "tools/pack/zip_reader.h"
 #include "tools/pack/zipcrypto.h"
 
 namespace {
@@ -277,6 +281,70 @@ TEST(PackOutput, ControlCharactersAreEscapedForTheTerminalAndJson) {
   EXPECT_EQ(pack::JsonString("q\"b\\s\x01\xc3\xa9"), "\"q\\\"b\\\\s\\u0001\xc3\xa9\"");
   // Bytes that are not UTF-8 (a code page name, a cut or overlong sequence) become U+FFFD.
   EXPECT_EQ(pack::JsonString("caf\xe9 \xc0\xaf \xe2\x82"), "\"caf\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd\"");
+}
+
+// Sealed in place, opened in pieces of any size: the key stream carries over
+// from piece to piece, as checking an entry a chunk at a time needs.
+TEST(PackEncryption, AesSealedInPlaceOpensInPiecesOfAnySize) {
+  const uint8_t strength = 3;
+  std::string plain(200000, '\0');
+  for (size_t i = 0; i < plain.size(); i++) plain[i] = (char)(i * 7 + i / 251);
+  size_t header = pack::AesHeaderSize(strength);
+  std::string stored(header + plain.size() + pack::AesCodeSize, '\0'), error;
+  stored.replace(header, plain.size(), plain);
+  ASSERT_TRUE(pack::AesSeal("secret", strength, (uint8_t*)&stored[0], plain.size(), error)) << error;
+  EXPECT_NE(stored.compare(header, plain.size(), plain), 0);
+
+  std::string tampered = stored;
+  tampered[header + 1000] ^= 1;
+  pack::AesOpener check;
+  ASSERT_TRUE(check.Start("secret", strength, (const uint8_t*)tampered.data(), error)) << error;
+  check.Authenticate((const uint8_t*)&tampered[header], plain.size());
+  EXPECT_FALSE(check.CodeMatches((const uint8_t*)&tampered[header + plain.size()]));
+
+  uint8_t* data = (uint8_t*)&stored[header];
+  pack::AesOpener opener;
+  ASSERT_TRUE(opener.Start("secret", strength, (const uint8_t*)stored.data(), error)) << error;
+  opener.Authenticate(data, plain.size());
+  EXPECT_TRUE(opener.CodeMatches(data + plain.size()));
+  const size_t pieces[] = {1, 15, 17, 65539, 5};   // 65539 crosses a batch of key stream
+  for (size_t at = 0, i = 0; at < plain.size(); i++) {
+    size_t n = std::min(pieces[i % 5], plain.size() - at);
+    ASSERT_TRUE(opener.Decrypt(data + at, n));
+    at += n;
+  }
+  EXPECT_EQ(stored.compare(header, plain.size(), plain), 0);
+}
+
+// An input zip's data decode into exactly their recorded size: a byte more
+// or less, or a cut stream, is damage.
+TEST(PackInputs, ZipDataDecodeToExactlyTheirRecordedSize) {
+  std::string plain;
+  for (int i = 0; i < 30000; i++) plain += "line " + std::to_string(i * 13 % 1000) + "\n";
+  libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+  std::string raw(libdeflate_deflate_compress_bound(c, plain.size()), '\0');
+  raw.resize(libdeflate_deflate_compress(c, plain.data(), plain.size(), &raw[0], raw.size()));
+  std::string empty(16, '\0');
+  empty.resize(libdeflate_deflate_compress(c, "", 0, &empty[0], empty.size()));
+  libdeflate_free_compressor(c);
+
+  pack::ZipInputEntry e;
+  e.name = "x.txt";
+  e.method = 8;
+  e.size = plain.size();
+  e.crc = libdeflate_crc32(0, plain.data(), plain.size());
+  std::string out(plain.size() + 1, '\0'), error;
+  const uint8_t* in = (const uint8_t*)raw.data();
+  ASSERT_TRUE(pack::DecodeInputEntry(e, in, raw.size(), (uint8_t*)&out[0], error)) << error;
+  EXPECT_EQ(out.compare(0, plain.size(), plain), 0);
+  EXPECT_FALSE(pack::DecodeInputEntry(e, in, raw.size() - 5, (uint8_t*)&out[0], error, false));
+  for (uint64_t size : {e.size - 1, e.size + 1}) {
+    e.size = size;
+    EXPECT_FALSE(pack::DecodeInputEntry(e, in, raw.size(), (uint8_t*)&out[0], error, false)) << size;
+  }
+  e.size = 0;
+  e.crc = 0;
+  EXPECT_TRUE(pack::DecodeInputEntry(e, (const uint8_t*)empty.data(), empty.size(), nullptr, error)) << error;
 }
 
 }  // namespace

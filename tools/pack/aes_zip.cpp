@@ -4,6 +4,8 @@
 #include <openssl/hmac.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
 
@@ -37,35 +39,56 @@ bool DeriveKeys(const std::string& password, uint8_t strength, const unsigned ch
 }
 
 // Counter mode with the format's little-endian counter: the key stream is the
-// ECB encryption of the counter blocks 1, 2, 3, ...
-bool ApplyCounterMode(const std::string& key, uint8_t strength, unsigned char* data, size_t size) {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  bool ok = ctx && EVP_EncryptInit_ex(ctx, EcbCipher(strength), nullptr, (const unsigned char*)key.data(),
-                                      nullptr) == 1;
-  if (ok) EVP_CIPHER_CTX_set_padding(ctx, 0);
-  unsigned char counter[16] = {0};
-  std::string blocks, stream;
-  const size_t chunk = 1 << 16;
-  for (size_t at = 0; ok && at < size; at += chunk) {
-    size_t n = size - at < chunk ? size - at : chunk;
-    size_t blockCount = (n + 15) / 16;
-    blocks.resize(blockCount * 16);
-    stream.resize(blocks.size());
+// ECB encryption of the counter blocks 1, 2, 3, ..., made a batch at a time
+// and carried over between calls, so the data may come in pieces of any size.
+class CounterMode {
+ public:
+  CounterMode(const std::string& key, uint8_t strength) : ctx_(EVP_CIPHER_CTX_new()) {
+    ok_ = ctx_ && EVP_EncryptInit_ex(ctx_, EcbCipher(strength), nullptr, (const unsigned char*)key.data(),
+                                     nullptr) == 1;
+    if (ok_) EVP_CIPHER_CTX_set_padding(ctx_, 0);
+  }
+  ~CounterMode() { EVP_CIPHER_CTX_free(ctx_); }
+  CounterMode(const CounterMode&) = delete;
+  CounterMode& operator=(const CounterMode&) = delete;
+
+  bool Apply(uint8_t* data, size_t size) {
+    while (ok_ && size > 0) {
+      if (used_ == stream_.size() && !Refill(size)) break;
+      size_t n = std::min(size, stream_.size() - used_);
+      for (size_t i = 0; i < n; i++) data[i] ^= (uint8_t)stream_[used_ + i];
+      used_ += n;
+      data += n;
+      size -= n;
+    }
+    return ok_;
+  }
+
+ private:
+  bool Refill(size_t wanted) {
+    size_t blockCount = std::min<size_t>((wanted + 15) / 16, 4096);
+    blocks_.resize(blockCount * 16);
+    stream_.resize(blocks_.size());
     for (size_t b = 0; b < blockCount; b++) {
-      for (int i = 0; i < 16 && ++counter[i] == 0; i++) {}
-      memcpy(&blocks[16 * b], counter, 16);
+      for (int i = 0; i < 16 && ++counter_[i] == 0; i++) {}
+      memcpy(&blocks_[16 * b], counter_, 16);
     }
     int got = 0;
-    ok = EVP_EncryptUpdate(ctx, (unsigned char*)&stream[0], &got, (const unsigned char*)blocks.data(),
-                           (int)blocks.size()) == 1 &&
-         (size_t)got == blocks.size();
-    for (size_t i = 0; ok && i < n; i++) data[at + i] ^= (unsigned char)stream[i];
+    ok_ = EVP_EncryptUpdate(ctx_, (unsigned char*)&stream_[0], &got, (const unsigned char*)blocks_.data(),
+                            (int)blocks_.size()) == 1 &&
+          (size_t)got == blocks_.size();
+    used_ = 0;
+    return ok_;
   }
-  EVP_CIPHER_CTX_free(ctx);
-  return ok;
-}
 
-std::string Code(const std::string& key, const unsigned char* data, size_t size) {
+  EVP_CIPHER_CTX* ctx_;
+  bool ok_;
+  unsigned char counter_[16] = {0};
+  std::string blocks_, stream_;
+  size_t used_ = 0;
+};
+
+std::string Code(const std::string& key, const uint8_t* data, size_t size) {
   unsigned char code[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   HMAC(EVP_sha1(), key.data(), (int)key.size(), data, size, code, &length);
@@ -105,48 +128,71 @@ std::string AesName(uint8_t strength) { return "AES-" + std::to_string(64 + 64 *
 
 uint16_t AesVersionFor(uint64_t size) { return size < 20 ? 2 : 1; }
 
-bool AesSeal(const std::string& password, uint8_t strength, std::string& data, std::string& error) {
-  std::string salt(SaltSize(strength), '\0');
-  if (!SecureRandom((uint8_t*)&salt[0], salt.size())) {
+size_t AesHeaderSize(uint8_t strength) { return SaltSize(strength) + VerifierSize; }
+
+bool AesSeal(const std::string& password, uint8_t strength, uint8_t* stored, size_t size, std::string& error) {
+  size_t saltSize = SaltSize(strength);
+  if (!SecureRandom(stored, saltSize)) {
     error = "the system's random source failed";
     return false;
   }
   Keys keys;
-  if (!DeriveKeys(password, strength, (const unsigned char*)salt.data(), keys) ||
-      !ApplyCounterMode(keys.aes, strength, (unsigned char*)&data[0], data.size())) {
+  uint8_t* data = stored + AesHeaderSize(strength);
+  if (!DeriveKeys(password, strength, stored, keys) || !CounterMode(keys.aes, strength).Apply(data, size)) {
     error = "AES encryption failed in libcrypto";
     return false;
   }
-  data = salt + keys.verifier + data + Code(keys.mac, (const unsigned char*)data.data(), data.size());
+  memcpy(stored + saltSize, keys.verifier.data(), VerifierSize);
+  std::string code = Code(keys.mac, data, size);
+  memcpy(data + size, code.data(), CodeSize);
   return true;
 }
 
-bool AesOpen(const std::string& password, uint8_t strength, const std::string& stored, std::string& data,
-             std::string& error) {
-  size_t saltSize = SaltSize(strength);
-  if (stored.size() < saltSize + VerifierSize + CodeSize) {
-    error = "its AES data is too short";
-    return false;
-  }
+struct AesOpener::State {
   Keys keys;
-  if (!DeriveKeys(password, strength, (const unsigned char*)stored.data(), keys)) {
+  std::unique_ptr<CounterMode> cipher;
+  EVP_PKEY* macKey = nullptr;
+  EVP_MD_CTX* mac = nullptr;
+  ~State() {
+    EVP_MD_CTX_free(mac);
+    EVP_PKEY_free(macKey);
+  }
+};
+
+AesOpener::AesOpener() : state_(new State) {}
+AesOpener::~AesOpener() = default;
+
+bool AesOpener::Start(const std::string& password, uint8_t strength, const uint8_t* header, std::string& error) {
+  State& s = *state_;
+  if (!DeriveKeys(password, strength, header, s.keys)) {
     error = "AES key derivation failed in libcrypto";
     return false;
   }
-  if (stored.compare(saltSize, VerifierSize, keys.verifier) != 0) {
+  if (memcmp(header + SaltSize(strength), s.keys.verifier.data(), VerifierSize) != 0) {
     error = "the password does not open it";
     return false;
   }
-  data = stored.substr(saltSize + VerifierSize, stored.size() - saltSize - VerifierSize - CodeSize);
-  if (Code(keys.mac, (const unsigned char*)data.data(), data.size()) != stored.substr(stored.size() - CodeSize)) {
-    error = "its authentication code does not match (damaged, or not the right password)";
-    return false;
-  }
-  if (!ApplyCounterMode(keys.aes, strength, (unsigned char*)&data[0], data.size())) {
+  s.cipher.reset(new CounterMode(s.keys.aes, strength));
+  s.macKey = EVP_PKEY_new_raw_private_key(EVP_PKEY_HMAC, nullptr, (const unsigned char*)s.keys.mac.data(),
+                                          s.keys.mac.size());
+  s.mac = EVP_MD_CTX_new();
+  if (!s.macKey || !s.mac || EVP_DigestSignInit(s.mac, nullptr, EVP_sha1(), nullptr, s.macKey) != 1) {
     error = "AES decryption failed in libcrypto";
     return false;
   }
   return true;
 }
+
+// A failure here shows as a code that does not match.
+void AesOpener::Authenticate(const uint8_t* data, size_t size) { EVP_DigestSignUpdate(state_->mac, data, size); }
+
+bool AesOpener::CodeMatches(const uint8_t* code) {
+  unsigned char full[EVP_MAX_MD_SIZE];
+  size_t length = sizeof full;
+  return EVP_DigestSignFinal(state_->mac, full, &length) == 1 && length >= CodeSize &&
+         memcmp(full, code, CodeSize) == 0;
+}
+
+bool AesOpener::Decrypt(uint8_t* data, size_t size) { return state_->cipher->Apply(data, size); }
 
 }  // namespace pack

@@ -5,7 +5,9 @@
 // verifier, the compressed data encrypted with AES in counter mode (a
 // little-endian block counter starting at 1), and the first 10 bytes of an
 // HMAC-SHA1 over the encrypted data. Keys: PBKDF2-HMAC-SHA1, 1000 iterations.
+#include <stddef.h>
 #include <stdint.h>
+#include <memory>
 #include <string>
 
 #include "base/entry.h"
@@ -33,12 +35,32 @@ std::string AesName(uint8_t strength);
 // contents; AE-1 otherwise, so the CRC still checks the decompressed bytes.
 uint16_t AesVersionFor(uint64_t size);
 
-// Encrypts 'data' (compressed bytes) in place into the stored form, with a
-// fresh salt from the system's random source.
-bool AesSeal(const std::string& password, uint8_t strength, std::string& data, std::string& error);
-// The stored form back to the compressed bytes, after the verifier and the
-// authentication code are checked.
-bool AesOpen(const std::string& password, uint8_t strength, const std::string& stored, std::string& data,
-             std::string& error);
+// What AES adds to an entry's data: the salt and the password verifier
+// before it, the authentication code after it.
+size_t AesHeaderSize(uint8_t strength);
+const size_t AesCodeSize = 10;
+
+// Encrypts in place the 'size' bytes of compressed data that start at
+// stored + AesHeaderSize, and writes the header before them and the code
+// after them, with a fresh salt from the system's random source.
+bool AesSeal(const std::string& password, uint8_t strength, uint8_t* stored, size_t size, std::string& error);
+
+// Opens stored AES data taken in pieces, so that a large entry is never held
+// whole: Start on the header, Authenticate on the encrypted data in order and
+// then CodeMatches on the code; Decrypt on the encrypted data in order.
+class AesOpener {
+ public:
+  AesOpener();
+  ~AesOpener();
+  // False, with the reason, when the password does not open the data.
+  bool Start(const std::string& password, uint8_t strength, const uint8_t* header, std::string& error);
+  void Authenticate(const uint8_t* data, size_t size);
+  bool CodeMatches(const uint8_t* code);
+  bool Decrypt(uint8_t* data, size_t size);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace pack

@@ -147,22 +147,40 @@ std::string UnknownMethod(uint16_t method) {
 
 // An AES entry: the password and the authentication code are checked on the
 // whole stored data, then the decrypted data are decoded (AE-2 entries carry
-// no CRC).
+// no CRC). Both passes read the package in chunks.
 std::string AesProblem(const InputFile& file, const LocalEntry& e, const std::string* password) {
   if (e.aes.version == 0) return "its AES extra field is missing or not one the stub reads";
   if (e.aes.method != MethodStored && e.aes.method != MethodDeflated) return UnknownMethod(e.aes.method);
   if (!password) return "encrypted, and no password was given";
-  std::string stored(e.compressedSize, '\0'), data, error;
-  if (file.ReadAt(e.dataOffset, &stored[0], stored.size()) != stored.size())
+  size_t headerSize = AesHeaderSize(e.aes.strength);
+  if (e.compressedSize < headerSize + AesCodeSize) return "its AES data is too short";
+  uint8_t header[32], code[AesCodeSize];
+  uint64_t start = e.dataOffset + headerSize, size = e.compressedSize - headerSize - AesCodeSize;
+  AesOpener opener;
+  std::string error;
+  if (file.ReadAt(e.dataOffset, header, headerSize) != headerSize ||
+      file.ReadAt(start + size, code, AesCodeSize) != AesCodeSize)
     return "data ends early: the package cannot be read " + At(e.dataOffset);
-  if (!AesOpen(*password, e.aes.strength, stored, data, error)) return error;
-  size_t at = 0;
-  auto read = [&](char* buffer, size_t size, std::string&) {
-    memcpy(buffer, data.data() + at, size);
-    at += size;
+  if (!opener.Start(*password, e.aes.strength, header, error)) return error;
+  std::string chunk(Chunk, '\0');
+  for (uint64_t at = 0; at < size;) {
+    size_t take = size - at < Chunk ? (size_t)(size - at) : Chunk;
+    if (file.ReadAt(start + at, &chunk[0], take) != take)
+      return "data ends early: the package cannot be read " + At(start + at);
+    opener.Authenticate((const uint8_t*)chunk.data(), take);
+    at += take;
+  }
+  if (!opener.CodeMatches(code)) return "its authentication code does not match (damaged, or not the right password)";
+  uint64_t position = start;
+  auto read = [&](char* buffer, size_t take, std::string& problem) {
+    if (file.ReadAt(position, buffer, take) != take || !opener.Decrypt((uint8_t*)buffer, take)) {
+      problem = "data ends early: the package cannot be read " + At(position);
+      return false;
+    }
+    position += take;
     return true;
   };
-  return DataProblem(e.aes.method, data.size(), read, e.size, e.crc, e.aes.version == 1);
+  return DataProblem(e.aes.method, size, read, e.size, e.crc, e.aes.version == 1);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ bool WritePackage(const CreateOptions& o, const Plan& plan, FILE* file, uint64_t
       error = ready.error;
       return false;
     }
-    if (!writer.Add(ready.record, ready.data, error)) return false;
+    if (!writer.Add(ready.record, ready.data.Bytes(), ready.data.size, error)) return false;
     packed += ready.record.compressedSize;
     progress.Advance(e.size);
   }

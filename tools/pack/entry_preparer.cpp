@@ -1,8 +1,10 @@
 #include "tools/pack/entry_preparer.h"
 
 #include <libdeflate.h>
+#include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -17,9 +19,13 @@
 
 namespace pack {
 
+uint64_t ExpectedSize(const PlannedEntry& e) {
+  return e.source == PlannedEntry::FromZip ? std::max(e.size, e.zip.compressedSize) : e.size;
+}
+
 EntryPreparer::EntryPreparer(const CreateOptions& o, const Plan& plan)
     : level_(o.level), hasPassword_(o.hasPassword), encryption_(o.encryption), password_(plan.password),
-      useEpoch_(plan.useEpoch), epoch_(plan.epoch) {
+      spillDir_(DirName(o.output)), useEpoch_(plan.useEpoch), epoch_(plan.epoch) {
   if (level_ > 0) compressor_ = libdeflate_alloc_compressor(level_);
 }
 
@@ -30,9 +36,9 @@ EntryPreparer::~EntryPreparer() {
 PreparedEntry EntryPreparer::Prepare(const PlannedEntry& e) {
   PreparedEntry out;
   try {
-    if (!Build(e, out)) out.data.clear();
+    if (!Build(e, out)) out.data = EntryBuffer();
   } catch (const std::bad_alloc&) {
-    out.data.clear();
+    out.data = EntryBuffer();
     out.error = "out of memory while packing " + e.origin;
   }
   return out;
@@ -67,87 +73,115 @@ bool EntryPreparer::Build(const PlannedEntry& e, PreparedEntry& out) {
   return FromBytes(file.data, file.size, out);
 }
 
-// Raw zip data is kept as it is when the method is one the stub reads.
+// Raw zip data is kept as it is when the method is one the stub reads; the
+// planner let AES entries through only with such a method inside.
 bool EntryPreparer::FromZip(const PlannedEntry& e, PreparedEntry& out) {
-  std::string raw, plain;
-  if (e.zip.method == MethodStored || e.zip.method == MethodDeflated) {
-    // Checked by decoding in bounded chunks; the data are kept as they are.
-    LocalEntry check;
-    check.dataOffset = e.zip.dataOffset;
-    check.method = e.zip.method;
-    check.crc = e.zip.crc;
-    check.compressedSize = (uint32_t)e.zip.compressedSize;
-    check.size = (uint32_t)e.zip.size;
-    std::string problem = EntryProblem(e.path, check, nullptr);
-    if (!problem.empty()) {
-      out.error = e.path + ": " + e.zip.name + " is damaged: " + problem;
-      return false;
-    }
+  const ZipInputEntry& z = e.zip;
+  bool aes = z.aes.version != 0;
+  if (!aes && z.method != MethodStored && z.method != MethodDeflated) return Recompress(e, out);
+  // Checked by decoding in bounded chunks; the data are kept as they are.
+  LocalEntry check;
+  check.dataOffset = z.dataOffset;
+  check.method = aes ? MethodAes : z.method;
+  check.aes = z.aes;
+  check.crc = z.crc;
+  check.compressedSize = (uint32_t)z.compressedSize;
+  check.size = (uint32_t)z.size;
+  std::string problem = EntryProblem(e.path, check, aes ? &password_ : nullptr);
+  if (!problem.empty()) {
+    out.error = aes ? e.origin + ": " + problem + "; an AES entry is copied only with its own password"
+                    : e.path + ": " + z.name + " is damaged: " + problem;
+    return false;
   }
-  if (!ReadRawData(e.path, e.zip, raw, out.error)) return false;
-  if (e.zip.aes.version != 0) return CopyAesEntry(e, std::move(raw), out);
-  if (e.zip.method == MethodStored || e.zip.method == MethodDeflated) {
-    out.record.method = e.zip.method;
-    out.record.crc = e.zip.crc;
-    out.record.size = (uint32_t)e.zip.size;
-    return Store(std::move(raw), out);
+  return CopyRaw(e, out);
+}
+
+// An AES entry is copied as it is, opened only by its own password; other
+// data are encrypted when asked.
+bool EntryPreparer::CopyRaw(const PlannedEntry& e, PreparedEntry& out) {
+  const ZipInputEntry& z = e.zip;
+  ZipRecord& r = out.record;
+  bool aes = z.aes.version != 0;
+  uint8_t* data;
+  if (!Reserve((size_t)z.compressedSize, !aes, out, data) || !ReadRawData(e.path, z, data, out.error)) return false;
+  r.crc = z.crc;
+  r.size = (uint32_t)z.size;
+  if (!aes) {
+    r.method = z.method;
+    return Seal((size_t)z.compressedSize, out);
   }
-  if (!DecodeInputEntry(e.zip, raw, plain, out.error)) {
+  r.method = MethodAes;
+  r.flags = FlagEncrypted | (r.flags & FlagUtf8);
+  r.extra = AesExtraField(z.aes);
+  return Finish((size_t)z.compressedSize, out);
+}
+
+// Data in a method the stub cannot read are decoded and compressed again.
+bool EntryPreparer::Recompress(const PlannedEntry& e, PreparedEntry& out) {
+  const ZipInputEntry& z = e.zip;
+  size_t rawSize = (size_t)z.compressedSize, size = (size_t)z.size;
+  EntryBuffer raw, plain;
+  if (!raw.Allocate(rawSize, rawSize >= SpillSize ? spillDir_ : "", out.error) ||
+      !ReadRawData(e.path, z, raw.Bytes(), out.error) ||
+      !plain.Allocate(size, size >= SpillSize ? spillDir_ : "", out.error))
+    return false;
+  if (!DecodeInputEntry(z, raw.Bytes(), rawSize, plain.Bytes(), out.error)) {
     out.error = e.path + ": " + out.error;
     return false;
   }
-  return FromBytes((const uint8_t*)plain.data(), plain.size(), out);
+  raw = EntryBuffer();
+  return FromBytes(plain.Bytes(), size, out);
 }
 
 bool EntryPreparer::FromBytes(const uint8_t* data, size_t size, PreparedEntry& out) {
   ZipRecord& r = out.record;
   r.crc = libdeflate_crc32(0, data, size);
   r.size = (uint32_t)size;
-  r.method = 0;
-  if (compressor_ && size > 0) {
-    std::string packed(libdeflate_deflate_compress_bound(compressor_, size), '\0');
-    size_t length = libdeflate_deflate_compress(compressor_, data, size, &packed[0], packed.size());
-    if (length > 0 && length < size) {
-      packed.resize(length);
-      r.method = 8;
-      return Store(std::move(packed), out);
-    }
+  // One call for the whole entry: deflating in pieces would give other bytes.
+  bool deflate = compressor_ && size > 0;
+  size_t room = deflate ? libdeflate_deflate_compress_bound(compressor_, size) : size;
+  uint8_t* stored;
+  if (!Reserve(room, true, out, stored)) return false;
+  size_t length = deflate ? libdeflate_deflate_compress(compressor_, data, size, stored, room) : 0;
+  r.method = length > 0 && length < size ? MethodDeflated : MethodStored;
+  if (r.method == MethodStored) {
+    if (size > 0) memcpy(stored, data, size);
+    length = size;
   }
-  return Store(std::string((const char*)data, size), out);
+  return Seal(length, out);
 }
 
-// An AES entry of an input zip is opened with the package's password,
-// decoded and checked, then copied as it is.
-bool EntryPreparer::CopyAesEntry(const PlannedEntry& e, std::string raw, PreparedEntry& out) {
-  const AesInfo& aes = e.zip.aes;
-  std::string compressed, plain;
-  ZipInputEntry inner = e.zip;
-  inner.method = aes.method;
-  if (!AesOpen(password_, aes.strength, raw, compressed, out.error) ||
-      !DecodeInputEntry(inner, compressed, plain, out.error, aes.version != 2)) {
-    out.error = e.origin + ": " + out.error + "; an AES entry is copied only with its own password";
-    return false;
-  }
-  ZipRecord& r = out.record;
-  r.method = MethodAes;
-  r.flags = FlagEncrypted | (r.flags & FlagUtf8);
-  r.crc = e.zip.crc;
-  r.size = (uint32_t)e.zip.size;
-  r.extra = AesExtraField(aes);
-  r.compressedSize = (uint32_t)raw.size();
-  out.data = std::move(raw);
+// Room for 'size' bytes of data, and around them for the encryption when the
+// data are to be 'sealed'; 'data' is where they go.
+bool EntryPreparer::Reserve(size_t size, bool sealed, PreparedEntry& out, uint8_t*& data) {
+  size_t before = sealed ? HeaderRoom() : 0, capacity = before + size + (sealed ? TrailerRoom() : 0);
+  if (!out.data.Allocate(capacity, capacity >= SpillSize ? spillDir_ : "", out.error)) return false;
+  data = out.data.Bytes() + before;
   return true;
 }
 
-// Encrypts when asked; the data are then as the package stores them.
-bool EntryPreparer::Store(std::string data, PreparedEntry& out) {
+size_t EntryPreparer::HeaderRoom() const {
+  if (!hasPassword_) return 0;
+  return encryption_ == Encryption::ZipCrypto ? EncryptionHeaderSize : AesHeaderSize(AesStrength());
+}
+
+size_t EntryPreparer::TrailerRoom() const {
+  return hasPassword_ && encryption_ != Encryption::ZipCrypto ? AesCodeSize : 0;
+}
+
+uint8_t EntryPreparer::AesStrength() const { return encryption_ == Encryption::Aes128 ? 1 : 3; }
+
+// Encrypts when asked the 'size' bytes Reserve made room for, in place; the
+// data are then as the package stores them.
+bool EntryPreparer::Seal(size_t size, PreparedEntry& out) {
   ZipRecord& r = out.record;
+  uint8_t* stored = out.data.Bytes();
   if (hasPassword_ && encryption_ != Encryption::ZipCrypto) {
     AesInfo aes;
     aes.version = AesVersionFor(r.size);
-    aes.strength = encryption_ == Encryption::Aes128 ? 1 : 3;
+    aes.strength = AesStrength();
     aes.method = r.method;
-    if (!AesSeal(password_, aes.strength, data, out.error)) return false;
+    if (!AesSeal(password_, aes.strength, stored, size, out.error)) return false;
     if (aes.version == 2) r.crc = 0;
     r.method = MethodAes;
     r.extra = AesExtraField(aes);
@@ -160,16 +194,21 @@ bool EntryPreparer::Store(std::string data, PreparedEntry& out) {
     }
     ZipCipher cipher(password_);
     std::string header = EncryptionHeader(cipher, r.crc, random);
-    if (!data.empty()) cipher.Encrypt((uint8_t*)&data[0], data.size());
-    data = header + data;
-    r.flags |= 1;
+    memcpy(stored, header.data(), header.size());
+    cipher.Encrypt(stored + header.size(), size);
+    r.flags |= FlagEncrypted;
   }
-  if (data.size() > MaxEntrySize) {
-    out.error = r.name + " does not fit in 4 GB once compressed";
+  return Finish(HeaderRoom() + size + TrailerRoom(), out);
+}
+
+bool EntryPreparer::Finish(size_t size, PreparedEntry& out) {
+  if (size > MaxEntrySize) {
+    out.error = out.record.name + " does not fit in 4 GB once compressed";
     return false;
   }
-  r.compressedSize = (uint32_t)data.size();
-  out.data = std::move(data);
+  out.record.compressedSize = (uint32_t)size;
+  out.data.size = size;
+  out.data.Shrink();
   return true;
 }
 

@@ -6,17 +6,27 @@
 
 #include "tools/pack/create.h"
 #include "tools/pack/create_plan.h"
+#include "tools/pack/mapped_file.h"
 #include "tools/pack/zip_writer.h"
 
 struct libdeflate_compressor;
 
 namespace pack {
 
+// Data of at least this size are built in a temporary file next to the
+// package rather than in memory, so that memory stays bounded whatever the
+// size of an entry.
+const uint64_t SpillSize = 32u << 20;
+
+// About the size of an entry's data once prepared, known before it is: what
+// ParallelEntries counts against its budgets while the entry is in the works.
+uint64_t ExpectedSize(const PlannedEntry& e);
+
 // One entry made ready for the package: its record and its data as stored.
 // Shared because the preparing threads hand these to the writer.
 struct PreparedEntry {
   ZipRecord record;
-  std::string data;
+  EntryBuffer data;
   std::string error;   // empty when ready
 };
 
@@ -36,14 +46,21 @@ class EntryPreparer {
  private:
   bool Build(const PlannedEntry& e, PreparedEntry& out);
   bool FromZip(const PlannedEntry& e, PreparedEntry& out);
+  bool CopyRaw(const PlannedEntry& e, PreparedEntry& out);
+  bool Recompress(const PlannedEntry& e, PreparedEntry& out);
   bool FromBytes(const uint8_t* data, size_t size, PreparedEntry& out);
-  bool CopyAesEntry(const PlannedEntry& e, std::string raw, PreparedEntry& out);
-  bool Store(std::string data, PreparedEntry& out);
+  bool Reserve(size_t size, bool sealed, PreparedEntry& out, uint8_t*& data);
+  bool Seal(size_t size, PreparedEntry& out);
+  bool Finish(size_t size, PreparedEntry& out);
+  size_t HeaderRoom() const;
+  size_t TrailerRoom() const;
+  uint8_t AesStrength() const;
 
   int level_;
   bool hasPassword_;
   Encryption encryption_;
   std::string password_;
+  std::string spillDir_;
   libdeflate_compressor* compressor_ = nullptr;
   bool useEpoch_;
   int64_t epoch_;

@@ -18,9 +18,15 @@ int ThreadCount(const CreateOptions& o, size_t entries);
 
 // Entries are prepared on several threads and written strictly in order by
 // this thread. Workers may run well ahead of the writer, so that one large
-// entry does not stall the others, but hold at most MaxPendingBytes of
-// prepared data the writer has not taken yet (the entry it waits for is
-// always prepared). WritePackage in create.cpp is that writer.
+// entry does not stall the others, but an entry is started only when its
+// expected size fits in the budget it will take from, together with the
+// prepared data the writer has not taken yet and the entries in the works:
+// MaxMemoryBytes in memory, MaxSpillBytes in temporary files (twice what a
+// package holds, as entries in the works count at their input size, so that
+// two large ones can be compressed at once). The entry the writer waits for
+// always starts, so memory stays bounded whatever the entries' sizes and the
+// number of threads.
+// WritePackage in create.cpp is that writer.
 class ParallelEntries {
  public:
   ParallelEntries(const CreateOptions& o, const Plan& plan, int threads);
@@ -31,13 +37,19 @@ class ParallelEntries {
 
  private:
   void Work();
+  uint64_t& Pool(bool spilled) { return spilled ? spillBytes_ : memoryBytes_; }
+  bool Fits(size_t i);
+  void Hold(size_t i, uint64_t bytes, bool spilled);
+  void Release(size_t i);
 
   const CreateOptions& o_;
   const Plan& plan_;
   std::vector<PreparedEntry> slots_;
-  std::vector<char> ready_;
-  static const size_t MaxPendingBytes = 256u << 20;
-  size_t window_, next_ = 0, taken_ = 0, pendingBytes_ = 0;
+  std::vector<char> ready_, spilled_;
+  std::vector<uint64_t> held_;   // what each entry counts for in its budget
+  static const uint64_t MaxMemoryBytes = 128u << 20, MaxSpillBytes = (uint64_t)4 << 30;
+  uint64_t memoryBytes_ = 0, spillBytes_ = 0;
+  size_t window_, next_ = 0, taken_ = 0;
   bool stop_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -158,10 +158,10 @@ bool EntryModifiedTime(const ZipInputEntry& entry, struct timespec& time) {
   return host::StampToUnix(stamp, time);
 }
 
-bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::string& data,
-                 std::string& error) {
+bool ReadRawData(const std::string& path, const ZipInputEntry& entry, uint8_t* data, std::string& error) {
   InputFile file(path);
-  if (file.fd < 0 || !ReadAt(file, entry.dataOffset, (size_t)entry.compressedSize, data)) {
+  size_t size = (size_t)entry.compressedSize;
+  if (file.fd < 0 || file.ReadAt(entry.dataOffset, data, size) != size) {
     error = "cannot read " + entry.name + " from " + path;
     return false;
   }
@@ -192,16 +192,15 @@ std::string MethodName(uint16_t method) {
   }
 }
 
-bool DecodeInputEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
+bool DecodeInputEntry(const ZipInputEntry& entry, const uint8_t* raw, size_t rawSize, uint8_t* out,
                       std::string& error, bool checkCrc) {
-  // The output grows only as data decode and stops one chunk past the
-  // declared size, so a size the archive merely claims costs nothing.
+  // When 'out' is full the stream must end without a byte more: 'spare' takes it.
   bool ok = false;
-  out.clear();
-  std::string chunk(1 << 16, '\0');
+  size_t size = (size_t)entry.size;
+  uint8_t spare;
   if (entry.method == MethodStored) {
-    ok = raw.size() == entry.size;
-    if (ok) out = raw;
+    ok = rawSize == size;
+    if (ok && size > 0) memcpy(out, raw, size);
   } else if (entry.method == MethodDeflated) {
     z_stream z;
     memset(&z, 0, sizeof z);
@@ -209,17 +208,22 @@ bool DecodeInputEntry(const ZipInputEntry& entry, const std::string& raw, std::s
       error = "cannot start the deflate decoder";
       return false;
     }
-    z.next_in = (Bytef*)const_cast<char*>(raw.data());
-    z.avail_in = (uInt)raw.size();
+    z.next_in = (Bytef*)const_cast<uint8_t*>(raw);
+    z.avail_in = (uInt)rawSize;
+    z.next_out = size > 0 ? (Bytef*)out : &spare;
+    z.avail_out = (uInt)size;
     int status;
     do {
-      z.next_out = (Bytef*)&chunk[0];
-      z.avail_out = (uInt)chunk.size();
       status = inflate(&z, Z_NO_FLUSH);
-      out.append(chunk, 0, chunk.size() - z.avail_out);
-    } while (status == Z_OK && out.size() <= entry.size);
+    } while (status == Z_OK && z.avail_out > 0);
+    if ((status == Z_OK || status == Z_BUF_ERROR) && z.avail_out == 0) {
+      z.next_out = &spare;
+      z.avail_out = 1;
+      ok = inflate(&z, Z_NO_FLUSH) == Z_STREAM_END && z.avail_out == 1;
+    } else {
+      ok = status == Z_STREAM_END && z.avail_out == 0;
+    }
     inflateEnd(&z);
-    ok = status == Z_STREAM_END && out.size() == entry.size;
 #ifdef TOLVANE_PACK_BZIP2
   } else if (entry.method == 12) {
     bz_stream bz;
@@ -228,23 +232,28 @@ bool DecodeInputEntry(const ZipInputEntry& entry, const std::string& raw, std::s
       error = "cannot start the bzip2 decoder";
       return false;
     }
-    bz.next_in = const_cast<char*>(raw.data());
-    bz.avail_in = (unsigned int)raw.size();
+    bz.next_in = (char*)const_cast<uint8_t*>(raw);
+    bz.avail_in = (unsigned int)rawSize;
+    bz.next_out = size > 0 ? (char*)out : (char*)&spare;
+    bz.avail_out = (unsigned int)size;
     int status;
     do {
-      bz.next_out = &chunk[0];
-      bz.avail_out = (unsigned int)chunk.size();
       status = BZ2_bzDecompress(&bz);
-      out.append(chunk, 0, chunk.size() - bz.avail_out);
-    } while (status == BZ_OK && out.size() <= entry.size && (bz.avail_in > 0 || bz.avail_out == 0));
+    } while (status == BZ_OK && bz.avail_out > 0 && bz.avail_in > 0);
+    if (status == BZ_OK && bz.avail_out == 0) {
+      bz.next_out = (char*)&spare;
+      bz.avail_out = 1;
+      ok = BZ2_bzDecompress(&bz) == BZ_STREAM_END && bz.avail_out == 1;
+    } else {
+      ok = status == BZ_STREAM_END && bz.avail_out == 0;
+    }
     BZ2_bzDecompressEnd(&bz);
-    ok = status == BZ_STREAM_END && out.size() == entry.size;
 #endif
   } else {
     error = entry.name + " is compressed with " + MethodName(entry.method) + ", which tolvane-pack cannot read";
     return false;
   }
-  if (!ok || (checkCrc && libdeflate_crc32(0, out.data(), out.size()) != entry.crc)) {
+  if (!ok || (checkCrc && libdeflate_crc32(0, out, size) != entry.crc)) {
     error = entry.name + " is damaged (its data do not decode to the recorded size and CRC-32)";
     return false;
   }

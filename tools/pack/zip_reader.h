@@ -43,19 +43,19 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
 // the DOS fields are not a valid time.
 bool EntryModifiedTime(const ZipInputEntry& entry, struct timespec& time);
 
-// Reads an entry's data as stored (compressed, not decrypted).
-bool ReadRawData(const std::string& path, const ZipInputEntry& entry, std::string& data,
-                 std::string& error);
+// Reads an entry's data as stored (compressed, not decrypted): its
+// compressedSize bytes, into 'data'.
+bool ReadRawData(const std::string& path, const ZipInputEntry& entry, uint8_t* data, std::string& error);
 
 // True when the tool can decode the method (0 and 8 always, others when built in).
 bool CanDecodeMethod(uint16_t method);
 std::string MethodName(uint16_t method);
 
 // Decodes raw data (stored, deflated, bzip2 when built in) into exactly
-// entry.size bytes and checks the CRC-32 (unless told not to: AE-2 entries
-// carry none). The output grows with the data, never to a size the archive
-// only claims.
-bool DecodeInputEntry(const ZipInputEntry& entry, const std::string& raw, std::string& out,
+// entry.size bytes at 'out' and checks the CRC-32 (unless told not to: AE-2
+// entries carry none). Data that decode to more are refused at the first
+// byte too many.
+bool DecodeInputEntry(const ZipInputEntry& entry, const uint8_t* raw, size_t rawSize, uint8_t* out,
                       std::string& error, bool checkCrc = true);
 
 }  // namespace pack

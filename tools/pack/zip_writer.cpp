@@ -14,16 +14,16 @@ static uint16_t VersionNeeded(const ZipRecord& r) {
   return r.method == MethodDeflated || (r.flags & FlagEncrypted) || r.folder ? 20 : 10;
 }
 
-bool PackageWriter::Write(const std::string& bytes, std::string& error) {
-  if (position_ + bytes.size() > MaxPackageSize) {
+bool PackageWriter::Write(const void* bytes, size_t size, std::string& error) {
+  if (position_ + size > MaxPackageSize) {
     error = "the package would be larger than 2 GB, which the stub cannot read";
     return false;
   }
-  if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+  if (size > 0 && fwrite(bytes, 1, size, file_) != size) {
     error = std::string("cannot write the package: ") + strerror(errno);
     return false;
   }
-  position_ += bytes.size();
+  position_ += size;
   return true;
 }
 
@@ -31,7 +31,7 @@ bool PackageWriter::Begin(const std::string& stub, const std::string& header, st
   return Write(stub, error) && Write(header, error);
 }
 
-bool PackageWriter::Add(ZipRecord r, const std::string& data, std::string& error) {
+bool PackageWriter::Add(ZipRecord r, const uint8_t* data, size_t size, std::string& error) {
   if (records_.size() >= MaxEntries) {
     error = "more than 65535 entries do not fit in a zip without ZIP64";
     return false;
@@ -50,7 +50,7 @@ bool PackageWriter::Add(ZipRecord r, const std::string& data, std::string& error
   PutLe16(local, (uint32_t)r.extra.size());
   local += r.name;
   local += r.extra;
-  if (!Write(local, error) || !Write(data, error)) return false;
+  if (!Write(local, error) || !Write(data, size, error)) return false;
   records_.push_back(r);
   return true;
 }

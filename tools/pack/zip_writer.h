@@ -3,6 +3,7 @@
 // sizes and CRC-32 (the stub walks them front to back) and whose central
 // directory counts offsets from the start of the whole file (so ordinary zip
 // tools open the package).
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string>
@@ -34,14 +35,16 @@ class PackageWriter {
   explicit PackageWriter(FILE* file) : file_(file) {}
   // Stub and header; the archive starts right after them.
   bool Begin(const std::string& stub, const std::string& header, std::string& error);
-  // One entry: its local header, then 'data' (compressed and encrypted as the record says).
-  bool Add(ZipRecord record, const std::string& data, std::string& error);
+  // One entry: its local header, then its 'size' bytes of 'data' (compressed
+  // and encrypted as the record says).
+  bool Add(ZipRecord record, const uint8_t* data, size_t size, std::string& error);
   bool Finish(std::string& error);
   uint64_t Position() const { return position_; }
   const std::vector<ZipRecord>& Records() const { return records_; }
 
  private:
-  bool Write(const std::string& bytes, std::string& error);
+  bool Write(const std::string& bytes, std::string& error) { return Write(bytes.data(), bytes.size(), error); }
+  bool Write(const void* bytes, size_t size, std::string& error);
   FILE* file_;
   uint64_t position_ = 0;
   std::vector<ZipRecord> records_;
