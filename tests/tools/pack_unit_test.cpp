@@ -25,6 +25,7 @@
 #include "tools/pack/stub.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zip_reader.h"
+#include "tools/pack/zip_writer.h"
 #include "tools/pack/zipcrypto.h"
 
 namespace {
@@ -345,6 +346,27 @@ TEST(PackInputs, ZipDataDecodeToExactlyTheirRecordedSize) {
   e.size = 0;
   e.crc = 0;
   EXPECT_TRUE(pack::DecodeInputEntry(e, (const uint8_t*)empty.data(), empty.size(), nullptr, error)) << error;
+}
+
+// What Windows starts and the stub reads: a package below 4 GiB, each entry's
+// stored data below 2 GiB.
+TEST(PackOutput, PackageAndEntryLimits) {
+  FILE* sink = fopen("/dev/null", "wb");
+  ASSERT_NE(sink, nullptr);
+  pack::PackageWriter writer(sink);
+  std::string error;
+  pack::ZipRecord big;
+  big.name = "big.bin";
+  big.compressedSize = 0x80000000u;
+  EXPECT_FALSE(writer.Add(big, nullptr, 0, error));
+  EXPECT_NE(error.find("2 GiB"), std::string::npos) << error;
+  std::vector<uint8_t> chunk(1 << 20);
+  bool written = true;
+  for (int i = 0; i < 4096 && written; i++) written = writer.Add(pack::ZipRecord{}, chunk.data(), chunk.size(), error);
+  EXPECT_FALSE(written);
+  EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
+  EXPECT_LT(writer.Position(), 0x100000000u);
+  fclose(sink);
 }
 
 }  // namespace

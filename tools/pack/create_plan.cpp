@@ -258,7 +258,7 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
   for (const PlannedEntry& e : plan.entries) plan.totalBytes += e.size;
   plan.useEpoch = SourceDateEpoch(plan.epoch);
   if (plan.totalBytes > MaxEntrySize && errors.empty())
-    Warn("the input is larger than 4 GB; the package must still come out below 2 GB");
+    Warn("the input is larger than 4 GB; the package must still come out below 4 GB");
   return errors.empty();
 }
 

@@ -76,7 +76,7 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
     return false;
   }
   if (count == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) {
-    error = path + " is a ZIP64 archive, which is not supported (packages stay below 2 GB)";
+    error = path + " is a ZIP64 archive, which is not supported (packages stay below 4 GB)";
     return false;
   }
   uint64_t endAbsolute = fileSize - tailSize + endPos;

@@ -16,7 +16,7 @@ static uint16_t VersionNeeded(const ZipRecord& r) {
 
 bool PackageWriter::Write(const void* bytes, size_t size, std::string& error) {
   if (position_ + size > MaxPackageSize) {
-    error = "the package would be larger than 2 GB, which the stub cannot read";
+    error = "the package would reach 4 GiB, and Windows does not start a program that large";
     return false;
   }
   if (size > 0 && fwrite(bytes, 1, size, file_) != size) {
@@ -34,6 +34,10 @@ bool PackageWriter::Begin(const std::string& stub, const std::string& header, st
 bool PackageWriter::Add(ZipRecord r, const uint8_t* data, size_t size, std::string& error) {
   if (records_.size() >= MaxEntries) {
     error = "more than 65535 entries do not fit in a zip without ZIP64";
+    return false;
+  }
+  if (r.compressedSize > MaxStoredEntrySize) {
+    error = r.name + ": its stored data would take 2 GiB or more, which the stub does not read";
     return false;
   }
   r.offset = (uint32_t)position_;

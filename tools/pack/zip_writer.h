@@ -11,9 +11,11 @@
 
 namespace pack {
 
-// The stub seeks with a signed 32-bit offset and keeps the bytes left of an
-// entry in a signed 32-bit count: nothing may lie at or beyond 2 GiB.
-const uint64_t MaxPackageSize = 0x7FFFFFFF;
+// Windows does not start a program of 4 GiB or more (and the stub's offsets
+// are 32-bit); the stub keeps the bytes left of an entry in a signed 32-bit
+// count, so an entry's stored data stay below 2 GiB.
+const uint64_t MaxPackageSize = 0xFFFFFFFF;
+const uint64_t MaxStoredEntrySize = 0x7FFFFFFF;
 const size_t MaxEntries = 0xFFFF;   // without ZIP64
 
 struct ZipRecord {
