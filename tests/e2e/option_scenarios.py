@@ -126,10 +126,16 @@ def unattended_goes_on(run, c):
     pkg = run.package(os.path.join(base, "big.exe"), [], flags=SWITCHES, archive=big)
     del big
     temporary = lambda: [f for f in os.listdir(dest) if f.startswith("~tv")] if os.path.isdir(dest) else []
+
+    def writing():   # the file is marked for deletion right after it is made, before the first write
+        try:
+            return any(os.path.getsize(os.path.join(dest, f)) > 0 for f in temporary())
+        except OSError:
+            return False
     program = subprocess.Popen(["wine", pkg, "/S", "/D=" + e2e.win(dest)], env=run.env(),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.time() + 30
-    while not temporary() and program.poll() is None and time.time() < deadline:
+    while not writing() and program.poll() is None and time.time() < deadline:
         time.sleep(0.005)
     seen = temporary()
     program.kill()
