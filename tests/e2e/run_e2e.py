@@ -537,9 +537,9 @@ CRC = crc_table()
 
 
 def check_byte_passes(archive, password):
-    """Whether a password passes the one-byte check of every encrypted entry's
-    12-byte header (the traditional scheme; a wrong one passes by chance 1 in 256)."""
-    passes = True
+    """For each encrypted entry, whether a password passes the one-byte check of
+    its 12-byte header (the traditional scheme; a wrong one passes by chance 1 in 256)."""
+    passes = []
     pos = 0
     while archive.startswith(b"PK\x03\x04", pos):
         flags, _, time_, _, crc, size = (int.from_bytes(archive[pos + a:pos + b], "little") for a, b in
@@ -560,7 +560,7 @@ def check_byte_passes(archive, password):
             plain = byte ^ (((t * (t ^ 1)) >> 8) & 0xFF)
             update(plain)
         expected = time_ >> 8 if flags & 8 else crc >> 24
-        passes &= plain == expected
+        passes.append(plain == expected)
         pos = start + size
         if flags & 8 and archive.startswith(b"PK\x07\x08", pos):
             pos += 16
@@ -581,8 +581,9 @@ def make_encrypted(base, password, names, wrong):
             os.remove(out)
         subprocess.run(["zip", "-q", "-P", password, out] + [n for n, _ in names], cwd=src, check=True)
         archive = read(out)
-        assert check_byte_passes(archive, password)
-        if not any(check_byte_passes(archive, w) for w in wrong):
+        assert all(check_byte_passes(archive, password))
+        # A wrong password that passes any entry's check would be tried on its data.
+        if not any(any(check_byte_passes(archive, w)) for w in wrong):
             return archive
     raise RuntimeError("could not make an archive that refuses the wrong passwords")
 
