@@ -153,10 +153,7 @@ def full_disk(run, c):
     that does not fit leaves nothing, the one after it is extracted, exit 1."""
     base = run.folder("full_disk")
     dest = os.path.join(base, "small disk")
-    os.makedirs(dest)
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", dest],
-                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
-        print("    skipped: a 64 KiB file system cannot be mounted here (mounting needs root)")
+    if not e2e.mount_small_disk(dest):
         return
     try:
         noise = bytes(random.Random(5).getrandbits(8) for _ in range(200000))

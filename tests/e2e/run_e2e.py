@@ -494,10 +494,7 @@ def nothing_damaged_stays(run, c):
 
     # A disk that fills up in the middle of an entry (as root, on a 64 KB tmpfs).
     full = os.path.join(base, "full")
-    os.makedirs(full)
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", full],
-                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
-        print("note: disk-full case skipped, no tmpfs can be mounted here")
+    if not mount_small_disk(full):
         return
     try:
         big = random.Random(5).randbytes(200000)
@@ -508,6 +505,17 @@ def nothing_damaged_stays(run, c):
         c.equal("disk full: files", extracted(full), ["small.txt"])
     finally:
         subprocess.run(["umount", full], check=False)
+
+
+def mount_small_disk(path):
+    """Mounts a 64 KiB tmpfs at 'path' (made here); the caller unmounts it.
+    False, with a note, where mounting is not allowed (it needs root)."""
+    os.makedirs(path)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", path],
+                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+        return True
+    print("    skipped: a 64 KiB file system cannot be mounted here (mounting needs root)")
+    return False
 
 
 def second_extract_reprocesses(run, c):
