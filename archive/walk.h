@@ -17,6 +17,8 @@ enum EntryOutcome : uint8_t {
   EntryDamaged,        // its data are damaged, or cannot be located
   EntryEndsEarly,      // its data end before their stream does
   EntryWriteFailed,    // a file or folder could not be created, written, closed or moved
+  EntryUnsupported,    // compression settings the decoder does not take
+  EntryOutOfMemory,    // the decoder's buffers for its settings cannot be allocated
   EntryCrcMismatch,    // decoded in full, but not to its CRC-32
   EntryCodeMismatch,   // an AES entry whose authentication code does not match
   EntrySizeMismatch,   // its stream ended, but not at its size

@@ -11,7 +11,7 @@ struct ArchiveEntry {
   uint32_t Signature;
   uint16_t VersionNeeded;
   uint16_t EntryFlags;       // FlagEncrypted, FlagDescriptor, FlagUtf8
-  uint16_t Method;           // MethodStored, MethodDeflated or MethodAes
+  uint16_t Method;           // MethodStored, MethodDeflated, MethodLzma or MethodAes
   uint16_t EntryTime;
   uint16_t EntryDate;
   uint32_t EntryCrc;
@@ -26,12 +26,14 @@ static_assert(sizeof(ArchiveEntry) == LocalHeaderSize, "a local header is 30 byt
 
 // General-purpose flag bits.
 const uint16_t FlagEncrypted = 0x0001;   // traditional or AES encryption
+const uint16_t FlagLzmaEndMarker = 0x0002;  // an LZMA stream ends with its end marker
 const uint16_t FlagDescriptor = 0x0008;  // CRC and sizes may follow the data
 const uint16_t FlagUtf8 = 0x0800;        // the name is UTF-8
 
 // Compression methods.
 const uint16_t MethodStored = 0;
 const uint16_t MethodDeflated = 8;
+const uint16_t MethodLzma = 14;
 // WinZip AES: the real method and the key size are in the extra field
 // ExtraAes; the data holds salt, verifier, encrypted data and an
 // authentication code (codec/winzip_aes.h).

@@ -19,7 +19,7 @@
 
 #include "codec/crc32.h"
 #include "codec/inflate.h"
-#include "codec/inflate_input.h"
+#include "codec/entry_io.h"
 #include "codec/stored.h"
 #include "base/state.h"
 #include "package/core.h"

@@ -2,12 +2,9 @@
 
 #include <string.h>
 
-#include "codec/crc32.h"
 #include "codec/huffman.h"
 #include "codec/inflate_common.h"
-#include "codec/inflate_input.h"
-#include "codec/winzip_aes.h"
-#include "base/reader.h"
+#include "codec/entry_io.h"
 #include "base/state.h"
 #include "platform/platform.h"
 
@@ -18,23 +15,13 @@ namespace {
 DecodeResult Output;
 }  // namespace
 
-void FlushWindow(uint32_t k) {
-  // As for stored entries, the CRC covers only what the write reported, so a
-  // refused or short write fails the entry's CRC comparison.
-  uint32_t written = WriteFileBytes(State.OutputFile, State.Window, k);
-  if (written > k) written = k;
-  if (written < k) Output.end = DecodeWriteFailed;
-  Output.written += written;
-  CrcUpdate(State.Window, (int32_t)written, State.Crc);
-}
+void FlushWindow(uint32_t k) { WriteOutput(State.Window, k, Output); }
 
 namespace {
 
 // InBuffer and Window are allocated two bytes larger than the 32768 used: the
 // decoder's buffers have always had that size, and nothing reads the spare bytes.
 const uint32_t BufferSize = WindowSize + 2;
-// InBuffer is filled in portions of at most this many bytes.
-const uint32_t InputPortion = 32768;
 // The code lengths of a dynamic block (MaxLitLenCodes, MaxDistCodes), in an
 // array with one entry to spare.
 const uint32_t CodeLengthsSize = 321;
@@ -423,31 +410,6 @@ int DecodeBlock(uint32_t& last) {
 }
 
 }  // namespace
-
-int32_t FillInput() {
-  if (State.InPos >= State.InCount) {
-    uint32_t want = State.CompressedLeft <= 0 ? 0
-                    : State.CompressedLeft < (int32_t)InputPortion ? (uint32_t)State.CompressedLeft
-                                                                   : InputPortion;
-    uint32_t got = want > 0 ? ReadArchive(State.InBuffer, want) : 0;
-    if (got > want) got = want;
-    if (State.CurrentEntry.EntryFlags & FlagEncrypted) DecryptEntryData(State.InBuffer, got);
-    State.InCount = (int32_t)got;
-    State.InPos = 0;
-    if (got == 0) {
-      State.CompressedLeft = 0;
-      return -1;
-    }
-  }
-  return State.InBuffer[State.InPos++];
-}
-
-int32_t NextByte() {
-  if (State.CompressedLeft <= 0) return -1;
-  int32_t b = FillInput();
-  State.CompressedLeft--;
-  return b;
-}
 
 DecodeResult InflateEntry() {
   Output = DecodeResult{DecodeDone, 0};

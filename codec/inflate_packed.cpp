@@ -10,7 +10,7 @@
 #include "codec/huffman.h"
 #include "codec/inflate.h"
 #include "codec/inflate_common.h"
-#include "codec/inflate_input.h"
+#include "codec/entry_io.h"
 #include "codec/packed_table.h"
 #include "base/state.h"
 

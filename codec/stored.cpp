@@ -1,6 +1,6 @@
 #include "codec/stored.h"
 
-#include "codec/crc32.h"
+#include "codec/entry_io.h"
 #include "codec/winzip_aes.h"
 #include "base/reader.h"
 #include "base/state.h"
@@ -22,11 +22,7 @@ DecodeResult CopyStoredEntry() {
     }
     State.CompressedLeft -= (int32_t)got;
     if (encrypted) DecryptEntryData(buffer, got);
-    uint32_t written = WriteFileBytes(State.OutputFile, buffer, got);
-    if (written > got) written = got;
-    if (written < got) result.end = DecodeWriteFailed;
-    result.written += written;
-    CrcUpdate(buffer, (int32_t)written, State.Crc);
+    WriteOutput(buffer, got, result);
   }
   Release(buffer);
   return result;

@@ -422,7 +422,8 @@ void FinishExtraction(ListHandle list, bool complete) {
 }
 
 static_assert(EntryDamaged == (int)DecodeDamaged && EntryEndsEarly == (int)DecodeInputEnds &&
-                  EntryWriteFailed == (int)DecodeWriteFailed,
+                  EntryWriteFailed == (int)DecodeWriteFailed &&
+                  EntryUnsupported == (int)DecodeUnsupported && EntryOutOfMemory == (int)DecodeOutOfMemory,
               "a decoder's end is its entry's outcome");
 
 const EntryHandler Extraction = {ExtractEntry, FinishExtraction};

@@ -21,7 +21,7 @@
 #include "codec/crc32.h"
 #include "codec/crypt.h"
 #include "codec/inflate.h"
-#include "codec/inflate_input.h"
+#include "codec/entry_io.h"
 #include "base/state.h"
 #include "fuzz/fuzz_support.h"
 #include "base/reader.h"

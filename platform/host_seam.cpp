@@ -38,4 +38,6 @@ void* Allocate(size_t size) {
   return block;
 }
 
+void* TryAllocate(size_t size) { return malloc(size ? size : 1); }
+
 void Release(void* block) { free(block); }

@@ -116,6 +116,9 @@ void ShellOpen(const char* program, const char* parameters);
 // The block is zero-filled. Never returns null: an allocation that cannot be
 // met ends the process.
 void* Allocate(size_t size);
+// For blocks whose size the data decide (a decoder's window): null when the
+// allocation cannot be met, and not cleared. Released with Release.
+void* TryAllocate(size_t size);
 void Release(void* block);
 
 // ---- entry list ----------------------------------------------------------------

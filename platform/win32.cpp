@@ -213,6 +213,8 @@ void* Allocate(size_t size) {
   return block;
 }
 
+void* TryAllocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+
 void Release(void* block) {
   if (block) HeapFree(GetProcessHeap(), 0, block);
 }

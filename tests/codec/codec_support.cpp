@@ -6,7 +6,8 @@
 #include <zlib.h>
 
 #include "codec/inflate.h"
-#include "codec/inflate_input.h"
+#include "codec/lzma.h"
+#include "codec/entry_io.h"
 #include "codec/stored.h"
 #include "base/state.h"
 #include "package/core.h"
@@ -15,7 +16,8 @@
 
 // ---- running the decoders -----------------------------------------------------
 
-static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t flags);
+static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t flags,
+                   uint32_t size = 0);
 
 void EnsureCrcTable() {
   if (State.CrcTable == nullptr) {
@@ -26,21 +28,26 @@ void EnsureCrcTable() {
   }
 }
 
-static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t flags) {
+static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t flags,
+                   uint32_t size) {
   EnsureCrcTable();
   std::string sink;
   UseArchiveFile(host::OpenMemoryFile(input.data(), input.size()));
   State.OutputFile = host::CreateMemorySink(&sink);
   State.CompressedLeft = (int32_t)input.size();
   State.CurrentEntry.EntryFlags = flags;
+  State.CurrentEntry.UncompressedSize = size;
   State.Crc = 0xFFFFFFFF;
-  decoder();
+  DecodeResult result = decoder();
   CloseFileHandle(State.ArchiveFile);
   CloseFileHandle(State.OutputFile);
-  return Decoded{sink, State.Crc ^ 0xFFFFFFFFu};
+  return Decoded{sink, State.Crc ^ 0xFFFFFFFFu, result};
 }
 
 Decoded Inflate(const std::string& input, uint16_t flags) { return Run(InflateEntry, input, flags); }
+Decoded DecodeLzma(const std::string& input, uint32_t size, uint16_t flags) {
+  return Run(LzmaEntry, input, flags, size);
+}
 Decoded CopyStored(const std::string& input, uint16_t flags) {
   return Run(CopyStoredEntry, input, flags);
 }

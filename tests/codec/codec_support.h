@@ -9,18 +9,23 @@
 
 #include <gtest/gtest.h>
 
+#include "codec/decode_result.h"
+
 // Starts the core (the CRC table among it) once per test program.
 void EnsureCrcTable();
 
 struct Decoded {
   std::string out;
   uint32_t crc;   // complemented, comparable with a stored CRC-32
+  DecodeResult result;
 };
 
 // Runs InflateEntry / CopyStoredEntry on 'input' (already encrypted when
 // 'flags' bit 0 is set; the keys must then be set by the caller).
 Decoded Inflate(const std::string& input, uint16_t flags = 0);
 Decoded CopyStored(const std::string& input, uint16_t flags = 0);
+// Runs LzmaEntry on 'input' (header and stream) as an entry of 'size' bytes.
+Decoded DecodeLzma(const std::string& input, uint32_t size, uint16_t flags = 0);
 
 // Deflate bits, least significant bit first.
 class BitWriter {

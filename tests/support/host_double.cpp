@@ -36,6 +36,7 @@ struct DoubleSettings {
   std::vector<std::string> memoryFolders;
   std::string failMovesOnto;
   std::set<FileHandle> memoryHandles;
+  size_t allocationLimit = SIZE_MAX;
 };
 
 DoubleSettings& Settings() {
@@ -157,6 +158,7 @@ void ResetCounters() {
 
 void SetWriteLimit(size_t bytes) { SetOutputLimit(bytes); }
 void SetFailingMoves(const std::string& name) { Settings().failMovesOnto = name; }
+void SetAllocationLimit(size_t bytes) { Settings().allocationLimit = bytes; }
 
 void Reset() {
   ResetSeam();
@@ -326,6 +328,11 @@ void* Allocate(size_t size) {
   counters.liveBlocks++;
   if (counters.liveBytes > counters.peakBytes) counters.peakBytes = counters.liveBytes;
   return raw + SizePrefix;
+}
+
+void* TryAllocate(size_t size) {
+  if (size > Settings().allocationLimit) return nullptr;
+  return Allocate(size);
 }
 
 void Release(void* block) {

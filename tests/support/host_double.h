@@ -57,6 +57,8 @@ void ResetCounters();
 // paths that end with 'name' (empty: none).
 void SetWriteLimit(size_t bytes);
 void SetFailingMoves(const std::string& name);
+// TryAllocate refuses blocks larger than 'bytes' (SIZE_MAX: none).
+void SetAllocationLimit(size_t bytes);
 
 // Forgets every setting and record, the Linux seam's included.
 void Reset();

@@ -1,0 +1,377 @@
+#include "codec/lzma.h"
+
+#include "base/entry.h"
+#include "base/reader.h"
+#include "base/state.h"
+#include "codec/entry_io.h"
+#include "platform/platform.h"
+
+namespace {
+
+// ---- the range decoder ----
+// Each probability is the chance, in 1/2048ths, that the next bit is 0; it
+// moves by 1/32 of the distance towards the bit that came.
+typedef uint16_t Prob;
+const uint32_t ProbBits = 11;
+const Prob ProbInit = 1 << (ProbBits - 1);
+const uint32_t MoveBits = 5;
+const uint32_t TopValue = 1u << 24;
+
+struct RangeDecoder {
+  uint32_t range;
+  uint32_t code;
+  const uint8_t* in;      // the unread part of InBuffer
+  const uint8_t* inEnd;
+  uint32_t unread;        // bytes of the entry not yet in InBuffer
+  bool ranOut;            // a byte was wanted after the entry's last
+};
+
+// The next input byte; past the entry's end a zero, and ranOut is set.
+inline uint32_t InputByte(RangeDecoder& rc) {
+  if (rc.in == rc.inEnd) {
+    uint32_t count = ReadPortion(rc.unread < InputPortion ? rc.unread : InputPortion);
+    rc.unread -= count;
+    if (count == 0) {
+      rc.unread = 0;
+      rc.ranOut = true;
+      return 0;
+    }
+    rc.in = State.InBuffer;
+    rc.inEnd = rc.in + count;
+  }
+  return *rc.in++;
+}
+
+inline void Normalize(RangeDecoder& rc) {
+  if (rc.range < TopValue) {
+    rc.range <<= 8;
+    rc.code = (rc.code << 8) | InputByte(rc);
+  }
+}
+
+inline uint32_t DecodeBit(RangeDecoder& rc, Prob& prob) {
+  uint32_t bound = (rc.range >> ProbBits) * prob;
+  uint32_t bit;
+  if (rc.code < bound) {
+    rc.range = bound;
+    prob = (Prob)(prob + (((1u << ProbBits) - prob) >> MoveBits));
+    bit = 0;
+  } else {
+    rc.range -= bound;
+    rc.code -= bound;
+    prob = (Prob)(prob - (prob >> MoveBits));
+    bit = 1;
+  }
+  Normalize(rc);
+  return bit;
+}
+
+// 'count' bits with a fixed probability of one half, highest first.
+inline uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
+  uint32_t value = 0;
+  do {
+    rc.range >>= 1;
+    uint32_t bit = rc.code >= rc.range;
+    if (bit) rc.code -= rc.range;
+    value = (value << 1) | bit;
+    Normalize(rc);
+  } while (--count);
+  return value;
+}
+
+// A value of 'count' bits coded along a binary tree of probabilities,
+// highest bit first; probs[1] is the root.
+inline uint32_t DecodeTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
+  uint32_t node = 1;
+  for (uint32_t i = 0; i < count; i++) node = (node << 1) | DecodeBit(rc, probs[node]);
+  return node - (1u << count);
+}
+
+// The same tree with the value's lowest bit first.
+inline uint32_t DecodeReverseTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
+  uint32_t node = 1;
+  uint32_t value = 0;
+  for (uint32_t i = 0; i < count; i++) {
+    uint32_t bit = DecodeBit(rc, probs[node]);
+    node = (node << 1) | bit;
+    value |= bit << i;
+  }
+  return value;
+}
+
+// ---- the model ----
+const uint32_t States = 12;
+const uint32_t LiteralStates = 7;   // states 0..6 follow a literal
+const uint32_t MaxPositionBits = 4;
+const uint32_t MinMatchLength = 2;
+// Lengths 2..273: a choice bit, then 3 bits (low), 3 bits (mid) or 8 bits (high).
+const uint32_t LowLengthBits = 3;
+const uint32_t MidLengthBits = 3;
+const uint32_t HighLengthBits = 8;
+// Distances: a 6-bit slot chosen by the length (0, 1, 2, 3 or more); slots 0..3
+// are the distance; slots up to 13 add reverse-tree bits; higher ones add
+// direct bits and 4 reverse-tree "align" bits.
+const uint32_t LengthStates = 4;
+const uint32_t SlotBits = 6;
+const uint32_t EndSlotWithTree = 14;
+const uint32_t FullDistances = 1 << (EndSlotWithTree / 2);
+const uint32_t AlignBits = 4;
+const uint32_t EndMarkerDistance = 0xFFFFFFFF;
+
+struct LengthModel {
+  Prob choice;
+  Prob choice2;
+  Prob low[1 << MaxPositionBits][1 << LowLengthBits];
+  Prob mid[1 << MaxPositionBits][1 << MidLengthBits];
+  Prob high[1 << HighLengthBits];
+};
+
+// Every probability of a stream but the literal coders', which follow it in
+// the same block: 0x300 for each of the 2^(lc + lp) literal contexts.
+struct Model {
+  Prob isMatch[States][1 << MaxPositionBits];
+  Prob isRep[States];
+  Prob isRepG0[States];
+  Prob isRepG1[States];
+  Prob isRepG2[States];
+  Prob isRep0Long[States][1 << MaxPositionBits];
+  Prob slot[LengthStates][1 << SlotBits];
+  Prob distance[1 + FullDistances - EndSlotWithTree];
+  Prob align[1 << AlignBits];
+  LengthModel length;
+  LengthModel repLength;
+};
+const uint32_t LiteralCoderSize = 0x300;
+
+// The length of a match minus MinMatchLength.
+inline uint32_t DecodeLength(RangeDecoder& rc, LengthModel& model, uint32_t posState) {
+  if (DecodeBit(rc, model.choice) == 0) return DecodeTree(rc, model.low[posState], LowLengthBits);
+  if (DecodeBit(rc, model.choice2) == 0)
+    return (1 << LowLengthBits) + DecodeTree(rc, model.mid[posState], MidLengthBits);
+  return (1 << LowLengthBits) + (1 << MidLengthBits) + DecodeTree(rc, model.high, HighLengthBits);
+}
+
+// The distance of a new match minus one (EndMarkerDistance: the end marker).
+uint32_t DecodeDistance(RangeDecoder& rc, Model& model, uint32_t length) {
+  uint32_t lengthState = length < LengthStates - 1 ? length : LengthStates - 1;
+  uint32_t slot = DecodeTree(rc, model.slot[lengthState], SlotBits);
+  if (slot < 4) return slot;
+  uint32_t bits = (slot >> 1) - 1;
+  uint32_t distance = (2 | (slot & 1)) << bits;
+  if (slot < EndSlotWithTree)
+    return distance + DecodeReverseTree(rc, model.distance + distance - slot, bits);
+  distance += DecodeDirectBits(rc, bits - AlignBits) << AlignBits;
+  return distance + DecodeReverseTree(rc, model.align, AlignBits);
+}
+
+// ---- the window ----
+// The output goes into a window that is written out whenever it is full and
+// at the end; a match copies from up to a window's length back.
+struct Window {
+  uint8_t* bytes;
+  uint32_t size;
+  uint32_t pos;        // where the next byte goes
+  uint32_t total;      // bytes produced for the entry
+  uint32_t limit;      // the entry's uncompressed size
+  DecodeResult output;
+};
+
+inline void WhenFull(Window& w) {
+  if (w.pos == w.size) {
+    WriteOutput(w.bytes, w.size, w.output);
+    w.pos = 0;
+  }
+}
+
+inline uint8_t ByteBack(const Window& w, uint32_t distance) {
+  return w.bytes[w.pos > distance ? w.pos - distance - 1 : w.pos + w.size - distance - 1];
+}
+
+inline void PutByte(Window& w, uint8_t byte) {
+  w.bytes[w.pos++] = byte;
+  w.total++;
+  WhenFull(w);
+}
+
+// Copies 'length' bytes from 'distance' + 1 back, in runs that stop at the
+// window's end (where it is written out) or the source's.
+void CopyMatch(Window& w, uint32_t distance, uint32_t length) {
+  uint32_t from = w.pos > distance ? w.pos - distance - 1 : w.pos + w.size - distance - 1;
+  w.total += length;
+  while (length > 0) {
+    uint32_t run = length;
+    if (run > w.size - w.pos) run = w.size - w.pos;
+    if (run > w.size - from) run = w.size - from;
+    uint8_t* to = w.bytes + w.pos;
+    const uint8_t* source = w.bytes + from;
+    for (uint32_t i = 0; i < run; i++) to[i] = source[i];   // forwards: overlaps repeat
+    w.pos += run;
+    from += run;
+    length -= run;
+    if (from == w.size) from = 0;
+    WhenFull(w);
+  }
+}
+
+// How the symbol loop ended.
+enum StreamEnd { StreamAtSize, StreamAtMarker, StreamDamaged };
+
+// Decodes symbols until the window holds the entry's size, the end marker
+// comes, or the data prove damaged.
+StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w, const LzmaProperties& p,
+                        bool endMarker) {
+  const uint32_t posMask = (1u << p.positionBits) - 1;
+  const uint32_t literalPosMask = (1u << p.literalPositionBits) - 1;
+  const uint32_t lc = p.literalContextBits;
+  uint32_t state = 0;
+  uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;
+  uint8_t previous = 0;
+  Prob* const literals = (Prob*)(&model + 1);
+  for (;;) {
+    if (rc.ranOut) return StreamDamaged;
+    // At the entry's size a stream whose flag promises the end marker ends
+    // with it, unless every byte is used (writers differ on this).
+    if (w.total == w.limit && (!endMarker || (rc.in == rc.inEnd && rc.unread == 0)))
+      return StreamAtSize;
+    uint32_t posState = w.total & posMask;
+
+    if (DecodeBit(rc, model.isMatch[state][posState]) == 0) {
+      if (w.total == w.limit) return StreamDamaged;
+      Prob* probs = literals + LiteralCoderSize * (((w.total & literalPosMask) << lc) +
+                                                       ((uint32_t)previous >> (8 - lc)));
+      uint32_t symbol = 1;
+      if (state >= LiteralStates) {
+        // After a match the literal is coded against the byte at rep0: while
+        // their bits agree, each bit has its own probabilities.
+        uint32_t matchByte = ByteBack(w, rep0);
+        do {
+          uint32_t matchBit = (matchByte >> 7) & 1;
+          matchByte <<= 1;
+          uint32_t bit = DecodeBit(rc, probs[((1 + matchBit) << 8) + symbol]);
+          symbol = (symbol << 1) | bit;
+          if (matchBit != bit) break;
+        } while (symbol < 0x100);
+      }
+      while (symbol < 0x100) symbol = (symbol << 1) | DecodeBit(rc, probs[symbol]);
+      previous = (uint8_t)symbol;
+      PutByte(w, previous);
+      state = state < 4 ? 0 : state < 10 ? state - 3 : state - 6;
+      continue;
+    }
+
+    uint32_t length;
+    if (DecodeBit(rc, model.isRep[state]) == 0) {
+      length = DecodeLength(rc, model.length, posState);
+      state = state < LiteralStates ? 7 : 10;
+      rep3 = rep2;
+      rep2 = rep1;
+      rep1 = rep0;
+      rep0 = DecodeDistance(rc, model, length);
+      if (rep0 == EndMarkerDistance) return rc.ranOut ? StreamDamaged : StreamAtMarker;
+    } else {
+      if (w.total == 0) return StreamDamaged;
+      if (DecodeBit(rc, model.isRepG0[state]) == 0) {
+        if (DecodeBit(rc, model.isRep0Long[state][posState]) == 0) {
+          // One byte from rep0.
+          if (w.total == w.limit) return StreamDamaged;
+          state = state < LiteralStates ? 9 : 11;
+          previous = ByteBack(w, rep0);
+          PutByte(w, previous);
+          continue;
+        }
+      } else {
+        uint32_t distance;
+        if (DecodeBit(rc, model.isRepG1[state]) == 0) {
+          distance = rep1;
+        } else {
+          if (DecodeBit(rc, model.isRepG2[state]) == 0) {
+            distance = rep2;
+          } else {
+            distance = rep3;
+            rep3 = rep2;
+          }
+          rep2 = rep1;
+        }
+        rep1 = rep0;
+        rep0 = distance;
+      }
+      length = DecodeLength(rc, model.repLength, posState);
+      state = state < LiteralStates ? 8 : 11;
+    }
+    length += MinMatchLength;
+    // A distance must reach into what the window holds, and a match may not
+    // run past the entry's size.
+    if (rep0 >= w.total || rep0 >= w.size || length > w.limit - w.total) return StreamDamaged;
+    CopyMatch(w, rep0, length);
+    previous = ByteBack(w, 0);
+  }
+}
+
+}  // namespace
+
+bool ReadLzmaHeader(const uint8_t* header, LzmaProperties& properties) {
+  uint32_t lclppb = header[4];
+  if (Read16(header + 2) != 5 || lclppb >= 9 * 5 * 5) return false;
+  properties.literalContextBits = lclppb % 9;
+  properties.literalPositionBits = lclppb / 9 % 5;
+  properties.positionBits = lclppb / 45;
+  properties.dictionarySize = Read32(header + 5);
+  return true;
+}
+
+DecodeResult LzmaEntry() {
+  const ArchiveEntry& entry = State.CurrentEntry;
+  RangeDecoder rc = {0xFFFFFFFF, 0, nullptr, nullptr,
+                     State.CompressedLeft > 0 ? (uint32_t)State.CompressedLeft : 0, false};
+  State.InBuffer = (uint8_t*)Allocate(InputPortion);
+  rc.in = rc.inEnd = State.InBuffer;
+  Window w = {nullptr, 0, 0, 0, entry.UncompressedSize, {DecodeDone, 0}};
+
+  uint8_t header[LzmaHeaderSize];
+  for (uint32_t i = 0; i < LzmaHeaderSize; i++) header[i] = (uint8_t)InputByte(rc);
+  LzmaProperties properties;
+  Model* model = nullptr;
+  if (rc.ranOut) {
+    w.output.end = DecodeInputEnds;
+  } else if (!ReadLzmaHeader(header, properties)) {
+    w.output.end = DecodeUnsupported;
+  } else {
+    // The window need not reach further back than the entry is long; below
+    // 64 KiB it would only mean more, smaller writes.
+    const uint32_t leastWindow = 1 << 16;
+    w.size = properties.dictionarySize > leastWindow ? properties.dictionarySize : leastWindow;
+    if (w.size > w.limit) w.size = w.limit > 0 ? w.limit : 1;
+    uint32_t literalCoders = 1u << (properties.literalContextBits + properties.literalPositionBits);
+    size_t modelSize = sizeof(Model) + LiteralCoderSize * literalCoders * sizeof(Prob);
+    w.bytes = (uint8_t*)TryAllocate(w.size);
+    model = (Model*)TryAllocate(modelSize);
+    if (w.bytes == nullptr || model == nullptr) {
+      w.output.end = DecodeOutOfMemory;
+    } else {
+      Prob* probs = (Prob*)model;
+      for (size_t i = 0; i < modelSize / sizeof(Prob); i++) probs[i] = ProbInit;
+    }
+  }
+
+  if (w.output.end == DecodeDone) {
+    // The range coder's first byte is always 0; its code starts below its range.
+    bool startsWell = InputByte(rc) == 0;
+    for (int i = 0; i < 4; i++) rc.code = (rc.code << 8) | InputByte(rc);
+    StreamEnd end = StreamDamaged;
+    if (startsWell && rc.code != rc.range && !rc.ranOut)
+      end = DecodeSymbols(rc, *model, w, properties, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
+    if (w.pos > 0) WriteOutput(w.bytes, w.pos, w.output);
+    // A whole stream ends with its code at zero and every byte of the data used.
+    bool used = rc.in == rc.inEnd && rc.unread == 0;
+    if (w.output.end == DecodeDone && rc.ranOut)
+      w.output.end = DecodeInputEnds;
+    else if (w.output.end == DecodeDone && (end == StreamDamaged || rc.code != 0 || !used))
+      w.output.end = DecodeDamaged;
+  }
+  State.CompressedLeft = (int32_t)rc.unread;
+  Release(model);
+  Release(w.bytes);
+  Release(State.InBuffer);
+  State.InBuffer = nullptr;
+  return w.output;
+}

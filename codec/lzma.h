@@ -1,0 +1,32 @@
+#pragma once
+// Decodes the current LZMA (method 14) entry. Its data start with four bytes
+// (the encoder's version, two bytes, then the size of the properties, 16 bits,
+// which is 5) and the five properties: one byte (pb * 5 + lp) * 9 + lc, then
+// the dictionary size, 32 bits. The range-coded stream follows. It ends at the
+// entry's uncompressed size, and when flag bit 1 (FlagLzmaEndMarker) is set
+// with its end marker there unless no byte is left; it never produces more
+// than that size.
+//
+// Input, decryption, output and CRC are those of every decoder
+// (codec/entry_io.h). The window and the probabilities are allocated per
+// entry, the window as large as the dictionary or the entry, whichever is
+// smaller. Properties beyond the format's limits end the entry as
+// DecodeUnsupported, buffers that cannot be allocated as DecodeOutOfMemory;
+// nothing is written then.
+#include <stdint.h>
+
+#include "codec/decode_result.h"
+
+DecodeResult LzmaEntry();
+
+// The properties of an LZMA stream: lc, lp and pb, and the dictionary size.
+struct LzmaProperties {
+  uint32_t literalContextBits;    // lc, 0..8
+  uint32_t literalPositionBits;   // lp, 0..4
+  uint32_t positionBits;          // pb, 0..4
+  uint32_t dictionarySize;
+};
+const uint32_t LzmaHeaderSize = 4 + 5;
+// Reads the header at the start of an entry's data; false when the properties
+// size is not 5 or the lc/lp/pb byte lies beyond the format's limits.
+bool ReadLzmaHeader(const uint8_t* header, LzmaProperties& properties);
