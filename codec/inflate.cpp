@@ -361,7 +361,8 @@ int DynamicBlock() {
   DecodeEntry* root = nullptr;
   TableChain chain = nullptr;
   int32_t width = CodeLengthCodeBits;
-  int32_t status = BuildDecodeTable(lengths, CodeLengthSymbols, CodeLengthSymbols, NoBase, NoExtra,
+  // Every code-length symbol decodes to itself: no base or extra table is read.
+  int32_t status = BuildDecodeTable(lengths, CodeLengthSymbols, CodeLengthSymbols, nullptr, nullptr,
                                     root, chain, width);
   if (status != TableBuilt || root == nullptr) {
     FreeDecodeTables(chain);

@@ -238,21 +238,21 @@ StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w, const LzmaPro
     if (DecodeBit(rc, model.isMatch[state][posState]) == 0) {
       if (w.total == w.limit) return StreamDamaged;
       Prob* probs = literals + LiteralCoderSize * (((w.total & literalPosMask) << lc) +
-                                                       ((uint32_t)previous >> (8 - lc)));
+                                                   ((uint32_t)previous >> (8 - lc)));
+      // After a match the literal is coded against the byte at rep0: while
+      // their bits agree, each bit has its own probabilities (offset 0x100
+      // or 0x200 by the match byte's bit); from the first difference on, and
+      // after a literal, the plain ones.
+      uint32_t matchByte = state >= LiteralStates ? ByteBack(w, rep0) : 0;
+      uint32_t offset = state >= LiteralStates ? 0x100 : 0;
       uint32_t symbol = 1;
-      if (state >= LiteralStates) {
-        // After a match the literal is coded against the byte at rep0: while
-        // their bits agree, each bit has its own probabilities.
-        uint32_t matchByte = ByteBack(w, rep0);
-        do {
-          uint32_t matchBit = (matchByte >> 7) & 1;
-          matchByte <<= 1;
-          uint32_t bit = DecodeBit(rc, probs[((1 + matchBit) << 8) + symbol]);
-          symbol = (symbol << 1) | bit;
-          if (matchBit != bit) break;
-        } while (symbol < 0x100);
-      }
-      while (symbol < 0x100) symbol = (symbol << 1) | DecodeBit(rc, probs[symbol]);
+      do {
+        matchByte <<= 1;
+        uint32_t matchBit = matchByte & offset;
+        uint32_t bit = DecodeBit(rc, probs[offset + matchBit + symbol]);
+        symbol = (symbol << 1) | bit;
+        offset &= bit ? matchBit : ~matchBit;
+      } while (symbol < 0x100);
       previous = (uint8_t)symbol;
       PutByte(w, previous);
       state = state < 4 ? 0 : state < 10 ? state - 3 : state - 6;

@@ -11,6 +11,7 @@
 #include "base/state.h"
 #include "codec/crypt.h"
 #include "codec/inflate.h"
+#include "codec/lzma.h"
 #include "codec/stored.h"
 #include "codec/winzip_aes.h"
 #include "extract/names.h"
@@ -233,6 +234,8 @@ EntryOutcome DataVerdict(DecodeResult decoded) {
     codeMatches = ReadArchive(code, AesCodeSize) == AesCodeSize && AesCodeMatches(code);
     crcMatches = crcMatches || State.AesEntry.version == 2;
   }
+  // Settings the decoder cannot serve say nothing about the data.
+  if (decoded.end >= DecodeUnsupported) return (EntryOutcome)decoded.end;
   bool whole = decoded.end == DecodeDone && decoded.written == entry.UncompressedSize;
   if (codeMatches && crcMatches && whole) return EntryExtracted;
   if (decoded.end != DecodeWriteFailed && !codeMatches) return EntryCodeMismatch;
@@ -301,7 +304,7 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
       return {EndWalk, EntryWriteFailed};
     }
   }
-  if (entry.Method != MethodStored && entry.Method != MethodDeflated) {
+  if (entry.Method != MethodStored && entry.Method != MethodDeflated && entry.Method != MethodLzma) {
     Tell("Unknown compression type", IconHand);
     return {AbortRun, EntryUnknownMethod};
   }
@@ -315,7 +318,9 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   State.Crc = 0xFFFFFFFF;
   State.CompressedLeft = (int32_t)entry.CompressedSize;
   if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)CipherOverhead();
-  DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry() : InflateEntry();
+  DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry()
+                         : entry.Method == MethodLzma ? LzmaEntry()
+                                                      : InflateEntry();
   EntryOutcome outcome = DataVerdict(decoded);
   // After the last write, which would otherwise stamp the time of now. A file
   // that is not kept goes with its handle (or with the process, if killed).
@@ -405,7 +410,13 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     // An AES verifier that matched is the password: a code that does not
     // match is damaged data, and nobody is asked.
     bool dataFailed = report.outcome != EntryExtracted && report.outcome <= EntrySizeMismatch;
-    if (!dataFailed || password != PasswordRemembered || State.AesActive || State.Unattended) return report;
+    if (!dataFailed || password != PasswordRemembered || State.AesActive || State.Unattended) {
+      if (report.outcome == EntryUnsupported || report.outcome == EntryOutOfMemory)
+        ShowMessageWith(report.outcome == EntryUnsupported ? "Unsupported compression settings in "
+                                                           : "Not enough memory to extract ",
+                        name, StrLength(name), IconExclamation);
+      return report;
+    }
     SeekArchive(dataStart, 0);
     password = PasswordStage(false);
   }

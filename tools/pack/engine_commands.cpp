@@ -267,7 +267,11 @@ class Session {
       case EntryUnknownMethod:
         if (State.CurrentEntry.Method == MethodAes) return "its AES extra field is missing or not one the stub reads";
         return "unknown compression method " + std::to_string(State.CurrentEntry.Method) +
-               " (the stub reads stored and deflated data)";
+               " (the stub reads stored, deflated and LZMA data)";
+      case EntryUnsupported:
+        return "its LZMA properties lie beyond the format's limits";
+      case EntryOutOfMemory:
+        return "its LZMA dictionary needs more memory than can be allocated";
       case EntryDamaged:
         return "the compressed data are damaged";
       case EntryEndsEarly:
