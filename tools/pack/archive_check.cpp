@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <lzma.h>
+#include <stdlib.h>
 #include <zlib.h>
 
 #include "base/entry.h"
@@ -20,7 +22,10 @@ std::string At(uint64_t offset) { return "at offset " + std::to_string(offset); 
 }  // namespace
 
 std::string MethodLabel(uint16_t method) {
-  return method == MethodStored ? "stored" : method == MethodDeflated ? "deflate" : "method " + std::to_string(method);
+  return method == MethodStored     ? "stored"
+         : method == MethodDeflated ? "deflate"
+         : method == MethodLzma     ? "lzma"
+                                    : "method " + std::to_string(method);
 }
 
 bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWalk& walk,
@@ -88,15 +93,87 @@ bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWa
 
 namespace {
 
-// Decodes 'left' bytes of stored or deflated data, taken in chunks through
-// 'read' (false: the package cannot be read there), and says what is wrong
-// with them against the declared size and, when 'checkCrc', the CRC.
+// The compressed streams a check decodes in chunks: deflate through zlib,
+// LZMA (its 9-byte header first) through liblzma, which is told the size and
+// allows the end marker there.
+class StreamDecoder {
+ public:
+  enum Status { Going, Ended, Damaged, Failed };
+
+  StreamDecoder(uint16_t method, uint32_t size) : method_(method), size_(size) {
+    memset(&z_, 0, sizeof z_);
+    if (method_ == MethodDeflated && inflateInit2(&z_, -15) != Z_OK) failed_ = true;
+  }
+  ~StreamDecoder() {
+    if (method_ == MethodDeflated) inflateEnd(&z_);
+    lzma_end(&lzma_);
+  }
+  // Decodes what 'in' holds into 'out'; 'in' and 'out' advance.
+  Status Step(const uint8_t*& in, size_t& inLeft, uint8_t*& out, size_t& outLeft) {
+    if (failed_) return Failed;
+    if (method_ == MethodLzma) return LzmaStep(in, inLeft, out, outLeft);
+    z_.next_in = (Bytef*)in;
+    z_.avail_in = (uInt)inLeft;
+    z_.next_out = out;
+    z_.avail_out = (uInt)outLeft;
+    int status = inflate(&z_, Z_NO_FLUSH);
+    in = z_.next_in;
+    inLeft = z_.avail_in;
+    out = z_.next_out;
+    outLeft = z_.avail_out;
+    return status == Z_STREAM_END ? Ended : status == Z_DATA_ERROR ? Damaged
+           : status == Z_OK || status == Z_BUF_ERROR ? Going : Failed;
+  }
+
+ private:
+  Status LzmaStep(const uint8_t*& in, size_t& inLeft, uint8_t*& out, size_t& outLeft) {
+    while (header_.size() < 9 && inLeft > 0) {
+      header_ += (char)*in++;
+      inLeft--;
+    }
+    if (header_.size() < 9) return Going;
+    if (!started_) {
+      started_ = true;
+      lzma_filter filter = {LZMA_FILTER_LZMA1EXT, nullptr};
+      if (header_[2] != 5 || header_[3] != 0 ||
+          lzma_properties_decode(&filter, nullptr, (const uint8_t*)header_.data() + 4, 5) != LZMA_OK)
+        return failed_ = true, Failed;
+      lzma_options_lzma* options = (lzma_options_lzma*)filter.options;
+      options->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+      lzma_set_ext_size(*options, size_);
+      lzma_filter filters[] = {filter, {LZMA_VLI_UNKNOWN, nullptr}};
+      lzma_ret ret = lzma_raw_decoder(&lzma_, filters);
+      free(options);
+      if (ret != LZMA_OK) return failed_ = true, Failed;
+    }
+    lzma_.next_in = in;
+    lzma_.avail_in = inLeft;
+    lzma_.next_out = out;
+    lzma_.avail_out = outLeft;
+    lzma_ret ret = lzma_code(&lzma_, LZMA_RUN);
+    in = lzma_.next_in;
+    inLeft = lzma_.avail_in;
+    out = lzma_.next_out;
+    outLeft = lzma_.avail_out;
+    return ret == LZMA_STREAM_END ? Ended : ret == LZMA_DATA_ERROR ? Damaged
+           : ret == LZMA_OK || ret == LZMA_BUF_ERROR ? Going : Failed;
+  }
+
+  uint16_t method_;
+  uint32_t size_;
+  z_stream z_;
+  lzma_stream lzma_ = LZMA_STREAM_INIT;
+  std::string header_;
+  bool started_ = false, failed_ = false;
+};
+
+// Decodes 'left' bytes of stored, deflated or LZMA data, taken in chunks
+// through 'read' (false: the package cannot be read there), and says what is
+// wrong with them against the declared size and, when 'checkCrc', the CRC.
 template <typename Read>
 std::string DataProblem(uint16_t method, uint64_t left, Read read, uint32_t size, uint32_t expectedCrc,
                         bool checkCrc) {
-  z_stream z;
-  memset(&z, 0, sizeof z);
-  if (method == MethodDeflated && inflateInit2(&z, -15) != Z_OK) return "";
+  StreamDecoder decoder(method, size);
   std::string in(Chunk, '\0'), out(Chunk, '\0');
   uint64_t produced = 0;
   uint32_t crc = (uint32_t)crc32(0, nullptr, 0);
@@ -112,27 +189,26 @@ std::string DataProblem(uint16_t method, uint64_t left, Read read, uint32_t size
       ended = left == 0;
       continue;
     }
-    z.next_in = (Bytef*)&in[0];
-    z.avail_in = (uInt)take;
+    const uint8_t* next = (const uint8_t*)in.data();
+    size_t inLeft = take, outLeft;
     do {
-      z.next_out = (Bytef*)&out[0];
-      z.avail_out = (uInt)Chunk;
-      int status = inflate(&z, Z_NO_FLUSH);
-      size_t got = Chunk - z.avail_out;
+      uint8_t* to = (uint8_t*)&out[0];
+      outLeft = Chunk;
+      StreamDecoder::Status status = decoder.Step(next, inLeft, to, outLeft);
+      size_t got = Chunk - outLeft;
       crc = (uint32_t)crc32(crc, (const Bytef*)out.data(), (uInt)got);
       produced += got;
-      if (status == Z_STREAM_END) ended = true;
-      else if (status == Z_DATA_ERROR) problem = "the compressed data are damaged after " + std::to_string(produced) + " bytes";
-      else if (status != Z_OK && status != Z_BUF_ERROR) problem = "the data cannot be decoded";
-      else if (left == 0 && z.avail_in == 0 && z.avail_out != 0)
-        problem = "data ends early: the deflate stream stops after " + std::to_string(produced) + " of " +
-                  std::to_string(size) + " bytes";
+      if (status == StreamDecoder::Ended) ended = true;
+      else if (status == StreamDecoder::Damaged) problem = "the compressed data are damaged after " + std::to_string(produced) + " bytes";
+      else if (status == StreamDecoder::Failed) problem = "the data cannot be decoded";
+      else if (left == 0 && inLeft == 0 && outLeft != 0)
+        problem = "data ends early: the " + MethodLabel(method) + " stream stops after " + std::to_string(produced) +
+                  " of " + std::to_string(size) + " bytes";
       // A declared size bounds the work whatever the data claim.
       if (problem.empty() && produced > size)
         problem = "its data decode to more than the declared " + std::to_string(size) + " bytes";
-    } while (problem.empty() && !ended && z.avail_out == 0);
+    } while (problem.empty() && !ended && outLeft == 0);
   }
-  if (method == MethodDeflated) inflateEnd(&z);
   if (!problem.empty()) return problem;
   if (produced > size) return "its data decode to more than the declared " + std::to_string(size) + " bytes";
   if (produced < size) return "data ends early: " + std::to_string(produced) + " of " + std::to_string(size) + " bytes";
@@ -141,8 +217,12 @@ std::string DataProblem(uint16_t method, uint64_t left, Read read, uint32_t size
   return "";
 }
 
+bool StubReads(uint16_t method) {
+  return method == MethodStored || method == MethodDeflated || method == MethodLzma;
+}
+
 std::string UnknownMethod(uint16_t method) {
-  return "unknown compression method " + std::to_string(method) + " (the stub reads stored and deflated data)";
+  return "unknown compression method " + std::to_string(method) + " (the stub reads stored, deflated and LZMA data)";
 }
 
 // An AES entry: the password and the authentication code are checked on the
@@ -150,7 +230,7 @@ std::string UnknownMethod(uint16_t method) {
 // no CRC). Both passes read the package in chunks.
 std::string AesProblem(const InputFile& file, const LocalEntry& e, const std::string* password) {
   if (e.aes.version == 0) return "its AES extra field is missing or not one the stub reads";
-  if (e.aes.method != MethodStored && e.aes.method != MethodDeflated) return UnknownMethod(e.aes.method);
+  if (!StubReads(e.aes.method)) return UnknownMethod(e.aes.method);
   if (!password) return "encrypted, and no password was given";
   size_t headerSize = AesHeaderSize(e.aes.strength);
   if (e.compressedSize < headerSize + AesCodeSize) return "its AES data is too short";
@@ -186,8 +266,7 @@ std::string AesProblem(const InputFile& file, const LocalEntry& e, const std::st
 }  // namespace
 
 std::string EntryProblem(const std::string& package, const LocalEntry& e, const std::string* password) {
-  if (e.method != MethodStored && e.method != MethodDeflated && e.method != MethodAes)
-    return UnknownMethod(e.method);
+  if (!StubReads(e.method) && e.method != MethodAes) return UnknownMethod(e.method);
   InputFile file(package);
   struct stat st;
   if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";

@@ -8,6 +8,10 @@
 
 namespace pack {
 
+// How file data are compressed: deflate is read by every zip tool; LZMA
+// (method 14) makes smaller packages that fewer tools open.
+enum class Method { Deflate, Lzma };
+
 struct CreateOptions {
   std::string output;
   std::vector<std::string> inputs;
@@ -22,6 +26,7 @@ struct CreateOptions {
   std::vector<std::string> excludes;    // patterns, see inputs.h
   std::vector<std::string> filesFrom;   // files listing more inputs; "-" is stdin
   int level = 12;
+  Method method = Method::Deflate;
   int threads = 0;                      // 0: one per processor
   bool hasPassword = false;
   std::string password;         // UTF-8

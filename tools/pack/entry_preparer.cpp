@@ -11,6 +11,7 @@
 #include "base/entry.h"
 #include "tools/pack/aes_zip.h"
 #include "tools/pack/archive_check.h"
+#include "tools/pack/lzma_encode.h"
 #include "tools/pack/mapped_file.h"
 #include "tools/pack/names.h"
 #include "tools/pack/util.h"
@@ -24,7 +25,7 @@ uint64_t ExpectedSize(const PlannedEntry& e) {
 }
 
 EntryPreparer::EntryPreparer(const CreateOptions& o, const Plan& plan)
-    : level_(o.level), hasPassword_(o.hasPassword), encryption_(o.encryption), password_(plan.password),
+    : level_(o.level), method_(o.method), hasPassword_(o.hasPassword), encryption_(o.encryption), password_(plan.password),
       spillDir_(DirName(o.output)), useEpoch_(plan.useEpoch), epoch_(plan.epoch) {
   if (level_ > 0) compressor_ = libdeflate_alloc_compressor(level_);
 }
@@ -78,7 +79,8 @@ bool EntryPreparer::Build(const PlannedEntry& e, PreparedEntry& out) {
 bool EntryPreparer::FromZip(const PlannedEntry& e, PreparedEntry& out) {
   const ZipInputEntry& z = e.zip;
   bool aes = z.aes.version != 0;
-  if (!aes && z.method != MethodStored && z.method != MethodDeflated) return Recompress(e, out);
+  if (!aes && z.method != MethodStored && z.method != MethodDeflated && z.method != MethodLzma)
+    return Recompress(e, out);
   // Checked by decoding in bounded chunks; the data are kept as they are.
   LocalEntry check;
   check.dataOffset = z.dataOffset;
@@ -106,6 +108,7 @@ bool EntryPreparer::CopyRaw(const PlannedEntry& e, PreparedEntry& out) {
   if (!Reserve((size_t)z.compressedSize, !aes, out, data) || !ReadRawData(e.path, z, data, out.error)) return false;
   r.crc = z.crc;
   r.size = (uint32_t)z.size;
+  r.flags |= z.flags & FlagLzmaEndMarker;
   if (!aes) {
     r.method = z.method;
     return Seal((size_t)z.compressedSize, out);
@@ -147,6 +150,18 @@ bool EntryPreparer::FromBytes(const uint8_t* data, size_t size, PreparedEntry& o
   if (r.method == MethodStored) {
     if (size > 0) memcpy(stored, data, size);
     length = size;
+  }
+  // LZMA is kept only when it is smaller than the better of the two.
+  if (method_ == Method::Lzma && level_ > 0 && size > 0) {
+    EntryBuffer lzma;
+    if (!lzma.Allocate(length, length >= SpillSize ? spillDir_ : "", out.error)) return false;
+    size_t lzmaLength = LzmaCompress(data, size, level_, lzma.Bytes(), length);
+    if (lzmaLength > 0) {
+      memcpy(stored, lzma.Bytes(), lzmaLength);
+      length = lzmaLength;
+      r.method = MethodLzma;
+      r.flags |= FlagLzmaEndMarker;
+    }
   }
   return Seal(length, out);
 }

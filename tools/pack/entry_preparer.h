@@ -57,6 +57,7 @@ class EntryPreparer {
   uint8_t AesStrength() const;
 
   int level_;
+  Method method_;
   bool hasPassword_;
   Encryption encryption_;
   std::string password_;

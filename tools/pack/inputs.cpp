@@ -149,7 +149,7 @@ struct Walker {
         continue;
       }
       uint16_t method = aes ? z.aes.method : z.method;
-      if (!e.IsFolder() && (!CanDecodeMethod(method) || (aes && method != MethodStored && method != MethodDeflated)))
+      if (!e.IsFolder() && (!CanDecodeMethod(method) || (aes && method != MethodStored && method != MethodDeflated && method != MethodLzma)))
         errors.push_back(e.origin + " is compressed with " + MethodName(method) +
                          ", which tolvane-pack cannot read; re-create that archive with deflate");
       entries.push_back(e);

@@ -172,7 +172,7 @@ bool CanDecodeMethod(uint16_t method) {
 #ifdef TOLVANE_PACK_BZIP2
   if (method == 12) return true;
 #endif
-  return method == MethodStored || method == MethodDeflated;
+  return method == MethodStored || method == MethodDeflated || method == MethodLzma;
 }
 
 std::string MethodName(uint16_t method) {

@@ -47,7 +47,8 @@ bool EntryModifiedTime(const ZipInputEntry& entry, struct timespec& time);
 // compressedSize bytes, into 'data'.
 bool ReadRawData(const std::string& path, const ZipInputEntry& entry, uint8_t* data, std::string& error);
 
-// True when the tool can decode the method (0 and 8 always, others when built in).
+// True when the tool can take the method: 0, 8 and 14 (copied as they are),
+// others when built in (decoded and compressed again).
 bool CanDecodeMethod(uint16_t method);
 std::string MethodName(uint16_t method);
 

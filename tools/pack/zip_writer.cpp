@@ -11,6 +11,7 @@ namespace pack {
 
 static uint16_t VersionNeeded(const ZipRecord& r) {
   if (r.method == MethodAes) return 51;   // AES
+  if (r.method == MethodLzma || (r.flags & FlagLzmaEndMarker)) return 63;
   return r.method == MethodDeflated || (r.flags & FlagEncrypted) || r.folder ? 20 : 10;
 }
 
