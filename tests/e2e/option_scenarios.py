@@ -106,7 +106,7 @@ def unattended_goes_on(run, c):
     folder; a run killed while it writes a large entry leaves no temporary file."""
     base = run.folder("unattended_goes_on")
     entries = lambda archive: archive[:archive.find(b"PK\x01\x02")]   # the walk reads only these
-    aes = e2e.make_7z_aes(base, "aes", ["-mem=AES256"], [("s.bin", b"secret\n" * 100)])
+    aes = e2e.make_7z(base, "aes", ["-mem=AES256"], [("s.bin", b"secret\n" * 100)])
     archive = entries(e2e.make_zip([("a.txt", b"a\n")])) + entries(aes) + e2e.make_zip([("z.txt", b"z\n")])
     pkg = run.package(os.path.join(base, "mixed.exe"), [], flags=SWITCHES, archive=archive)
     for password in (None, "wrong"):
@@ -157,7 +157,7 @@ def full_disk(run, c):
         return
     try:
         noise = bytes(random.Random(5).getrandbits(8) for _ in range(200000))
-        archive = e2e.make_7z_aes(base, "ae2", ["-mem=AES256", "-mx0"], [("big.bin", noise), ("tiny.txt", b"123456789")])
+        archive = e2e.make_7z(base, "ae2", ["-mem=AES256", "-mx0"], [("big.bin", noise), ("tiny.txt", b"123456789")])
         pkg = run.package(os.path.join(base, "ae2.exe"), [], flags=SWITCHES, archive=archive)
         c.equal("exit code", run.start(pkg, ["/S", "/P=secret", "/D=" + e2e.win(dest)]), 1)
         c.equal("only the entry that fits", e2e.extracted(dest), ["tiny.txt"])

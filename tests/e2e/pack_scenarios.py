@@ -23,7 +23,8 @@ class Skipped(Exception):
 def register(module):
     global e2e
     e2e = module
-    return [packed_tree, packed_with_password, signed_package, pack_options, packed_zip_inputs]
+    return [packed_tree, packed_with_password, signed_package, pack_options, packed_zip_inputs,
+            lzma_packages]
 
 
 # The message, the password and several names hold characters of code page
@@ -301,3 +302,69 @@ def packed_zip_inputs(run, c):
     c.equal("output", lines, ["main dialog", e2e.SUCCESS, "exit 0"])
     got = {name: data for name, data in snapshot(dest).items() if data is not None}
     c.equal("extracted files against the inputs", differences(expected, got), {})
+
+
+def set_lzma_properties(archive, name, value):
+    """The archive with the lc/lp/pb byte of one LZMA entry's header set to 'value'."""
+    data = bytearray(archive)
+    pos = data.index(b"PK\x03\x04")
+    while bytes(data[pos + 30:pos + 30 + int.from_bytes(data[pos + 26:pos + 28], "little")]) != name.encode():
+        pos = data.index(b"PK\x03\x04", pos + 4)
+    start = pos + 30 + int.from_bytes(data[pos + 26:pos + 28], "little") + \
+        int.from_bytes(data[pos + 28:pos + 30], "little")
+    data[start + 4] = value
+    return bytes(data)
+
+
+def lzma_packages(run, c):
+    """LZMA entries (method 14) as four writers make them: 7z (no end marker),
+    Python's zipfile (end marker), tolvane-pack --method lzma, and 7z with
+    AES-256 around LZMA. Each extracts in full; an entry whose properties lie
+    beyond the format's limits is named in a message and the walk goes on."""
+    need_tool(run)
+    if not shutil.which("7z"):
+        c.failures.append("7z is not installed")
+        return
+    base = run.folder("lzma_packages")
+    rng = random.Random(14)
+    numbers = b"".join(b"%d\n" % i for i in range(60000))
+    files = [("a.txt", b"alpha\n" * 500), ("docs/noise.bin", numbers + rng.randbytes(70000) + numbers),
+             ("tiny.txt", b"x")]
+    expected = sorted(n for n, _ in files)
+    python_made = e2e.make_zip(files, zipfile.ZIP_LZMA)
+    tree = os.path.join(base, "tree")
+    for name, data in files:
+        os.makedirs(os.path.dirname(os.path.join(tree, name)), exist_ok=True)
+        with open(os.path.join(tree, name), "wb") as f:
+            f.write(data)
+    cases = [("7z", e2e.make_7z(base, "7z", ["-mm=LZMA"], files, password=None), []),
+             ("python", python_made, []),
+             ("7z aes", e2e.make_7z(base, "7z_aes", ["-mem=AES256", "-mm=LZMA"], files), ["password:secret"])]
+    for name, archive, steps in cases:
+        dest = os.path.join(base, name.replace(" ", "_"))
+        pkg = run.package(os.path.join(base, name.replace(" ", "_") + ".exe"), [], folder=e2e.win(dest),
+                          archive=archive)
+        lines, code = run.drive(pkg, ["main", "press:1"] + steps + ["box", "exit"])
+        c.equal(name, lines, ["main dialog"] + [s.replace(":", " ") for s in steps] + [e2e.SUCCESS, "exit 0"])
+        for file, data in files:
+            c.equal(f"{name} {file}", e2e.read(os.path.join(dest, file)), data)
+
+    dest = os.path.join(base, "tool")
+    package = os.path.join(base, "tool.exe")
+    ok, _ = tool(run, c, "create", ["create", package, tree, "--method", "lzma", "--stub", run.stub,
+                                    "--folder", e2e.win(dest), "-q"])
+    if ok:
+        methods = {i.filename: i.compress_type for i in zipfile.ZipFile(package).infolist()}
+        c.equal("tool: the large entry is LZMA", methods.get("docs/noise.bin"), zipfile.ZIP_LZMA)
+        lines, _ = run.drive(package, ["main", "press:1", "box", "exit"])
+        c.equal("tool", lines, ["main dialog", e2e.SUCCESS, "exit 0"])
+        c.equal("tool files", e2e.extracted(dest), ["a.txt", "docs/noise.bin", "tiny.txt"])
+        c.equal("tool content", e2e.read(os.path.join(dest, "docs", "noise.bin")), files[1][1])
+
+    dest = os.path.join(base, "unsupported")
+    pkg = run.package(os.path.join(base, "unsupported.exe"), [], folder=e2e.win(dest),
+                      archive=set_lzma_properties(python_made, "docs/noise.bin", 225))
+    lines, _ = run.drive(pkg, ["main", "press:1", "box", "box", "press:2", "exit"])
+    c.equal("unsupported", lines, ["main dialog", "box: Unsupported compression settings in docs/noise.bin",
+                                   e2e.FAILURE, "exit 0"])
+    c.equal("unsupported: the other entries", e2e.extracted(dest), ["a.txt", "tiny.txt"])

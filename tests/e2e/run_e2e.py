@@ -615,15 +615,17 @@ def passwords(run, c):
     c.equal("exit code", code, 0)
 
 
-def make_7z_aes(base, name, options, files):
-    """A ZIP with WinZip AES entries (AE-2: no CRC) made by 7z with the password "secret"."""
+def make_7z(base, name, options, files, password="secret"):
+    """A ZIP made by 7z: with WinZip AES entries (AE-2: no CRC) and the password
+    "secret", or with no password at all."""
     src = os.path.join(base, name + "_src")
     for file, data in files:
         os.makedirs(os.path.dirname(os.path.join(src, file)), exist_ok=True)
         with open(os.path.join(src, file), "wb") as f:
             f.write(data)
     out = os.path.join(base, name + ".zip")
-    subprocess.run(["7z", "a", "-tzip", "-bd", "-bso0", "-bsp0", "-psecret", out] + options + ["."],
+    secret = ["-p" + password] if password else []
+    subprocess.run(["7z", "a", "-tzip", "-bd", "-bso0", "-bsp0", out] + secret + options + ["."],
                    cwd=src, check=True)
     return read(out)
 
@@ -654,7 +656,7 @@ def aes_archives(run, c):
     for name, options in (("aes256", ["-mem=AES256"]), ("aes128", ["-mem=AES128", "-mx0"])):
         dest = os.path.join(base, name)
         pkg = run.package(os.path.join(base, name + ".exe"), [], folder=win(dest),
-                          archive=make_7z_aes(base, name, options, files))
+                          archive=make_7z(base, name, options, files))
         lines, code = run.drive(pkg, ["main", "press:1", "password:wrong", "password:secret", "box", "exit"])
         c.equal(name, lines, ["main dialog", "password wrong", "password secret", SUCCESS, "exit 0"])
         c.equal(name + " files", extracted(dest), expected)
@@ -663,7 +665,7 @@ def aes_archives(run, c):
 
     # Past the 16-byte salt and the verifier: only the authentication code tells.
     dest = os.path.join(base, "flipped")
-    archive = flip_data_byte(make_7z_aes(base, "flipped", ["-mem=AES256", "-mx0"], files), "docs/noise.bin",
+    archive = flip_data_byte(make_7z(base, "flipped", ["-mem=AES256", "-mx0"], files), "docs/noise.bin",
                              16 + 2 + 1000)
     pkg = run.package(os.path.join(base, "flipped.exe"), [], folder=win(dest), archive=archive)
     lines, _ = run.drive(pkg, ["main", "press:1", "password:secret", "box", "list:301",
