@@ -4,13 +4,16 @@ extracted by the real stub under Wine (the test driver presses Extract; the
 clock stops when the success box appears), against the floor program, which
 creates the same files with the same sizes and does nothing else.
 
-    bench_stub.py [--win32 DIR] [--pack TOOL] [--work DIR] [--repeat N] [PACKAGE...]
+    bench_stub.py [--win32 DIR] [--pack TOOL] [--work DIR] [--repeat N] [--method M] [PACKAGE...]
 
 PACKAGE is any of flat (3,000 small files in one folder), nested (3,000 small
-files in 777 folders) and corpus (about 11,000 files gathered from this
-machine by make_corpus.py; CORPUS names an existing tree instead). Prints the
-median of N runs of each, and their ratio. Needs the win32 build (stub,
-driver, floor) and the host build (tolvane-pack), Wine and Xvfb.
+files in 777 folders), corpus (about 11,000 files gathered from this machine
+by make_corpus.py; CORPUS names an existing tree instead) and payload (a
+tool distribution gathered by make_payload.py, about 44 MB).
+--method lzma packs them with LZMA entries (level 12) instead of deflate
+(level 6). Prints the median of N runs of each, the stub's output rate, and
+the ratio to the floor. Needs the win32 build (stub, driver, floor) and the
+host build (tolvane-pack), Wine and Xvfb.
 """
 import argparse
 import os
@@ -66,7 +69,11 @@ def make_corpus(dest, _rng):
     subprocess.run([sys.executable, os.path.join(HERE, "make_corpus.py"), dest], check=True)
 
 
-MAKERS = {"flat": make_flat, "nested": make_nested, "corpus": make_corpus}
+def make_payload(dest, _rng):
+    subprocess.run([sys.executable, os.path.join(HERE, "make_payload.py"), dest], check=True)
+
+
+MAKERS = {"flat": make_flat, "nested": make_nested, "corpus": make_corpus, "payload": make_payload}
 
 
 def tree(work, kind):
@@ -80,16 +87,16 @@ def tree(work, kind):
     return path
 
 
-def package(run, pack, work, kind, dest):
+def package(run, pack, work, kind, dest, method):
     """The package of a tree, packed once per tolvane-pack build; the current stub is
     put in front of it for every run (the stub has a fixed size)."""
     info = os.stat(pack)
-    key = f"{info.st_size}-{int(info.st_mtime)}"
+    key = f"{info.st_size}-{int(info.st_mtime)}-{method}"
     body = os.path.join(work, f"{kind}-{key}.body")
     if not os.path.exists(body):
         made = os.path.join(work, f"{kind}.exe")
         subprocess.run([pack, "create", made, tree(work, kind), "--stub", run.stub, "--folder", win(dest),
-                        "--level", "6", "-q"], check=True)
+                        "--level", "12" if method == "lzma" else "6", "--method", method, "-q"], check=True)
         with open(made, "rb") as f:
             data = f.read()
         with open(body, "wb") as f:
@@ -148,6 +155,7 @@ def main():
     parser.add_argument("--pack", default=os.path.join(ROOT, "build", "host", "tools", "tolvane-pack"))
     parser.add_argument("--work", default="/tmp/tolvane-bench-stub")
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--method", choices=["deflate", "lzma"], default="deflate")
     parser.add_argument("packages", nargs="*", default=["flat", "nested", "corpus"])
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
@@ -158,17 +166,18 @@ def main():
         sys.exit(why)
     run.setup()
     try:
-        print(f"{'package':8} {'files':>6} {'MB':>6} {'stub s':>7} {'floor s':>8} {'ratio':>6}")
+        print(f"{'package':8} {'files':>6} {'MB':>6} {'stub s':>7} {'MB/s':>6} {'floor s':>8} {'ratio':>6}")
         for kind in args.packages:
             dest = os.path.join(args.work, "dest")
-            pkg = package(run, args.pack, args.work, kind, dest)
+            pkg = package(run, args.pack, args.work, kind, dest, args.method)
             files, size = manifest(pkg, os.path.join(args.work, f"{kind}.manifest"))
             stub, bottom = [], []
             for _ in range(args.repeat):
                 stub.append(run_stub(run, pkg, dest, files))
                 bottom.append(run_floor(run, floor, os.path.join(args.work, f"{kind}.manifest"), dest, files))
             s, f = statistics.median(stub), statistics.median(bottom)
-            print(f"{kind:8} {files:6} {size / 1e6:6.1f} {s:7.2f} {f:8.2f} {s / f:6.1f}", flush=True)
+            print(f"{kind:8} {files:6} {size / 1e6:6.1f} {s:7.2f} {size / 1e6 / s:6.1f} {f:8.2f} {s / f:6.1f}",
+                  flush=True)
             shutil.rmtree(dest, ignore_errors=True)
     finally:
         run.cleanup(quiet=True)

@@ -26,77 +26,102 @@ struct RangeDecoder {
   bool ranOut;            // a byte was wanted after the entry's last
 };
 
-// The next input byte; past the entry's end a zero, and ranOut is set.
-inline uint32_t InputByte(RangeDecoder& rc) {
-  if (rc.in == rc.inEnd) {
-    uint32_t count = ReadPortion(rc.unread < InputPortion ? rc.unread : InputPortion);
-    rc.unread -= count;
-    if (count == 0) {
-      rc.unread = 0;
-      rc.ranOut = true;
-      return 0;
-    }
-    rc.in = State.InBuffer;
-    rc.inEnd = rc.in + count;
+// Reads the next portion of the entry and returns its first byte; at the
+// entry's end a zero, and ranOut is set.
+uint32_t NextPortion(RangeDecoder& rc) {
+  uint32_t count = ReadPortion(rc.unread < InputPortion ? rc.unread : InputPortion);
+  rc.unread -= count;
+  if (count == 0) {
+    rc.unread = 0;
+    rc.ranOut = true;
+    return 0;
   }
-  return *rc.in++;
+  rc.in = State.InBuffer + 1;
+  rc.inEnd = State.InBuffer + count;
+  return State.InBuffer[0];
 }
 
-inline void Normalize(RangeDecoder& rc) {
-  if (rc.range < TopValue) {
-    rc.range <<= 8;
-    rc.code = (rc.code << 8) | InputByte(rc);
-  }
-}
+inline uint32_t InputByte(RangeDecoder& rc) { return rc.in != rc.inEnd ? *rc.in++ : NextPortion(rc); }
 
-inline uint32_t DecodeBit(RangeDecoder& rc, Prob& prob) {
-  uint32_t bound = (rc.range >> ProbBits) * prob;
-  uint32_t bit;
-  if (rc.code < bound) {
-    rc.range = bound;
-    prob = (Prob)(prob + (((1u << ProbBits) - prob) >> MoveBits));
-    bit = 0;
-  } else {
-    rc.range -= bound;
-    rc.code -= bound;
+// One bit on the range and code a caller holds in locals: a run of bits
+// (a tree, a literal) keeps them in registers and stores them once.
+__attribute__((always_inline)) inline uint32_t Bit(RangeDecoder& rc, uint32_t& range, uint32_t& code,
+                                                   Prob& prob) {
+  uint32_t bound = (range >> ProbBits) * prob;
+  uint32_t bit = code >= bound;
+  if (bit) {
+    range -= bound;
+    code -= bound;
     prob = (Prob)(prob - (prob >> MoveBits));
-    bit = 1;
+  } else {
+    range = bound;
+    prob = (Prob)(prob + (((1u << ProbBits) - prob) >> MoveBits));
   }
-  Normalize(rc);
+  if (range < TopValue) {
+    range <<= 8;
+    code = (code << 8) | InputByte(rc);
+  }
+  return bit;
+}
+
+uint32_t DecodeBit(RangeDecoder& rc, Prob& prob) {
+  uint32_t range = rc.range, code = rc.code;
+  uint32_t bit = Bit(rc, range, code, prob);
+  rc.range = range;
+  rc.code = code;
   return bit;
 }
 
 // 'count' bits with a fixed probability of one half, highest first.
-inline uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
+uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
   uint32_t value = 0;
   do {
     rc.range >>= 1;
     uint32_t bit = rc.code >= rc.range;
     if (bit) rc.code -= rc.range;
     value = (value << 1) | bit;
-    Normalize(rc);
+    if (rc.range < TopValue) {
+      rc.range <<= 8;
+      rc.code = (rc.code << 8) | InputByte(rc);
+    }
   } while (--count);
   return value;
 }
 
 // A value of 'count' bits coded along a binary tree of probabilities,
 // highest bit first; probs[1] is the root.
-inline uint32_t DecodeTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
-  uint32_t node = 1;
-  for (uint32_t i = 0; i < count; i++) node = (node << 1) | DecodeBit(rc, probs[node]);
+uint32_t DecodeTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
+  uint32_t range = rc.range, code = rc.code, node = 1;
+  for (uint32_t i = 0; i < count; i++) node = (node << 1) | Bit(rc, range, code, probs[node]);
+  rc.range = range;
+  rc.code = code;
   return node - (1u << count);
 }
 
-// The same tree with the value's lowest bit first.
-inline uint32_t DecodeReverseTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
-  uint32_t node = 1;
-  uint32_t value = 0;
-  for (uint32_t i = 0; i < count; i++) {
-    uint32_t bit = DecodeBit(rc, probs[node]);
-    node = (node << 1) | bit;
-    value |= bit << i;
-  }
+// The same tree with the value's lowest bit first: the path is the same, its
+// bits are read the other way round.
+uint32_t DecodeReverseTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
+  uint32_t path = DecodeTree(rc, probs, count), value = 0;
+  for (uint32_t i = 0; i < count; i++, path >>= 1) value = (value << 1) | (path & 1);
   return value;
+}
+
+// A literal's eight bits. After a match it is coded against the byte at rep0
+// ('offset' 0x100): while their bits agree, each bit has its own
+// probabilities (0x100 or 0x200 further on, by the match byte's bit); from
+// the first difference on, and after a literal ('offset' 0), the plain ones.
+uint32_t DecodeLiteral(RangeDecoder& rc, Prob* probs, uint32_t matchByte, uint32_t offset) {
+  uint32_t range = rc.range, code = rc.code, symbol = 1;
+  do {
+    matchByte <<= 1;
+    uint32_t matchBit = matchByte & offset;
+    uint32_t bit = Bit(rc, range, code, probs[offset + matchBit + symbol]);
+    symbol = (symbol << 1) | bit;
+    offset &= bit ? matchBit : ~matchBit;
+  } while (symbol < 0x100);
+  rc.range = range;
+  rc.code = code;
+  return symbol & 0xFF;
 }
 
 // ---- the model ----
@@ -239,21 +264,8 @@ StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w, const LzmaPro
       if (w.total == w.limit) return StreamDamaged;
       Prob* probs = literals + LiteralCoderSize * (((w.total & literalPosMask) << lc) +
                                                    ((uint32_t)previous >> (8 - lc)));
-      // After a match the literal is coded against the byte at rep0: while
-      // their bits agree, each bit has its own probabilities (offset 0x100
-      // or 0x200 by the match byte's bit); from the first difference on, and
-      // after a literal, the plain ones.
-      uint32_t matchByte = state >= LiteralStates ? ByteBack(w, rep0) : 0;
-      uint32_t offset = state >= LiteralStates ? 0x100 : 0;
-      uint32_t symbol = 1;
-      do {
-        matchByte <<= 1;
-        uint32_t matchBit = matchByte & offset;
-        uint32_t bit = DecodeBit(rc, probs[offset + matchBit + symbol]);
-        symbol = (symbol << 1) | bit;
-        offset &= bit ? matchBit : ~matchBit;
-      } while (symbol < 0x100);
-      previous = (uint8_t)symbol;
+      bool afterMatch = state >= LiteralStates;
+      previous = (uint8_t)DecodeLiteral(rc, probs, afterMatch ? ByteBack(w, rep0) : 0, afterMatch ? 0x100 : 0);
       PutByte(w, previous);
       state = state < 4 ? 0 : state < 10 ? state - 3 : state - 6;
       continue;

@@ -8,6 +8,7 @@ packages=(
   clang libclang-rt-14-dev                      # libFuzzer and the sanitizers
   googletest libgtest-dev libbenchmark-dev
   zlib1g-dev libdeflate-dev                     # zlib: test oracle; libdeflate: the packaging tool
+  liblzma-dev                                   # LZMA entries: the packaging tool; the tests' oracle
   libssl-dev                                    # libcrypto: the packaging tool's AES
   g++-mingw-w64-i686 binutils-mingw-w64-i686    # the stub
   wine wine32:i386 xvfb xauth x11-apps imagemagick   # running the stub headless

@@ -117,7 +117,7 @@ TEST_F(EngineTest, EveryEntryProvesItIsWhole) {
   enum Fault { ShortWrite, StreamCut, InvalidBlock, ExtraBytes, WrongSize, TamperedData, TamperedCode };
   enum Cipher { None, Traditional, Aes };
   const std::string data = Sample(90000, 3);
-  for (uint16_t method : {0, 8}) {
+  for (uint16_t method : {MethodStored, MethodDeflated, MethodLzma}) {
     for (Cipher cipher : {None, Traditional, Aes}) {
       for (Fault fault : {ShortWrite, StreamCut, InvalidBlock, ExtraBytes, WrongSize, TamperedData, TamperedCode}) {
         if ((fault == TamperedCode && cipher != Aes) || (fault == InvalidBlock && method == 0)) continue;
@@ -125,9 +125,13 @@ TEST_F(EngineTest, EveryEntryProvesItIsWhole) {
         Restart();
         ZipEntry bad = Entry("bad.bin", data, method, cipher == None ? "" : "pw");
         bad.aes = cipher == Aes;
-        std::string body = method == 8 ? testpkg::Deflate(data) : data;
+        std::string body = method == MethodDeflated ? testpkg::Deflate(data)
+                           : method == MethodLzma   ? testpkg::Lzma(data)
+                                                    : data;
         if (fault == StreamCut) bad.compressed = body.substr(0, body.size() / 2);
-        if (fault == InvalidBlock) bad.compressed = std::string("\x03\x02\x00", 3);   // distance 1 at the start
+        if (fault == InvalidBlock && method == MethodDeflated)
+          bad.compressed = std::string("\x03\x02\x00", 3);   // distance 1 at the start
+        if (fault == InvalidBlock && method == MethodLzma) (bad.compressed = body)[9] = 1;   // its first byte is 0
         if (fault == ExtraBytes) bad.compressed = body + "xyz";
         std::string zip = testpkg::BuildZip({Entry("a.txt", "first"), bad, Entry("z.txt", "last")});
         const uint8_t* header = reinterpret_cast<const uint8_t*>(zip.data()) + HeaderOf(zip, "bad.bin");
@@ -147,6 +151,23 @@ TEST_F(EngineTest, EveryEntryProvesItIsWhole) {
       }
     }
   }
+}
+
+// LZMA settings the stub cannot serve fail their entry with a message
+// naming it; the walk goes on.
+TEST_F(EngineTest, LzmaSettingsTheStubCannotServe) {
+  const std::string data = Sample(200000, 4);
+  ZipEntry beyond = Entry("beyond.bin", data, MethodLzma), large = Entry("large.bin", data, MethodLzma);
+  (beyond.compressed = testpkg::Lzma(data))[4] = (char)225;   // pb 5
+  Open(testpkg::BuildZip({Entry("a.txt", "first"), beyond, large, Entry("z.txt", "last")}));
+  host::SetAllocationLimit(100000);   // the window takes 200,000 bytes
+  Extract();
+  host::SetAllocationLimit(SIZE_MAX);
+  ExpectMessages({{"Unsupported compression settings in beyond.bin", IconExclamation},
+                  {"Not enough memory to extract large.bin", IconExclamation},
+                  {Failure, IconHand}});
+  EXPECT_EQ(StillSelected(), (std::vector<std::string>{"beyond.bin", "large.bin"}));
+  EXPECT_EQ(Tree(Out("")), (Files{{"a.txt", "first"}, {"z.txt", "last"}}));
 }
 
 // A name that is taken, even by a dangling link, is passed by for the next.

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <lzma.h>
 #include <zlib.h>
 
 #include <filesystem>
@@ -155,6 +156,21 @@ std::string Deflate(const std::string& data, int level) {
   return out;
 }
 
+std::string Lzma(const std::string& data) {
+  lzma_options_lzma options;
+  lzma_lzma_preset(&options, 6);
+  lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  std::string out(data.size() + data.size() / 8 + 4096, '\0');
+  out[0] = 5, out[1] = 4, out[2] = 5, out[3] = 0;
+  size_t used = 4;
+  if (lzma_properties_encode(&filters[0], reinterpret_cast<uint8_t*>(&out[4])) != LZMA_OK ||
+      lzma_raw_buffer_encode(filters, nullptr, reinterpret_cast<const uint8_t*>(data.data()), data.size(),
+                             reinterpret_cast<uint8_t*>(&out[0]), &(used = 9), out.size()) != LZMA_OK)
+    throw std::runtime_error("lzma");
+  out.resize(used);
+  return out;
+}
+
 std::string BuildZip(const std::vector<ZipEntry>& entries, bool central) {
   std::string zip, directory;
   for (const ZipEntry& e : entries) {
@@ -163,7 +179,11 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, bool central) {
     if (!e.password.empty()) flags |= FlagEncrypted;
     if (e.descriptor) flags |= FlagDescriptor;
     uint32_t crc = Crc32(e.data);
-    std::string body = !e.compressed.empty() ? e.compressed : e.method == MethodDeflated ? Deflate(e.data) : e.data;
+    std::string body = !e.compressed.empty()          ? e.compressed
+                       : e.method == MethodDeflated ? Deflate(e.data)
+                       : e.method == MethodLzma     ? Lzma(e.data)
+                                                    : e.data;
+    if (e.method == MethodLzma) flags |= FlagLzmaEndMarker;
     uint16_t method = e.method;
     std::string extra = e.extra;
     if (e.aes) {

@@ -454,6 +454,55 @@ def group_install():
         check(want in got, f"completion of {words[1:]}", str(got))
 
 
+def group_lzma():
+    """--method lzma: each entry the smaller way, read back by the tool's test,
+    Python and 7z; the same bytes on any thread count; LZMA entries of an input
+    zip copied as they are, a damaged one refused; unsupported properties named."""
+    make_stub()
+    text = "".join(f"line {i} of a text LZMA shrinks well\n" for i in range(20000)).encode()
+    write("src/text.txt", text)
+    write("src/noise.bin", os.urandom(50000))
+    write("src/tiny.txt", "x")
+    expect(pack("create", "pkg.exe", "src", "--method", "lzma", "--stub", "stub.exe", "-q"), 0, "create --method lzma")
+    infos = {i.filename: i for i in zipfile.ZipFile("pkg.exe").infolist()}
+    check(infos["text.txt"].compress_type == zipfile.ZIP_LZMA and infos["text.txt"].flag_bits & 2, "text is LZMA, end marker flagged")
+    check(infos["noise.bin"].compress_type == zipfile.ZIP_STORED, "noise is stored")
+    check(infos["tiny.txt"].compress_type != zipfile.ZIP_LZMA, "a tiny file is not LZMA")
+    check(zipfile.ZipFile("pkg.exe").read("text.txt") == text, "Python's zipfile reads the LZMA entry")
+    expect(pack("list", "-v", "pkg.exe"), 0, "list -v names the method", out="lzma")
+    check(any(e["method"] == "lzma" for e in json.loads(pack("list", "--json", "pkg.exe").out)["entries"]), "list --json")
+    expect(pack("test", "pkg.exe"), 0, "test reads LZMA with the stub's decoder")
+    if shutil.which("7z"):
+        check(subprocess.run(["7z", "t", "pkg.exe"], capture_output=True).returncode == 0, "7z tests the package")
+    env = dict(os.environ, SOURCE_DATE_EPOCH="1700000000")
+    for threads in ("1", "2"):
+        subprocess.run([PACK, "create", f"t{threads}.exe", "src", "--method", "lzma", "--threads", threads,
+                        "--stub", "stub.exe", "-q"], env=env, check=True)
+    check(open("t1.exe", "rb").read() == open("t2.exe", "rb").read(), "the same bytes on 1 and 2 threads")
+    expect(pack("create", "x.exe", "src", "--method", "zstd"), 2, "an unknown method is a usage error",
+           err="--method takes deflate or lzma")
+
+    # An input zip's LZMA entry is copied byte for byte; a damaged one is refused.
+    with zipfile.ZipFile("in.zip", "w", zipfile.ZIP_LZMA) as z:
+        z.writestr("docs/text.txt", text)
+    expect(pack("create", "copy.exe", "in.zip", "--stub", "stub.exe", "-q"), 0, "create from an LZMA zip")
+    raw = lambda path: open(path, "rb").read()
+    packed = zipfile.ZipFile("in.zip").infolist()[0].compress_size
+    check(raw("in.zip")[30 + 13:30 + 13 + packed] in raw("copy.exe"), "the LZMA data are copied as they are")
+    data = bytearray(raw("in.zip"))
+    data[30 + 13 + packed // 2] ^= 0x55
+    write("bad.zip", bytes(data))
+    expect(pack("create", "bad.exe", "bad.zip", "--stub", "stub.exe", "-q"), 1, "a damaged LZMA entry is refused",
+           err="docs/text.txt is damaged")
+
+    # Properties beyond the format's limits: the entry fails by name, the others pass.
+    start = local_header("pkg.exe", "text.txt")
+    data = bytearray(raw("pkg.exe"))
+    data[start + 30 + len("text.txt") + 4] = 225
+    write("props.exe", bytes(data))
+    expect(pack("test", "props.exe"), 1, "test names unsupported properties", err="its LZMA properties")
+
+
 GROUPS = {name[len("group_"):]: f for name, f in globals().items() if name.startswith("group_")}
 
 if __name__ == "__main__":
