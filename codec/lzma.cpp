@@ -91,11 +91,13 @@ uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
 // A value of 'count' bits coded along a binary tree of probabilities,
 // highest bit first; probs[1] is the root.
 uint32_t DecodeTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
+  const uint32_t leaves = 1u << count;
   uint32_t range = rc.range, code = rc.code, node = 1;
-  for (uint32_t i = 0; i < count; i++) node = (node << 1) | Bit(rc, range, code, probs[node]);
+  do node = (node << 1) | Bit(rc, range, code, probs[node]);
+  while (node < leaves);
   rc.range = range;
   rc.code = code;
-  return node - (1u << count);
+  return node - leaves;
 }
 
 // The same tree with the value's lowest bit first: the path is the same, its
