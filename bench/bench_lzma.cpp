@@ -22,6 +22,7 @@
 #include "codec/lzma.h"
 #include "package/core.h"
 #include "tests/support/host_double.h"
+#include "tests/support/package_builder.h"
 #include "tools/pack/lzma_encode.h"
 
 namespace {
@@ -48,17 +49,6 @@ void Gather(const std::string& path, std::vector<std::string>& files) {
   closedir(d);
   std::sort(names.begin(), names.end());
   for (const std::string& n : names) Gather(path + "/" + n, files);
-}
-
-std::string ReadAll(const std::string& path) {
-  std::string data;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return data;
-  char buffer[1 << 16];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, n);
-  fclose(f);
-  return data;
 }
 
 double OursSeconds(const std::vector<Stream>& streams) {
@@ -116,7 +106,7 @@ int main(int argc, char** argv) {
   std::vector<Stream> streams;
   size_t total = 0, packed = 0;
   for (const std::string& f : files) {
-    std::string data = ReadAll(f);
+    std::string data = testpkg::ReadWholeFile(f);
     std::string entry(data.size() + data.size() / 8 + 4096, '\0');
     size_t length = pack::LzmaCompress((const uint8_t*)data.data(), data.size(), 12, (uint8_t*)&entry[0],
                                        entry.size());

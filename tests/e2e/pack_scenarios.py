@@ -307,12 +307,7 @@ def packed_zip_inputs(run, c):
 def set_lzma_properties(archive, name, value):
     """The archive with the lc/lp/pb byte of one LZMA entry's header set to 'value'."""
     data = bytearray(archive)
-    pos = data.index(b"PK\x03\x04")
-    while bytes(data[pos + 30:pos + 30 + int.from_bytes(data[pos + 26:pos + 28], "little")]) != name.encode():
-        pos = data.index(b"PK\x03\x04", pos + 4)
-    start = pos + 30 + int.from_bytes(data[pos + 26:pos + 28], "little") + \
-        int.from_bytes(data[pos + 28:pos + 30], "little")
-    data[start + 4] = value
+    data[e2e.data_start(archive, name) + 4] = value
     return bytes(data)
 
 

@@ -630,15 +630,19 @@ def make_7z(base, name, options, files, password="secret"):
     return read(out)
 
 
+def data_start(archive, name):
+    """Where the data of the entry 'name' start in an archive."""
+    pos = archive.index(b"PK\x03\x04")
+    while bytes(archive[pos + 30:pos + 30 + int.from_bytes(archive[pos + 26:pos + 28], "little")]) != name.encode():
+        pos = archive.index(b"PK\x03\x04", pos + 4)
+    return pos + 30 + int.from_bytes(archive[pos + 26:pos + 28], "little") + \
+        int.from_bytes(archive[pos + 28:pos + 30], "little")
+
+
 def flip_data_byte(archive, name, offset):
     """The archive with one byte of an entry's data (offset from its start) inverted."""
     data = bytearray(archive)
-    pos = data.index(b"PK\x03\x04")
-    while bytes(data[pos + 30:pos + 30 + int.from_bytes(data[pos + 26:pos + 28], "little")]) != name.encode():
-        pos = data.index(b"PK\x03\x04", pos + 4)
-    start = pos + 30 + int.from_bytes(data[pos + 26:pos + 28], "little") + \
-        int.from_bytes(data[pos + 28:pos + 30], "little")
-    data[start + offset] ^= 0xFF
+    data[data_start(archive, name) + offset] ^= 0xFF
     return bytes(data)
 
 
