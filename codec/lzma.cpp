@@ -8,6 +8,14 @@
 
 namespace {
 
+// Built for size (the stub) the decoder keeps one copy of each routine; built
+// for speed every routine of the symbol loop is inlined into it.
+#ifdef __OPTIMIZE_SIZE__
+#define TV_LOOP_ROUTINE
+#else
+#define TV_LOOP_ROUTINE __attribute__((always_inline)) inline
+#endif
+
 // ---- the range decoder ----
 // Each probability is the chance, in 1/2048ths, that the next bit is 0; it
 // moves by 1/32 of the distance towards the bit that came.
@@ -41,7 +49,7 @@ uint32_t NextPortion(RangeDecoder& rc) {
   return State.InBuffer[0];
 }
 
-inline uint32_t InputByte(RangeDecoder& rc) { return rc.in != rc.inEnd ? *rc.in++ : NextPortion(rc); }
+TV_LOOP_ROUTINE uint32_t InputByte(RangeDecoder& rc) { return rc.in != rc.inEnd ? *rc.in++ : NextPortion(rc); }
 
 // One bit on the range and code a caller holds in locals: a run of bits
 // (a tree, a literal) keeps them in registers and stores them once.
@@ -64,7 +72,7 @@ __attribute__((always_inline)) inline uint32_t Bit(RangeDecoder& rc, uint32_t& r
   return bit;
 }
 
-uint32_t DecodeBit(RangeDecoder& rc, Prob& prob) {
+TV_LOOP_ROUTINE uint32_t DecodeBit(RangeDecoder& rc, Prob& prob) {
   uint32_t range = rc.range, code = rc.code;
   uint32_t bit = Bit(rc, range, code, prob);
   rc.range = range;
@@ -73,7 +81,7 @@ uint32_t DecodeBit(RangeDecoder& rc, Prob& prob) {
 }
 
 // 'count' bits with a fixed probability of one half, highest first.
-uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
+TV_LOOP_ROUTINE uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
   uint32_t value = 0;
   do {
     rc.range >>= 1;
@@ -90,7 +98,7 @@ uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
 
 // A value of 'count' bits coded along a binary tree of probabilities,
 // highest bit first; probs[1] is the root.
-uint32_t DecodeTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
+TV_LOOP_ROUTINE uint32_t DecodeTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
   const uint32_t leaves = 1u << count;
   uint32_t range = rc.range, code = rc.code, node = 1;
   do node = (node << 1) | Bit(rc, range, code, probs[node]);
@@ -102,7 +110,7 @@ uint32_t DecodeTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
 
 // The same tree with the value's lowest bit first: the path is the same, its
 // bits are read the other way round.
-uint32_t DecodeReverseTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
+TV_LOOP_ROUTINE uint32_t DecodeReverseTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
   uint32_t path = DecodeTree(rc, probs, count), value = 0;
   for (uint32_t i = 0; i < count; i++, path >>= 1) value = (value << 1) | (path & 1);
   return value;
@@ -112,7 +120,7 @@ uint32_t DecodeReverseTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
 // ('offset' 0x100): while their bits agree, each bit has its own
 // probabilities (0x100 or 0x200 further on, by the match byte's bit); from
 // the first difference on, and after a literal ('offset' 0), the plain ones.
-uint32_t DecodeLiteral(RangeDecoder& rc, Prob* probs, uint32_t matchByte, uint32_t offset) {
+TV_LOOP_ROUTINE uint32_t DecodeLiteral(RangeDecoder& rc, Prob* probs, uint32_t matchByte, uint32_t offset) {
   uint32_t range = rc.range, code = rc.code, symbol = 1;
   do {
     matchByte <<= 1;
@@ -171,7 +179,7 @@ struct Model {
 const uint32_t LiteralCoderSize = 0x300;
 
 // The length of a match minus MinMatchLength.
-inline uint32_t DecodeLength(RangeDecoder& rc, LengthModel& model, uint32_t posState) {
+TV_LOOP_ROUTINE uint32_t DecodeLength(RangeDecoder& rc, LengthModel& model, uint32_t posState) {
   if (DecodeBit(rc, model.choice) == 0) return DecodeTree(rc, model.low[posState], LowLengthBits);
   if (DecodeBit(rc, model.choice2) == 0)
     return (1 << LowLengthBits) + DecodeTree(rc, model.mid[posState], MidLengthBits);
@@ -179,7 +187,7 @@ inline uint32_t DecodeLength(RangeDecoder& rc, LengthModel& model, uint32_t posS
 }
 
 // The distance of a new match minus one (EndMarkerDistance: the end marker).
-uint32_t DecodeDistance(RangeDecoder& rc, Model& model, uint32_t length) {
+TV_LOOP_ROUTINE uint32_t DecodeDistance(RangeDecoder& rc, Model& model, uint32_t length) {
   uint32_t lengthState = length < LengthStates - 1 ? length : LengthStates - 1;
   uint32_t slot = DecodeTree(rc, model.slot[lengthState], SlotBits);
   if (slot < 4) return slot;
@@ -203,18 +211,18 @@ struct Window {
   DecodeResult output;
 };
 
-inline void WhenFull(Window& w) {
+TV_LOOP_ROUTINE void WhenFull(Window& w) {
   if (w.pos == w.size) {
     WriteOutput(w.bytes, w.size, w.output);
     w.pos = 0;
   }
 }
 
-inline uint8_t ByteBack(const Window& w, uint32_t distance) {
+TV_LOOP_ROUTINE uint8_t ByteBack(const Window& w, uint32_t distance) {
   return w.bytes[w.pos > distance ? w.pos - distance - 1 : w.pos + w.size - distance - 1];
 }
 
-inline void PutByte(Window& w, uint8_t byte) {
+TV_LOOP_ROUTINE void PutByte(Window& w, uint8_t byte) {
   w.bytes[w.pos++] = byte;
   w.total++;
   WhenFull(w);
@@ -222,7 +230,7 @@ inline void PutByte(Window& w, uint8_t byte) {
 
 // Copies 'length' bytes from 'distance' + 1 back, in runs that stop at the
 // window's end (where it is written out) or the source's.
-void CopyMatch(Window& w, uint32_t distance, uint32_t length) {
+TV_LOOP_ROUTINE void CopyMatch(Window& w, uint32_t distance, uint32_t length) {
   uint32_t from = w.pos > distance ? w.pos - distance - 1 : w.pos + w.size - distance - 1;
   w.total += length;
   while (length > 0) {
