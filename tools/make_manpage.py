@@ -53,8 +53,14 @@ def convert(markdown, version):
                     rows.append(cells)
                 i += 1
             i -= 1
-            for cells in rows[1:]:   # the header row names the columns only
-                out.append(".TP\n" + line(inline(cells[0])) + "\n" + line(inline(" \u2014 ".join(cells[1:]))))
+            # The header row names the columns; with more than one value per
+            # row each value is named by its column.
+            header = rows[0]
+            for cells in rows[1:]:
+                values = cells[1:]
+                if len(values) > 1:
+                    values = [f"{h}: {v}" if h else v for h, v in zip(header[1:], values)]
+                out.append(".TP\n" + line(inline(cells[0])) + "\n" + line(inline(" \u2014 ".join(values))))
         elif re.match(r"\s*- ", text):
             indent = len(text) - len(text.lstrip())
             item = text.strip()[2:]
