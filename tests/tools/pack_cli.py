@@ -495,6 +495,14 @@ def group_lzma():
     expect(pack("create", "bad.exe", "bad.zip", "--stub", "stub.exe", "-q"), 1, "a damaged LZMA entry is refused",
            err="docs/text.txt is damaged")
 
+    # lc 8, lp 4, pb 4, as 7z writes them on request: beyond liblzma, within the
+    # format, and the stub's decoder reads them.
+    if shutil.which("7z"):
+        subprocess.run(["7z", "a", "-tzip", "-mm=LZMA:lc=8:lp=4:pb=4", "wide.zip", "src"], capture_output=True)
+        write("wide.exe", mkpackage.build_package(mkpackage.stand_in_stub(), raw("wide.zip")))
+        expect(pack("extract", "wide.exe", "-d", "wide"), 0, "lc 8, lp 4, pb 4 decode")
+        check(open("wide/src/text.txt", "rb").read() == text, "lc 8, lp 4, pb 4: the same text")
+
     # Properties beyond the format's limits: the entry fails by name, the others pass.
     start = local_header("pkg.exe", "text.txt")
     data = bytearray(raw("pkg.exe"))
