@@ -405,11 +405,13 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     EntryReport report = WriteEntry(dialog, list, name, headerPosition);
     ReleaseOutputPath();
     // A remembered password can pass the one-byte check of a traditionally
-    // encrypted entry it does not open; the CRC tells, and the user is asked
+    // encrypted entry it does not open; the data tell, and the user is asked
     // once as for any other entry (the same password failing again is damage).
     // An AES verifier that matched is the password: a code that does not
-    // match is damaged data, and nobody is asked.
-    bool dataFailed = report.outcome != EntryExtracted && report.outcome <= EntrySizeMismatch;
+    // match is damaged data, and nobody is asked. A failed write is never
+    // the password's fault.
+    bool dataFailed = report.outcome != EntryExtracted && report.outcome != EntryWriteFailed &&
+                      report.outcome <= EntrySizeMismatch;
     if (!dataFailed || password != PasswordRemembered || State.AesActive || State.Unattended) {
       if (report.outcome == EntryUnsupported || report.outcome == EntryOutOfMemory)
         ShowMessageWith(report.outcome == EntryUnsupported ? "Unsupported compression settings in "

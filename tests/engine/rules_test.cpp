@@ -301,6 +301,15 @@ TEST_F(EngineTest, ARememberedPasswordThatFailsTheCrcIsAskedAgain) {
   EXPECT_EQ(host::PasswordPrompts(), 2);
   ExpectMessages({{Success, IconInformation}});
   EXPECT_EQ(testpkg::ReadWholeFile(Out("s.bin")), data);
+
+  // A write that fails (a full disk) is not the password's fault: nobody is asked again.
+  Restart();
+  Open(testpkg::BuildZip({Entry("a.txt", "a", 8, "right"), Entry("s.bin", data, 8, "right")}));
+  host::SetPasswordAnswers({"right"});
+  host::SetWriteLimit(1000);
+  Extract();
+  EXPECT_EQ(host::PasswordPrompts(), 1);
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"s.bin"});
 }
 
 TEST_F(EngineTest, UnknownMethodCreatesNothingAndStopsTheRun) {
