@@ -67,7 +67,8 @@ class Run:
 
     def env(self, display=None, locale=None):
         e = dict(os.environ)
-        e.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        # A 32-bit prefix, as the stub's users have it, also where wine64 is installed.
+        e.update(WINEPREFIX=self.prefix, WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         # One locale whatever the caller's: Wine then writes 8-bit names as UTF-8
         # file names (under "C" it cannot) and its ANSI code page is 1252.
         # Another UTF-8 locale gives another code page (ru_RU 1251, ja_JP 932).
