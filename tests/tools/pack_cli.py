@@ -472,6 +472,9 @@ def group_lzma():
     expect(pack("list", "-v", "pkg.exe"), 0, "list -v names the method", out="lzma")
     check(any(e["method"] == "lzma" for e in json.loads(pack("list", "--json", "pkg.exe").out)["entries"]), "list --json")
     expect(pack("test", "pkg.exe"), 0, "test reads LZMA with the stub's decoder")
+    expect(pack("create", "aes.exe", "src", "--method", "lzma", "--password", "pw", "--stub", "stub.exe", "-q"), 0,
+           "create --method lzma with AES")
+    expect(pack("test", "aes.exe", "--password", "pw"), 0, "test reads LZMA inside AES")
     if shutil.which("7z"):
         check(subprocess.run(["7z", "t", "pkg.exe"], capture_output=True).returncode == 0, "7z tests the package")
     env = dict(os.environ, SOURCE_DATE_EPOCH="1700000000")
