@@ -275,7 +275,8 @@ StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w, const LzmaPro
       Prob* probs = literals + LiteralCoderSize * (((w.total & literalPosMask) << lc) +
                                                    ((uint32_t)previous >> (8 - lc)));
       bool afterMatch = state >= LiteralStates;
-      previous = (uint8_t)DecodeLiteral(rc, probs, afterMatch ? ByteBack(w, rep0) : 0, afterMatch ? 0x100 : 0);
+      // After a literal the eight bits are a plain tree.
+      previous = (uint8_t)(afterMatch ? DecodeLiteral(rc, probs, ByteBack(w, rep0), 0x100) : DecodeTree(rc, probs, 8));
       PutByte(w, previous);
       state = state < 4 ? 0 : state < 10 ? state - 3 : state - 6;
       continue;
