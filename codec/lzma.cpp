@@ -51,6 +51,17 @@ uint32_t NextPortion(RangeDecoder& rc) {
 
 TV_LOOP_ROUTINE uint32_t InputByte(RangeDecoder& rc) { return rc.in != rc.inEnd ? *rc.in++ : NextPortion(rc); }
 
+// Whether every byte of the entry's data has been taken.
+TV_LOOP_ROUTINE bool AllUsed(const RangeDecoder& rc) { return rc.in == rc.inEnd && rc.unread == 0; }
+
+// Keeps the range above 2^24 by shifting in the next input byte.
+__attribute__((always_inline)) inline void Normalize(RangeDecoder& rc, uint32_t& range, uint32_t& code) {
+  if (range < TopValue) {
+    range <<= 8;
+    code = (code << 8) | InputByte(rc);
+  }
+}
+
 // One bit on the range and code a caller holds in locals: a run of bits
 // (a tree, a literal) keeps them in registers and stores them once.
 __attribute__((always_inline)) inline uint32_t Bit(RangeDecoder& rc, uint32_t& range, uint32_t& code,
@@ -65,10 +76,7 @@ __attribute__((always_inline)) inline uint32_t Bit(RangeDecoder& rc, uint32_t& r
     range = bound;
     prob = (Prob)(prob + (((1u << ProbBits) - prob) >> MoveBits));
   }
-  if (range < TopValue) {
-    range <<= 8;
-    code = (code << 8) | InputByte(rc);
-  }
+  Normalize(rc, range, code);
   return bit;
 }
 
@@ -88,10 +96,7 @@ TV_LOOP_ROUTINE uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
     uint32_t bit = rc.code >= rc.range;
     if (bit) rc.code -= rc.range;
     value = (value << 1) | bit;
-    if (rc.range < TopValue) {
-      rc.range <<= 8;
-      rc.code = (rc.code << 8) | InputByte(rc);
-    }
+    Normalize(rc, rc.range, rc.code);
   } while (--count);
   return value;
 }
@@ -116,12 +121,12 @@ TV_LOOP_ROUTINE uint32_t DecodeReverseTree(RangeDecoder& rc, Prob* probs, uint32
   return value;
 }
 
-// A literal's eight bits. After a match it is coded against the byte at rep0
-// ('offset' 0x100): while their bits agree, each bit has its own
-// probabilities (0x100 or 0x200 further on, by the match byte's bit); from
-// the first difference on, and after a literal ('offset' 0), the plain ones.
-TV_LOOP_ROUTINE uint32_t DecodeLiteral(RangeDecoder& rc, Prob* probs, uint32_t matchByte, uint32_t offset) {
-  uint32_t range = rc.range, code = rc.code, symbol = 1;
+// The eight bits of a literal that follows a match, coded against the byte
+// at rep0: while their bits agree, each bit has its own probabilities (0x100
+// or 0x200 further on, by the match byte's bit); from the first difference
+// on, the plain ones (offset 0). A literal after a literal is a plain tree.
+TV_LOOP_ROUTINE uint32_t DecodeMatchedLiteral(RangeDecoder& rc, Prob* probs, uint32_t matchByte) {
+  uint32_t range = rc.range, code = rc.code, symbol = 1, offset = 0x100;
   do {
     matchByte <<= 1;
     uint32_t matchBit = matchByte & offset;
@@ -218,9 +223,12 @@ TV_LOOP_ROUTINE void WhenFull(Window& w) {
   }
 }
 
-TV_LOOP_ROUTINE uint8_t ByteBack(const Window& w, uint32_t distance) {
-  return w.bytes[w.pos > distance ? w.pos - distance - 1 : w.pos + w.size - distance - 1];
+// Where the byte 'distance' + 1 back lies.
+TV_LOOP_ROUTINE uint32_t BackIndex(const Window& w, uint32_t distance) {
+  return w.pos > distance ? w.pos - distance - 1 : w.pos + w.size - distance - 1;
 }
+
+TV_LOOP_ROUTINE uint8_t ByteBack(const Window& w, uint32_t distance) { return w.bytes[BackIndex(w, distance)]; }
 
 TV_LOOP_ROUTINE void PutByte(Window& w, uint8_t byte) {
   w.bytes[w.pos++] = byte;
@@ -231,7 +239,7 @@ TV_LOOP_ROUTINE void PutByte(Window& w, uint8_t byte) {
 // Copies 'length' bytes from 'distance' + 1 back, in runs that stop at the
 // window's end (where it is written out) or the source's.
 TV_LOOP_ROUTINE void CopyMatch(Window& w, uint32_t distance, uint32_t length) {
-  uint32_t from = w.pos > distance ? w.pos - distance - 1 : w.pos + w.size - distance - 1;
+  uint32_t from = BackIndex(w, distance);
   w.total += length;
   while (length > 0) {
     uint32_t run = length;
@@ -266,7 +274,7 @@ StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w, const LzmaPro
     if (rc.ranOut) return StreamDamaged;
     // At the entry's size a stream whose flag promises the end marker ends
     // with it, unless every byte is used (writers differ on this).
-    if (w.total == w.limit && (!endMarker || (rc.in == rc.inEnd && rc.unread == 0)))
+    if (w.total == w.limit && (!endMarker || AllUsed(rc)))
       return StreamAtSize;
     uint32_t posState = w.total & posMask;
 
@@ -274,9 +282,8 @@ StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w, const LzmaPro
       if (w.total == w.limit) return StreamDamaged;
       Prob* probs = literals + LiteralCoderSize * (((w.total & literalPosMask) << lc) +
                                                    ((uint32_t)previous >> (8 - lc)));
-      bool afterMatch = state >= LiteralStates;
-      // After a literal the eight bits are a plain tree.
-      previous = (uint8_t)(afterMatch ? DecodeLiteral(rc, probs, ByteBack(w, rep0), 0x100) : DecodeTree(rc, probs, 8));
+      previous = (uint8_t)(state >= LiteralStates ? DecodeMatchedLiteral(rc, probs, ByteBack(w, rep0))
+                                                  : DecodeTree(rc, probs, 8));
       PutByte(w, previous);
       state = state < 4 ? 0 : state < 10 ? state - 3 : state - 6;
       continue;
@@ -385,10 +392,9 @@ DecodeResult LzmaEntry() {
       end = DecodeSymbols(rc, *model, w, properties, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
     if (w.pos > 0) WriteOutput(w.bytes, w.pos, w.output);
     // A whole stream ends with its code at zero and every byte of the data used.
-    bool used = rc.in == rc.inEnd && rc.unread == 0;
     if (w.output.end == DecodeDone && rc.ranOut)
       w.output.end = DecodeInputEnds;
-    else if (w.output.end == DecodeDone && (end == StreamDamaged || rc.code != 0 || !used))
+    else if (w.output.end == DecodeDone && (end == StreamDamaged || rc.code != 0 || !AllUsed(rc)))
       w.output.end = DecodeDamaged;
   }
   State.CompressedLeft = (int32_t)rc.unread;

@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "base/entry.h"
+#include "codec/lzma.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
 
@@ -93,6 +94,22 @@ bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWa
 
 namespace {
 
+// Hands a zlib or liblzma stream (the same four fields) the caller's input and
+// room, runs 'code' on it and takes back how far both got.
+template <typename Stream, typename Code>
+auto Pump(Stream& s, const uint8_t*& in, size_t& inLeft, uint8_t*& out, size_t& outLeft, Code code) {
+  s.next_in = (decltype(s.next_in))in;
+  s.avail_in = (decltype(s.avail_in))inLeft;
+  s.next_out = out;
+  s.avail_out = (decltype(s.avail_out))outLeft;
+  auto status = code();
+  in = s.next_in;
+  inLeft = s.avail_in;
+  out = s.next_out;
+  outLeft = s.avail_out;
+  return status;
+}
+
 // The compressed streams a check decodes in chunks: deflate through zlib,
 // LZMA (its 9-byte header first) through liblzma, which is told the size and
 // allows the end marker there.
@@ -112,30 +129,24 @@ class StreamDecoder {
   Status Step(const uint8_t*& in, size_t& inLeft, uint8_t*& out, size_t& outLeft) {
     if (failed_) return Failed;
     if (method_ == MethodLzma) return LzmaStep(in, inLeft, out, outLeft);
-    z_.next_in = (Bytef*)in;
-    z_.avail_in = (uInt)inLeft;
-    z_.next_out = out;
-    z_.avail_out = (uInt)outLeft;
-    int status = inflate(&z_, Z_NO_FLUSH);
-    in = z_.next_in;
-    inLeft = z_.avail_in;
-    out = z_.next_out;
-    outLeft = z_.avail_out;
+    int status = Pump(z_, in, inLeft, out, outLeft, [&]() { return inflate(&z_, Z_NO_FLUSH); });
     return status == Z_STREAM_END ? Ended : status == Z_DATA_ERROR ? Damaged
            : status == Z_OK || status == Z_BUF_ERROR ? Going : Failed;
   }
 
  private:
   Status LzmaStep(const uint8_t*& in, size_t& inLeft, uint8_t*& out, size_t& outLeft) {
-    while (header_.size() < 9 && inLeft > 0) {
+    while (header_.size() < LzmaHeaderSize && inLeft > 0) {
       header_ += (char)*in++;
       inLeft--;
     }
-    if (header_.size() < 9) return Going;
+    if (header_.size() < LzmaHeaderSize) return Going;
     if (!started_) {
       started_ = true;
+      // Properties the stub refuses are refused here too; liblzma refuses more.
+      LzmaProperties properties;
       lzma_filter filter = {LZMA_FILTER_LZMA1EXT, nullptr};
-      if (header_[2] != 5 || header_[3] != 0 ||
+      if (!ReadLzmaHeader((const uint8_t*)header_.data(), properties) ||
           lzma_properties_decode(&filter, nullptr, (const uint8_t*)header_.data() + 4, 5) != LZMA_OK)
         return failed_ = true, Failed;
       lzma_options_lzma* options = (lzma_options_lzma*)filter.options;
@@ -146,15 +157,7 @@ class StreamDecoder {
       free(options);
       if (ret != LZMA_OK) return failed_ = true, Failed;
     }
-    lzma_.next_in = in;
-    lzma_.avail_in = inLeft;
-    lzma_.next_out = out;
-    lzma_.avail_out = outLeft;
-    lzma_ret ret = lzma_code(&lzma_, LZMA_RUN);
-    in = lzma_.next_in;
-    inLeft = lzma_.avail_in;
-    out = lzma_.next_out;
-    outLeft = lzma_.avail_out;
+    lzma_ret ret = Pump(lzma_, in, inLeft, out, outLeft, [&]() { return lzma_code(&lzma_, LZMA_RUN); });
     return ret == LZMA_STREAM_END ? Ended : ret == LZMA_DATA_ERROR ? Damaged
            : ret == LZMA_OK || ret == LZMA_BUF_ERROR ? Going : Failed;
   }
@@ -221,10 +224,6 @@ bool StubReads(uint16_t method) {
   return method == MethodStored || method == MethodDeflated || method == MethodLzma;
 }
 
-std::string UnknownMethod(uint16_t method) {
-  return "unknown compression method " + std::to_string(method) + " (the stub reads stored, deflated and LZMA data)";
-}
-
 // An AES entry: the password and the authentication code are checked on the
 // whole stored data, then the decrypted data are decoded (AE-2 entries carry
 // no CRC). Both passes read the package in chunks.
@@ -264,6 +263,10 @@ std::string AesProblem(const InputFile& file, const LocalEntry& e, const std::st
 }
 
 }  // namespace
+
+std::string UnknownMethod(uint16_t method) {
+  return "unknown compression method " + std::to_string(method) + " (the stub reads stored, deflated and LZMA data)";
+}
 
 std::string EntryProblem(const std::string& package, const LocalEntry& e, const std::string* password) {
   if (!StubReads(e.method) && e.method != MethodAes) return UnknownMethod(e.method);

@@ -43,5 +43,7 @@ bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWa
 std::string EntryProblem(const std::string& package, const LocalEntry& entry, const std::string* password);
 
 std::string MethodLabel(uint16_t method);
+// Why an entry in 'method' cannot be read by the stub.
+std::string UnknownMethod(uint16_t method);
 
 }  // namespace pack

@@ -266,8 +266,7 @@ class Session {
                                         : "encrypted, and no password was given";
       case EntryUnknownMethod:
         if (State.CurrentEntry.Method == MethodAes) return "its AES extra field is missing or not one the stub reads";
-        return "unknown compression method " + std::to_string(State.CurrentEntry.Method) +
-               " (the stub reads stored, deflated and LZMA data)";
+        return UnknownMethod(State.CurrentEntry.Method);
       case EntryUnsupported:
         return "its LZMA properties lie beyond the format's limits";
       case EntryOutOfMemory:

@@ -2,11 +2,12 @@
 
 #include <lzma.h>
 
+#include "codec/lzma.h"
+
 namespace pack {
 
 size_t LzmaCompress(const uint8_t* data, size_t size, int level, uint8_t* out, size_t room) {
-  const size_t headerSize = 4 + 5;
-  if (room <= headerSize) return 0;
+  if (room <= LzmaHeaderSize) return 0;
   lzma_options_lzma options;
   if (lzma_lzma_preset(&options, (uint32_t)(level * 9 + 11) / 12)) return 0;
   // No larger than the entry: the window the stub allocates is the smaller
@@ -22,7 +23,7 @@ size_t LzmaCompress(const uint8_t* data, size_t size, int level, uint8_t* out, s
   out[2] = 5;
   out[3] = 0;
   if (lzma_properties_encode(&filters[0], out + 4) != LZMA_OK) return 0;
-  size_t length = headerSize;
+  size_t length = LzmaHeaderSize;
   if (lzma_raw_buffer_encode(filters, nullptr, data, size, out, &length, room) != LZMA_OK) return 0;
   return length < room ? length : 0;
 }
