@@ -11,6 +11,7 @@
 #include "codec/lzma.h"
 #include "tests/codec/codec_support.h"
 #include "tests/support/host_double.h"
+#include "tests/support/package_builder.h"
 
 namespace {
 
@@ -36,16 +37,7 @@ lzma_options_lzma Options(const Settings& s, uint64_t size) {
 // An entry's data: the 9-byte header, then the stream liblzma writes.
 std::string Encode(const std::string& data, const Settings& s) {
   lzma_options_lzma options = Options(s, data.size());
-  lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-  std::string out(data.size() + data.size() / 8 + 4096, '\0');
-  size_t used = 0;
-  EXPECT_EQ(lzma_raw_buffer_encode(filters, nullptr, (const uint8_t*)data.data(), data.size(),
-                                   (uint8_t*)out.data(), &used, out.size()),
-            LZMA_OK);
-  out.resize(used);
-  std::string header = {'\x10', '\x02', '\x05', '\x00', (char)((s.pb * 5 + s.lp) * 9 + s.lc)};
-  for (int i = 0; i < 4; i++) header += (char)(s.dictionary >> (8 * i));
-  return header + out;
+  return testpkg::Lzma(data, &options);
 }
 
 // liblzma's reading of an entry, with the size known and the end marker

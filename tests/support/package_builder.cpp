@@ -14,6 +14,7 @@
 #include "base/config.h"
 #include "base/state.h"
 #include "codec/aes.h"
+#include "codec/lzma.h"
 #include "codec/sha1.h"
 #include "codec/winzip_aes.h"
 #include "package/core.h"
@@ -156,16 +157,19 @@ std::string Deflate(const std::string& data, int level) {
   return out;
 }
 
-std::string Lzma(const std::string& data) {
-  lzma_options_lzma options;
-  lzma_lzma_preset(&options, 6);
-  lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+std::string Lzma(const std::string& data, const lzma_options_lzma* options) {
+  lzma_options_lzma preset;
+  lzma_lzma_preset(&preset, 6);
+  // Given options are LZMA1EXT's: their flags say whether the end marker is written.
+  lzma_filter filters[] = {{options ? LZMA_FILTER_LZMA1EXT : LZMA_FILTER_LZMA1,
+                            const_cast<lzma_options_lzma*>(options ? options : &preset)},
+                           {LZMA_VLI_UNKNOWN, nullptr}};
   std::string out(data.size() + data.size() / 8 + 4096, '\0');
   out[0] = 5, out[1] = 4, out[2] = 5, out[3] = 0;
-  size_t used = 4;
+  size_t used = LzmaHeaderSize;
   if (lzma_properties_encode(&filters[0], reinterpret_cast<uint8_t*>(&out[4])) != LZMA_OK ||
       lzma_raw_buffer_encode(filters, nullptr, reinterpret_cast<const uint8_t*>(data.data()), data.size(),
-                             reinterpret_cast<uint8_t*>(&out[0]), &(used = 9), out.size()) != LZMA_OK)
+                             reinterpret_cast<uint8_t*>(&out[0]), &used, out.size()) != LZMA_OK)
     throw std::runtime_error("lzma");
   out.resize(used);
   return out;

@@ -5,6 +5,8 @@
 // traditional encryption, odd names).
 #include <stdint.h>
 
+#include <lzma.h>
+
 #include <string>
 #include <vector>
 
@@ -56,8 +58,9 @@ std::string LocalHeader(uint32_t signature, uint16_t flags, uint16_t method, uin
 
 uint32_t Crc32(const std::string& data);
 std::string Deflate(const std::string& data, int level = 6);
-// LZMA entry data (method 14): the 9-byte header, then liblzma's stream with its end marker.
-std::string Lzma(const std::string& data);
+// LZMA entry data (method 14): the 9-byte header, then liblzma's stream:
+// preset 6 with the end marker, or LZMA1EXT with the given options.
+std::string Lzma(const std::string& data, const lzma_options_lzma* options = nullptr);
 
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& data);
