@@ -70,6 +70,7 @@ std::string ListKey(const std::string& name);
 // default) uses rooted paths as they are, which is what the tools want.
 void SetRoot(const std::string& directory);
 std::string ToHostPath(const char* windowsPath);
+void SetAnsiCodePage(unsigned codePage);  // Windows tools: the code page of names when texts are not UTF-8 (default 1252)
 
 void SetProgramPath(const std::string& path);    // what GetProgramPath answers
 void SetCommandLine(const std::string& line);    // what GetCommandLineText answers

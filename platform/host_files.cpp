@@ -122,6 +122,7 @@ bool FindMatching(const char* pattern, const std::function<bool(const std::strin
   return MatchesPattern(last, ".");
 }
 
+void SetAnsiCodePage(unsigned) {}   // names are kept as the bytes given
 void SetOutputLimit(size_t bytes) { OutputLimit = bytes; }
 bool OutputWasCut() { return OutputCut; }
 

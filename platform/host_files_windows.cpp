@@ -1,0 +1,300 @@
+// The Windows tools' files and folders: the real file system through the
+// wide calls, under the seam's names. The Windows twin of host_files.cpp,
+// and it behaves as the stub's own seam (win32.cpp) does on Windows.
+//
+// Paths are Windows paths ("C:\dir\file", "dir\file", '/' or '\'), in UTF-8
+// when the core chose UTF-8 texts and else in the code page SetAnsiCodePage
+// gave. Each is converted to UTF-16 and made an absolute \\?\ path, so that
+// no 260-character limit applies; the system normalizes it first as it would
+// a path without the prefix (".." folded, trailing dots and spaces of the
+// last name dropped), so names mean what they mean to the stub.
+#include "platform/host.h"
+#include "platform/wide.h"
+
+#include <stdint.h>
+#include <windows.h>
+
+namespace {
+
+// What a FileHandle points to.
+struct HostFile {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  size_t written = 0;   // bytes written, against the output limit
+};
+
+size_t OutputLimit = SIZE_MAX;
+bool OutputCut;   // of the last file created
+
+UINT NameCodePage = 1252;   // of names when the texts are not UTF-8
+
+HostFile* AsFile(FileHandle handle) {
+  if (handle == NoFile || handle == nullptr) return nullptr;
+  return static_cast<HostFile*>(handle);
+}
+
+FileHandle NewFile(HANDLE handle) {
+  HostFile* file = new HostFile;
+  file->handle = handle;
+  return static_cast<FileHandle>(file);
+}
+
+// The path as the core gave it, in UTF-16; empty when it does not convert
+// (a UTF-8 path that is not valid UTF-8 names nothing, as in the stub).
+std::wstring WideName(const char* path) {
+  if (!path || !path[0]) return std::wstring();
+  bool utf8 = host::Utf8Texts();
+  UINT codePage = utf8 ? CP_UTF8 : NameCodePage;
+  DWORD flags = utf8 ? MB_ERR_INVALID_CHARS : 0;
+  int n = MultiByteToWideChar(codePage, flags, path, -1, nullptr, 0);
+  if (n <= 1) return std::wstring();
+  std::wstring text(static_cast<size_t>(n), L'\0');
+  if (MultiByteToWideChar(codePage, flags, path, -1, &text[0], n) != n) return std::wstring();
+  text.resize(static_cast<size_t>(n) - 1);   // the terminator
+  return text;
+}
+
+// The path for the system's calls: absolute, with the \\?\ prefix.
+std::wstring SystemPath(const char* path) { return wide::LongPath(WideName(path)); }
+
+// The name after the last separator, as the stub takes it.
+std::wstring LastName(const std::wstring& path) {
+  size_t cut = path.find_last_of(L"\\/:");
+  return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+// The first entry a search for 'path' (a name or a pattern) finds.
+bool FindFirst(const std::wstring& path, WIN32_FIND_DATAW& found) {
+  if (path.empty()) return false;
+  HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+// Windows name matching: '*' and '?' only, ASCII letters without case, and
+// a pattern ending in ".*" also matches names without a dot ("*.*" matches
+// everything). '?' stands for one byte.
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool Glob(const char* pattern, const char* name) {
+  const char* star = nullptr;   // the last '*' seen, and where its match ends so far
+  const char* resume = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern && (*pattern == '?' || FoldAscii(*pattern) == FoldAscii(*name))) {
+      pattern++;
+      name++;
+    } else if (star) {
+      pattern = star + 1;   // the last '*' takes one more byte
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') pattern++;
+  return *pattern == 0;
+}
+
+bool MatchesPattern(const std::string& pattern, const std::string& name) {
+  if (Glob(pattern.c_str(), name.c_str())) return true;
+  size_t n = pattern.size();
+  return n >= 2 && pattern.compare(n - 2, 2, ".*") == 0 && Glob(pattern.substr(0, n - 2).c_str(), name.c_str());
+}
+
+}  // namespace
+
+namespace host {
+
+void SetAnsiCodePage(unsigned codePage) { NameCodePage = codePage; }
+
+// As in host_files.cpp: the callbacks take the paths ToHostPath makes.
+bool FindMatching(const char* pattern, const std::function<bool(const std::string&)>& nameExists,
+                  const std::function<bool(const std::string&, std::vector<std::string>&)>& folderEntries) {
+  std::string hostPath = ToHostPath(pattern);
+  if (hostPath.empty()) return false;
+  size_t slash = hostPath.rfind('/');
+  std::string last = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
+  if (last.find_first_of("*?") == std::string::npos) {
+    // A plain name: a search with a trailing separator finds nothing, as on Windows.
+    if (last.empty()) return false;
+    return nameExists(hostPath);
+  }
+  std::string folder = slash == std::string::npos ? "" : hostPath.substr(0, slash);
+  if (slash == 0) folder = "/";
+  std::vector<std::string> names;
+  if (!folderEntries(folder, names)) return false;
+  for (const std::string& name : names)
+    if (MatchesPattern(last, name)) return true;
+  // Every folder except a drive root also lists its own "." entry.
+  std::string windows = pattern;
+  if (windows.size() >= 2 && windows[1] == ':') windows.erase(0, 2);
+  size_t windowsSlash = windows.find_last_of("\\/");
+  bool driveRoot = windowsSlash == 0;
+  if (driveRoot) return false;
+  return MatchesPattern(last, ".");
+}
+
+void SetOutputLimit(size_t bytes) { OutputLimit = bytes; }
+bool OutputWasCut() { return OutputCut; }
+
+// Nothing is kept open between calls: the system's own caches serve a
+// folder looked up again.
+void ForgetOpenFolder() {}
+
+FileHandle OpenReadFile(const char* path) {
+  std::wstring name = SystemPath(path);
+  if (name.empty()) return NoFile;
+  HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return NoFile;
+  // A folder cannot be opened as a file (the system refuses one already
+  // without backup semantics; this makes sure).
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    CloseHandle(handle);
+    return NoFile;
+  }
+  return NewFile(handle);
+}
+
+FileHandle CreateNewFile(const char* path) {
+  std::wstring name = SystemPath(path);
+  if (name.empty()) return NoFile;
+  HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return NoFile;
+  OutputCut = false;
+  return NewFile(handle);
+}
+
+uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
+  HostFile* file = AsFile(handle);
+  if (!file) return 0;
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    DWORD n = 0;
+    if (!ReadFile(file->handle, out + done, count - done, &n, nullptr) || n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+uint32_t WriteFileBytes(FileHandle handle, const void* buffer, uint32_t count) {
+  HostFile* file = AsFile(handle);
+  if (!file) return 0;
+  // The write that crosses the output limit is cut short, as on a full disk.
+  size_t room = file->written >= OutputLimit ? 0 : OutputLimit - file->written;
+  if (count > room) {
+    count = static_cast<uint32_t>(room);
+    OutputCut = true;
+  }
+  file->written += count;
+  const uint8_t* in = static_cast<const uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    DWORD n = 0;
+    if (!WriteFile(file->handle, in + done, count - done, &n, nullptr) || n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+uint32_t SeekFile(FileHandle handle, uint32_t offset) {
+  HostFile* file = AsFile(handle);
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);   // up to 4 GiB - 1, never negative
+  if (!file || !SetFilePointerEx(file->handle, position, nullptr, FILE_BEGIN)) return 0xFFFFFFFF;
+  return offset;
+}
+
+bool CloseFileHandle(FileHandle handle) {
+  HostFile* file = AsFile(handle);
+  if (!file) return false;
+  bool ok = CloseHandle(file->handle) != 0;
+  delete file;
+  return ok;
+}
+
+bool MoveOntoFile(const char* from, const char* to) {
+  std::wstring source = SystemPath(from), target = SystemPath(to);
+  if (source.empty() || target.empty()) return false;
+  // Where nothing stands yet (the usual case) one call does it.
+  if (MoveFileExW(source.c_str(), target.c_str(), 0)) return true;
+  DWORD error = GetLastError();
+  if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+  // Only a writable regular file is replaced, as in host_files.cpp: never a
+  // folder, a device or a link (a name surrogate: a symbolic link or a
+  // junction). A reparse point that holds data (a compressed or cloud file)
+  // is a regular file. Windows itself refuses a read-only file and a folder.
+  DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) return false;
+    WIN32_FIND_DATAW found;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (!FindFirst(target, found) || IsReparseTagNameSurrogate(found.dwReserved0)))
+      return false;
+  }
+  return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool DeleteFileAt(const char* path) {
+  std::wstring name = SystemPath(path);
+  return !name.empty() && DeleteFileW(name.c_str()) != 0;
+}
+
+void SetFileTimes(FileHandle handle, const FileStamp& stamp) {
+  HostFile* file = AsFile(handle);
+  if (!file) return;
+  // As the stub converts a stamp: DOS fields are the local time of now's bias.
+  FILETIME time;
+  if (stamp.Utc) {
+    time.dwLowDateTime = static_cast<DWORD>(stamp.Utc);
+    time.dwHighDateTime = static_cast<DWORD>(stamp.Utc >> 32);
+  } else {
+    FILETIME local;
+    if (!DosDateTimeToFileTime(stamp.DosDate, stamp.DosTime, &local)) return;   // what Windows refuses
+    if (!LocalFileTimeToFileTime(&local, &time)) return;
+  }
+  SetFileTime(file->handle, nullptr, nullptr, &time);
+}
+
+PathKind FindPath(const char* path) {
+  std::wstring name = WideName(path);
+  std::wstring system = wide::LongPath(name);
+  if (system.empty()) return PathMissing;
+  // The entry itself, not what a link leads to: a dangling link stands there all the same.
+  WIN32_FIND_DATAW found;
+  bool searched = false;
+  DWORD attributes = GetFileAttributesW(system.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    // A file in use by the system (a page file) answers only a search.
+    DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return PathMissing;
+    if (!FindFirst(system, found)) return PathMissing;
+    attributes = found.dwFileAttributes;
+    searched = true;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathFolder;
+  // A file the system finds under another name (its short 8.3 alias, or the
+  // name without its trailing dots and spaces) is not this name's file, as
+  // the stub tells: a search answers with the entry's own name.
+  if (!searched && !FindFirst(system, found)) return PathFile;
+  return CompareStringOrdinal(LastName(name).c_str(), -1, found.cFileName, -1, TRUE) == CSTR_EQUAL
+             ? PathFile
+             : PathOtherName;
+}
+
+bool FindAny(const char* pattern) {
+  WIN32_FIND_DATAW found;
+  return FindFirst(SystemPath(pattern), found);
+}
+
+bool MakeFolder(const char* path) {
+  std::wstring name = SystemPath(path);
+  return !name.empty() && CreateDirectoryW(name.c_str(), nullptr) != 0;
+}
+
+}  // namespace host
