@@ -2,13 +2,13 @@
 
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <lzma.h>
 #include <stdlib.h>
 #include <zlib.h>
 
 #include "base/entry.h"
 #include "codec/lzma.h"
+#include "tools/os/os.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
 
@@ -32,13 +32,12 @@ std::string MethodLabel(uint16_t method) {
 bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWalk& walk,
                       std::string& error) {
   walk = LocalWalk();
-  InputFile file(package);
-  struct stat st;
-  if (file.fd < 0 || fstat(file.fd, &st) != 0) {
-    error = "cannot open " + package + ": " + strerror(errno);
+  os::File file(package);
+  if (!file.IsOpen()) {
+    error = "cannot open " + package + ": " + os::LastError();
     return false;
   }
-  uint64_t size = (uint64_t)st.st_size, position = archiveStart;
+  uint64_t size = file.Size(), position = archiveStart;
   for (;;) {
     uint8_t h[LocalHeaderSize];
     size_t got = file.ReadAt(position, h, sizeof h);
@@ -227,7 +226,7 @@ bool StubReads(uint16_t method) {
 // An AES entry: the password and the authentication code are checked on the
 // whole stored data, then the decrypted data are decoded (AE-2 entries carry
 // no CRC). Both passes read the package in chunks.
-std::string AesProblem(const InputFile& file, const LocalEntry& e, const std::string* password) {
+std::string AesProblem(const os::File& file, const LocalEntry& e, const std::string* password) {
   if (e.aes.version == 0) return "its AES extra field is missing or not one the stub reads";
   if (!StubReads(e.aes.method)) return UnknownMethod(e.aes.method);
   if (!password) return "encrypted, and no password was given";
@@ -270,10 +269,9 @@ std::string UnknownMethod(uint16_t method) {
 
 std::string EntryProblem(const std::string& package, const LocalEntry& e, const std::string* password) {
   if (!StubReads(e.method) && e.method != MethodAes) return UnknownMethod(e.method);
-  InputFile file(package);
-  struct stat st;
-  if (file.fd < 0 || fstat(file.fd, &st) != 0) return "";
-  uint64_t present = (uint64_t)st.st_size > e.dataOffset ? (uint64_t)st.st_size - e.dataOffset : 0;
+  os::File file(package);
+  if (!file.IsOpen()) return "";
+  uint64_t size = file.Size(), present = size > e.dataOffset ? size - e.dataOffset : 0;
   if (present < e.compressedSize)
     return "data ends early: the package holds " + std::to_string(present) + " of its " +
            std::to_string(e.compressedSize) + " bytes";

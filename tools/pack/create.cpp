@@ -1,15 +1,10 @@
 #include "tools/pack/create.h"
 
-#include <errno.h>
-#include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <new>
 
+#include "tools/os/os.h"
 #include "tools/pack/create_plan.h"
 #include "tools/pack/package_header.h"
 #include "tools/pack/parallel_entries.h"
@@ -20,15 +15,6 @@
 namespace pack {
 
 namespace {
-
-// The temporary output, removed if the run is interrupted.
-char pendingOutput[4096];
-
-void RemovePendingAndExit(int signal) {
-  if (pendingOutput[0]) unlink(pendingOutput);
-  ::signal(signal, SIG_DFL);
-  raise(signal);
-}
 
 // 'packed' counts the entries' stored data, as `info` does.
 bool WritePackage(const CreateOptions& o, const Plan& plan, FILE* file, uint64_t& written,
@@ -73,50 +59,26 @@ int CreatePackage(const CreateOptions& o) {
     Warn("traditional zip encryption is weak: it keeps out casual readers, not a determined attacker; "
          "the default, AES-256, is not");
 
-  std::string dir = DirName(o.output);
-  std::string temp = dir + "/." + BaseName(o.output) + ".XXXXXX";
-  if (temp.size() >= sizeof pendingOutput) {
-    Error("the output path is too long");
-    return 1;
-  }
-  int fd = mkstemp(&temp[0]);
-  if (fd < 0) {
-    Error("cannot create a file in " + dir + ": " + strerror(errno));
-    return 1;
-  }
-  strcpy(pendingOutput, temp.c_str());
-  signal(SIGINT, RemovePendingAndExit);
-  signal(SIGTERM, RemovePendingAndExit);
-  signal(SIGHUP, RemovePendingAndExit);
-
-  FILE* file = fdopen(fd, "wb");
   std::string error;
+  FILE* file = os::CreatePending(o.output, error);
+  if (!file) {
+    Error(error);
+    return 1;
+  }
   uint64_t written = 0, packed = 0;
   bool ok = false;
   try {
-    ok = file && WritePackage(o, plan, file, written, packed, error);
+    ok = WritePackage(o, plan, file, written, packed, error);
   } catch (const std::bad_alloc&) {
     error = "out of memory while packing";   // the temporary file is removed below
   }
-  if (ok && (fflush(file) != 0 || fsync(fileno(file)) != 0)) {
+  std::string closeError;
+  if (!os::ClosePending(file, closeError) && ok) {
     ok = false;
-    error = std::string("cannot write the package: ") + strerror(errno);
+    error = closeError;
   }
-  if (file && fclose(file) != 0 && ok) {
-    ok = false;
-    error = std::string("cannot write the package: ") + strerror(errno);
-  }
-  if (ok) {
-    mode_t mask = umask(0);
-    umask(mask);
-    chmod(temp.c_str(), 0777 & ~mask);   // the package is a program
-    if (rename(temp.c_str(), o.output.c_str()) != 0) {
-      ok = false;
-      error = "cannot create " + o.output + ": " + strerror(errno);
-    }
-  }
-  if (!ok) unlink(temp.c_str());
-  pendingOutput[0] = 0;
+  if (ok) ok = os::PublishPending(o.output, error);
+  else os::DiscardPending();
   if (!ok) {
     Error(error);
     Error("nothing was written");

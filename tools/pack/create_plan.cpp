@@ -1,7 +1,6 @@
 #include "tools/pack/create_plan.h"
 
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
@@ -9,6 +8,7 @@
 #include <utility>
 
 #include "platform/host.h"
+#include "tools/os/os.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/names.h"
 #include "tools/pack/stub.h"
@@ -52,14 +52,13 @@ std::string CheckFolderText(const std::string& folder) {
 // The output may replace a regular file; a link, a device, a pipe or a folder
 // in its place is refused, so nothing but the package path itself changes.
 std::string OutputProblem(const std::string& output) {
-  struct stat st;
-  if (lstat(output.c_str(), &st) != 0) return "";
-  if (S_ISREG(st.st_mode)) return "";
-  const char* kind = S_ISLNK(st.st_mode)                         ? "a symbolic link"
-                     : S_ISDIR(st.st_mode)                       ? "a folder"
-                     : S_ISFIFO(st.st_mode)                      ? "a named pipe"
-                     : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
-                                                                  : "not a regular file";
+  os::FileStatus::Kind there = os::Status(output, false).kind;
+  if (there == os::FileStatus::Missing || there == os::FileStatus::File) return "";
+  const char* kind = there == os::FileStatus::Link     ? "a symbolic link"
+                     : there == os::FileStatus::Folder ? "a folder"
+                     : there == os::FileStatus::Pipe   ? "a named pipe"
+                     : there == os::FileStatus::Device ? "a device"
+                                                       : "not a regular file";
   return output + " is " + kind + "; the package replaces only a regular file or makes a new one";
 }
 

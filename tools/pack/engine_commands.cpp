@@ -1,13 +1,8 @@
 #include "tools/pack/engine_commands.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <time.h>
 
@@ -28,6 +23,7 @@
 #include "launch/command.h"
 #include "package/core.h"
 #include "platform/host.h"
+#include "tools/os/os.h"
 #include "tools/pack/archive_check.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/package_header.h"
@@ -44,44 +40,26 @@ namespace {
 
 // Reads a password from the terminal without echo; empty when there is none.
 std::string AskOnTerminal(const std::string& prompt) {
-  int tty = open("/dev/tty", O_RDWR | O_NOCTTY);
-  if (tty < 0) return "";
-  struct termios saved, quiet;
-  bool canHide = tcgetattr(tty, &saved) == 0;
-  if (canHide) {
-    quiet = saved;
-    quiet.c_lflag &= (tcflag_t)~ECHO;
-    tcsetattr(tty, TCSAFLUSH, &quiet);
-  }
-  if (write(tty, prompt.data(), prompt.size()) < 0) {}
   std::string answer;
-  char c;
-  while (read(tty, &c, 1) == 1 && c != '\n' && c != '\r') answer += c;
-  if (canHide) tcsetattr(tty, TCSAFLUSH, &saved);
-  if (write(tty, "\n", 1) < 0) {}
-  close(tty);
+  os::ReadSecret(prompt, answer);
   return answer;
 }
 
 // Empty when 'path' can be a package: a Windows program of at least the
 // stub's length in front of the archive; else why not.
 std::string NotAPackage(const std::string& path) {
-  errno = 0;
-  FILE* file = fopen(path.c_str(), "rb");
-  struct stat st;
-  if (!file || fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::string why = "cannot open " + path + (errno ? std::string(": ") + strerror(errno) : "");
-    if (file) fclose(file);
-    return file ? path + " is not a regular file" : why;
-  }
+  os::FileStatus status = os::Status(path, true);
+  if (status.kind != os::FileStatus::File && status.kind != os::FileStatus::Missing)
+    return path + " is not a regular file";
+  os::File file(path);
+  if (!file.IsOpen()) return "cannot open " + path + ": " + os::LastError();
   char magic[2] = {0, 0};
-  size_t got = fread(magic, 1, 2, file);
-  fclose(file);
+  size_t got = file.ReadAt(0, magic, 2);
   if (got == 2 && magic[0] == 'P' && magic[1] == 'K')
     return path + " is not a package: it is a plain zip archive without the stub";
   if (got < 2 || magic[0] != 'M' || magic[1] != 'Z')
     return path + " is not a package: it does not start with a Windows program";
-  if ((uint64_t)st.st_size < StubSize)
+  if (file.Size() < StubSize)
     return path + " is not a package: it is shorter than the stub";
   return "";
 }
@@ -113,7 +91,8 @@ class Session {
       return false;
     }
     host::ResetSeam();
-    host::SetTempFolder("/tmp/");
+    host::SetTempFolder(os::TempFolder() + os::Separator);
+    host::SetAnsiCodePage((unsigned)o_.codePage);
     host::SetMessageHandler([this](const HostMessage& m) { Print(m); });
     AskPassword = [](char* buffer) { return current_->Password(buffer); };
     FileHandle package = OpenReadFile(o_.package.c_str());
@@ -154,7 +133,8 @@ class Session {
     for (const HostListItem& item : Items())   // UTF-8 names are written as they are
       if (!item.utf8 && IsSafeEntryName(item.name.c_str(), false)) safe.push_back(item.name);
     std::vector<std::string> renamed;
-    if (!o_.rawNames) RenameAll(folder, false, safe, renamed);
+    bool renameNames = !o_.rawNames && !os::UnicodeNames;
+    if (renameNames) RenameAll(folder, false, safe, renamed);
     // The bar counts the package's bytes, which the walk reads in order.
     uint64_t packageSize = FileSize(o_.package);
     progress_.reset(new Progress(packageSize > State.ArchiveStart ? packageSize - State.ArchiveStart : 0, !o_.quiet));
@@ -163,7 +143,7 @@ class Session {
     walk_ = ProcessArchive(&dialog_, IDC_ENTRY_LIST, &handler);
     progress_->Done();
     host::SetOutputLimit(SIZE_MAX);
-    if (!o_.rawNames) {
+    if (renameNames) {
       // Back to UTF-8: what the engine wrote or found, and what was renamed before.
       std::vector<std::string> done = renamed, unused;
       for (const HostListItem& item : Items())
@@ -208,7 +188,7 @@ class Session {
     } else {
       typed = AskOnTerminal("Password for " + o_.package + ": ");
       typed_ = typed_ || !typed.empty();
-      if (typed.empty() && prompts_ == 1 && !isatty(0))
+      if (typed.empty() && prompts_ == 1 && !os::IsTerminal(stdin))
         Error("the package is encrypted; give the password with --password");
     }
     std::string converted, bad;
@@ -347,8 +327,7 @@ class Session {
       std::string utf8 = folder + "/" + parentPath + FromCodePage(page_, last);
       const std::string& from = toUtf8 ? raw : utf8;
       const std::string& to = toUtf8 ? utf8 : raw;
-      struct stat st;
-      if (lstat(from.c_str(), &st) == 0 && lstat(to.c_str(), &st) != 0 && rename(from.c_str(), to.c_str()) == 0)
+      if (os::Status(from, false).kind != os::FileStatus::Missing && os::RenameNew(from, to))
         renamed.push_back(prefix);
     }
   }
@@ -358,8 +337,7 @@ class Session {
     std::string path = folder;
     for (size_t start = 0, slash; (slash = relative.find('/', start)) != std::string::npos; start = slash + 1) {
       path += "/" + relative.substr(start, slash - start);
-      struct stat st;
-      if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+      if (os::Status(path, false).kind != os::FileStatus::Folder) return false;
     }
     return true;
   }
@@ -390,17 +368,7 @@ std::string DosTimeText(uint32_t dosDateTime) {
 }
 
 std::string MakeTempFolder() {
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tolvane-test.XXXXXX";
-  if (!mkdtemp(&pattern[0])) return "";
-  return pattern;
-}
-
-std::string AbsolutePath(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  char cwd[4096];
-  if (!getcwd(cwd, sizeof cwd)) return path;
-  return std::string(cwd) + "/" + path;
+  return os::MakeTempFolder("tolvane-test");
 }
 
 }  // namespace
@@ -416,7 +384,7 @@ std::map<std::string, std::string> EntryTimes(const EngineOptions& o) {
     struct timespec time;
     struct tm parts;
     char text[32] = "                   ";
-    if (EntryModifiedTime(e, time) && localtime_r(&time.tv_sec, &parts))
+    if (EntryModifiedTime(e, time) && os::LocalTime(time.tv_sec, parts))
       strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
     times.emplace(e.rawName, text);
   }
@@ -492,10 +460,11 @@ int TestPackage(const EngineOptions& o) {
 
 int ExtractPackage(const EngineOptions& o) {
   if (!Session::IsPackage(o.package)) return 1;
-  std::string folder = AbsolutePath(o.destination);
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-    Error("cannot create " + folder + ": " + strerror(errno));
+  std::string folder = os::AbsolutePath(o.destination);
+  while (folder.size() > 1 && strchr(os::PathSeparators, folder.back()) && folder[folder.size() - 2] != ':')
+    folder.pop_back();
+  if (!os::MakeFolder(folder)) {
+    Error("cannot create " + folder + ": " + os::LastError());
     return 1;
   }
   Session session(o);
@@ -545,20 +514,18 @@ int ShowPackageInfo(const EngineOptions& o) {
   // The stub and the most a header can claim (three texts of 255 bytes).
   std::string data, error = NotAPackage(o.package);
   if (error.empty()) CheckCodePage(o.codePage, error);
-  struct stat st;
-  FILE* file = error.empty() ? fopen(o.package.c_str(), "rb") : nullptr;
-  if (!file || fstat(fileno(file), &st) != 0) {
+  os::File file;
+  if (!error.empty() || !file.Open(o.package)) {
     Error(error.empty() ? "cannot open " + o.package : error);
-    if (file) fclose(file);
     return 1;
   }
   data.resize(StubSize + HeaderFixedSize + 3 * 255);
-  data.resize(fread(&data[0], 1, data.size(), file));
-  fclose(file);
+  data.resize(file.ReadAt(0, &data[0], data.size()));
   CodePage page{o.codePage};
   std::vector<InfoField> f;
-  f.push_back({"package", o.package + " (" + Number(st.st_size) + " bytes)", JsonString(o.package)});
-  f.push_back({"size", Number(st.st_size) + " bytes", Number(st.st_size)});
+  uint64_t size = file.Size();
+  f.push_back({"package", o.package + " (" + Number(size) + " bytes)", JsonString(o.package)});
+  f.push_back({"size", Number(size) + " bytes", Number(size)});
   // Which stub: its word in JSON and its words in the text.
   std::string embedded = EmbeddedStub(), which = "unknown", stubText;
   if (!embedded.empty()) {

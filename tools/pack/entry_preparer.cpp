@@ -2,13 +2,13 @@
 
 #include <libdeflate.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <new>
 #include <utility>
 
 #include "base/entry.h"
+#include "tools/os/os.h"
 #include "tools/pack/aes_zip.h"
 #include "tools/pack/archive_check.h"
 #include "tools/pack/lzma_encode.h"
@@ -45,14 +45,14 @@ PreparedEntry EntryPreparer::Prepare(const PlannedEntry& e) {
   return out;
 }
 
-// 0755 for folders and for files their owner may run, else 0644: a script
-// stays executable when a zip tool unpacks the package on Unix, and the
-// package does not depend on the umask it was packed under. Entries from a
-// zip get 0644: the reader does not keep their modes.
+// 0755 for folders and for files their owner may run (on Windows: scripts
+// and programs for Unix, by their first bytes), else 0644: a script stays
+// executable when a zip tool unpacks the package on Unix, and the package
+// does not depend on the umask it was packed under. Entries from a zip get
+// 0644: the reader does not keep their modes.
 static uint16_t Permissions(const PlannedEntry& e) {
   if (e.IsFolder()) return 0755;
-  struct stat st;
-  bool runnable = e.source != PlannedEntry::FromZip && stat(e.path.c_str(), &st) == 0 && (st.st_mode & S_IXUSR);
+  bool runnable = e.source != PlannedEntry::FromZip && os::Status(e.path, true).runnable;
   return runnable ? 0755 : 0644;
 }
 

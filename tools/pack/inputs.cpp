@@ -1,18 +1,15 @@
 #include "tools/pack/inputs.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <fnmatch.h>
 #include <stdio.h>
 #include <string.h>
-#include <strings.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <set>
 #include <utility>
 
 #include "base/entry.h"
+#include "tools/os/os.h"
+#include "tools/pack/glob.h"
 #include "tools/pack/util.h"
 
 namespace pack {
@@ -22,7 +19,7 @@ namespace {
 std::vector<std::string> Components(const std::string& path) {
   std::vector<std::string> parts;
   for (size_t start = 0; start <= path.size();) {
-    size_t slash = path.find('/', start);
+    size_t slash = path.find_first_of(os::PathSeparators, start);
     if (slash == std::string::npos) slash = path.size();
     std::string part = path.substr(start, slash - start);
     if (!part.empty() && part != ".") parts.push_back(part);
@@ -41,13 +38,15 @@ struct Walker {
   const InputRules& rules;
   std::vector<PlannedEntry>& entries;
   std::vector<std::string>& errors;
-  std::set<std::pair<dev_t, ino_t>> ancestors;   // guards against symbolic link loops
-  std::pair<dev_t, ino_t> output{0, 0};
+  std::set<std::pair<uint64_t, uint64_t>> ancestors;   // guards against symbolic link loops
+  std::pair<uint64_t, uint64_t> output{0, 0};
 
   bool Skip(const std::string& name) const { return Excluded(name, rules.excludes); }
 
-  void AddFile(const std::string& path, const std::string& name, const struct stat& st) {
-    if (std::make_pair(st.st_dev, st.st_ino) == output) {
+  static std::pair<uint64_t, uint64_t> Identity(const os::FileStatus& st) { return {st.volume, st.id}; }
+
+  void AddFile(const std::string& path, const std::string& name, const os::FileStatus& st) {
+    if (Identity(st) == output) {
       Warn(path + " is the package being made; skipped");
       return;
     }
@@ -56,38 +55,33 @@ struct Walker {
     e.utf8Name = name;
     e.origin = path;
     e.path = path;
-    e.size = (uint64_t)st.st_size;
-    e.mtime = st.st_mtime;
+    e.size = st.size;
+    e.mtime = st.mtime;
     entries.push_back(e);
   }
 
-  void AddFolderEntry(const std::string& path, const std::string& name, const struct stat& st) {
+  void AddFolderEntry(const std::string& path, const std::string& name, const os::FileStatus& st) {
     PlannedEntry e;
     e.source = PlannedEntry::FromFolder;
     e.utf8Name = name;
     e.origin = path;
     e.path = path;
-    e.mtime = st.st_mtime;
+    e.mtime = st.mtime;
     entries.push_back(e);
   }
 
   // Adds the folder's contents with names below 'prefix' ("" or ending in '/').
-  void WalkFolder(const std::string& path, const std::string& prefix, const struct stat& st) {
-    auto key = std::make_pair(st.st_dev, st.st_ino);
+  void WalkFolder(const std::string& path, const std::string& prefix, const os::FileStatus& st) {
+    auto key = Identity(st);
     if (ancestors.count(key)) {
       errors.push_back(path + " is a symbolic link loop");
       return;
     }
-    DIR* dir = opendir(path.c_str());
-    if (!dir) {
-      errors.push_back("cannot read the folder " + path + ": " + strerror(errno));
+    std::vector<std::string> children;
+    if (!os::ListFolder(path, children)) {
+      errors.push_back("cannot read the folder " + path + ": " + os::LastError());
       return;
     }
-    std::vector<std::string> children;
-    while (struct dirent* item = readdir(dir))
-      if (strcmp(item->d_name, ".") != 0 && strcmp(item->d_name, "..") != 0)
-        children.push_back(item->d_name);
-    closedir(dir);
     std::sort(children.begin(), children.end());
     ancestors.insert(key);
     size_t before = entries.size();
@@ -100,22 +94,22 @@ struct Walker {
   }
 
   // False when nothing is there to follow; a dangling link is only a warning.
-  bool Stat(const std::string& path, struct stat& st) {
-    if (stat(path.c_str(), &st) == 0) return true;
-    int error = errno;
-    struct stat link;
-    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+  bool Stat(const std::string& path, os::FileStatus& st) {
+    st = os::Status(path, true);
+    if (st.kind != os::FileStatus::Missing) return true;
+    std::string error = os::LastError();
+    if (os::Status(path, false).kind == os::FileStatus::Link)
       Warn(path + " is a dangling symbolic link; skipped");
     else
-      errors.push_back("cannot find " + path + ": " + strerror(error));
+      errors.push_back("cannot find " + path + ": " + error);
     return false;
   }
 
   void AddPath(const std::string& path, const std::string& name) {
-    struct stat st;
+    os::FileStatus st;
     if (!Stat(path, st)) return;
-    if (S_ISDIR(st.st_mode)) WalkFolder(path, name + "/", st);
-    else if (S_ISREG(st.st_mode)) AddFile(path, name, st);
+    if (st.kind == os::FileStatus::Folder) WalkFolder(path, name + "/", st);
+    else if (st.kind == os::FileStatus::File) AddFile(path, name, st);
     else Warn(path + " is not a regular file or folder; skipped");
   }
 
@@ -157,18 +151,19 @@ struct Walker {
   }
 
   void AddInput(const std::string& input) {
-    struct stat st;
+    os::FileStatus st;
     if (!Stat(input, st)) return;
     std::string name = StoredPath(input);
-    if (S_ISDIR(st.st_mode) && rules.fromList) {
+    bool folder = st.kind == os::FileStatus::Folder, file = st.kind == os::FileStatus::File;
+    if (folder && rules.fromList) {
       if (!name.empty() && !Skip(name)) AddFolderEntry(input, name + "/", st);
-    } else if (S_ISDIR(st.st_mode)) {
+    } else if (folder) {
       std::string trimmed = input;
-      while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+      while (trimmed.size() > 1 && strchr(os::PathSeparators, trimmed.back())) trimmed.pop_back();
       WalkFolder(trimmed, "", st);
-    } else if (S_ISREG(st.st_mode) && EndsWithZip(input) && !rules.fromList) {
+    } else if (file && EndsWithZip(input) && !rules.fromList) {
       AddZip(input);
-    } else if (S_ISREG(st.st_mode)) {
+    } else if (file) {
       if (!Skip(name)) AddFile(input, name, st);
     } else {
       errors.push_back(input + " is not a regular file or folder");
@@ -176,7 +171,9 @@ struct Walker {
   }
 
   static bool EndsWithZip(const std::string& path) {
-    return path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".zip") == 0;
+    std::string end = path.size() > 4 ? path.substr(path.size() - 4) : "";
+    for (char& c : end) c = (char)(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return end == ".zip";
   }
 };
 
@@ -185,7 +182,7 @@ struct Walker {
 std::string StoredPath(const std::string& path) {
   std::vector<std::string> parts = Components(path);
   bool climbs = std::find(parts.begin(), parts.end(), "..") != parts.end();
-  if ((!path.empty() && path[0] == '/') || climbs) {
+  if (os::IsAbsolute(path) || climbs) {
     std::string last = parts.empty() ? "" : parts.back();
     return last == ".." ? "" : last;
   }
@@ -198,10 +195,10 @@ bool Excluded(const std::string& name, const std::vector<std::string>& patterns)
     while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
     if (pattern.find('/') == std::string::npos) {
       for (const std::string& part : Components(name))
-        if (fnmatch(pattern.c_str(), part.c_str(), 0) == 0) return true;
+        if (GlobMatch(pattern, part, false)) return true;
     } else {
       for (size_t end = name.find('/'); ; end = name.find('/', end + 1)) {
-        if (fnmatch(pattern.c_str(), name.substr(0, end).c_str(), FNM_PATHNAME) == 0) return true;
+        if (GlobMatch(pattern, name.substr(0, end), true)) return true;
         if (end == std::string::npos) break;
       }
     }
@@ -216,7 +213,7 @@ bool ReadFileList(const std::string& path, std::vector<std::string>& lines, std:
     size_t got;
     while ((got = fread(buffer, 1, sizeof buffer, stdin)) > 0) data.append(buffer, got);
     if (ferror(stdin)) {
-      error = std::string("cannot read the file list from standard input: ") + strerror(errno);
+      error = "cannot read the file list from standard input";
       return false;
     }
   } else if (!ReadWholeFile(path, data, error)) {
@@ -236,8 +233,8 @@ bool ReadFileList(const std::string& path, std::vector<std::string>& lines, std:
 bool CollectInputs(const std::vector<std::string>& inputs, const InputRules& rules,
                    std::vector<PlannedEntry>& entries, std::vector<std::string>& errors) {
   Walker walker{rules, entries, errors, {}, {0, 0}};
-  struct stat existing;
-  if (stat(rules.output.c_str(), &existing) == 0) walker.output = std::make_pair(existing.st_dev, existing.st_ino);
+  os::FileStatus existing = os::Status(rules.output, true);
+  if (existing.kind == os::FileStatus::File) walker.output = Walker::Identity(existing);
   for (const std::string& input : inputs) walker.AddInput(input);
   return errors.empty();
 }

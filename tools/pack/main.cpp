@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/os/os.h"
 #include "tools/pack/create.h"
 #include "tools/pack/engine_commands.h"
 #include "tools/pack/util.h"
@@ -337,7 +338,8 @@ int Run(Args& args) {
 int main(int argc, char** argv) {
   setlocale(LC_CTYPE, "C.UTF-8");   // case folding of non-ASCII names
   Args args;
-  for (int i = 1; i < argc; i++) args.items.push_back(argv[i]);
+  std::vector<std::string> arguments = os::Arguments(argc, argv);
+  args.items.assign(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end());
   int status;
   try {
     status = Run(args);

@@ -2,8 +2,8 @@
 
 #include <stdio.h>
 #include <time.h>
-#include <unistd.h>
 
+#include "tools/os/os.h"
 #include "tools/pack/util.h"
 
 namespace pack {
@@ -38,7 +38,7 @@ std::string DurationText(double seconds) {
 }
 
 Progress::Progress(uint64_t totalBytes, bool allowed)
-    : total_(totalBytes), start_(Now()), shown_(allowed && isatty(2)) {}
+    : total_(totalBytes), start_(Now()), shown_(allowed && os::IsTerminal(stderr)) {}
 
 Progress::~Progress() { Done(); }
 

@@ -1,16 +1,11 @@
 #include "tools/pack/util.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
-#include <fstream>
-#include <sstream>
+#include "tools/os/os.h"
 
 namespace pack {
 
@@ -89,56 +84,44 @@ std::string JsonString(const std::string& utf8) {
 int WarningCount() { return warnings; }
 
 bool ReadWholeFile(const std::string& path, std::string& data, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open " + path + ": " + strerror(errno);
+  os::File file(path);
+  if (!file.IsOpen()) {
+    error = "cannot open " + path + ": " + os::LastError();
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) {
+  data.assign(file.Size(), '\0');
+  if (file.ReadAt(0, &data[0], data.size()) != data.size()) {
     error = "cannot read " + path;
     return false;
   }
-  data = buffer.str();
   return true;
 }
 
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool IsDirectory(const std::string& path) { return os::Status(path, true).kind == os::FileStatus::Folder; }
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool IsRegularFile(const std::string& path) { return os::Status(path, true).kind == os::FileStatus::File; }
 
 std::string Count(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-uint64_t FileSize(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? (uint64_t)st.st_size : 0;
-}
+uint64_t FileSize(const std::string& path) { return os::Status(path, true).size; }
 
 std::string DirName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(os::PathSeparators);
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
 
 std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(os::PathSeparators);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 uint32_t DosDateTime(int64_t seconds, bool utc) {
-  time_t t = (time_t)seconds;
   struct tm parts;
-  bool ok = utc ? gmtime_r(&t, &parts) != nullptr : localtime_r(&t, &parts) != nullptr;
+  bool ok = utc ? os::UtcTime(seconds, parts) : os::LocalTime(seconds, parts);
   if (!ok || parts.tm_year < 80) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
   if (parts.tm_year > 207) return (127u << 9 | 12u << 5 | 31u) << 16 | (23u << 11 | 59u << 5 | 29u);
   uint32_t date = (uint32_t)(parts.tm_year - 80) << 9 | (uint32_t)(parts.tm_mon + 1) << 5 |
@@ -149,10 +132,10 @@ uint32_t DosDateTime(int64_t seconds, bool utc) {
 }
 
 bool SourceDateEpoch(int64_t& seconds) {
-  const char* value = getenv("SOURCE_DATE_EPOCH");
-  if (!value || !*value) return false;
+  std::string value = os::Environment("SOURCE_DATE_EPOCH");
+  if (value.empty()) return false;
   char* end = nullptr;
-  long long parsed = strtoll(value, &end, 10);
+  long long parsed = strtoll(value.c_str(), &end, 10);
   if (*end != 0 || parsed < 0) {
     Warn("SOURCE_DATE_EPOCH is not a number of seconds; file times are used");
     return false;
@@ -182,36 +165,14 @@ uint32_t GetLe32(const void* p) {
 }
 
 void RemoveTree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    if (DIR* dir = opendir(path.c_str())) {
-      while (struct dirent* item = readdir(dir)) {
-        if (strcmp(item->d_name, ".") == 0 || strcmp(item->d_name, "..") == 0) continue;
-        RemoveTree(path + "/" + item->d_name);
-      }
-      closedir(dir);
-    }
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
+  os::FileStatus status = os::Status(path, false);
+  if (status.kind == os::FileStatus::Missing) return;
+  std::vector<std::string> names;
+  if (status.kind == os::FileStatus::Folder && os::ListFolder(path, names)) {
+    for (const std::string& name : names) RemoveTree(path + "/" + name);
   }
-}
-
-InputFile::InputFile(const std::string& path) : fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-
-InputFile::~InputFile() {
-  if (fd >= 0) close(fd);
-}
-
-size_t InputFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t got = pread(fd, (char*)buffer + done, size - done, (off_t)(offset + done));
-    if (got <= 0) break;
-    done += (size_t)got;
-  }
-  return done;
+  if (status.kind == os::FileStatus::Folder) os::RemoveFolder(path);
+  else os::RemoveFile(path);
 }
 
 std::string Hex8(uint32_t value) {

@@ -45,17 +45,6 @@ uint32_t GetLe32(const void* p);
 // Removes a folder tree; errors are ignored (used for temporary folders).
 void RemoveTree(const std::string& path);
 
-// A file opened for reading (fd < 0 when it cannot be), closed with the object.
-struct InputFile {
-  int fd;
-  explicit InputFile(const std::string& path);
-  ~InputFile();
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  // Up to 'size' bytes from 'offset'; fewer at the end of the file or on an error.
-  size_t ReadAt(uint64_t offset, void* buffer, size_t size) const;
-};
-
 // A CRC-32 or other 32-bit value as 8 hex digits.
 std::string Hex8(uint32_t value);
 

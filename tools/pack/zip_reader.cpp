@@ -2,13 +2,13 @@
 
 #include <libdeflate.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <zlib.h>
 
 #include "base/entry.h"
 #include "archive/entry_time.h"
 #include "base/config.h"
 #include "platform/host.h"
+#include "tools/os/os.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/util.h"
 
@@ -21,7 +21,7 @@ namespace pack {
 namespace {
 
 
-bool ReadAt(const InputFile& file, uint64_t offset, size_t size, std::string& out) {
+bool ReadAt(const os::File& file, uint64_t offset, size_t size, std::string& out) {
   out.resize(size);
   return file.ReadAt(offset, &out[0], size) == size;
 }
@@ -38,13 +38,12 @@ std::string NameToUtf8(const std::string& raw, uint16_t flags, int legacyCodePag
 bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error, int packageCodePage) {
   zip.path = path;
   zip.entries.clear();
-  InputFile file(path);
-  struct stat st;
-  if (file.fd < 0 || fstat(file.fd, &st) != 0) {
-    error = "cannot open " + path + ": " + strerror(errno);
+  os::File file(path);
+  if (!file.IsOpen()) {
+    error = "cannot open " + path + ": " + os::LastError();
     return false;
   }
-  uint64_t fileSize = (uint64_t)st.st_size;
+  uint64_t fileSize = file.Size();
   if (fileSize < 22) {
     error = path + " is not a zip archive (too short)";
     return false;
@@ -159,9 +158,9 @@ bool EntryModifiedTime(const ZipInputEntry& entry, struct timespec& time) {
 }
 
 bool ReadRawData(const std::string& path, const ZipInputEntry& entry, uint8_t* data, std::string& error) {
-  InputFile file(path);
+  os::File file(path);
   size_t size = (size_t)entry.compressedSize;
-  if (file.fd < 0 || file.ReadAt(entry.dataOffset, data, size) != size) {
+  if (!file.IsOpen() || file.ReadAt(entry.dataOffset, data, size) != size) {
     error = "cannot read " + entry.name + " from " + path;
     return false;
   }

@@ -1,7 +1,6 @@
 #include "tools/pack/zipcrypto.h"
 
-#include <errno.h>
-#include <sys/random.h>
+#include "tools/os/os.h"
 
 namespace pack {
 
@@ -60,17 +59,6 @@ std::string EncryptionHeader(ZipCipher& cipher, uint32_t crc, const uint8_t* ran
   return std::string((const char*)header, 12);
 }
 
-bool SecureRandom(uint8_t* out, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t got = getrandom(out + done, size - done, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += (size_t)got;
-  }
-  return true;
-}
+bool SecureRandom(uint8_t* out, size_t size) { return os::RandomBytes(out, size); }
 
 }  // namespace pack
