@@ -1,11 +1,12 @@
+// The format's logic only; the primitives (PBKDF2, AES, HMAC-SHA1) are the
+// system's, behind crypto.h.
 #include "tools/pack/aes_zip.h"
 
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
 #include <string.h>
 
 #include <algorithm>
 
+#include "tools/pack/crypto.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zipcrypto.h"
 
@@ -18,10 +19,6 @@ const size_t VerifierSize = 2, CodeSize = 10, Iterations = 1000;
 size_t KeySize(uint8_t strength) { return 8 + 8 * (size_t)strength; }
 size_t SaltSize(uint8_t strength) { return 4 + 4 * (size_t)strength; }
 
-const EVP_CIPHER* EcbCipher(uint8_t strength) {
-  return strength == 1 ? EVP_aes_128_ecb() : strength == 2 ? EVP_aes_192_ecb() : EVP_aes_256_ecb();
-}
-
 struct Keys {
   std::string aes, mac, verifier;
 };
@@ -29,28 +26,21 @@ struct Keys {
 bool DeriveKeys(const std::string& password, uint8_t strength, const unsigned char* salt, Keys& keys) {
   size_t keySize = KeySize(strength);
   std::string out(2 * keySize + VerifierSize, '\0');
-  if (PKCS5_PBKDF2_HMAC(password.data(), (int)password.size(), salt, (int)SaltSize(strength),
-                        (int)Iterations, EVP_sha1(), (int)out.size(), (unsigned char*)&out[0]) != 1)
-    return false;
+  if (!Pbkdf2Sha1(password, salt, SaltSize(strength), Iterations, (uint8_t*)&out[0], out.size())) return false;
   keys.aes = out.substr(0, keySize);
   keys.mac = out.substr(keySize, keySize);
   keys.verifier = out.substr(2 * keySize);
   return true;
 }
 
+const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
 // Counter mode with the format's little-endian counter: the key stream is the
 // ECB encryption of the counter blocks 1, 2, 3, ..., made a batch at a time
 // and carried over between calls, so the data may come in pieces of any size.
 class CounterMode {
  public:
-  CounterMode(const std::string& key, uint8_t strength) : ctx_(EVP_CIPHER_CTX_new()) {
-    ok_ = ctx_ && EVP_EncryptInit_ex(ctx_, EcbCipher(strength), nullptr, (const unsigned char*)key.data(),
-                                     nullptr) == 1;
-    if (ok_) EVP_CIPHER_CTX_set_padding(ctx_, 0);
-  }
-  ~CounterMode() { EVP_CIPHER_CTX_free(ctx_); }
-  CounterMode(const CounterMode&) = delete;
-  CounterMode& operator=(const CounterMode&) = delete;
+  explicit CounterMode(const std::string& key) { ok_ = ecb_.SetKey(Bytes(key), key.size()); }
 
   bool Apply(uint8_t* data, size_t size) {
     while (ok_ && size > 0) {
@@ -73,27 +63,28 @@ class CounterMode {
       for (int i = 0; i < 16 && ++counter_[i] == 0; i++) {}
       memcpy(&blocks_[16 * b], counter_, 16);
     }
-    int got = 0;
-    ok_ = EVP_EncryptUpdate(ctx_, (unsigned char*)&stream_[0], &got, (const unsigned char*)blocks_.data(),
-                            (int)blocks_.size()) == 1 &&
-          (size_t)got == blocks_.size();
+    ok_ = ecb_.Encrypt(Bytes(blocks_), (uint8_t*)&stream_[0], blockCount);
     used_ = 0;
     return ok_;
   }
 
-  EVP_CIPHER_CTX* ctx_;
+  AesEcb ecb_;
   bool ok_;
   unsigned char counter_[16] = {0};
   std::string blocks_, stream_;
   size_t used_ = 0;
 };
 
-std::string Code(const std::string& key, const uint8_t* data, size_t size) {
-  unsigned char code[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  HMAC(EVP_sha1(), key.data(), (int)key.size(), data, size, code, &length);
-  return std::string((const char*)code, CodeSize);
+bool Code(const std::string& key, const uint8_t* data, size_t size, uint8_t* code) {
+  HmacSha1 mac;
+  uint8_t full[HmacSha1::Size];
+  if (!mac.Start(Bytes(key), key.size()) || !mac.Update(data, size) || !mac.Final(full)) return false;
+  memcpy(code, full, CodeSize);
+  return true;
 }
+
+// "AES encryption failed in libcrypto" and so on.
+std::string Failed(const char* what) { return std::string(what) + " failed in " + CryptoLibrary; }
 
 }  // namespace
 
@@ -138,25 +129,20 @@ bool AesSeal(const std::string& password, uint8_t strength, uint8_t* stored, siz
   }
   Keys keys;
   uint8_t* data = stored + AesHeaderSize(strength);
-  if (!DeriveKeys(password, strength, stored, keys) || !CounterMode(keys.aes, strength).Apply(data, size)) {
-    error = "AES encryption failed in libcrypto";
+  if (!DeriveKeys(password, strength, stored, keys) || !CounterMode(keys.aes).Apply(data, size) ||
+      !Code(keys.mac, data, size, data + size)) {
+    error = Failed("AES encryption");
     return false;
   }
   memcpy(stored + saltSize, keys.verifier.data(), VerifierSize);
-  std::string code = Code(keys.mac, data, size);
-  memcpy(data + size, code.data(), CodeSize);
   return true;
 }
 
 struct AesOpener::State {
   Keys keys;
   std::unique_ptr<CounterMode> cipher;
-  EVP_PKEY* macKey = nullptr;
-  EVP_MD_CTX* mac = nullptr;
-  ~State() {
-    EVP_MD_CTX_free(mac);
-    EVP_PKEY_free(macKey);
-  }
+  HmacSha1 mac;
+  bool macOk = false;   // false once a step of the code failed
 };
 
 AesOpener::AesOpener() : state_(new State) {}
@@ -165,32 +151,30 @@ AesOpener::~AesOpener() = default;
 bool AesOpener::Start(const std::string& password, uint8_t strength, const uint8_t* header, std::string& error) {
   State& s = *state_;
   if (!DeriveKeys(password, strength, header, s.keys)) {
-    error = "AES key derivation failed in libcrypto";
+    error = Failed("AES key derivation");
     return false;
   }
   if (memcmp(header + SaltSize(strength), s.keys.verifier.data(), VerifierSize) != 0) {
     error = "the password does not open it";
     return false;
   }
-  s.cipher.reset(new CounterMode(s.keys.aes, strength));
-  s.macKey = EVP_PKEY_new_raw_private_key(EVP_PKEY_HMAC, nullptr, (const unsigned char*)s.keys.mac.data(),
-                                          s.keys.mac.size());
-  s.mac = EVP_MD_CTX_new();
-  if (!s.macKey || !s.mac || EVP_DigestSignInit(s.mac, nullptr, EVP_sha1(), nullptr, s.macKey) != 1) {
-    error = "AES decryption failed in libcrypto";
+  s.cipher.reset(new CounterMode(s.keys.aes));
+  s.macOk = s.mac.Start(Bytes(s.keys.mac), s.keys.mac.size());
+  if (!s.macOk) {
+    error = Failed("AES decryption");
     return false;
   }
   return true;
 }
 
 // A failure here shows as a code that does not match.
-void AesOpener::Authenticate(const uint8_t* data, size_t size) { EVP_DigestSignUpdate(state_->mac, data, size); }
+void AesOpener::Authenticate(const uint8_t* data, size_t size) {
+  state_->macOk = state_->macOk && state_->mac.Update(data, size);
+}
 
 bool AesOpener::CodeMatches(const uint8_t* code) {
-  unsigned char full[EVP_MAX_MD_SIZE];
-  size_t length = sizeof full;
-  return EVP_DigestSignFinal(state_->mac, full, &length) == 1 && length >= CodeSize &&
-         memcmp(full, code, CodeSize) == 0;
+  uint8_t full[HmacSha1::Size];
+  return state_->macOk && state_->mac.Final(full) && memcmp(full, code, CodeSize) == 0;
 }
 
 bool AesOpener::Decrypt(uint8_t* data, size_t size) { return state_->cipher->Apply(data, size); }

@@ -1,10 +1,11 @@
 #pragma once
-// WinZip AES entries (method 99) for the packaging tool, with OpenSSL's
-// libcrypto: written independently of the stub's hand-written decoder so each
-// checks the other. An entry's data: salt (8 or 16 bytes), 2-byte password
-// verifier, the compressed data encrypted with AES in counter mode (a
-// little-endian block counter starting at 1), and the first 10 bytes of an
-// HMAC-SHA1 over the encrypted data. Keys: PBKDF2-HMAC-SHA1, 1000 iterations.
+// WinZip AES entries (method 99) for the packaging tool, with the system's
+// cryptography (crypto.h: libcrypto on Linux, bcrypt.dll on Windows): written
+// independently of the stub's hand-written decoder so each checks the other.
+// An entry's data: salt (8 or 16 bytes), 2-byte password verifier, the
+// compressed data encrypted with AES in counter mode (a little-endian block
+// counter starting at 1), and the first 10 bytes of an HMAC-SHA1 over the
+// encrypted data. Keys: PBKDF2-HMAC-SHA1, 1000 iterations.
 #include <stddef.h>
 #include <stdint.h>
 #include <memory>

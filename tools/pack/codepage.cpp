@@ -1,40 +1,12 @@
 #include "tools/pack/codepage.h"
 
-#include <errno.h>
 #include <stdio.h>
-#include <iconv.h>
-#include <wctype.h>
 
 #include <string>
 
+#include "tools/pack/codepage_convert.h"
+
 namespace pack {
-
-static std::string IconvName(int number) { return "CP" + std::to_string(number); }
-
-// Converts with iconv; false on a character that cannot be converted.
-static bool Convert(const std::string& from, const std::string& to, const std::string& input,
-                    std::string& output, size_t& badOffset) {
-  iconv_t cd = iconv_open(to.c_str(), from.c_str());
-  if (cd == (iconv_t)-1) return false;
-  output.clear();
-  char* in = const_cast<char*>(input.data());
-  size_t inLeft = input.size();
-  char buffer[4096];
-  bool ok = true;
-  while (inLeft > 0) {
-    char* out = buffer;
-    size_t outLeft = sizeof buffer;
-    size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
-    output.append(buffer, (size_t)(out - buffer));
-    if (result == (size_t)-1 && errno != E2BIG) {
-      ok = false;
-      break;
-    }
-  }
-  badOffset = input.size() - inLeft;
-  iconv_close(cd);
-  return ok;
-}
 
 bool CheckCodePage(int number, std::string& error) {
   static const int multiByte[] = {932, 936, 949, 950, 1361};
@@ -46,12 +18,10 @@ bool CheckCodePage(int number, std::string& error) {
       return false;
     }
   }
-  iconv_t cd = iconv_open(IconvName(number).c_str(), "UTF-8");
-  if (cd == (iconv_t)-1) {
+  if (!SystemKnowsCodePage(number)) {
     error = "unknown code page " + std::to_string(number);
     return false;
   }
-  iconv_close(cd);
   return true;
 }
 
@@ -99,7 +69,7 @@ bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out,
     return false;
   }
   size_t badOffset = 0;
-  if (Convert("UTF-8", IconvName(page.number), utf8, out, badOffset)) return true;
+  if (Utf8ToCodePage(page.number, utf8, out, badOffset)) return true;
   problem = "contains " + CharacterAt(utf8, badOffset) + ", which code page " + std::to_string(page.number) +
             " cannot represent";
   return false;
@@ -108,10 +78,9 @@ bool ToCodePage(const CodePage& page, const std::string& utf8, std::string& out,
 std::string FromCodePage(const CodePage& page, const std::string& bytes) {
   std::string result;
   for (char c : bytes) {
-    std::string one(1, c), converted;
-    size_t badOffset;
+    std::string converted;
     if ((unsigned char)c < 0x80) result += c;
-    else if (Convert(IconvName(page.number), "UTF-8", one, converted, badOffset)) result += converted;
+    else if (CodePageToUtf8(page.number, std::string(1, c), converted)) result += converted;
     else result += '?';
   }
   return result;
@@ -119,8 +88,7 @@ std::string FromCodePage(const CodePage& page, const std::string& bytes) {
 
 std::string FromLegacyNames(int codePage, const std::string& bytes) {
   std::string out;
-  size_t badOffset;
-  if (!Convert(IconvName(codePage), "UTF-8", bytes, out, badOffset)) return bytes;
+  if (!CodePageToUtf8(codePage, bytes, out)) return bytes;
   return out;
 }
 
@@ -138,7 +106,7 @@ std::string FoldCase(const std::string& utf8) {
     uint32_t cp = c & (0x3F >> extra);
     for (size_t k = 1; k <= extra && i + k < utf8.size(); k++) cp = cp << 6 | (utf8[i + k] & 0x3F);
     i += extra + 1;
-    cp = (uint32_t)towlower((wint_t)cp);
+    cp = LowerCase(cp);
     if (cp < 0x800) {
       out += (char)(0xC0 | cp >> 6);
       out += (char)(0x80 | (cp & 0x3F));

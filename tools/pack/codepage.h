@@ -1,6 +1,6 @@
 #pragma once
-// Conversion between UTF-8 (what Linux gives us) and the 8-bit Windows code
-// page the stub's names and texts are written in.
+// Conversion between UTF-8 (what the tool works in) and the 8-bit Windows
+// code page the stub's names and texts are written in.
 #include <string>
 
 namespace pack {
@@ -9,7 +9,8 @@ struct CodePage {
   int number = 1252;
 };
 
-// Checks that the code page is a single-byte one iconv knows. The stub treats
+// Checks that the code page is a single-byte one the system converts (iconv
+// on Linux; on Windows the same set, see codepage_windows.cpp). The stub treats
 // every byte on its own (a backslash is byte 0x5C), so multi-byte code pages
 // whose second bytes can be 0x5C are refused.
 bool CheckCodePage(int number, std::string& error);
