@@ -238,7 +238,7 @@ wchar_t pendingPath[33000];   // fixed room: the control handler runs on its own
 BOOL WINAPI RemovePendingOnBreak(DWORD) {
   // The file is open with FILE_SHARE_DELETE: it goes when the process ends.
   if (pendingPath[0]) DeleteFileW(pendingPath);
-  return FALSE;   // then the default handler ends the process
+  ExitProcess(STATUS_CONTROL_C_EXIT);   // as the default handler would, with the code a script can test
 }
 
 }  // namespace
