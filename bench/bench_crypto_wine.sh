@@ -9,5 +9,5 @@ work=${WORK:-/tmp/tolvane-bench-crypto}
 mkdir -p "$work"
 i686-w64-mingw32-g++ -Os -fno-exceptions -fno-rtti -std=c++17 -I. -static -s -o "$work/bench_crypto.exe" \
   bench/bench_crypto_win32.cpp codec/crc32.cpp codec/crypt.cpp codec/aes.cpp codec/sha1.cpp \
-  codec/winzip_aes.cpp extract/state.cpp
-WINEPREFIX=${WINEPREFIX:-$work/prefix} WINEDEBUG=-all wine "$work/bench_crypto.exe"
+  codec/winzip_aes.cpp base/state.cpp base/entry.cpp
+WINEPREFIX=${WINEPREFIX:-$work/prefix} WINEARCH=win32 WINEDEBUG=-all wine "$work/bench_crypto.exe"
