@@ -3,6 +3,8 @@
 # without it, or without Wine or Xvfb, they report themselves skipped.
 set(TOLVANE_WIN32_DIR ${CMAKE_SOURCE_DIR}/build/win32 CACHE PATH
     "The win32 build whose stub the end-to-end tests run under Wine")
+set(TOLVANE_WINDOWS_DIR ${CMAKE_SOURCE_DIR}/build/windows CACHE PATH
+    "The windows build whose tolvane-pack.exe an end-to-end test runs under Wine")
 find_package(Python3 COMPONENTS Interpreter)
 if(NOT Python3_Interpreter_FOUND)
   message(STATUS "End-to-end tests under Wine: skipped, no Python 3")
@@ -19,6 +21,8 @@ set(e2e_args --win32 ${TOLVANE_WIN32_DIR} --work ${CMAKE_BINARY_DIR}/e2e-wine)
 if(TOLVANE_TOOLS)
   list(APPEND e2e_args --pack $<TARGET_FILE:tolvane-pack>)
 endif()
+# Passed even before it is built: the scenario that needs it skips until then.
+list(APPEND e2e_args --pack-windows ${TOLVANE_WINDOWS_DIR}/tools/tolvane-pack.exe)
 
 # One Xvfb display and one Wine prefix for the whole run: a set-up fixture
 # starts them, a clean-up fixture stops them, the scenarios run one at a time.

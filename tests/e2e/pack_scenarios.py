@@ -3,8 +3,10 @@ every kind of file is packed, tested by the tool, extracted by the real stub
 under Wine (played by the driver) and compared with its source.
 
 run_e2e.py registers them and hands over its helpers; without a tool (--pack)
-they report themselves skipped. Packages are made with --stub naming the stub
-of the win32 build under test, so the tool and the suite run the same stub.
+they report themselves skipped, and so does windows_made_package without the
+Windows build of the tool (--pack-windows). Packages are made with --stub
+naming the stub of the win32 build under test, so the tool and the suite run
+the same stub.
 """
 import io
 import os
@@ -24,7 +26,7 @@ def register(module):
     global e2e
     e2e = module
     return [packed_tree, packed_with_password, signed_package, pack_options, packed_zip_inputs,
-            lzma_packages]
+            lzma_packages, windows_made_package]
 
 
 # The message, the password and several names hold characters of code page
@@ -89,9 +91,15 @@ def differences(expected, got):
     return {k: v for k, v in (("missing", missing), ("extra", extra), ("changed", changed)) if v}
 
 
-def tool(run, c, what, args):
-    """Runs tolvane-pack; a failure is recorded with its output. True on success."""
-    result = subprocess.run([run.pack] + args, capture_output=True, timeout=120, check=False)
+def tool(run, c, what, args, windows=False):
+    """Runs tolvane-pack (its Windows build under Wine when 'windows'); a failure
+    is recorded with its output. True on success."""
+    command, env = [run.pack], None
+    if windows:
+        # The Windows tool is given the Windows names of our files, as its users type them.
+        command, env = ["wine", run.pack_windows], run.env64()
+        args = [e2e.win(a) if a.startswith("/") else a for a in args]
+    result = subprocess.run(command + args, capture_output=True, timeout=120, check=False, env=env)
     if result.returncode != 0:
         c.failures.append(f"tolvane-pack {what}: exit {result.returncode}\n"
                           + result.stderr.decode(errors="replace"))
@@ -116,15 +124,19 @@ def sign(c, base, package):
     return signed
 
 
-def need_tool(run):
-    if not getattr(run, "pack", None):
+def need_tool(run, windows=False):
+    if windows:
+        if not os.path.exists(getattr(run, "pack_windows", None) or ""):
+            raise Skipped("no Windows tolvane-pack.exe (--pack-windows; build the windows preset)")
+    elif not getattr(run, "pack", None):
         raise Skipped("no tolvane-pack given (--pack)")
 
 
-def round_trip(run, c, name, password=None, signed=False, options=()):
+def round_trip(run, c, name, password=None, signed=False, options=(), windows=False):
     """create -> test -> extract under Wine by pressing Extract -> the same tree,
-    the command launched with "##" expanded."""
-    need_tool(run)
+    the command launched with "##" expanded. 'windows': the tool's Windows build
+    creates, lists and tests."""
+    need_tool(run, windows)
     if signed and not (shutil.which("osslsigncode") and shutil.which("openssl")):
         raise Skipped("osslsigncode or openssl is not installed")
     base = run.folder(name)
@@ -134,11 +146,16 @@ def round_trip(run, c, name, password=None, signed=False, options=()):
     os.makedirs(os.path.join(base, "Téléchargements"))
     package = os.path.join(base, "Téléchargements", "Paquet à extraire.exe")
     secret = ["--password", password] if password else []
-    ok, _ = tool(run, c, "create", ["create", package, src, "--stub", run.stub, "--message", MESSAGE,
-                                    "--folder", e2e.win(dest), "--command", COMMAND, "-q"]
-                 + secret + list(options))
+    create = ["create", package, src, "--stub", run.stub, "--message", MESSAGE, "--folder", e2e.win(dest),
+              "--command", COMMAND, "-q"] + secret + list(options)
+    ok, _ = tool(run, c, "create", create, windows)
     if not ok:
         return
+    if windows and not password and getattr(run, "pack", None):
+        # Both builds make the same bytes (encrypted ones differ by their random salts).
+        twin = os.path.join(base, "linux-made.exe")
+        if tool(run, c, "create on Linux", create[:1] + [twin] + create[2:])[0]:
+            c.true("the Linux tool makes the same package", e2e.read(twin) == e2e.read(package))
     if signed:
         _, before = tool(run, c, "info", ["info", package])
         package = sign(c, base, package)
@@ -148,9 +165,9 @@ def round_trip(run, c, name, password=None, signed=False, options=()):
         if "the stub of this tolvane-pack\n" in before:
             _, after = tool(run, c, "info", ["info", package])
             c.true("info names the signed stub", "the stub of this tolvane-pack, signed\n" in after)
-    ok, listing = tool(run, c, "list", ["list", package])
+    ok, listing = tool(run, c, "list", ["list", package], windows)
     c.equal("names the tool lists", sorted(listing.splitlines()), names)
-    tool(run, c, "test", ["test", package, "-q"] + secret)
+    tool(run, c, "test", ["test", package, "-q"] + secret, windows)
 
     steps = ["main", "get:901", "get:101", "list:301", "press:1"]
     steps += [f"password:{password}"] if password else []
@@ -189,6 +206,14 @@ def packed_with_password(run, c):
     # Stored entries take another path through decryption.
     round_trip(run, c, "packed_with_password_stored", password="s3cret passe", options=["--level", "0"])
     round_trip(run, c, "packed_with_zipcrypto", password="s3cret pässe", options=["--encryption", "zipcrypto"])
+
+
+def windows_made_package(run, c):
+    """The Windows build of the tool, under Wine, makes, lists and tests the
+    package (also encrypted with AES, through the system's bcrypt): the stub
+    extracts the same tree."""
+    round_trip(run, c, "windows_made_package", windows=True)
+    round_trip(run, c, "windows_made_package_aes", password="s3cret passe", windows=True)
 
 
 def signed_package(run, c):

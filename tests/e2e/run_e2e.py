@@ -12,7 +12,8 @@ test driver (driver.exe), which prints what it sees.
 DIR is the win32 build (tolvane-sfx.exe, e2e/driver.exe, e2e/echo_args.exe).
 One Xvfb display and one Wine prefix serve the whole run. Exit code 77 means
 skipped (no win32 build, no Wine or no Xvfb). --pack TOOL names tolvane-pack
-for the scenarios of packages it makes (pack_scenarios.py).
+for the scenarios of packages it makes (pack_scenarios.py); --pack-windows EXE
+its Windows build, run under Wine in a 64-bit prefix of its own.
 """
 import argparse
 import getpass
@@ -54,6 +55,7 @@ class Run:
         self.driver = os.path.join(self.win32, "e2e", "driver.exe")
         self.echo = os.path.join(self.win32, "e2e", "echo_args.exe")
         self.prefix = os.path.join(self.work, "prefix")
+        self.prefix64 = os.path.join(self.work, "prefix64")
         self.state = os.path.join(self.work, "display")
 
     def missing(self):
@@ -80,6 +82,19 @@ class Run:
             with open(self.state) as f:
                 display = f.read().split()[0]
         e["DISPLAY"] = display
+        return e
+
+    def env64(self):
+        """The environment of the 64-bit Windows tool: a 64-bit prefix beside the
+        suite's, made on first use (about 20 s), its server detached as in setup."""
+        e = self.env()
+        e.update(WINEPREFIX=self.prefix64, WINEARCH="win64")
+        if not os.path.exists(os.path.join(self.prefix64, "system.reg")):
+            os.makedirs(self.prefix64, exist_ok=True)
+            subprocess.Popen(["wineserver", "-p"], env=e, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL, start_new_session=True).wait(timeout=30)
+            subprocess.run(["wine", "wineboot", "-u"], env=e, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=240, check=False)
         return e
 
     def wine(self, args, display=None, timeout=120):
@@ -125,6 +140,11 @@ class Run:
         print(f"Xvfb on {display}, Wine prefix {self.prefix}")
 
     def cleanup(self, quiet=False):
+        if os.path.exists(self.prefix64):
+            # Over a gigabyte: made again by the next run that needs it.
+            subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=self.prefix64),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=False)
+            shutil.rmtree(self.prefix64, ignore_errors=True)
         if not os.path.exists(self.state):
             return
         with open(self.state) as f:
@@ -912,6 +932,7 @@ def main():
     parser.add_argument("--win32")
     parser.add_argument("--work")
     parser.add_argument("--pack", help="tolvane-pack, for the scenarios of packages it makes")
+    parser.add_argument("--pack-windows", help="tolvane-pack.exe, the Windows build, run under Wine")
     parser.add_argument("action", choices=["setup", "run", "cleanup", "all", "screenshots", "list"])
     parser.add_argument("names", nargs="*")
     args = parser.parse_args()
@@ -920,6 +941,7 @@ def main():
         return 0
     run = Run(args.win32, args.work)
     run.pack = args.pack
+    run.pack_windows = args.pack_windows
     if args.action == "cleanup":
         run.cleanup()
         return 0
