@@ -138,12 +138,7 @@ void ResetSeam() {
 
 void SetUtf8Texts(bool on) { Settings().utf8Texts = on; }
 
-uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
-  size_t length = strlen(text);
-  if (length + 1 > size) return 0;
-  memcpy(buffer, text, length + 1);
-  return static_cast<uint32_t>(length);
-}
+// AnsiToUtf8 belongs to the files part: the "ANSI" code page is the file system's.
 
 // ---- process -----------------------------------------------------------------
 

@@ -252,3 +252,11 @@ bool FindAny(const char* pattern) {
 bool MakeFolder(const char* path) { return mkdir(ToHostPath(path).c_str(), 0755) == 0; }
 
 }  // namespace host
+
+// Names are bytes here: an "ANSI" text is taken as it is.
+uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
+  size_t length = strlen(text);
+  if (length + 1 > size) return 0;
+  memcpy(buffer, text, length + 1);
+  return static_cast<uint32_t>(length);
+}

@@ -298,3 +298,12 @@ bool MakeFolder(const char* path) {
 }
 
 }  // namespace host
+
+// An "ANSI" text is in the names' code page, as the stub's is in the system's.
+uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
+  int n = MultiByteToWideChar(NameCodePage, 0, text, -1, nullptr, 0);
+  std::wstring wideText(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+  if (n <= 0 || !MultiByteToWideChar(NameCodePage, 0, text, -1, &wideText[0], n)) return 0;
+  int length = WideCharToMultiByte(CP_UTF8, 0, wideText.c_str(), -1, buffer, static_cast<int>(size), nullptr, nullptr);
+  return length > 0 ? static_cast<uint32_t>(length - 1) : 0;
+}

@@ -53,13 +53,32 @@ std::string RandomTag() {
   return tag;
 }
 
-// The first bytes say whether a Unix system would run the file.
+// Whether a Unix system would run the file, from its first bytes, as Unix
+// packers give it an execute bit: a script ("#!"), or an ELF program (fixed
+// address, or with a program interpreter), not a shared library.
 bool LooksRunnable(HANDLE file) {
-  char magic[4] = {};
+  uint8_t head[4096];
   DWORD got = 0;
   OVERLAPPED at = {};
-  if (!ReadFile(file, magic, sizeof magic, &got, &at)) return false;
-  return (got >= 2 && magic[0] == '#' && magic[1] == '!') || (got == 4 && memcmp(magic, "\x7f" "ELF", 4) == 0);
+  if (!ReadFile(file, head, sizeof head, &got, &at)) return false;
+  if (got >= 2 && head[0] == '#' && head[1] == '!') return true;
+  if (got < 52 || memcmp(head, "\x7f" "ELF", 4) != 0 || head[5] != 1) return false;   // little-endian only
+  auto le = [&](size_t at, int bytes) {
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; i--) value = value << 8 | head[at + i];
+    return value;
+  };
+  bool wide = head[4] == 2;
+  uint64_t type = le(16, 2);
+  if (type == 2) return true;   // ET_EXEC
+  uint64_t table = wide ? le(32, 8) : le(28, 4);
+  uint64_t entrySize = le(wide ? 54 : 42, 2), count = le(wide ? 56 : 44, 2);
+  for (uint64_t i = 0; type == 3 && entrySize >= 4 && i < count; i++) {   // ET_DYN: look for PT_INTERP
+    uint64_t entry = table + i * entrySize;
+    if (entry + 4 > got) break;
+    if (le((size_t)entry, 4) == 3) return true;
+  }
+  return false;
 }
 
 // A symbolic link or a junction: a reparse point that names another path.

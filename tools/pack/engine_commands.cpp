@@ -37,6 +37,8 @@ namespace pack {
 
 namespace {
 
+const unsigned Utf8CodePage = 65001;   // Windows' number for UTF-8
+
 
 // Reads a password from the terminal without echo; empty when there is none.
 std::string AskOnTerminal(const std::string& prompt) {
@@ -92,10 +94,13 @@ class Session {
     }
     host::ResetSeam();
     host::SetTempFolder(os::TempFolder() + os::Separator);
-    host::SetAnsiCodePage((unsigned)o_.codePage);
     host::SetMessageHandler([this](const HostMessage& m) { Print(m); });
     AskPassword = [](char* buffer) { return current_->Password(buffer); };
+    // The package's path is the tool's own, in UTF-8; the texts from then on
+    // (names, the destination) are in the package's code page.
+    host::SetAnsiCodePage(Utf8CodePage);
     FileHandle package = OpenReadFile(o_.package.c_str());
+    host::SetAnsiCodePage((unsigned)o_.codePage);
     if (package == NoFile) {
       Error("cannot open " + o_.package);
       return false;
@@ -122,11 +127,18 @@ class Session {
 
   // The extraction walk over every listed entry, below 'folder'.
   bool Extract(const std::string& folder, int skipExisting) {
-    if (folder.size() > 254) {
+    // Where the system takes Unicode names, the engine's are in the code page,
+    // the destination's too; elsewhere names are bytes (see RenameAll).
+    std::string destination = folder, problem;
+    if (os::UnicodeNames && !ToCodePage(page_, folder, destination, problem)) {
+      Error("the destination folder " + problem);
+      return false;
+    }
+    if (destination.size() > 254) {
       Error("the destination folder path is longer than the stub's 254 characters");
       return false;
     }
-    strcpy(DestFolder, folder.c_str());
+    strcpy(DestFolder, destination.c_str());
     State.SkipExisting = (uint8_t)skipExisting;
     ListSelect(GetEntryList(&dialog_, IDC_ENTRY_LIST), -1, true);
     std::vector<std::string> safe;
