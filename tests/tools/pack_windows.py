@@ -151,16 +151,17 @@ def main():
         os.makedirs(out)
 
         # The same bytes from both systems, whatever the method and thread count.
-        for label, options in [("deflate", []), ("lzma, 2 threads", ["--method", "lzma", "--threads", "2"])]:
+        for label, options in [("deflate", ["--message", "Grüße: café"]),
+                               ("lzma, 2 threads", ["--method", "lzma", "--threads", "2"]),
+                               ("code page 1258", ["--codepage", "1258", "--message", "Giải nén tệp?"])]:
             made = {}
             for windows in (True, False):
                 made[windows] = os.path.join(out, f"{'windows' if windows else 'linux'} {label}.exe")
-                code, _, err = tools.run(windows, "create", made[windows], deep, "--exclude", "*.o", "-q",
-                                         "--message", "Grüße: café", *options)
+                code, _, err = tools.run(windows, "create", made[windows], deep, "--exclude", "*.o", "-q", *options)
                 check(code == 0, f"create ({label}, {'Windows' if windows else 'Linux'})", err)
             same = all(map(os.path.exists, made.values())) and len(set(map(read, made.values()))) == 1
             check(same, f"the Windows and Linux packages are the same bytes ({label})")
-        package = made[True]
+        package = os.path.join(out, "windows deflate.exe")
 
         (wcode, wout, werr), (lcode, lout, _) = tools.both("list", "--json", package)
         check(wcode == 0 and lcode == 0, "list --json", werr)
