@@ -121,7 +121,8 @@ bool MakeFolder(const char* path);
 // closes it.
 void ForgetOpenFolder();
 // FindAny's rules over any file system: 'nameExists' answers for a plain
-// name, 'folderEntries' lists a folder (false: there is none).
+// name, 'folderEntries' lists a folder (false: there is none). Linux only:
+// the test double searches its memory files with it.
 bool FindMatching(const char* pattern, const std::function<bool(const std::string&)>& nameExists,
                   const std::function<bool(const std::string&, std::vector<std::string>&)>& folderEntries);
 

@@ -71,70 +71,11 @@ bool FindFirst(const std::wstring& path, WIN32_FIND_DATAW& found) {
   return true;
 }
 
-// Windows name matching: '*' and '?' only, ASCII letters without case, and
-// a pattern ending in ".*" also matches names without a dot ("*.*" matches
-// everything). '?' stands for one byte.
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool Glob(const char* pattern, const char* name) {
-  const char* star = nullptr;   // the last '*' seen, and where its match ends so far
-  const char* resume = nullptr;
-  while (*name) {
-    if (*pattern == '*') {
-      star = pattern++;
-      resume = name;
-    } else if (*pattern && (*pattern == '?' || FoldAscii(*pattern) == FoldAscii(*name))) {
-      pattern++;
-      name++;
-    } else if (star) {
-      pattern = star + 1;   // the last '*' takes one more byte
-      name = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == '*') pattern++;
-  return *pattern == 0;
-}
-
-bool MatchesPattern(const std::string& pattern, const std::string& name) {
-  if (Glob(pattern.c_str(), name.c_str())) return true;
-  size_t n = pattern.size();
-  return n >= 2 && pattern.compare(n - 2, 2, ".*") == 0 && Glob(pattern.substr(0, n - 2).c_str(), name.c_str());
-}
-
 }  // namespace
 
 namespace host {
 
 void SetAnsiCodePage(unsigned codePage) { NameCodePage = codePage; }
-
-// As in host_files.cpp: the callbacks take the paths ToHostPath makes.
-bool FindMatching(const char* pattern, const std::function<bool(const std::string&)>& nameExists,
-                  const std::function<bool(const std::string&, std::vector<std::string>&)>& folderEntries) {
-  std::string hostPath = ToHostPath(pattern);
-  if (hostPath.empty()) return false;
-  size_t slash = hostPath.rfind('/');
-  std::string last = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
-  if (last.find_first_of("*?") == std::string::npos) {
-    // A plain name: a search with a trailing separator finds nothing, as on Windows.
-    if (last.empty()) return false;
-    return nameExists(hostPath);
-  }
-  std::string folder = slash == std::string::npos ? "" : hostPath.substr(0, slash);
-  if (slash == 0) folder = "/";
-  std::vector<std::string> names;
-  if (!folderEntries(folder, names)) return false;
-  for (const std::string& name : names)
-    if (MatchesPattern(last, name)) return true;
-  // Every folder except a drive root also lists its own "." entry.
-  std::string windows = pattern;
-  if (windows.size() >= 2 && windows[1] == ':') windows.erase(0, 2);
-  size_t windowsSlash = windows.find_last_of("\\/");
-  bool driveRoot = windowsSlash == 0;
-  if (driveRoot) return false;
-  return MatchesPattern(last, ".");
-}
 
 void SetOutputLimit(size_t bytes) { OutputLimit = bytes; }
 bool OutputWasCut() { return OutputCut; }
