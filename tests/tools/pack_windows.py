@@ -174,7 +174,7 @@ def main():
         check(wcode == 0 and wout == lout, "info reads as on Linux", wout + werr)
         code, _, err = tools.windows("test", package)
         check(code == 0 and "all extracted and checked" in err, "test", err)
-        dest = os.path.join(out, "extracted")
+        dest = os.path.join(out, "Распаковано")   # not in the package's code page, 1252
         code, _, err = tools.windows("extract", package, "-d", dest)
         check(code == 0, "extract", err)
         check(snapshot(dest) == expected, "extract writes the tree", str(sorted(snapshot(dest))))

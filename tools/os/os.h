@@ -51,6 +51,9 @@ bool RenameNew(const std::string& from, const std::string& to);
 std::string AbsolutePath(const std::string& path);
 // "/x"; on Windows also "C:\x", "C:x", "\x" and "\\server\share".
 bool IsAbsolute(const std::string& path);
+// The path in the system's short (8.3) names where it has them, which are
+// ASCII: for a program that takes paths in a code page. POSIX: the path.
+std::string ShortPath(const std::string& path);
 std::string TempFolder();   // TMPDIR / TEMP, else the system's default
 // A new empty folder below TempFolder(); empty on failure.
 std::string MakeTempFolder(const std::string& prefix);

@@ -73,6 +73,8 @@ std::string AbsolutePath(const std::string& path) {
 
 bool IsAbsolute(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
+std::string ShortPath(const std::string& path) { return path; }
+
 std::string TempFolder() {
   std::string base = Environment("TMPDIR");
   return base.empty() ? "/tmp" : base;

@@ -198,6 +198,16 @@ bool IsAbsolute(const std::string& path) {
   return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || (path.size() >= 2 && path[1] == ':');
 }
 
+std::string ShortPath(const std::string& path) {
+  std::wstring full = wide::LongPath(path);
+  DWORD n = GetShortPathNameW(full.c_str(), nullptr, 0);
+  std::wstring shortPath(n, L'\0');
+  n = n ? GetShortPathNameW(full.c_str(), &shortPath[0], n) : 0;
+  if (n == 0 || n >= shortPath.size()) return path;
+  shortPath.resize(n);
+  return AbsolutePath(wide::ToUtf8(shortPath));
+}
+
 std::string TempFolder() {
   wchar_t buffer[MAX_PATH + 2];
   DWORD n = GetTempPathW(MAX_PATH + 2, buffer);

@@ -128,9 +128,11 @@ class Session {
   // The extraction walk over every listed entry, below 'folder'.
   bool Extract(const std::string& folder, int skipExisting) {
     // Where the system takes Unicode names, the engine's are in the code page,
-    // the destination's too; elsewhere names are bytes (see RenameAll).
-    std::string destination = folder, problem;
-    if (os::UnicodeNames && !ToCodePage(page_, folder, destination, problem)) {
+    // the destination's too (in its short names when the code page lacks a
+    // character of it); elsewhere names are bytes (see RenameAll).
+    std::string destination = folder, problem, unused;
+    if (os::UnicodeNames && !ToCodePage(page_, folder, destination, problem) &&
+        !ToCodePage(page_, os::ShortPath(folder), destination, unused)) {
       Error("the destination folder " + problem);
       return false;
     }
