@@ -259,6 +259,12 @@ TEST(PackInputs, ExclusionPatternsAndStoredPaths) {
       {"build/sub/x.o", "build/*.o", false},  {"build/tmp/x", "build/tmp", true},
       {"build/tmp/x", "./build/tmp/", true},  {"a/b/c", "a/*/c", true},
       {"node_modules", "node_modules/", true}, {"a.txt", "*.TXT", false},
+      // The wildcards themselves, the same on every system: sets, ranges, escapes, one character
+      // for one UTF-8 sequence.
+      {"x/log1.txt", "log[0-9].txt", true},   {"x/logA.txt", "log[!0-9].txt", true},
+      {"x/log1.txt", "log[!0-9].txt", false}, {"a*b", "a\\*b", true},
+      {"axb", "a\\*b", false},                {"отчёт.doc", "отч?т.doc", true},
+      {"a[b", "a[b", true},                   {"a/b/c.o", "a/*.o", false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(pack::Excluded(c.name, {c.pattern}), c.excluded) << c.name << " against " << c.pattern;
