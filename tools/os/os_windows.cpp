@@ -84,11 +84,17 @@ bool LooksRunnable(HANDLE file) {
 // A symbolic link or a junction: a reparse point that names another path.
 bool IsLinkTag(DWORD tag) { return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT; }
 
+
+UINT consoleCodePage;   // the console's own, given back at the end
+
+void RestoreConsole() { SetConsoleOutputCP(consoleCodePage); }
+
 }  // namespace
 
 std::vector<std::string> Arguments(int, char**) {
-  SetConsoleOutputCP(CP_UTF8);   // what the tool prints is UTF-8
-  SetConsoleCP(CP_UTF8);
+  // What the tool prints is UTF-8; the console is left as it was found.
+  consoleCodePage = GetConsoleOutputCP();
+  if (consoleCodePage && consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) atexit(RestoreConsole);
   std::vector<std::string> arguments;
   int count = 0;
   wchar_t** wideArguments = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -267,6 +273,7 @@ wchar_t pendingPath[33000];   // fixed room: the control handler runs on its own
 BOOL WINAPI RemovePendingOnBreak(DWORD) {
   // The file is open with FILE_SHARE_DELETE: it goes when the process ends.
   if (pendingPath[0]) DeleteFileW(pendingPath);
+  if (consoleCodePage) SetConsoleOutputCP(consoleCodePage);
   ExitProcess(STATUS_CONTROL_C_EXIT);   // as the default handler would, with the code a script can test
 }
 
@@ -314,7 +321,16 @@ bool ClosePending(FILE* file, std::string& error) {
 }
 
 bool PublishPending(const std::string& target, std::string& error) {
-  if (!MoveFileExW(pendingPath, wide::LongPath(target).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  std::wstring to = wide::LongPath(target);
+  // A virus scanner or an indexer may hold the old package open for a moment.
+  bool moved = false;
+  for (int attempt = 0; attempt < 20 && !moved; attempt++) {
+    moved = MoveFileExW(pendingPath, to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    DWORD why = moved ? 0 : GetLastError();
+    if (why != ERROR_ACCESS_DENIED && why != ERROR_SHARING_VIOLATION) break;
+    Sleep(100);
+  }
+  if (!moved) {
     error = "cannot create " + target + ": " + LastError();
     DiscardPending();
     return false;
