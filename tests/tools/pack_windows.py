@@ -99,29 +99,32 @@ def make_tree(root, tools):
     return snapshot(root)
 
 
-def interrupted_create(tools, work):
-    """Ctrl+C while the Windows tool writes a package: no package, no temporary file."""
-    big, out = os.path.join(work, "big"), os.path.join(work, "interrupted")
+def interrupted_create(tools, work, windows):
+    """Ctrl+C while a tool writes a package: no package, no temporary file."""
+    big, out = os.path.join(work, "big"), os.path.join(work, "interrupted " + str(windows))
     os.makedirs(out)
-    rng = random.Random(5)
-    for i in range(3):
-        write(os.path.join(big, f"part{i}.bin"), rng.randbytes(40 << 20))
-    started = subprocess.Popen(["wine", tools.exe, "create", os.path.join(out, "big.exe"), big, "--level", "12"],
-                               env=tools.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not os.path.isdir(big):
+        rng = random.Random(5)
+        for i in range(3):
+            write(os.path.join(big, f"part{i}.bin"), rng.randbytes(40 << 20))
+    target = os.path.join(out, "big.exe").encode()
+    command = (["wine", tools.exe] if windows else [tools.linux]) + ["create", target, big, "--level", "12"]
+    started = subprocess.Popen(command, env=tools.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # Wine runs the program as a process of its own: the one whose command line names the .exe.
     deadline = time.time() + 120
-    pid = None
+    pid = None if windows else started.pid
     while time.time() < deadline and started.poll() is None and not (pid and os.listdir(out)):
         time.sleep(0.2)
-        for entry in os.listdir("/proc"):
+        for entry in os.listdir("/proc") if windows else []:
             try:
                 with open(f"/proc/{entry}/cmdline", "rb") as f:
                     line = f.read()
             except OSError:
                 continue
-            if b"tolvane-pack.exe\0create\0" in line and b"start.exe" not in line:
+            if b"tolvane-pack.exe\0create\0" + target in line and b"start.exe" not in line:
                 pid = int(entry)
-    check(pid and os.listdir(out), "Ctrl+C: the package was being written", str(os.listdir(out)))
+    system = "Windows" if windows else "Linux"
+    check(pid and os.listdir(out), f"Ctrl+C ({system}): the package was being written", str(os.listdir(out)))
     if pid:
         os.kill(pid, signal.SIGINT)
     try:
@@ -129,8 +132,8 @@ def interrupted_create(tools, work):
     except subprocess.TimeoutExpired:
         started.kill()
         code = "still running"
-    check(code != 0, "Ctrl+C ends create with a failure", f"exit {code}")
-    check(os.listdir(out) == [], "Ctrl+C leaves nothing in the output folder", str(os.listdir(out)))
+    check(code != 0, f"Ctrl+C ({system}) ends create with a failure", f"exit {code}")
+    check(os.listdir(out) == [], f"Ctrl+C ({system}) leaves nothing in the output folder", str(os.listdir(out)))
 
 
 def main():
@@ -188,7 +191,8 @@ def main():
             code, _, err = tools.run(windows, "test", locked, "--password", password)
             check(code == want, f"test --password {password} ({'Windows' if windows else 'Linux'})", err)
 
-        interrupted_create(tools, work)
+        for windows in (True, False):
+            interrupted_create(tools, work, windows)
     finally:
         subprocess.run(["wineserver", "-k"], env=tools.env, capture_output=True)
         shutil.rmtree(work, ignore_errors=True)
