@@ -1,7 +1,8 @@
 #pragma once
-// The Linux seam: its controls, for the tools, and its file and folder calls,
-// on which the tests' double (tests/support/host_double.h) builds. The core
-// never includes this header.
+// The host seam, what the tools link on Linux and on Windows: its controls,
+// for the tools, and its file and folder calls (host_files.cpp on Linux,
+// host_files_windows.cpp on Windows), on which the tests' double
+// (tests/support/host_double.h) builds. The core never includes this header.
 #include <stdint.h>
 #include <time.h>
 #include <stddef.h>
@@ -94,16 +95,17 @@ void SetOutputLimit(size_t bytes);
 // True when a write to the last output file created was cut short by the limit.
 bool OutputWasCut();
 
-// The encoding the core last chose with SetUtf8Texts. Texts are kept as the
-// bytes given: the host's own texts (the tools' Linux paths) are UTF-8 already,
-// so AnsiToUtf8 copies.
+// The encoding the core last chose with SetUtf8Texts. On Linux texts are kept
+// as the bytes given: the host's own texts (the tools' paths) are UTF-8
+// already, so AnsiToUtf8 copies; on Windows the other texts are in the code
+// page SetAnsiCodePage names.
 bool Utf8Texts();
 
 // Forgets every setting and record above.
 void ResetSeam();
 
 // ---- the real file system, under the seam's names ----
-// The seam's file and folder calls on the real file system; the Linux seam
+// The seam's file and folder calls on the real file system; the host seam
 // is these, and the test double falls back on them.
 FileHandle OpenReadFile(const char* path);
 FileHandle CreateNewFile(const char* path);

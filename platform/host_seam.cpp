@@ -1,4 +1,4 @@
-// The Linux seam as the tools link it: the real file system, message boxes
+// The host seam as the tools link it (on Linux and on Windows): the real file system, message boxes
 // handed to the tool, no message loop.
 #include <stdio.h>
 #include <stdlib.h>

@@ -303,8 +303,8 @@ class Session {
     }
   }
 
-  // Code page names are written as their bytes; on Linux they are shown in
-  // UTF-8. Before the walk, existing UTF-8 names are turned back into the code
+  // Where names are bytes (POSIX), code page names are written as their
+  // bytes, and they are shown in UTF-8. Before the walk, existing UTF-8 names are turned back into the code
   // page form (outermost first) so the overwrite rule sees them; afterwards
   // the names go to UTF-8 (innermost first, while its parents still have
   // their old names). Names that are UTF-8 already are written as they are.

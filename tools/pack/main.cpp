@@ -1,5 +1,5 @@
-// tolvane-pack: makes self-extracting packages for Windows on Linux, and
-// checks them with the stub's own engine.
+// tolvane-pack: makes self-extracting packages for Windows, on Linux or on
+// Windows, and checks them with the stub's own engine.
 #include <errno.h>
 #include <locale.h>
 #include <stdio.h>
