@@ -12,12 +12,16 @@ the test reports itself skipped (77).
 """
 import json
 import os
+import pty
 import random
+import re
+import select
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 SKIP = 77
@@ -97,6 +101,36 @@ def make_tree(root, tools):
     subprocess.run(["wine", "cmd", "/c", "attrib", "+h", "+s", os.path.join(root, "system.dat")],
                    env=tools.env, capture_output=True, timeout=300)
     return snapshot(root)
+
+
+def typed_password(tools, package):
+    """The password typed at test's prompt on a console (a terminal Wine
+    serves): it opens the package and is not echoed. Returns what the console
+    showed, without white space."""
+    pid, terminal = pty.fork()
+    if pid == 0:
+        os.execvpe("wine", ["wine", tools.exe, "test", package], tools.env)
+    shown, typed, deadline = b"", False, time.time() + 120
+    while time.time() < deadline:
+        if select.select([terminal], [], [], 1)[0]:
+            try:
+                chunk = os.read(terminal, 4096)
+            except OSError:   # the program ended
+                break
+            if not chunk:
+                break
+            shown += chunk
+        # Typed once the prompt shows and Wine has the terminal reading keys (no echo of its own).
+        if not typed and b"Password for" in shown and not termios.tcgetattr(terminal)[3] & termios.ECHO:
+            os.write(terminal, b"pass word\r")
+            typed = True
+    if not typed:
+        os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    os.close(terminal)
+    # Wine draws the console with escape sequences, moves the cursor for
+    # blanks and wraps lines at its width.
+    return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]|\s", "", shown.decode(errors="replace"))
 
 
 def interrupted_create(tools, work, windows):
@@ -185,6 +219,9 @@ def main():
         locked = os.path.join(out, "locked.exe")
         code, _, err = tools.windows("create", locked, deep, "--exclude", "*.o", "-q", "--password", "pass word")
         check(code == 0, "create --password", err)
+        shown = typed_password(tools, locked)
+        check("allextractedandchecked" in shown and "password" not in shown,
+              "a password typed at the prompt opens the package, unseen", shown)
         opened = [  # who tests, with which password, exit code
             (False, "pass word", 0), (True, "pass word", 0), (True, "wrong", 1)]
         for windows, password, want in opened:

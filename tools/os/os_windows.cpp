@@ -425,10 +425,11 @@ bool ReadSecret(const std::string& prompt, std::string& answer) {
     if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     return false;
   }
+  // Echo goes off before the prompt shows, so nothing typed after it is seen.
+  SetConsoleMode(in, (mode & ~ENABLE_ECHO_INPUT) | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
   std::wstring text = wide::FromUtf8(prompt);
   DWORD count;
   if (out != INVALID_HANDLE_VALUE) WriteConsoleW(out, text.c_str(), (DWORD)text.size(), &count, nullptr);
-  SetConsoleMode(in, (mode & ~ENABLE_ECHO_INPUT) | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT);
   std::wstring typed;
   wchar_t c;
   while (ReadConsoleW(in, &c, 1, &count, nullptr) && count == 1 && c != L'\r' && c != L'\n') typed += c;
