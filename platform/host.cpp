@@ -126,6 +126,26 @@ std::vector<HostLaunch>& Launches() { return Settings().launches; }
 
 bool Utf8Texts() { return Settings().utf8Texts; }
 
+namespace {
+size_t OutputLimit = SIZE_MAX;
+bool OutputCut;   // of the last file created
+}  // namespace
+
+void SetOutputLimit(size_t bytes) { OutputLimit = bytes; }
+bool OutputWasCut() { return OutputCut; }
+void StartOutputFile() { OutputCut = false; }
+
+// The write that crosses the output limit is cut short, as on a full disk.
+uint32_t OutputRoom(size_t& written, uint32_t count) {
+  size_t room = written >= OutputLimit ? 0 : OutputLimit - written;
+  if (count > room) {
+    count = static_cast<uint32_t>(room);
+    OutputCut = true;
+  }
+  written += count;
+  return count;
+}
+
 void ResetSeam() {
   Settings() = HostSettings();
   ForgetOpenFolder();

@@ -119,6 +119,11 @@ void SetFileTimes(FileHandle file, const FileStamp& stamp);
 PathKind FindPath(const char* path);
 bool FindAny(const char* pattern);
 bool MakeFolder(const char* path);
+// The output limit's rule, for the files parts: a new file starts uncut; of
+// 'count' bytes for a file that has written 'written', how many it may write
+// ('written' grows by them).
+void StartOutputFile();
+uint32_t OutputRoom(size_t& written, uint32_t count);
 // Created files are looked up in the folder of the last one, kept open; this
 // closes it.
 void ForgetOpenFolder();

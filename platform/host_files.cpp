@@ -21,8 +21,6 @@ struct HostFile {
   size_t written = 0;   // bytes written, against the output limit
 };
 
-size_t OutputLimit = SIZE_MAX;
-bool OutputCut;   // of the last file created
 
 HostFile* AsFile(FileHandle handle) {
   if (handle == NoFile || handle == nullptr) return nullptr;
@@ -123,8 +121,6 @@ bool FindMatching(const char* pattern, const std::function<bool(const std::strin
 }
 
 void SetAnsiCodePage(unsigned) {}   // names are kept as the bytes given
-void SetOutputLimit(size_t bytes) { OutputLimit = bytes; }
-bool OutputWasCut() { return OutputCut; }
 
 void ForgetOpenFolder() { ForgetFolder(); }
 
@@ -149,7 +145,7 @@ FileHandle CreateNewFile(const char* path) {
     fd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   }
   if (fd < 0) return NoFile;
-  OutputCut = false;
+  StartOutputFile();
   return NewFile(fd);
 }
 
@@ -169,13 +165,7 @@ uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
 uint32_t WriteFileBytes(FileHandle handle, const void* buffer, uint32_t count) {
   HostFile* file = AsFile(handle);
   if (!file) return 0;
-  // The write that crosses the output limit is cut short, as on a full disk.
-  size_t room = file->written >= OutputLimit ? 0 : OutputLimit - file->written;
-  if (count > room) {
-    count = static_cast<uint32_t>(room);
-    OutputCut = true;
-  }
-  file->written += count;
+  count = OutputRoom(file->written, count);
   const char* in = static_cast<const char*>(buffer);
   uint32_t done = 0;
   while (done < count) {

@@ -22,8 +22,6 @@ struct HostFile {
   size_t written = 0;   // bytes written, against the output limit
 };
 
-size_t OutputLimit = SIZE_MAX;
-bool OutputCut;   // of the last file created
 
 UINT NameCodePage = 1252;   // of names when the texts are not UTF-8
 
@@ -77,8 +75,6 @@ namespace host {
 
 void SetAnsiCodePage(unsigned codePage) { NameCodePage = codePage; }
 
-void SetOutputLimit(size_t bytes) { OutputLimit = bytes; }
-bool OutputWasCut() { return OutputCut; }
 
 // Nothing is kept open between calls: the system's own caches serve a
 // folder looked up again.
@@ -106,7 +102,7 @@ FileHandle CreateNewFile(const char* path) {
   HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return NoFile;
-  OutputCut = false;
+  StartOutputFile();
   return NewFile(handle);
 }
 
@@ -126,13 +122,7 @@ uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
 uint32_t WriteFileBytes(FileHandle handle, const void* buffer, uint32_t count) {
   HostFile* file = AsFile(handle);
   if (!file) return 0;
-  // The write that crosses the output limit is cut short, as on a full disk.
-  size_t room = file->written >= OutputLimit ? 0 : OutputLimit - file->written;
-  if (count > room) {
-    count = static_cast<uint32_t>(room);
-    OutputCut = true;
-  }
-  file->written += count;
+  count = OutputRoom(file->written, count);
   const uint8_t* in = static_cast<const uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < count) {
