@@ -90,15 +90,36 @@ TV_LOOP_ROUTINE uint32_t DecodeBit(RangeDecoder& rc, Prob& prob) {
 
 // 'count' bits with a fixed probability of one half, highest first.
 TV_LOOP_ROUTINE uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
-  uint32_t value = 0;
+  uint32_t range = rc.range, code = rc.code, value = 0;
   do {
-    rc.range >>= 1;
-    uint32_t bit = rc.code >= rc.range;
-    if (bit) rc.code -= rc.range;
+    range >>= 1;
+    uint32_t bit = code >= range;
+    if (bit) code -= range;
     value = (value << 1) | bit;
-    Normalize(rc, rc.range, rc.code);
+    Normalize(rc, range, code);
   } while (--count);
+  rc.range = range;
+  rc.code = code;
   return value;
+}
+
+// One bit of a tree: the next node is node * 2 + bit. The node takes the bit
+// at once, so the bit need not hold one of x86-32's few registers.
+__attribute__((always_inline)) inline void TreeBit(RangeDecoder& rc, uint32_t& range, uint32_t& code,
+                                                   Prob* probs, uint32_t& node) {
+  Prob* prob = probs + node;
+  uint32_t p = *prob;
+  uint32_t bound = (range >> ProbBits) * p;
+  uint32_t bit = code >= bound;
+  node = (node << 1) + bit;
+  // Both outcomes computed, one taken: tree bits (literals above all) are
+  // too random for the branch predictor.
+  uint32_t up = p + (((1u << ProbBits) - p) >> MoveBits), down = p - (p >> MoveBits);
+  uint32_t taken = 0u - bit;   // all ones for a 1
+  range = bound ^ ((bound ^ (range - bound)) & taken);
+  code -= bound & taken;
+  *prob = (Prob)(up ^ ((up ^ down) & taken));
+  Normalize(rc, range, code);
 }
 
 // A value of 'count' bits coded along a binary tree of probabilities,
@@ -106,7 +127,7 @@ TV_LOOP_ROUTINE uint32_t DecodeDirectBits(RangeDecoder& rc, uint32_t count) {
 TV_LOOP_ROUTINE uint32_t DecodeTree(RangeDecoder& rc, Prob* probs, uint32_t count) {
   const uint32_t leaves = 1u << count;
   uint32_t range = rc.range, code = rc.code, node = 1;
-  do node = (node << 1) | Bit(rc, range, code, probs[node]);
+  do TreeBit(rc, range, code, probs, node);
   while (node < leaves);
   rc.range = range;
   rc.code = code;
@@ -130,9 +151,8 @@ TV_LOOP_ROUTINE uint32_t DecodeMatchedLiteral(RangeDecoder& rc, Prob* probs, uin
   do {
     matchByte <<= 1;
     uint32_t matchBit = matchByte & offset;
-    uint32_t bit = Bit(rc, range, code, probs[offset + matchBit + symbol]);
-    symbol = (symbol << 1) | bit;
-    offset &= bit ? matchBit : ~matchBit;
+    TreeBit(rc, range, code, probs + offset + matchBit, symbol);
+    offset &= (symbol & 1) ? matchBit : ~matchBit;
   } while (symbol < 0x100);
   rc.range = range;
   rc.code = code;
@@ -247,7 +267,14 @@ TV_LOOP_ROUTINE void CopyMatch(Window& w, uint32_t distance, uint32_t length) {
     if (run > w.size - from) run = w.size - from;
     uint8_t* to = w.bytes + w.pos;
     const uint8_t* source = w.bytes + from;
-    for (uint32_t i = 0; i < run; i++) to[i] = source[i];   // forwards: overlaps repeat
+#if defined(__i386__) && defined(__OPTIMIZE_SIZE__)
+    // One string move: it copies forwards byte by byte too.
+    uint32_t left = run;
+    __asm__ volatile("rep movsb" : "+D"(to), "+S"(source), "+c"(left) : : "memory");
+#else
+    uint8_t* const end = to + run;
+    while (to != end) *to++ = *source++;   // forwards: overlaps repeat
+#endif
     w.pos += run;
     from += run;
     length -= run;
