@@ -21,7 +21,6 @@ struct HostFile {
   size_t written = 0;   // bytes written, against the output limit
 };
 
-
 HostFile* AsFile(FileHandle handle) {
   if (handle == NoFile || handle == nullptr) return nullptr;
   return static_cast<HostFile*>(handle);

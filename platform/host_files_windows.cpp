@@ -22,7 +22,6 @@ struct HostFile {
   size_t written = 0;   // bytes written, against the output limit
 };
 
-
 UINT NameCodePage = 1252;   // of names when the texts are not UTF-8
 
 HostFile* AsFile(FileHandle handle) {
@@ -74,7 +73,6 @@ bool FindFirst(const std::wstring& path, WIN32_FIND_DATAW& found) {
 namespace host {
 
 void SetAnsiCodePage(unsigned codePage) { NameCodePage = codePage; }
-
 
 // Nothing is kept open between calls: the system's own caches serve a
 // folder looked up again.

@@ -1,5 +1,5 @@
-// The host seam as the tools link it (on Linux and on Windows): the real file system, message boxes
-// handed to the tool, no message loop.
+// The host seam as the tools link it, on Linux and on Windows: the real file
+// system, message boxes handed to the tool, no message loop.
 #include <stdio.h>
 #include <stdlib.h>
 

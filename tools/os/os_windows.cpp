@@ -84,7 +84,6 @@ bool LooksRunnable(HANDLE file) {
 // A symbolic link or a junction: a reparse point that names another path.
 bool IsLinkTag(DWORD tag) { return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT; }
 
-
 UINT consoleCodePage;   // the console's own, given back at the end
 
 void RestoreConsole() { SetConsoleOutputCP(consoleCodePage); }

@@ -39,7 +39,6 @@ namespace {
 
 const unsigned Utf8CodePage = 65001;   // Windows' number for UTF-8
 
-
 // Reads a password from the terminal without echo; empty when there is none.
 std::string AskOnTerminal(const std::string& prompt) {
   std::string answer;
@@ -303,11 +302,11 @@ class Session {
     }
   }
 
-  // Where names are bytes (POSIX), code page names are written as their
-  // bytes, and they are shown in UTF-8. Before the walk, existing UTF-8 names are turned back into the code
-  // page form (outermost first) so the overwrite rule sees them; afterwards
-  // the names go to UTF-8 (innermost first, while its parents still have
-  // their old names). Names that are UTF-8 already are written as they are.
+  // Where names are bytes (POSIX), code page names are written as their bytes;
+  // they are shown in UTF-8. Before the walk, existing UTF-8 names are turned
+  // back into the code page form (outermost first) so the overwrite rule sees
+  // them; afterwards the names go to UTF-8 (innermost first, while its parents
+  // still have their old names). Names that are UTF-8 already are written as they are.
   // Only names the engine accepts are touched, and only below real folders of
   // the destination: a link on the way could lead outside it.
   void RenameAll(const std::string& folder, bool toUtf8, const std::vector<std::string>& names,
