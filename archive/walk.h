@@ -25,7 +25,9 @@ enum EntryOutcome : uint8_t {
   EntryKept,           // a file stands under its name and the run keeps existing files
   EntryRefusedName,    // its name would leave the destination folder
   EntryWrongPassword,  // no password that was tried opens it
-  EntryUnknownMethod   // a compression method (or AES field) the engine does not read
+  EntryUnknownMethod,  // a compression method (or AES field) the engine does not read
+  EntryDecoding        // being decoded on a second thread: its item is deselected once it
+                       // checks out, at the latest before the run's final message
 };
 
 struct EntryReport {

@@ -37,10 +37,23 @@ int32_t NextByte() {
   return b;
 }
 
+void WriteOutputTo(FileHandle file, uint32_t& crc, const uint8_t* data, uint32_t count,
+                   DecodeResult& result) {
+  while (count > 0) {
+    uint32_t piece = count < OutputPiece ? count : OutputPiece;
+    uint32_t written = WriteFileBytes(file, data, piece);
+    if (written > piece) written = piece;
+    result.written += written;
+    CrcUpdate(data, (int32_t)written, crc);
+    if (written < piece) {
+      result.end = DecodeWriteFailed;
+      return;
+    }
+    data += piece;
+    count -= piece;
+  }
+}
+
 void WriteOutput(const uint8_t* data, uint32_t count, DecodeResult& result) {
-  uint32_t written = WriteFileBytes(State.OutputFile, data, count);
-  if (written > count) written = count;
-  if (written < count) result.end = DecodeWriteFailed;
-  result.written += written;
-  CrcUpdate(data, (int32_t)written, State.Crc);
+  WriteOutputTo(State.OutputFile, State.Crc, data, count, result);
 }

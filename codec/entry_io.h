@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "codec/decode_result.h"
+#include "platform/platform.h"
 
 const uint32_t InputPortion = 32768;
 
@@ -23,3 +24,9 @@ int32_t NextByte();
 // the CRC and to result.written; a refused or short write sets result.end to
 // DecodeWriteFailed, so the CRC covers only what the file holds.
 void WriteOutput(const uint8_t* data, uint32_t count, DecodeResult& result);
+// The same for any file and CRC (an entry decoded on a second thread). The
+// bytes go out in pieces of at most OutputPiece: under Wine one write of
+// several megabytes takes far longer than the same bytes in pieces.
+const uint32_t OutputPiece = 1 << 20;
+void WriteOutputTo(FileHandle file, uint32_t& crc, const uint8_t* data, uint32_t count,
+                   DecodeResult& result);

@@ -26,7 +26,8 @@ extern const uint8_t LengthExtra[31];
 // stream may give lengths but never use: extra 99 makes them invalid codes.
 extern const uint16_t DistBase[32];
 extern const uint8_t DistExtra[32];
-extern const uint16_t BitMask[17];
+// The lowest n bits set (n <= 16).
+inline uint32_t LowBits(uint32_t n) { return (1u << n) - 1; }
 extern const uint8_t CodeLengthOrder[19];
 
 // Results of BuildDecodeTable.

@@ -77,7 +77,7 @@ inline void DropBits(uint32_t n, Bits& bits) {
 
 inline bool TakeBits(uint32_t n, Bits& bits, uint32_t& value) {
   if (!NeedBits(n, bits)) return false;
-  value = bits.buffer & BitMask[n];
+  value = bits.buffer & LowBits(n);
   DropBits(n, bits);
   return true;
 }
@@ -85,13 +85,13 @@ inline bool TakeBits(uint32_t n, Bits& bits, uint32_t& value) {
 // Decodes one code; null when it is invalid or runs past the input.
 const DecodeEntry* DecodeSlow(const DecodeEntry* table, uint32_t width, Bits& bits) {
   NeedBits(width, bits);
-  const DecodeEntry* t = table + (bits.buffer & BitMask[width]);
+  const DecodeEntry* t = table + (bits.buffer & LowBits(width));
   while (t->Op > OpLiteral) {
     if (t->Op == OpInvalid || t->Bits > bits.count) return nullptr;
     DropBits(t->Bits, bits);
     uint32_t j = t->Op - OpLiteral;
     NeedBits(j, bits);
-    t = t->Next + (bits.buffer & BitMask[j]);
+    t = t->Next + (bits.buffer & LowBits(j));
   }
   if (t->Bits > bits.count) return nullptr;
   DropBits(t->Bits, bits);
@@ -150,8 +150,8 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
   uint32_t count = held.count;
   uint8_t* const window = State.Window;
   uint32_t wpos = State.WindowPos;
-  const BitWord lmask = BitMask[wl];
-  const BitWord dmask = BitMask[wd];
+  const BitWord lmask = LowBits(wl);
+  const BitWord dmask = LowBits(wd);
   int result = Continue;
 
   // Adds whole bytes above the held bits; afterwards at least WordBits - 8

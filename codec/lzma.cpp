@@ -28,7 +28,7 @@ const uint32_t TopValue = 1u << 24;
 struct RangeDecoder {
   uint32_t range;
   uint32_t code;
-  const uint8_t* in;      // the unread part of InBuffer
+  const uint8_t* in;      // the unread part of InBuffer (or of the data in memory)
   const uint8_t* inEnd;
   uint32_t unread;        // bytes of the entry not yet in InBuffer
   bool ranOut;            // a byte was wanted after the entry's last
@@ -37,7 +37,7 @@ struct RangeDecoder {
 // Reads the next portion of the entry and returns its first byte; at the
 // entry's end a zero, and ranOut is set.
 uint32_t NextPortion(RangeDecoder& rc) {
-  uint32_t count = ReadPortion(rc.unread < InputPortion ? rc.unread : InputPortion);
+  uint32_t count = rc.unread == 0 ? 0 : ReadPortion(rc.unread < InputPortion ? rc.unread : InputPortion);
   rc.unread -= count;
   if (count == 0) {
     rc.unread = 0;
@@ -234,11 +234,13 @@ struct Window {
   uint32_t total;      // bytes produced for the entry
   uint32_t limit;      // the entry's uncompressed size
   DecodeResult output;
+  FileHandle file;     // where the output goes, and the CRC of what it took
+  uint32_t crc;
 };
 
 TV_LOOP_ROUTINE void WhenFull(Window& w) {
   if (w.pos == w.size) {
-    WriteOutput(w.bytes, w.size, w.output);
+    WriteOutputTo(w.file, w.crc, w.bytes, w.size, w.output);
     w.pos = 0;
   }
 }
@@ -376,14 +378,11 @@ bool ReadLzmaHeader(const uint8_t* header, LzmaProperties& properties) {
   return true;
 }
 
-DecodeResult LzmaEntry() {
-  const ArchiveEntry& entry = State.CurrentEntry;
-  RangeDecoder rc = {0xFFFFFFFF, 0, nullptr, nullptr,
-                     State.CompressedLeft > 0 ? (uint32_t)State.CompressedLeft : 0, false};
-  State.InBuffer = (uint8_t*)Allocate(InputPortion);
-  rc.in = rc.inEnd = State.InBuffer;
-  Window w = {nullptr, 0, 0, 0, entry.UncompressedSize, {DecodeDone, 0}};
+namespace {
 
+// Decodes an entry's data, from its LZMA header on, into 'w' (whose limit,
+// file and CRC are set); 'rc' delivers the data.
+void DecodeData(RangeDecoder& rc, Window& w, bool endMarker) {
   uint8_t header[LzmaHeaderSize];
   for (uint32_t i = 0; i < LzmaHeaderSize; i++) header[i] = (uint8_t)InputByte(rc);
   LzmaProperties properties;
@@ -416,18 +415,39 @@ DecodeResult LzmaEntry() {
     for (int i = 0; i < 4; i++) rc.code = (rc.code << 8) | InputByte(rc);
     StreamEnd end = StreamDamaged;
     if (startsWell && rc.code != rc.range && !rc.ranOut)
-      end = DecodeSymbols(rc, *model, w, properties, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
-    if (w.pos > 0) WriteOutput(w.bytes, w.pos, w.output);
+      end = DecodeSymbols(rc, *model, w, properties, endMarker);
+    if (w.pos > 0) WriteOutputTo(w.file, w.crc, w.bytes, w.pos, w.output);
     // A whole stream ends with its code at zero and every byte of the data used.
     if (w.output.end == DecodeDone && rc.ranOut)
       w.output.end = DecodeInputEnds;
     else if (w.output.end == DecodeDone && (end == StreamDamaged || rc.code != 0 || !AllUsed(rc)))
       w.output.end = DecodeDamaged;
   }
-  State.CompressedLeft = (int32_t)rc.unread;
   Release(model);
   Release(w.bytes);
+}
+
+}  // namespace
+
+DecodeResult LzmaEntry() {
+  const ArchiveEntry& entry = State.CurrentEntry;
+  State.InBuffer = (uint8_t*)Allocate(InputPortion);
+  RangeDecoder rc = {0xFFFFFFFF, 0, State.InBuffer, State.InBuffer,
+                     State.CompressedLeft > 0 ? (uint32_t)State.CompressedLeft : 0, false};
+  Window w = {nullptr, 0, 0, 0, entry.UncompressedSize, {DecodeDone, 0}, State.OutputFile, State.Crc};
+  DecodeData(rc, w, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
+  State.Crc = w.crc;
+  State.CompressedLeft = (int32_t)rc.unread;
   Release(State.InBuffer);
   State.InBuffer = nullptr;
+  return w.output;
+}
+
+DecodeResult LzmaFromMemory(const uint8_t* data, uint32_t length, uint32_t size, bool endMarker,
+                            FileHandle file, uint32_t& crc) {
+  RangeDecoder rc = {0xFFFFFFFF, 0, data, data + length, 0, false};
+  Window w = {nullptr, 0, 0, 0, size, {DecodeDone, 0}, file, crc};
+  DecodeData(rc, w, endMarker);
+  crc = w.crc;
   return w.output;
 }

@@ -16,8 +16,14 @@
 #include <stdint.h>
 
 #include "codec/decode_result.h"
+#include "platform/platform.h"
 
 DecodeResult LzmaEntry();
+// The same for an entry whose 'length' bytes of data are in memory, 'size'
+// bytes once decoded, written to 'file' with 'crc' kept over what it took.
+// Touches no shared state: it runs on a second thread while the walk goes on.
+DecodeResult LzmaFromMemory(const uint8_t* data, uint32_t length, uint32_t size, bool endMarker,
+                            FileHandle file, uint32_t& crc);
 
 // The properties of an LZMA stream: lc, lp and pb, and the dictionary size.
 struct LzmaProperties {

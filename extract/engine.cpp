@@ -225,11 +225,10 @@ EntryReport ExtractFolder(ListHandle list) {
 // what they decrypted. A failed entry is named by what went wrong first: the
 // writes, the code (which proves the data were altered), the decoding, the
 // size, or else the CRC.
-EntryOutcome DataVerdict(DecodeResult decoded) {
-  const ArchiveEntry& entry = State.CurrentEntry;
-  bool crcMatches = (State.Crc ^ 0xFFFFFFFF) == entry.EntryCrc;
+EntryOutcome DataVerdict(DecodeResult decoded, uint32_t crc, const ArchiveEntry& entry, bool aes) {
+  bool crcMatches = (crc ^ 0xFFFFFFFF) == entry.EntryCrc;
   bool codeMatches = true;
-  if (State.AesActive) {
+  if (aes) {
     uint8_t code[AesCodeSize];
     codeMatches = ReadArchive(code, AesCodeSize) == AesCodeSize && AesCodeMatches(code);
     crcMatches = crcMatches || State.AesEntry.version == 2;
@@ -251,18 +250,141 @@ bool MayNameAnotherFile(const char* name) {
   return false;
 }
 
-void ReportCannotOpen() {
-  ShowMessageWith("Cannot open file ", Paths.Output, Paths.OutputLength, IconExclamation);
+void ReportCannotOpen(const EntryPaths& paths = Paths) {
+  ShowMessageWith("Cannot open file ", paths.Output, paths.OutputLength, IconExclamation);
 }
 
-// Gives the output file the time of the entry whose local header starts at
-// 'headerPosition'. Called after the last write, which would set the time to "now".
-void KeepEntryTime(uint32_t headerPosition) {
+// Names an entry whose compression settings the decoder cannot serve.
+void ReportUnservable(EntryOutcome outcome, const char* name) {
+  if (outcome == EntryUnsupported || outcome == EntryOutOfMemory)
+    ShowMessageWith(outcome == EntryUnsupported ? "Unsupported compression settings in "
+                                                : "Not enough memory to extract ",
+                    name, StrLength(name), IconExclamation);
+}
+
+// The time of the current entry, whose local header starts at 'headerPosition'.
+FileStamp EntryTimeAt(uint32_t headerPosition) {
   const ArchiveEntry& entry = State.CurrentEntry;
   uint32_t length;
   uint8_t* extra = ReadEntryExtra(headerPosition, &length);
-  SetFileTimes(State.OutputFile, EntryStamp(extra, length, entry.EntryDate, entry.EntryTime));
+  FileStamp stamp = EntryStamp(extra, length, entry.EntryDate, entry.EntryTime);
   Release(extra);
+  return stamp;
+}
+
+// Ends an entry's temporary file once its data are decoded and judged. A file
+// that checked out takes the entry's time (after the last write, which would
+// stamp the time of now), is kept when closed and moved onto its name, and its
+// list item is deselected; any other goes with its handle. A failed close or
+// move makes the outcome a write failure.
+EntryOutcome SettleOutput(EntryOutcome outcome, FileHandle file, EntryPaths& paths,
+                          const FileStamp& stamp, ListHandle list, int32_t listIndex) {
+  if (outcome == EntryExtracted) {
+    if (Config.KeepTimes) SetFileTimes(file, stamp);
+    KeepNewFile(file);
+  }
+  if (!CloseFileHandle(file)) {
+    ShowMessageWith("Cannot close file ", paths.Output, paths.OutputLength, IconExclamation);
+    if (outcome == EntryExtracted) outcome = EntryWriteFailed;
+  }
+  if (outcome == EntryExtracted && !MoveOntoFile(paths.Temp, paths.Output)) {
+    ReportCannotOpen(paths);
+    outcome = EntryWriteFailed;
+  }
+  if (outcome == EntryExtracted)
+    ListSelect(list, listIndex, false);
+  else
+    DeleteFileAt(paths.Temp);
+  Release(paths.Temp);
+  paths.Temp = nullptr;
+  return outcome;
+}
+
+// ---- the second thread ----
+// An LZMA entry, the slowest to decode, may be decoded on a second thread
+// while the walk goes on with the next entries on the first, so that two
+// processor cores decode at once. One entry at a time; it is settled (judged,
+// moved onto its name or removed) once its thread has ended, and at the
+// latest before a later entry of its name and at the end of the run.
+struct BackgroundEntry {
+  ThreadHandle thread;   // null while none runs
+  uint8_t* data;         // the entry's data, read beforehand
+  uint32_t length;
+  ArchiveEntry entry;
+  FileHandle file;       // its temporary file, and the CRC of what it took
+  uint32_t crc;
+  DecodeResult decoded;
+  EntryPaths paths;
+  char name[NameBufferSize + 1];   // for a message that names it
+  FileStamp stamp;
+  ListHandle list;
+  int32_t listIndex;
+  bool utf8;             // the encoding of its paths and name
+} Background;
+
+// Smaller entries are decoded in turn: starting a thread would cost a
+// noticeable share of their time. Larger data are not held in memory.
+const uint32_t BackgroundLeastSize = 1 << 16;
+const uint32_t BackgroundMostData = 64 << 20;
+
+bool GoesToBackground(const ArchiveEntry& entry) {
+  return entry.Method == MethodLzma && !(entry.EntryFlags & FlagEncrypted) && !Background.thread &&
+         entry.UncompressedSize >= BackgroundLeastSize && entry.CompressedSize <= BackgroundMostData;
+}
+
+uint32_t TV_THREAD_CALL DecodeBackgroundEntry(void* argument) {
+  BackgroundEntry& job = *(BackgroundEntry*)argument;
+  job.decoded = LzmaFromMemory(job.data, job.length, job.entry.UncompressedSize,
+                               (job.entry.EntryFlags & FlagLzmaEndMarker) != 0, job.file, job.crc);
+  return 0;
+}
+
+// Judges the background entry, decoded, and ends its output.
+EntryOutcome SettleBackgroundEntry() {
+  BackgroundEntry& job = Background;
+  Release(job.data);
+  EntryOutcome outcome = DataVerdict(job.decoded, job.crc, job.entry, false);
+  outcome = SettleOutput(outcome, job.file, job.paths, job.stamp, job.list, job.listIndex);
+  Release(job.paths.Output);
+  return outcome;
+}
+
+// Settles the entry on the second thread once that has ended; with 'wait',
+// waits for it. Its messages are in its own encoding.
+void SettleBackground(bool wait) {
+  BackgroundEntry& job = Background;
+  if (!job.thread || !ThreadEnded(job.thread, wait)) return;
+  job.thread = nullptr;
+  SetUtf8Texts(job.utf8);
+  ReportUnservable(SettleBackgroundEntry(), job.name);
+  SetUtf8Texts(State.Utf8Name);
+}
+
+// Reads the current entry's data (at the read position) into 'data' and
+// hands the entry, its temporary file open, to a second thread. Returns
+// EntryDecoding while that runs; without a thread the entry is decoded here
+// the same way, and its outcome returned.
+EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPosition, ListHandle list) {
+  BackgroundEntry& job = Background;
+  job.entry = State.CurrentEntry;
+  job.data = data;
+  job.length = ReadArchive(data, job.entry.CompressedSize);
+  job.file = State.OutputFile;
+  State.OutputFile = NoFile;
+  job.crc = 0xFFFFFFFF;
+  job.paths = Paths;
+  Paths.Output = Paths.Temp = nullptr;
+  if (Config.KeepTimes) job.stamp = EntryTimeAt(headerPosition);
+  job.list = list;
+  job.listIndex = State.LastIndex;
+  job.utf8 = State.Utf8Name;
+  job.thread = StartThread(DecodeBackgroundEntry, &job);
+  if (!job.thread) {
+    DecodeBackgroundEntry(&job);
+    return SettleBackgroundEntry();
+  }
+  CopyBytes(job.name, name, StrLength(name) + 1);
+  return EntryDecoding;
 }
 
 // Everything from the output path on, for an entry that passed the password
@@ -277,6 +399,8 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   if (IsFolderName(name)) return ExtractFolder(list);
 
   SlashesToBackslashes(Paths.Output);
+  // An entry of the name the background entry has is written after it.
+  if (Background.thread && SamePathNoCase(Background.paths.Output, Paths.Output)) SettleBackground(true);
   if (Paths.OutputLength > 0xFFFF) {
     ReportCannotOpen();
     return {NextEntry, EntryWriteFailed};
@@ -314,6 +438,11 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
     return {NextEntry, EntryWriteFailed};
   }
   PumpOneMessage();
+  SettleBackground(false);
+  if (GoesToBackground(entry)) {
+    uint8_t* data = (uint8_t*)TryAllocate(entry.CompressedSize);
+    if (data) return {NextEntry, StartBackground(data, name, headerPosition, list)};
+  }
 
   State.Crc = 0xFFFFFFFF;
   State.CompressedLeft = (int32_t)entry.CompressedSize;
@@ -321,26 +450,11 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry()
                          : entry.Method == MethodLzma ? LzmaEntry()
                                                       : InflateEntry();
-  EntryOutcome outcome = DataVerdict(decoded);
-  // After the last write, which would otherwise stamp the time of now. A file
-  // that is not kept goes with its handle (or with the process, if killed).
-  if (outcome == EntryExtracted && Config.KeepTimes) KeepEntryTime(headerPosition);
-  if (outcome == EntryExtracted) KeepNewFile(State.OutputFile);
-  if (!CloseFileHandle(State.OutputFile)) {
-    ShowMessageWith("Cannot close file ", Paths.Output, Paths.OutputLength, IconExclamation);
-    if (outcome == EntryExtracted) outcome = EntryWriteFailed;
-  }
+  EntryOutcome outcome = DataVerdict(decoded, State.Crc, entry, State.AesActive);
+  FileStamp stamp = {};
+  if (outcome == EntryExtracted && Config.KeepTimes) stamp = EntryTimeAt(headerPosition);
+  outcome = SettleOutput(outcome, State.OutputFile, Paths, stamp, list, State.LastIndex);
   State.OutputFile = NoFile;
-  if (outcome == EntryExtracted && !MoveOntoFile(Paths.Temp, Paths.Output)) {
-    ReportCannotOpen();
-    outcome = EntryWriteFailed;
-  }
-  if (outcome == EntryExtracted)
-    ListSelect(list, State.LastIndex, false);
-  else
-    DeleteFileAt(Paths.Temp);
-  Release(Paths.Temp);
-  Paths.Temp = nullptr;
   return {NextEntry, outcome};
 }
 
@@ -413,10 +527,7 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     bool dataFailed = report.outcome != EntryExtracted && report.outcome != EntryWriteFailed &&
                       report.outcome <= EntrySizeMismatch;
     if (!dataFailed || password != PasswordRemembered || State.AesActive || State.Unattended) {
-      if (report.outcome == EntryUnsupported || report.outcome == EntryOutOfMemory)
-        ShowMessageWith(report.outcome == EntryUnsupported ? "Unsupported compression settings in "
-                                                           : "Not enough memory to extract ",
-                        name, StrLength(name), IconExclamation);
+      ReportUnservable(report.outcome, name);
       return report;
     }
     SeekArchive(dataStart, 0);
@@ -425,6 +536,7 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
 }
 
 void FinishExtraction(ListHandle list, bool complete) {
+  SettleBackground(true);
   if (complete && ListSelectedCount(list) == 0) {
     Tell(AllExtractedText, IconInformation);
     State.ExtractSucceeded = 1;
@@ -444,5 +556,8 @@ const EntryHandler Extraction = {ExtractEntry, FinishExtraction};
 WalkResult ExtractArchive(WindowHandle dialog, int listId) {
   // The user may have removed folders since the last run.
   ForgetKnownFolder();
-  return ProcessArchive(dialog, listId, &Extraction);
+  WalkResult result = ProcessArchive(dialog, listId, &Extraction);
+  // A run that ended without its final message still settles its last entry.
+  SettleBackground(true);
+  return result;
 }

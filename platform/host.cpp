@@ -181,8 +181,12 @@ uint32_t GetCurrentFolder(char* buffer, uint32_t size) {
 
 void ShortenPath(char*, uint32_t) {}  // no short names on the host
 
-
 const char* GetCommandLineText() { return Settings().commandLine.c_str(); }
+
+// ---- a second thread ---------------------------------------------------------
+
+ThreadHandle StartThread(ThreadWork, void*) { return nullptr; }
+bool ThreadEnded(ThreadHandle, bool) { return true; }
 
 // ---- user interface ----------------------------------------------------------
 

@@ -98,6 +98,23 @@ void ShortenPath(char* text, uint32_t size);
 // The whole command line the program was started with, its own name first.
 const char* GetCommandLineText();
 
+// ---- a second thread ---------------------------------------------------------
+// What a thread runs: called the way the system calls it (stdcall on 32-bit x86).
+#ifdef __i386__
+#define TV_THREAD_CALL __attribute__((stdcall))
+#else
+#define TV_THREAD_CALL
+#endif
+typedef uint32_t(TV_THREAD_CALL* ThreadWork)(void* argument);
+typedef void* ThreadHandle;
+// Runs work(argument) on a new thread. Null when no thread was started: the
+// caller then does the work itself. The tools never start one: they report
+// each entry's outcome as it ends.
+ThreadHandle StartThread(ThreadWork work, void* argument);
+// Whether the thread has ended; with 'wait', waits until it has. The handle of
+// an ended thread is closed.
+bool ThreadEnded(ThreadHandle thread, bool wait);
+
 // ---- user interface ----------------------------------------------------------
 // A modal message box with no owner window, MB_OK and the given icon.
 void ShowMessage(const char* text, const char* caption, uint32_t icon);

@@ -203,6 +203,16 @@ void ShellOpen(const char* program, const char* parameters) {
   if (execute) execute(0, "open", program, parameters, "", SW_SHOW);
 }
 
+ThreadHandle StartThread(ThreadWork work, void* argument) {
+  return CreateThread(nullptr, 0, (LPTHREAD_START_ROUTINE)work, argument, 0, nullptr);
+}
+
+bool ThreadEnded(ThreadHandle thread, bool wait) {
+  if (WaitForSingleObject(thread, wait ? INFINITE : 0) == WAIT_TIMEOUT) return false;
+  CloseHandle(thread);
+  return true;
+}
+
 void* Allocate(size_t size) {
   void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
   if (!block) {

@@ -53,10 +53,10 @@ std::map<int, int> SubTableCounts(const Built& b) {
 const DecodeEntry* Lookup(const Built& b, uint32_t code, int length) {
   uint32_t bits = 0;   // bit-reversed code: first bit in bit 0
   for (int i = 0; i < length; i++) bits |= ((code >> (length - 1 - i)) & 1u) << i;
-  const DecodeEntry* t = b.root + (bits & BitMask[b.width]);
+  const DecodeEntry* t = b.root + (bits & LowBits(b.width));
   while (t->Op > OpLiteral && t->Op != OpInvalid) {
     bits >>= t->Bits;
-    t = t->Next + (bits & BitMask[t->Op - OpLiteral]);
+    t = t->Next + (bits & LowBits(t->Op - OpLiteral));
   }
   return t;
 }
@@ -216,11 +216,11 @@ struct Decoded {
 };
 
 Decoded LinkedDecode(const Built& b, uint32_t pattern) {
-  const DecodeEntry* t = b.root + (pattern & BitMask[b.width]);
+  const DecodeEntry* t = b.root + (pattern & LowBits(b.width));
   int used = 0;
   while (t->Op > OpLiteral && t->Op != OpInvalid) {
     used += t->Bits;
-    t = t->Next + ((pattern >> used) & BitMask[t->Op - OpLiteral]);
+    t = t->Next + ((pattern >> used) & LowBits(t->Op - OpLiteral));
   }
   int kind = t->Op == OpInvalid ? 3 : t->Op == OpLiteral ? 1 : t->Op == OpEndOfBlock ? 2 : 0;
   return {kind, t->Value, used + t->Bits};
