@@ -8,12 +8,16 @@ Windows build of the tool (--pack-windows). Packages are made with --stub
 naming the stub of the win32 build under test, so the tool and the suite run
 the same stub.
 """
+import calendar
 import io
 import os
 import random
 import shutil
 import subprocess
+import warnings
 import zipfile
+
+from mkpackage import DEFAULT_FLAGS, FLAG_KEEP_TIMES, FLAG_SWITCHES
 
 e2e = None  # the run_e2e module: win(), read(), wait_for(), SUCCESS
 
@@ -26,7 +30,7 @@ def register(module):
     global e2e
     e2e = module
     return [packed_tree, packed_with_password, signed_package, pack_options, packed_zip_inputs,
-            lzma_packages, windows_made_package]
+            lzma_packages, lzma_in_background, windows_made_package]
 
 
 # The message, the password and several names hold characters of code page
@@ -201,6 +205,50 @@ def packed_with_password(run, c):
     # Stored entries take another path through decryption.
     round_trip(run, c, "packed_with_password_stored", password="s3cret passe", options=["--level", "0"])
     round_trip(run, c, "packed_with_zipcrypto", password="s3cret pässe", options=["--encryption", "zipcrypto"])
+
+
+def lzma_in_background(run, c):
+    """Large LZMA entries are decoded on a second thread while the stub goes on
+    with the next ones; the first entry always goes there. Whichever thread
+    decodes an entry: a damaged one leaves nothing, a later entry of the same
+    name wins, UTF-8 names and kept times hold, nothing temporary stays, and
+    both the dialog and an unattended run report the failure."""
+    base = run.folder("lzma_background")
+    rng = random.Random(64)
+
+    def data(size):
+        text = b"".join(b"%d %s\n" % (i, rng.choice([b"alpha", b"beta", b"gamma"])) for i in range(size // 12))
+        return (text + rng.randbytes(size // 8))[:size]
+
+    when = (2019, 7, 1, 12, 30, 4)
+    first, second, damaged = ("same.bin", data(800000)), ("same.bin", data(100000)), ("damaged.bin", data(400000))
+    rest = [("Документы/отчёт.bin", data(500000)), ("small.txt", b"small\n"), ("big.bin", data(600000))]
+    expected = dict(rest + [second])
+    orders = {"same name first": [first, second, damaged] + rest,
+              "damaged first": [damaged, first, second] + rest}
+    for order, entries in orders.items():
+        buffer = io.BytesIO()
+        with warnings.catch_warnings(), zipfile.ZipFile(buffer, "w", zipfile.ZIP_LZMA) as z:
+            warnings.simplefilter("ignore")   # the repeated name
+            for name, content in entries:
+                info = zipfile.ZipInfo(name, when)
+                info.compress_type = zipfile.ZIP_LZMA
+                z.writestr(info, content)
+        archive = e2e.corrupt_crc(buffer.getvalue(), "damaged.bin")
+        out = os.path.join(base, order.replace(" ", "_"))
+        pkg = run.package(out + ".exe", [], archive=archive, flags=DEFAULT_FLAGS | FLAG_SWITCHES | FLAG_KEEP_TIMES)
+        c.equal(f"{order}: exit code", run.start(pkg, ["/S", "/D=" + e2e.win(out)], env={"TZ": "UTC"}), 1)
+        c.equal(f"{order}: files", e2e.extracted(out), sorted(expected))
+        for name, content in expected.items():
+            path = os.path.join(out, name)
+            c.true(f"{order}: {name}", e2e.read(path) == content)
+            c.equal(f"{order}: {name} time", os.path.exists(path) and os.stat(path).st_mtime, calendar.timegm(when))
+
+    dest = os.path.join(base, "dialog")
+    pkg = run.package(os.path.join(base, "dialog.exe"), [], folder=e2e.win(dest), archive=archive)
+    lines, _ = run.drive(pkg, ["main", "press:1", "box", "press:2", "exit"])
+    c.equal("dialog run", lines, ["main dialog", e2e.FAILURE, "exit 0"])
+    c.equal("dialog files", e2e.extracted(dest), sorted(expected))
 
 
 def windows_made_package(run, c):
