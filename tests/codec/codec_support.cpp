@@ -9,6 +9,7 @@
 #include "codec/lzma.h"
 #include "codec/entry_io.h"
 #include "codec/stored.h"
+#include "base/entry.h"
 #include "base/state.h"
 #include "package/core.h"
 #include "base/reader.h"
@@ -46,7 +47,20 @@ static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t
 
 Decoded Inflate(const std::string& input, uint16_t flags) { return Run(InflateEntry, input, flags); }
 Decoded DecodeLzma(const std::string& input, uint32_t size, uint16_t flags) {
-  return Run(LzmaEntry, input, flags, size);
+  Decoded streamed = Run(LzmaEntry, input, flags, size);
+  // The same data decoded from memory, as the second thread of the stub
+  // decodes them, come out the same.
+  std::string sink;
+  uint32_t crc = 0xFFFFFFFF;
+  FileHandle output = host::CreateMemorySink(&sink);
+  DecodeResult result = LzmaFromMemory(reinterpret_cast<const uint8_t*>(input.data()), (uint32_t)input.size(),
+                                       size, (flags & FlagLzmaEndMarker) != 0, output, crc);
+  CloseFileHandle(output);
+  EXPECT_EQ(sink, streamed.out);
+  EXPECT_EQ(crc ^ 0xFFFFFFFFu, streamed.crc);
+  EXPECT_EQ(result.end, streamed.result.end);
+  EXPECT_EQ(result.written, streamed.result.written);
+  return streamed;
 }
 Decoded CopyStored(const std::string& input, uint16_t flags) {
   return Run(CopyStoredEntry, input, flags);
