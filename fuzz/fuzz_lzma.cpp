@@ -3,8 +3,9 @@
 // (kept below 1 MiB); bit 7 of the fourth sets the end-marker flag. The rest
 // is the entry's data: the 9-byte header, then the stream.
 // Checks: no crash, leak or overrun (sanitizers); never more output than the
-// size; the result counts what was written and the CRC covers it; and where
-// liblzma decodes the stream to the size using every byte, the same output.
+// size; the result counts what was written and the CRC covers it; the same
+// data decoded from memory (as on the stub's second thread) come out the same;
+// and where liblzma decodes the stream to the size using every byte, the same output.
 #include <lzma.h>
 #include <stdint.h>
 #include <string.h>
@@ -44,6 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check((State.Crc ^ 0xFFFFFFFF) == (uint32_t)crc32(0, (const Bytef*)out.data(), (uInt)out.size()),
         "CRC covers the output");
   Check(host::Counters().liveBytes == before && State.InBuffer == nullptr, "buffers released");
+
+  std::string fromMemory;
+  uint32_t crc = 0xFFFFFFFF;
+  FileHandle sink = host::CreateMemorySink(&fromMemory);
+  DecodeResult memoryResult = LzmaFromMemory(entry, (uint32_t)length, declared, marker, sink, crc);
+  CloseFileHandle(sink);
+  Check(fromMemory == out && crc == State.Crc && memoryResult.end == result.end &&
+            memoryResult.written == result.written,
+        "decoded from memory, the same");
 
   // liblzma as the oracle, told the size and allowing the end marker there.
   if (length < LzmaHeaderSize || entry[2] != 5 || entry[3] != 0) return 0;
