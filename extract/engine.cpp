@@ -3,7 +3,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "archive/entry_time.h"
 #include "archive/extra_field.h"
 #include "base/config.h"
 #include "base/entry.h"
@@ -14,6 +13,8 @@
 #include "codec/lzma.h"
 #include "codec/stored.h"
 #include "codec/winzip_aes.h"
+#include "extract/background.h"
+#include "extract/entry_output.h"
 #include "extract/names.h"
 #include "extract/paths.h"
 
@@ -24,29 +25,10 @@ namespace {
 
 const int PasswordTries = 3;
 
-// The paths of the entry being written: the destination folder, a backslash
-// and its name (allocated per entry, because names and folders together have
-// no fixed bound), and the temporary file it is written to.
-struct EntryPaths {
-  char* Output;
-  size_t OutputLength;
-  char* Temp;
-} Paths;
+// The paths of the entry being written.
+EntryPaths Paths;
 
-void CopyBytes(char* dest, const char* source, size_t count) {
-  for (size_t i = 0; i < count; i++) dest[i] = source[i];
-}
-
-// A message that ends in a blank, followed directly by a path or name.
-void ShowMessageWith(const char* prefix, const char* detail, size_t detailLength, uint32_t icon) {
-  size_t prefixLength = StrLength(prefix);
-  char* text = (char*)Allocate(prefixLength + detailLength + 1);
-  CopyBytes(text, prefix, prefixLength);
-  CopyBytes(text + prefixLength, detail, detailLength);
-  text[prefixLength + detailLength] = 0;
-  Tell(text, icon);
-  Release(text);
-}
+void ReportCannotOpen() { ReportCannotOpen(Paths); }
 
 struct DataDescriptor {
   bool present;
@@ -216,175 +198,12 @@ EntryReport ExtractFolder(ListHandle list) {
   return {EndWalk, EntryWriteFailed};
 }
 
-// The one verdict on an entry's data once it is decoded. Whatever its method
-// and encryption, every write must have succeeded, the decoder must have
-// reached the end of its stream having used exactly its data, and the bytes
-// written must be the entry's size; its CRC-32 must match (AE-2 entries carry
-// none), and an AES entry's authentication code, stored right after the
-// encrypted data where the decoders stopped reading, must match the code over
-// what they decrypted. A failed entry is named by what went wrong first: the
-// writes, the code (which proves the data were altered), the decoding, the
-// size, or else the CRC.
-EntryOutcome DataVerdict(DecodeResult decoded, uint32_t crc, const ArchiveEntry& entry, bool aes) {
-  bool crcMatches = (crc ^ 0xFFFFFFFF) == entry.EntryCrc;
-  bool codeMatches = true;
-  if (aes) {
-    uint8_t code[AesCodeSize];
-    codeMatches = ReadArchive(code, AesCodeSize) == AesCodeSize && AesCodeMatches(code);
-    crcMatches = crcMatches || State.AesEntry.version == 2;
-  }
-  // Settings the decoder cannot serve say nothing about the data.
-  if (decoded.end >= DecodeUnsupported) return (EntryOutcome)decoded.end;
-  bool whole = decoded.end == DecodeDone && decoded.written == entry.UncompressedSize;
-  if (codeMatches && crcMatches && whole) return EntryExtracted;
-  if (decoded.end != DecodeWriteFailed && !codeMatches) return EntryCodeMismatch;
-  if (decoded.end != DecodeDone) return (EntryOutcome)decoded.end;   // the same values
-  return whole ? EntryCrcMismatch : EntrySizeMismatch;
-}
-
 // Whether the system may take 'name' for another file's: a '~' may make it
 // another file's short name, and a trailing dot or blank is dropped.
 bool MayNameAnotherFile(const char* name) {
   for (; *name; name++)
     if (*name == '~' || ((*name == '.' || *name == ' ') && name[1] == 0)) return true;
   return false;
-}
-
-void ReportCannotOpen(const EntryPaths& paths = Paths) {
-  ShowMessageWith("Cannot open file ", paths.Output, paths.OutputLength, IconExclamation);
-}
-
-// Names an entry whose compression settings the decoder cannot serve.
-void ReportUnservable(EntryOutcome outcome, const char* name) {
-  if (outcome == EntryUnsupported || outcome == EntryOutOfMemory)
-    ShowMessageWith(outcome == EntryUnsupported ? "Unsupported compression settings in "
-                                                : "Not enough memory to extract ",
-                    name, StrLength(name), IconExclamation);
-}
-
-// The time of the current entry, whose local header starts at 'headerPosition'.
-FileStamp EntryTimeAt(uint32_t headerPosition) {
-  const ArchiveEntry& entry = State.CurrentEntry;
-  uint32_t length;
-  uint8_t* extra = ReadEntryExtra(headerPosition, &length);
-  FileStamp stamp = EntryStamp(extra, length, entry.EntryDate, entry.EntryTime);
-  Release(extra);
-  return stamp;
-}
-
-// Ends an entry's temporary file once its data are decoded and judged. A file
-// that checked out takes the entry's time (after the last write, which would
-// stamp the time of now), is kept when closed and moved onto its name, and its
-// list item is deselected; any other goes with its handle. A failed close or
-// move makes the outcome a write failure.
-EntryOutcome SettleOutput(EntryOutcome outcome, FileHandle file, EntryPaths& paths,
-                          const FileStamp& stamp, ListHandle list, int32_t listIndex) {
-  if (outcome == EntryExtracted) {
-    if (Config.KeepTimes) SetFileTimes(file, stamp);
-    KeepNewFile(file);
-  }
-  if (!CloseFileHandle(file)) {
-    ShowMessageWith("Cannot close file ", paths.Output, paths.OutputLength, IconExclamation);
-    if (outcome == EntryExtracted) outcome = EntryWriteFailed;
-  }
-  if (outcome == EntryExtracted && !MoveOntoFile(paths.Temp, paths.Output)) {
-    ReportCannotOpen(paths);
-    outcome = EntryWriteFailed;
-  }
-  if (outcome == EntryExtracted)
-    ListSelect(list, listIndex, false);
-  else
-    DeleteFileAt(paths.Temp);
-  Release(paths.Temp);
-  paths.Temp = nullptr;
-  return outcome;
-}
-
-// ---- the second thread ----
-// An LZMA entry, the slowest to decode, may be decoded on a second thread
-// while the walk goes on with the next entries on the first, so that two
-// processor cores decode at once. One entry at a time; it is settled (judged,
-// moved onto its name or removed) once its thread has ended, and at the
-// latest before a later entry of its name and at the end of the run.
-struct BackgroundEntry {
-  ThreadHandle thread;   // null while none runs
-  uint8_t* data;         // the entry's data, read beforehand
-  uint32_t length;
-  ArchiveEntry entry;
-  FileHandle file;       // its temporary file, and the CRC of what it took
-  uint32_t crc;
-  DecodeResult decoded;
-  EntryPaths paths;
-  char name[NameBufferSize + 1];   // for a message that names it
-  FileStamp stamp;
-  ListHandle list;
-  int32_t listIndex;
-  bool utf8;             // the encoding of its paths and name
-} Background;
-
-// Smaller entries are decoded in turn: starting a thread would cost a
-// noticeable share of their time. Larger data are not held in memory.
-const uint32_t BackgroundLeastSize = 1 << 16;
-const uint32_t BackgroundMostData = 64 << 20;
-
-bool GoesToBackground(const ArchiveEntry& entry) {
-  return entry.Method == MethodLzma && !(entry.EntryFlags & FlagEncrypted) && !Background.thread &&
-         entry.UncompressedSize >= BackgroundLeastSize && entry.CompressedSize <= BackgroundMostData;
-}
-
-uint32_t TV_THREAD_CALL DecodeBackgroundEntry(void* argument) {
-  BackgroundEntry& job = *(BackgroundEntry*)argument;
-  job.decoded = LzmaFromMemory(job.data, job.length, job.entry.UncompressedSize,
-                               (job.entry.EntryFlags & FlagLzmaEndMarker) != 0, job.file, job.crc);
-  return 0;
-}
-
-// Judges the background entry, decoded, and ends its output.
-EntryOutcome SettleBackgroundEntry() {
-  BackgroundEntry& job = Background;
-  Release(job.data);
-  EntryOutcome outcome = DataVerdict(job.decoded, job.crc, job.entry, false);
-  outcome = SettleOutput(outcome, job.file, job.paths, job.stamp, job.list, job.listIndex);
-  Release(job.paths.Output);
-  return outcome;
-}
-
-// Settles the entry on the second thread once that has ended; with 'wait',
-// waits for it. Its messages are in its own encoding.
-void SettleBackground(bool wait) {
-  BackgroundEntry& job = Background;
-  if (!job.thread || !ThreadEnded(job.thread, wait)) return;
-  job.thread = nullptr;
-  SetUtf8Texts(job.utf8);
-  ReportUnservable(SettleBackgroundEntry(), job.name);
-  SetUtf8Texts(State.Utf8Name);
-}
-
-// Reads the current entry's data (at the read position) into 'data' and
-// hands the entry, its temporary file open, to a second thread. Returns
-// EntryDecoding while that runs; without a thread the entry is decoded here
-// the same way, and its outcome returned.
-EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPosition, ListHandle list) {
-  BackgroundEntry& job = Background;
-  job.entry = State.CurrentEntry;
-  job.data = data;
-  job.length = ReadArchive(data, job.entry.CompressedSize);
-  job.file = State.OutputFile;
-  State.OutputFile = NoFile;
-  job.crc = 0xFFFFFFFF;
-  job.paths = Paths;
-  Paths.Output = Paths.Temp = nullptr;
-  if (Config.KeepTimes) job.stamp = EntryTimeAt(headerPosition);
-  job.list = list;
-  job.listIndex = State.LastIndex;
-  job.utf8 = State.Utf8Name;
-  job.thread = StartThread(DecodeBackgroundEntry, &job);
-  if (!job.thread) {
-    DecodeBackgroundEntry(&job);
-    return SettleBackgroundEntry();
-  }
-  CopyBytes(job.name, name, StrLength(name) + 1);
-  return EntryDecoding;
 }
 
 // Everything from the output path on, for an entry that passed the password
@@ -400,7 +219,7 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
 
   SlashesToBackslashes(Paths.Output);
   // An entry of the name the background entry has is written after it.
-  if (Background.thread && SamePathNoCase(Background.paths.Output, Paths.Output)) SettleBackground(true);
+  if (BackgroundOutput() && SamePathNoCase(BackgroundOutput(), Paths.Output)) SettleBackground(true);
   if (Paths.OutputLength > 0xFFFF) {
     ReportCannotOpen();
     return {NextEntry, EntryWriteFailed};
@@ -441,7 +260,7 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   SettleBackground(false);
   if (GoesToBackground(entry)) {
     uint8_t* data = (uint8_t*)TryAllocate(entry.CompressedSize);
-    if (data) return {NextEntry, StartBackground(data, name, headerPosition, list)};
+    if (data) return {NextEntry, StartBackground(data, name, headerPosition, list, Paths)};
   }
 
   State.Crc = 0xFFFFFFFF;

@@ -1,0 +1,90 @@
+#include "extract/background.h"
+
+#include "base/config.h"
+#include "base/reader.h"
+#include "base/state.h"
+#include "base/text.h"
+#include "codec/lzma.h"
+
+namespace {
+
+// The entry on the second thread, and what settling it takes.
+struct BackgroundEntry {
+  ThreadHandle thread;   // null while none runs
+  uint8_t* data;         // the entry's data, read beforehand
+  uint32_t length;
+  ArchiveEntry entry;
+  FileHandle file;       // its temporary file, and the CRC of what it took
+  uint32_t crc;
+  DecodeResult decoded;
+  EntryPaths paths;
+  char name[NameBufferSize + 1];   // for a message that names it
+  FileStamp stamp;
+  ListHandle list;
+  int32_t listIndex;
+  bool utf8;             // the encoding of its paths and name
+} Background;
+
+// Smaller entries are decoded in turn: starting a thread would cost a
+// noticeable share of their time. Larger data are not held in memory.
+const uint32_t BackgroundLeastSize = 1 << 16;
+const uint32_t BackgroundMostData = 64 << 20;
+
+uint32_t TV_THREAD_CALL DecodeBackgroundEntry(void* argument) {
+  BackgroundEntry& job = *(BackgroundEntry*)argument;
+  job.decoded = LzmaFromMemory(job.data, job.length, job.entry.UncompressedSize,
+                               (job.entry.EntryFlags & FlagLzmaEndMarker) != 0, job.file, job.crc);
+  return 0;
+}
+
+// Judges the background entry, decoded, and ends its output.
+EntryOutcome SettleBackgroundEntry() {
+  BackgroundEntry& job = Background;
+  Release(job.data);
+  EntryOutcome outcome = DataVerdict(job.decoded, job.crc, job.entry, false);
+  outcome = SettleOutput(outcome, job.file, job.paths, job.stamp, job.list, job.listIndex);
+  Release(job.paths.Output);
+  return outcome;
+}
+
+}  // namespace
+
+bool GoesToBackground(const ArchiveEntry& entry) {
+  return entry.Method == MethodLzma && !(entry.EntryFlags & FlagEncrypted) && !Background.thread &&
+         entry.UncompressedSize >= BackgroundLeastSize && entry.CompressedSize <= BackgroundMostData;
+}
+
+const char* BackgroundOutput() { return Background.thread ? Background.paths.Output : nullptr; }
+
+void SettleBackground(bool wait) {
+  BackgroundEntry& job = Background;
+  if (!job.thread || !ThreadEnded(job.thread, wait)) return;
+  job.thread = nullptr;
+  SetUtf8Texts(job.utf8);
+  ReportUnservable(SettleBackgroundEntry(), job.name);
+  SetUtf8Texts(State.Utf8Name);
+}
+
+EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPosition, ListHandle list,
+                             EntryPaths& paths) {
+  BackgroundEntry& job = Background;
+  job.entry = State.CurrentEntry;
+  job.data = data;
+  job.length = ReadArchive(data, job.entry.CompressedSize);
+  job.file = State.OutputFile;
+  State.OutputFile = NoFile;
+  job.crc = 0xFFFFFFFF;
+  job.paths = paths;
+  paths.Output = paths.Temp = nullptr;
+  if (Config.KeepTimes) job.stamp = EntryTimeAt(headerPosition);
+  job.list = list;
+  job.listIndex = State.LastIndex;
+  job.utf8 = State.Utf8Name;
+  job.thread = StartThread(DecodeBackgroundEntry, &job);
+  if (!job.thread) {
+    DecodeBackgroundEntry(&job);
+    return SettleBackgroundEntry();
+  }
+  CopyBytes(job.name, name, StrLength(name) + 1);
+  return EntryDecoding;
+}
