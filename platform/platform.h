@@ -109,7 +109,9 @@ typedef uint32_t(TV_THREAD_CALL* ThreadWork)(void* argument);
 typedef void* ThreadHandle;
 // Runs work(argument) on a new thread. Null when no thread was started: the
 // caller then does the work itself. The tools never start one: they report
-// each entry's outcome as it ends.
+// each entry's outcome as it ends. The work may only write files and use
+// memory: nothing of the user interface. While it runs, writes do not redraw
+// the progress field.
 ThreadHandle StartThread(ThreadWork work, void* argument);
 // Whether the thread has ended; with 'wait', waits until it has. The handle of
 // an ended thread is closed.

@@ -71,8 +71,13 @@ uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count) {
 
 static void ShowProgressWhenDue();
 
+// While the second thread runs (it writes too), writes leave the progress
+// field alone: drawing it from that thread would wait for the dialog's
+// thread, which may be waiting for the second.
+static bool SecondThreadRuns;
+
 uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count) {
-  ShowProgressWhenDue();   // a long file's path appears while it is written
+  if (!SecondThreadRuns) ShowProgressWhenDue();   // a long file's path appears while it is written
   DWORD done = 0;
   if (!WriteFile(file, buffer, count, &done, 0)) return 0;
   return done;
@@ -204,12 +209,16 @@ void ShellOpen(const char* program, const char* parameters) {
 }
 
 ThreadHandle StartThread(ThreadWork work, void* argument) {
-  return CreateThread(nullptr, 0, (LPTHREAD_START_ROUTINE)work, argument, 0, nullptr);
+  SecondThreadRuns = true;   // before its first write
+  HANDLE thread = CreateThread(nullptr, 0, (LPTHREAD_START_ROUTINE)work, argument, 0, nullptr);
+  SecondThreadRuns = thread != 0;
+  return thread;
 }
 
 bool ThreadEnded(ThreadHandle thread, bool wait) {
   if (WaitForSingleObject(thread, wait ? INFINITE : 0) == WAIT_TIMEOUT) return false;
   CloseHandle(thread);
+  SecondThreadRuns = false;
   return true;
 }
 

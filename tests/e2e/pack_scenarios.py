@@ -221,7 +221,9 @@ def lzma_in_background(run, c):
         return (text + rng.randbytes(size // 8))[:size]
 
     when = (2019, 7, 1, 12, 30, 4)
-    first, second, damaged = ("same.bin", data(800000)), ("same.bin", data(100000)), ("damaged.bin", data(400000))
+    # The first entry takes long enough (over 100 ms) for its thread to write
+    # while the entry of its name waits for it.
+    first, second, damaged = ("same.bin", data(8000000)), ("same.bin", data(100000)), ("damaged.bin", data(400000))
     rest = [("Документы/отчёт.bin", data(500000)), ("small.txt", b"small\n"), ("big.bin", data(600000))]
     expected = dict(rest + [second])
     orders = {"same name first": [first, second, damaged] + rest,
