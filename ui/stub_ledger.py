@@ -13,7 +13,8 @@
         table and base relocation directories present and inside their
         sections, every relocation inside the image, a random base and no
         executable data (DYNAMIC_BASE, NX_COMPAT), no section both writable
-        and executable, and the checksum the loader would compute.
+        and executable, and the image's checksum (over its sections, not the
+        padding or a package's contents after them).
 """
 import collections
 import os
@@ -126,9 +127,13 @@ def faults(data):
                     found.append("the relocation at %#x points outside the image" % site)
         except (ValueError, struct.error, TypeError) as error:
             found.append("the relocations cannot be read: %s" % error)
+    # Over the image the linker wrote: what follows its last section (the
+    # padding to the stub's size; a package's header and archive) is not part of it.
+    image_end = max(raw_at + raw_size for _, _, _, raw_at, raw_size, _ in image.sections)
     stored, = struct.unpack_from("<I", data, image.checksum_at)
-    if stored != checksum(data, image.checksum_at):
-        found.append("the checksum is %#x, the file's is %#x" % (stored, checksum(data, image.checksum_at)))
+    computed = checksum(data[:image_end], image.checksum_at)
+    if stored != computed:
+        found.append("the checksum is %#x, the image's is %#x" % (stored, computed))
     return found
 
 
@@ -184,7 +189,7 @@ def ledger(stub, limit, full_image, nm, objdump, libraries):
             print("  %-7s %6d in %6d (%d free in its last file block)"
                   % (name, size, raw_size, raw_size - size if size < raw_size else 0))
     address, size = image.directory(RELOCATIONS)
-    print("  relocations: %d, %d bytes" % (len(image.relocation_sites()), size))
+    print("  relocations: %d, %d bytes" % (len(image.relocation_sites()) if size else 0, size))
     text = next(s for s in image.sections if s[5] & EXECUTABLE)
     totals = folder_bytes(nm, objdump, full_image, libraries, text)
     print("  code and constants by folder, after link-time optimisation: " +

@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""The built stub keeps its protections, and the check that says so catches
+each one lost: the stub itself must pass, and copies of it with one thing
+broken must fail with that fault named.
+
+    stub_image_test.py STUB      (exit 77: no stub built)
+"""
+import os
+import struct
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ui"))
+import stub_ledger  # noqa: E402
+
+
+def with_field(data, at, fmt, *values):
+    data = bytearray(data)
+    struct.pack_into(fmt, data, at, *values)
+    return bytes(data)
+
+
+def main():
+    path = sys.argv[1]
+    if not os.path.exists(path):
+        print("skipped: %s is not built" % path)
+        return 77
+    data = open(path, "rb").read()
+    image = stub_ledger.Image(data)
+    directory = lambda index: image.directories_at + 8 * index
+    text_header = image.optional + struct.unpack_from("<H", data, image.optional - 4)[0]
+    text_flags = text_header + 36
+    failures = []
+
+    found = stub_ledger.faults(data)
+    if found:
+        failures.append("the stub itself: %s" % "; ".join(found))
+
+    cases = [
+        ("no random base", with_field(data, image.flags_at, "<H", image.flags & ~stub_ledger.DYNAMIC_BASE),
+         "DYNAMIC_BASE"),
+        ("executable data", with_field(data, image.flags_at, "<H", image.flags & ~stub_ledger.NX_COMPAT),
+         "NX_COMPAT"),
+        ("relocations dropped", with_field(data, directory(stub_ledger.RELOCATIONS), "<II", 0, 0),
+         "base relocation directory is empty"),
+        ("imports not pointed at", with_field(data, directory(stub_ledger.IMPORTS), "<II", 0, 0),
+         "import directory is empty"),
+        ("address table outside its section",
+         with_field(data, directory(stub_ledger.ADDRESS_TABLE) + 4, "<I", image.image_size),
+         "import address table directory does not lie inside one section"),
+        ("writable code", with_field(data, text_flags, "<I",
+                                     image.sections[0][5] | stub_ledger.WRITABLE),
+         "writable and executable"),
+        ("stale checksum", with_field(data, image.checksum_at, "<I",
+                                      struct.unpack_from("<I", data, image.checksum_at)[0] ^ 1),
+         "checksum"),
+    ]
+    for name, broken, expected in cases:
+        # Every broken copy but the checksum's own needs a true checksum, so
+        # that only the fault under test can be named.
+        if expected != "checksum":
+            end = max(raw_at + raw_size for _, _, _, raw_at, raw_size, _ in image.sections)
+            broken = with_field(broken, image.checksum_at, "<I",
+                                stub_ledger.checksum(broken[:end], image.checksum_at))
+        found = stub_ledger.faults(broken)
+        if not any(expected in fault for fault in found):
+            failures.append("%s: expected a fault naming '%s', got %s" % (name, expected, found))
+    for failure in failures:
+        print(failure)
+    print("%d passed, %d failed" % (len(cases) + 1 - len(failures), len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
