@@ -3,6 +3,7 @@
 #include "codec/aes.h"
 #include "codec/crypt.h"
 #include "codec/sha1.h"
+#include "base/held.h"
 #include "base/state.h"
 
 
@@ -50,24 +51,28 @@ bool AesCheckPassword(const char* password, const uint8_t* header) {
              2 * keySize + AesVerifierSize);
   if (keys[2 * keySize] != header[saltSize] || keys[2 * keySize + 1] != header[saltSize + 1])
     return false;
-  AesExpandKey(Cipher.Key, keys, keySize);
-  HmacStart(Cipher.Mac, keys + keySize, keySize);
+  auto& cipher = Held(Cipher);
+  AesExpandKey(cipher.Key, keys, keySize);
+  HmacStart(cipher.Mac, keys + keySize, keySize);
   ClearSecret(keys, sizeof keys);
-  for (uint32_t i = 0; i < AesBlockSize; i++) Cipher.Counter[i] = 0;
+  for (uint32_t i = 0; i < AesBlockSize; i++) cipher.Counter[i] = 0;
   KeyStreamUsed = AesBlockSize;
   return true;
 }
 
 void AesDecryptBuffer(uint8_t* buffer, uint32_t length) {
-  Sha1Add(Cipher.Mac.inner, buffer, length);   // the code covers the encrypted bytes
+  auto& cipher = Held(Cipher);
+  Sha1Add(cipher.Mac.inner, buffer, length);   // the code covers the encrypted bytes
+  uint32_t used = KeyStreamUsed;
   for (uint32_t i = 0; i < length; i++) {
-    if (KeyStreamUsed == AesBlockSize) {
-      for (uint32_t b = 0; b < AesBlockSize && ++Cipher.Counter[b] == 0; b++) {}
-      AesEncryptBlock(Cipher.Key, Cipher.Counter, Cipher.KeyStream);
-      KeyStreamUsed = 0;
+    if (used == AesBlockSize) {
+      for (uint32_t b = 0; b < AesBlockSize && ++cipher.Counter[b] == 0; b++) {}
+      AesEncryptBlock(cipher.Key, cipher.Counter, cipher.KeyStream);
+      used = 0;
     }
-    buffer[i] ^= Cipher.KeyStream[KeyStreamUsed++];
+    buffer[i] ^= cipher.KeyStream[used++];
   }
+  KeyStreamUsed = used;
 }
 
 bool AesCodeMatches(const uint8_t* storedCode) {

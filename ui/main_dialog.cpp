@@ -7,6 +7,7 @@
 #include "base/state.h"
 #include "launch/command.h"
 #include "base/config.h"
+#include "base/held.h"
 #include "package/switches.h"
 
 // The engine dispatches queued messages while it runs, so a second press of a
@@ -35,22 +36,23 @@ static_assert(IDC_PROGRESS == ProgressFieldId, "the seam shows the path in the p
 static void Hide(HWND dialog, int id) { ShowWindow(GetDlgItem(dialog, id), SW_HIDE); }
 
 static void Initialise(HWND dialog) {
+  const SfxConfig& config = Held(Config);
   SetClassLongA(dialog, GCL_HICON, (LONG)(LONG_PTR)LoadIconA(Instance, IDI_PROGRAM));
   SetFocus(GetDlgItem(dialog, IDC_FOLDER));
-  if (!Config.FileListAllowed) {
+  if (!config.FileListAllowed) {
     Hide(dialog, IDC_FILE_LIST_BUTTON);
     Hide(dialog, IDC_FILE_LIST_HINT);
   }
-  if (!Config.HasFolder) CurrentFolderToDest();
+  if (!config.HasFolder) CurrentFolderToDest();
   // The field shows the whole folder; one too long is refused at Extract.
   SendDlgItemMessageA(dialog, IDC_FOLDER, WM_SETTEXT, 0,
-                      (LPARAM)(Config.HasFolder ? Config.DefaultFolder : DestFolder));
+                      (LPARAM)(config.HasFolder ? config.DefaultFolder : DestFolder));
   SendDlgItemMessageA(dialog, IDC_FOLDER, EM_SETSEL, 0, 0x7FFF);
   // There is no control 502: for it no box is checked and existing files are kept.
-  SendDlgItemMessageA(dialog, Config.OverwriteControlId, BM_SETCHECK, BST_CHECKED, 0);
-  State.SkipExisting = (uint8_t)(Config.OverwriteControlId - IDC_OVERWRITE);
-  if (Config.HideOverwrite) DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE));
-  SendDlgItemMessageA(dialog, IDC_MESSAGE, WM_SETTEXT, 0, (LPARAM)Config.Message);
+  SendDlgItemMessageA(dialog, config.OverwriteControlId, BM_SETCHECK, BST_CHECKED, 0);
+  State.SkipExisting = (uint8_t)(config.OverwriteControlId - IDC_OVERWRITE);
+  if (config.HideOverwrite) DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE));
+  SendDlgItemMessageA(dialog, IDC_MESSAGE, WM_SETTEXT, 0, (LPARAM)config.Message);
   CenterWindow(dialog);
   ReadFolderField(dialog, true);
   FillEntryLists(dialog);
