@@ -42,7 +42,7 @@ void Measure(const char* what, uint8_t* data, F pass) {
   printf("%-40s %7.1f MB/s\n", what, Size / 1e6 / best);
 }
 
-bool StartAes(uint8_t strength) {
+bool StartEntryCipher(uint8_t strength) {
   State.AesEntry.strength = strength;
   uint8_t header[18] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 0, 0};
   // The verifier the password gives for this salt: the last two derived bytes.
@@ -59,6 +59,7 @@ bool StartAes(uint8_t strength) {
 int main() {
   uint8_t* data = (uint8_t*)malloc(Size);
   for (uint32_t i = 0; i < Size; i++) data[i] = (uint8_t)(i * 2654435761u >> 24);
+  if (!AesAvailable()) return 1;
   State.CrcTable = (uint32_t*)malloc(1028);
   BuildCrcTable();
 
@@ -66,7 +67,7 @@ int main() {
   InitKeys("benchmark");
   Measure("traditional decryption", data, [](uint8_t* p, uint32_t n) { DecryptBuffer(p, n); });
   for (uint8_t strength : {(uint8_t)3, (uint8_t)1}) {
-    if (!StartAes(strength)) return 1;
+    if (!StartEntryCipher(strength)) return 1;
     const char* name = strength == 3 ? "AES-256 decryption with HMAC-SHA1" : "AES-128 decryption with HMAC-SHA1";
     Measure(name, data, [](uint8_t* p, uint32_t n) { AesDecryptBuffer(p, n); });
   }

@@ -1,6 +1,5 @@
 #include "codec/winzip_aes.h"
 
-#include "codec/aes.h"
 #include "codec/crypt.h"
 #include "codec/sha1.h"
 #include "base/held.h"
@@ -10,14 +9,16 @@
 namespace {
 
 const uint32_t MaxKeySize = 32;
+// Counter blocks the system encrypts per call: a call costs far more than a block.
+const uint32_t KeyStreamBlocks = 64;
 
 // The current entry's keys and counter state, in one block to clear.
 struct {
-  AesKey Key;
+  AesHandle Key;
   Hmac Mac;
   // The counter block is a little-endian number, 1 for the first block.
   uint8_t Counter[AesBlockSize];
-  uint8_t KeyStream[AesBlockSize];
+  uint8_t KeyStream[AesBlockSize * KeyStreamBlocks];
 } Cipher;
 uint32_t KeyStreamUsed;
 
@@ -34,7 +35,7 @@ bool FindAesExtra(const uint8_t* extra, uint32_t length) {
   State.AesEntry.version = field[0];
   State.AesEntry.strength = strength;
   State.AesEntry.method = Read16(field + 5);
-  return true;
+  return AesAvailable();
 }
 
 uint32_t AesSaltSize(uint8_t strength) { return 4 + 4 * (uint32_t)strength; }
@@ -51,12 +52,12 @@ bool AesCheckPassword(const char* password, const uint8_t* header) {
              2 * keySize + AesVerifierSize);
   if (keys[2 * keySize] != header[saltSize] || keys[2 * keySize + 1] != header[saltSize + 1])
     return false;
+  AesForgetKeys();
   auto& cipher = Held(Cipher);
-  AesExpandKey(cipher.Key, keys, keySize);
+  cipher.Key = StartAes(keys, keySize);
   HmacStart(cipher.Mac, keys + keySize, keySize);
   ClearSecret(keys, sizeof keys);
-  for (uint32_t i = 0; i < AesBlockSize; i++) cipher.Counter[i] = 0;
-  KeyStreamUsed = AesBlockSize;
+  KeyStreamUsed = sizeof cipher.KeyStream;
   return true;
 }
 
@@ -65,9 +66,13 @@ void AesDecryptBuffer(uint8_t* buffer, uint32_t length) {
   Sha1Add(cipher.Mac.inner, buffer, length);   // the code covers the encrypted bytes
   uint32_t used = KeyStreamUsed;
   for (uint32_t i = 0; i < length; i++) {
-    if (used == AesBlockSize) {
-      for (uint32_t b = 0; b < AesBlockSize && ++cipher.Counter[b] == 0; b++) {}
-      AesEncryptBlock(cipher.Key, cipher.Counter, cipher.KeyStream);
+    if (used == sizeof cipher.KeyStream) {
+      for (uint8_t* block = cipher.KeyStream; block < cipher.KeyStream + sizeof cipher.KeyStream;
+           block += AesBlockSize) {
+        for (uint32_t b = 0; b < AesBlockSize && ++cipher.Counter[b] == 0; b++) {}
+        for (uint32_t b = 0; b < AesBlockSize; b++) block[b] = cipher.Counter[b];
+      }
+      EncryptAesBlocks(cipher.Key, cipher.KeyStream, KeyStreamBlocks);
       used = 0;
     }
     buffer[i] ^= cipher.KeyStream[used++];
@@ -84,6 +89,7 @@ bool AesCodeMatches(const uint8_t* storedCode) {
 }
 
 void AesForgetKeys() {
+  if (Cipher.Key) EndAes(Cipher.Key);
   ClearSecret(&Cipher, sizeof Cipher);
 }
 

@@ -6,12 +6,10 @@
 // (1000 iterations) turns password and salt into the AES key, the HMAC key
 // and the verifier. AE-1 entries also carry the CRC-32, AE-2 entries do not.
 //
-// The cryptography is written here rather than taken from the system: AES
-// encryption, SHA-1, HMAC and PBKDF2 cost the stub about as much code as
-// loading and calling the system's CNG functions would, need no new seam
-// functions, and behave the same in the stub, the tests, the fuzzers and
-// tolvane-pack's engine. The system's AES in ECB mode, which counter mode
-// needs, also runs slower under Wine than this code does.
+// The AES cipher comes through the seam (the stub takes the system's, which
+// costs it less than its own and runs faster); SHA-1, HMAC and PBKDF2 are
+// ours everywhere: the system's PBKDF2 under Wine takes several times as long
+// per entry.
 #include <stdint.h>
 
 #include "base/entry.h"
@@ -25,7 +23,8 @@ const uint32_t AesIterations = 1000;
 // engine sets it); FindAesExtra fills State.AesEntry.
 
 // Looks for the 0x9901 field among the extra fields and fills State.AesEntry; false
-// when there is none or it names another vendor or an unknown key size.
+// when there is none, it names another vendor or an unknown key size, or the
+// system gives no AES (the entry then ends at its unknown method).
 bool FindAesExtra(const uint8_t* extra, uint32_t length);
 // 8, 12 or 16 bytes of salt for strength 1, 2, 3.
 uint32_t AesSaltSize(uint8_t strength);

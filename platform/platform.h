@@ -117,6 +117,20 @@ ThreadHandle StartThread(ThreadWork work, void* argument);
 // an ended thread is closed.
 bool ThreadEnded(ThreadHandle thread, bool wait);
 
+// ---- AES, for WinZip AES entries ---------------------------------------------
+// The stub takes the cipher from the system's cryptographic provider (in
+// advapi32, which every Windows program loads); the host seam has its own.
+// Only the walk's own thread uses it.
+const uint32_t AesBlockSize = 16;
+typedef void* AesHandle;
+// Whether the system gives AES; without it AES entries cannot be read.
+bool AesAvailable();
+// A key of 16, 24 or 32 bytes. Null when the system fails.
+AesHandle StartAes(const uint8_t* key, uint32_t keySize);
+// Encrypts 'count' blocks in place, each on its own.
+void EncryptAesBlocks(AesHandle key, uint8_t* blocks, uint32_t count);
+void EndAes(AesHandle key);
+
 // ---- user interface ----------------------------------------------------------
 // A modal message box with no owner window, MB_OK and the given icon.
 void ShowMessage(const char* text, const char* caption, uint32_t icon);

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "base/state.h"
-#include "codec/aes.h"
 #include "codec/sha1.h"
 #include "codec/winzip_aes.h"
+#include "platform/aes.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 
 #include "base/config.h"
 #include "base/state.h"
-#include "codec/aes.h"
 #include "codec/lzma.h"
 #include "codec/sha1.h"
 #include "codec/winzip_aes.h"
 #include "package/core.h"
+#include "platform/aes.h"
 #include "platform/platform.h"
 
 namespace testpkg {

@@ -1,4 +1,4 @@
-#include "codec/aes.h"
+#include "platform/aes.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
 #pragma once
-// The AES block cipher (FIPS-197), encryption direction only, for 128-, 192-
-// and 256-bit keys. Counter mode, which WinZip AES entries use, decrypts by
-// encrypting counter blocks, so the inverse cipher is never needed.
+// The AES block cipher (FIPS-197), our own, behind the host seam's AES (the
+// stub takes the system's): encryption only, for 128-, 192- and 256-bit keys.
+// Counter mode, which WinZip AES entries use, decrypts by encrypting counter
+// blocks, so the inverse cipher is never needed.
 #include <stdint.h>
 
-const uint32_t AesBlockSize = 16;
+#include "platform/platform.h"
 
 struct AesKey {
   uint32_t words[60];   // the expanded key, little-endian columns
