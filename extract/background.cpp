@@ -25,6 +25,14 @@ struct BackgroundEntry {
   bool utf8;             // the encoding of its paths and name
 } Background;
 
+// The background entry by an address the optimiser cannot see, so that its
+// fields are reached from a register, not each through its own relocation.
+BackgroundEntry& TheBackground() {
+  BackgroundEntry* job = &Background;
+  __asm__("" : "+r"(job));
+  return *job;
+}
+
 // Smaller entries are decoded in turn: starting a thread would cost a
 // noticeable share of their time. Larger data are not held in memory.
 const uint32_t BackgroundLeastSize = 1 << 16;
@@ -38,8 +46,7 @@ uint32_t TV_THREAD_CALL DecodeBackgroundEntry(void* argument) {
 }
 
 // Judges the background entry, decoded, and ends its output.
-EntryOutcome SettleBackgroundEntry() {
-  BackgroundEntry& job = Background;
+EntryOutcome SettleBackgroundEntry(BackgroundEntry& job) {
   Release(job.data);
   EntryOutcome outcome = DataVerdict(job.decoded, job.crc, job.entry, false);
   outcome = SettleOutput(outcome, job.file, job.paths, job.stamp, job.list, job.listIndex);
@@ -50,24 +57,27 @@ EntryOutcome SettleBackgroundEntry() {
 }  // namespace
 
 bool GoesToBackground(const ArchiveEntry& entry) {
-  return entry.Method == MethodLzma && !(entry.EntryFlags & FlagEncrypted) && !Background.thread &&
+  return entry.Method == MethodLzma && !(entry.EntryFlags & FlagEncrypted) && !TheBackground().thread &&
          entry.UncompressedSize >= BackgroundLeastSize && entry.CompressedSize <= BackgroundMostData;
 }
 
-const char* BackgroundOutput() { return Background.thread ? Background.paths.Output : nullptr; }
+const char* BackgroundOutput() {
+  BackgroundEntry& job = TheBackground();
+  return job.thread ? job.paths.Output : nullptr;
+}
 
 void SettleBackground(bool wait) {
-  BackgroundEntry& job = Background;
+  BackgroundEntry& job = TheBackground();
   if (!job.thread || !ThreadEnded(job.thread, wait)) return;
   job.thread = nullptr;
   SetUtf8Texts(job.utf8);
-  ReportUnservable(SettleBackgroundEntry(), job.name);
+  ReportUnservable(SettleBackgroundEntry(job), job.name);
   SetUtf8Texts(State.Utf8Name);
 }
 
 EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPosition, ListHandle list,
                              EntryPaths& paths) {
-  BackgroundEntry& job = Background;
+  BackgroundEntry& job = TheBackground();
   job.entry = State.CurrentEntry;
   job.data = data;
   job.length = ReadArchive(data, job.entry.CompressedSize);
@@ -83,7 +93,7 @@ EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPos
   job.thread = StartThread(DecodeBackgroundEntry, &job);
   if (!job.thread) {
     DecodeBackgroundEntry(&job);
-    return SettleBackgroundEntry();
+    return SettleBackgroundEntry(job);
   }
   CopyBytes(job.name, name, StrLength(name) + 1);
   return EntryDecoding;
