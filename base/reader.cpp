@@ -2,6 +2,7 @@
 
 #include "base/state.h"
 #include "base/config.h"
+#include "base/held.h"
 
 namespace {
 
@@ -16,14 +17,6 @@ struct ArchiveReader {
   uint8_t block[ArchiveBlockSize];
 };
 ArchiveReader Reader;
-
-// The one reader, by an address the optimiser cannot see: it would otherwise
-// put the constant address back into every access (the empty asm hides it).
-ArchiveReader& TheReader() {
-  ArchiveReader* reader = &Reader;
-  __asm__("" : "+r"(reader));
-  return *reader;
-}
 
 void SeekIn(ArchiveReader& reader, uint32_t offset) {
   if (reader.tracking && offset >= reader.blockStart && offset <= reader.blockEnd) {
@@ -67,12 +60,12 @@ uint32_t ReadFrom(ArchiveReader& reader, void* buffer, uint32_t count) {
 
 void UseArchiveFile(FileHandle file) {
   State.ArchiveFile = file;
-  TheReader().tracking = false;
+  Held(Reader).tracking = false;
 }
 
 void SeekArchive(uint32_t offset, uint16_t origin) {
   (void)origin;  // every caller positions from the start of the file
-  SeekIn(TheReader(), offset);
+  SeekIn(Held(Reader), offset);
 }
 
-uint32_t ReadArchive(void* buffer, uint32_t count) { return ReadFrom(TheReader(), buffer, count); }
+uint32_t ReadArchive(void* buffer, uint32_t count) { return ReadFrom(Held(Reader), buffer, count); }

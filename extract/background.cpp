@@ -1,6 +1,7 @@
 #include "extract/background.h"
 
 #include "base/config.h"
+#include "base/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 #include "base/text.h"
@@ -24,14 +25,6 @@ struct BackgroundEntry {
   int32_t listIndex;
   bool utf8;             // the encoding of its paths and name
 } Background;
-
-// The background entry by an address the optimiser cannot see, so that its
-// fields are reached from a register, not each through its own relocation.
-BackgroundEntry& TheBackground() {
-  BackgroundEntry* job = &Background;
-  __asm__("" : "+r"(job));
-  return *job;
-}
 
 // Smaller entries are decoded in turn: starting a thread would cost a
 // noticeable share of their time. Larger data are not held in memory.
@@ -57,17 +50,17 @@ EntryOutcome SettleBackgroundEntry(BackgroundEntry& job) {
 }  // namespace
 
 bool GoesToBackground(const ArchiveEntry& entry) {
-  return entry.Method == MethodLzma && !(entry.EntryFlags & FlagEncrypted) && !TheBackground().thread &&
+  return entry.Method == MethodLzma && !(entry.EntryFlags & FlagEncrypted) && !Held(Background).thread &&
          entry.UncompressedSize >= BackgroundLeastSize && entry.CompressedSize <= BackgroundMostData;
 }
 
 const char* BackgroundOutput() {
-  BackgroundEntry& job = TheBackground();
+  BackgroundEntry& job = Held(Background);
   return job.thread ? job.paths.Output : nullptr;
 }
 
 void SettleBackground(bool wait) {
-  BackgroundEntry& job = TheBackground();
+  BackgroundEntry& job = Held(Background);
   if (!job.thread || !ThreadEnded(job.thread, wait)) return;
   job.thread = nullptr;
   SetUtf8Texts(job.utf8);
@@ -77,7 +70,7 @@ void SettleBackground(bool wait) {
 
 EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPosition, ListHandle list,
                              EntryPaths& paths) {
-  BackgroundEntry& job = TheBackground();
+  BackgroundEntry& job = Held(Background);
   job.entry = State.CurrentEntry;
   job.data = data;
   job.length = ReadArchive(data, job.entry.CompressedSize);
