@@ -20,9 +20,12 @@ namespace {
 bool Running = false;
 
 // A header and the name after it, read together: LocalHeaderSize +
-// NameBufferSize bytes and a terminator; 'HeaderBytes' of them were read.
-uint8_t* HeaderBlock;
-uint32_t HeaderBytes;
+// NameBufferSize bytes and a terminator; 'bytes' of them were read. Each walk
+// has its own, in its frame.
+struct HeaderBlock {
+  uint8_t* data;
+  uint32_t bytes;
+};
 
 // The local header signature is formed at run time from the next value up,
 // so the program's image never holds the four signature bytes themselves (the
@@ -73,18 +76,18 @@ __attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLeng
 }
 
 // Reads the next local header into state.CurrentEntry, with its name into
-// HeaderBlock. False when there is none, and 'end' says why.
-bool ReadLocalHeader(ExtractState& state, WalkEnd& end) {
+// 'header'. False when there is none, and 'end' says why.
+bool ReadLocalHeader(ExtractState& state, HeaderBlock& header, WalkEnd& end) {
   // Signed data descriptors are skipped in a loop, one after another.
   for (;;) {
     ArchiveEntry& entry = state.CurrentEntry;
     // One read for the header and its name; bytes read past the name are
     // not used (every later read starts with a seek). At the end of the file
     // the signature stays zero; a short header is refused whatever it holds.
-    ArchiveEntry* block = reinterpret_cast<ArchiveEntry*>(HeaderBlock);
+    ArchiveEntry* block = reinterpret_cast<ArchiveEntry*>(header.data);
     block->Signature = 0;
-    uint32_t got = ReadArchive(HeaderBlock, LocalHeaderSize + NameBufferSize);
-    HeaderBytes = got;
+    uint32_t got = ReadArchive(header.data, LocalHeaderSize + NameBufferSize);
+    header.bytes = got;
     entry = *block;
     // A header cut short by the end of the file would mix in the fields of
     // the one before it: it ends the walk like any other truncation.
@@ -144,15 +147,15 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
 
   // The name is read with its header; one more byte than the longest
   // accepted name, for its terminator.
-  HeaderBlock = static_cast<uint8_t*>(Allocate(LocalHeaderSize + NameBufferSize + 1));
-  char* name = reinterpret_cast<char*>(HeaderBlock + LocalHeaderSize);
+  HeaderBlock header = {static_cast<uint8_t*>(Allocate(LocalHeaderSize + NameBufferSize + 1)), 0};
+  char* name = reinterpret_cast<char*>(header.data + LocalHeaderSize);
   state.LastIndex = -1;
   if (!extraction) ListClear(list);
 
   bool handled = false;   // some entry went to the handler
   for (;;) {
     // Every read of a header starts with a seek: LastSeek is where it stands.
-    bool found = ReadLocalHeader(state, result.end);
+    bool found = ReadLocalHeader(state, header, result.end);
     uint32_t headerPosition = result.position = state.LastSeek;
     if (!found) break;
     const ArchiveEntry& entry = state.CurrentEntry;
@@ -165,7 +168,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
     uint16_t length = 0;
     SetNameEncoding((entry.EntryFlags & FlagUtf8) != 0);
     if (nameLength <= NameBufferSize) {
-      if (HeaderBytes - LocalHeaderSize < nameLength) {   // the archive ends inside the name: damaged
+      if (header.bytes - LocalHeaderSize < nameLength) {   // the archive ends inside the name: damaged
         result.end = WalkCutName;
         break;
       }
@@ -213,7 +216,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
       if (handled || !complete) extraction->Finish(list, complete);
     }
   }
-  Release(HeaderBlock);
+  Release(header.data);
   Running = false;
   return result;
 }
