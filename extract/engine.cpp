@@ -6,6 +6,7 @@
 #include "archive/extra_field.h"
 #include "base/config.h"
 #include "base/entry.h"
+#include "base/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 #include "codec/crypt.h"
@@ -283,7 +284,7 @@ void ReportDamagedEntry() { Tell("Error reading archive.", IconHand); }
 EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
                          const char* name) {
   State.AesActive = false;
-  const ArchiveEntry& entry = State.CurrentEntry;
+  const ArchiveEntry& entry = Held(State.CurrentEntry);
   // The paths of the entry being written, built per write.
   EntryPaths paths = {};
 
