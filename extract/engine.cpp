@@ -67,23 +67,23 @@ void TakeAesParameters(uint32_t headerPosition) {
 }
 
 // Takes what the prompt read as the current password.
-void TakeTypedPassword() {
+void TakeTypedPassword(ExtractState& state) {
   uint16_t count = PasswordLength < 0 ? 0 : PasswordLength > 79 ? 79 : (uint16_t)PasswordLength;
   uint16_t length = StringFromBuffer(PasswordBuffer, count);
-  CopyBytes(State.Password, PasswordBuffer, length);
-  State.Password[length] = 0;
+  CopyBytes(state.Password, PasswordBuffer, length);
+  state.Password[length] = 0;
 }
 
 // How the password stage settled an entry's password.
 enum PasswordResult { PasswordRefused, PasswordRemembered, PasswordTyped };
 
-// Checks State.Password against the stored encryption header, which lies in
-// the second half of 'header' (the first half receives the traditional
-// header's decrypted bytes).
-bool PasswordFits(uint8_t* header) {
-  const ArchiveEntry& entry = State.CurrentEntry;
-  if (State.AesActive) return AesCheckPassword(State.Password, header + EncryptionHeaderSize);
-  return CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
+// Checks the state's password against the stored encryption header, which
+// lies in the second half of 'header' (the first half receives the
+// traditional header's decrypted bytes).
+bool PasswordFits(ExtractState& state, uint8_t* header) {
+  const ArchiveEntry& entry = state.CurrentEntry;
+  if (state.AesActive) return AesCheckPassword(state.Password, header + EncryptionHeaderSize);
+  return CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, state.Password,
                        entry.EntryTime, entry.EntryCrc);
 }
 
@@ -92,17 +92,18 @@ bool PasswordFits(uint8_t* header) {
 // first (unless it already proved wrong for this entry), then up to three
 // prompts.
 PasswordResult PasswordStage(bool tryRemembered) {
+  ExtractState& state = Held(State);
   const uint32_t largestAesHeader = 16 + AesVerifierSize;
   uint8_t* header = (uint8_t*)Allocate(EncryptionHeaderSize + largestAesHeader);
-  uint32_t stored = State.AesActive ? AesSaltSize(State.AesEntry.strength) + AesVerifierSize : EncryptionHeaderSize;
+  uint32_t stored = state.AesActive ? AesSaltSize(state.AesEntry.strength) + AesVerifierSize : EncryptionHeaderSize;
   ReadArchive(header + EncryptionHeaderSize, stored);
   PasswordResult result = PasswordRefused;
-  if (tryRemembered && State.Password[0] != 0 && PasswordFits(header)) result = PasswordRemembered;
+  if (tryRemembered && state.Password[0] != 0 && PasswordFits(state, header)) result = PasswordRemembered;
   // An unattended run never prompts: only the remembered (/P=) password is tried.
-  for (int tries = State.Unattended ? PasswordTries : 0; result == PasswordRefused && tries < PasswordTries; tries++) {
+  for (int tries = state.Unattended ? PasswordTries : 0; result == PasswordRefused && tries < PasswordTries; tries++) {
     PasswordLength = (int32_t)AskPassword(PasswordBuffer);
-    TakeTypedPassword();
-    if (PasswordFits(header)) result = PasswordTyped;
+    TakeTypedPassword(state);
+    if (PasswordFits(state, header)) result = PasswordTyped;
   }
   Release(header);
   return result;
