@@ -113,13 +113,13 @@ PasswordResult PasswordStage(bool tryRemembered) {
 // path is one text in the name's encoding: for a UTF-8 name the folder, typed
 // in the ANSI code page, is joined in its UTF-8 form.
 void BuildOutputPath(EntryPaths& paths, const char* name) {
-  RemoveBackslash(DestFolder);
-  const char* folder = DestFolder;
-  size_t folderLength = StringFromBuffer(DestFolder, sizeof DestFolder);
+  char* destination = RemoveBackslash(DestFolder);
+  const char* folder = destination;
+  size_t folderLength = StringFromBuffer(destination, sizeof DestFolder);
   // An ANSI character takes at most three bytes in UTF-8.
   char* utf8Folder = (char*)Allocate(3 * sizeof DestFolder);
   if (State.Utf8Name) {
-    folderLength = AnsiToUtf8(DestFolder, utf8Folder, 3 * sizeof DestFolder);
+    folderLength = AnsiToUtf8(destination, utf8Folder, 3 * sizeof DestFolder);
     folder = utf8Folder;
   }
   size_t nameLength = StrLength(name);
