@@ -9,8 +9,8 @@ namespace {
 // Bytes [blockStart, blockEnd) of the file are in block; the file itself
 // stands at blockEnd, and the read position is position, within the block's
 // range. While tracking is off (no seek yet) nothing is buffered. Its
-// functions take it by reference: each field is then one byte away from a
-// register rather than four bytes and a relocation away from nothing.
+// functions take it by reference, from Held (base/held.h): each field is then
+// a one-byte displacement from a register, not an address to relocate.
 struct ArchiveReader {
   uint32_t blockStart, blockEnd, position;
   bool tracking;
