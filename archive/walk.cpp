@@ -9,6 +9,7 @@
 #include "archive/extra_field.h"
 #include "base/config.h"
 #include "base/entry.h"
+#include "base/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 #include "base/text.h"
@@ -19,9 +20,12 @@ namespace {
 bool Running = false;
 
 // A header and the name after it, read together: LocalHeaderSize +
-// NameBufferSize bytes and a terminator; 'HeaderBytes' of them were read.
-uint8_t* HeaderBlock;
-uint32_t HeaderBytes;
+// NameBufferSize bytes and a terminator; 'bytes' of them were read. Each walk
+// has its own, in its frame.
+struct HeaderBlock {
+  uint8_t* data;
+  uint32_t bytes;
+};
 
 // The local header signature is formed at run time from the next value up,
 // so the program's image never holds the four signature bytes themselves (the
@@ -71,42 +75,42 @@ __attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLeng
   return length;
 }
 
-// Reads the next local header into State.CurrentEntry, with its name into
-// HeaderBlock. False when there is none, and 'end' says why.
-bool ReadLocalHeader(WalkEnd& end) {
+// Reads the next local header into state.CurrentEntry, with its name into
+// 'header'. False when there is none, and 'end' says why.
+bool ReadLocalHeader(ExtractState& state, HeaderBlock& header, WalkEnd& end) {
   // Signed data descriptors are skipped in a loop, one after another.
   for (;;) {
-    ArchiveEntry& entry = State.CurrentEntry;
+    ArchiveEntry& entry = state.CurrentEntry;
     // One read for the header and its name; bytes read past the name are
     // not used (every later read starts with a seek). At the end of the file
     // the signature stays zero; a short header is refused whatever it holds.
-    ArchiveEntry* block = reinterpret_cast<ArchiveEntry*>(HeaderBlock);
+    ArchiveEntry* block = reinterpret_cast<ArchiveEntry*>(header.data);
     block->Signature = 0;
-    uint32_t got = ReadArchive(HeaderBlock, LocalHeaderSize + NameBufferSize);
-    HeaderBytes = got;
+    uint32_t got = ReadArchive(header.data, LocalHeaderSize + NameBufferSize);
+    header.bytes = got;
     entry = *block;
     // A header cut short by the end of the file would mix in the fields of
     // the one before it: it ends the walk like any other truncation.
-    if (got >= LocalHeaderSize && entry.Signature == State.LocalHeaderSignature) {
-      State.CompressedLeft = static_cast<int32_t>(entry.CompressedSize);
+    if (got >= LocalHeaderSize && entry.Signature == state.LocalHeaderSignature) {
+      state.CompressedLeft = static_cast<int32_t>(entry.CompressedSize);
       return true;
     }
-    State.CompressedLeft = 0;
+    state.CompressedLeft = 0;
     end = got == 0 ? WalkFileEnds : WalkNoHeader;
     if (got < 4) return false;
     // Formed from the local header signature, like it, rather than stored.
     uint32_t directoryDistance = 0x02020000;
-    if (entry.Signature == State.LocalHeaderSignature - directoryDistance ||
-        entry.Signature == State.LocalHeaderSignature + directoryDistance) {
+    if (entry.Signature == state.LocalHeaderSignature - directoryDistance ||
+        entry.Signature == state.LocalHeaderSignature + directoryDistance) {
       end = WalkComplete;
       return false;
     }
-    if (entry.Signature == State.LocalHeaderSignature) end = WalkCutHeader;
+    if (entry.Signature == state.LocalHeaderSignature) end = WalkCutHeader;
     if (entry.Signature != DataDescriptorSignature) return false;
-    uint32_t next = State.LastSeek + DataDescriptorSize;
-    if (State.LastSeek == SeekFailed || next < State.LastSeek) return false;
+    uint32_t next = state.LastSeek + DataDescriptorSize;
+    if (state.LastSeek == SeekFailed || next < state.LastSeek) return false;
     SeekArchive(next, 0);
-    if (State.LastSeek == SeekFailed) return false;
+    if (state.LastSeek == SeekFailed) return false;
   }
 }
 
@@ -120,19 +124,20 @@ bool FindSelectedEntry(ListHandle list, const char* name) {
 }
 
 WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* extraction) {
+  ExtractState& state = Held(State);
   // A message dispatched during an extraction may ask for another walk; the
   // walk's state and the file position are single, so that one is refused.
   WalkResult result = {WalkBusy, 0};
   if (Running) return result;
   Running = true;
 
-  State.ExtractSucceeded = 0;
+  state.ExtractSucceeded = 0;
   FormLocalHeaderSignature();
   ListHandle list = GetEntryList(dialog, listId);
 
-  result.position = State.ArchiveStart;
-  SeekArchive(State.ArchiveStart, 0);
-  if (State.LastSeek == SeekFailed) {
+  result.position = state.ArchiveStart;
+  SeekArchive(state.ArchiveStart, 0);
+  if (state.LastSeek == SeekFailed) {
     Tell("Error reading archive.", IconHand);
     if (extraction) extraction->Finish(list, false);
     Running = false;
@@ -142,18 +147,18 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
 
   // The name is read with its header; one more byte than the longest
   // accepted name, for its terminator.
-  HeaderBlock = static_cast<uint8_t*>(Allocate(LocalHeaderSize + NameBufferSize + 1));
-  char* name = reinterpret_cast<char*>(HeaderBlock + LocalHeaderSize);
-  State.LastIndex = -1;
+  HeaderBlock header = {static_cast<uint8_t*>(Allocate(LocalHeaderSize + NameBufferSize + 1)), 0};
+  char* name = reinterpret_cast<char*>(header.data + LocalHeaderSize);
+  state.LastIndex = -1;
   if (!extraction) ListClear(list);
 
   bool handled = false;   // some entry went to the handler
   for (;;) {
     // Every read of a header starts with a seek: LastSeek is where it stands.
-    bool found = ReadLocalHeader(result.end);
-    uint32_t headerPosition = result.position = State.LastSeek;
+    bool found = ReadLocalHeader(state, header, result.end);
+    uint32_t headerPosition = result.position = state.LastSeek;
     if (!found) break;
-    const ArchiveEntry& entry = State.CurrentEntry;
+    const ArchiveEntry& entry = state.CurrentEntry;
     uint16_t nameLength = entry.NameLength;
     uint32_t next = headerPosition + LocalHeaderSize + nameLength + entry.ExtraLength +
                     entry.CompressedSize;
@@ -163,12 +168,12 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
     uint16_t length = 0;
     SetNameEncoding((entry.EntryFlags & FlagUtf8) != 0);
     if (nameLength <= NameBufferSize) {
-      if (HeaderBytes - LocalHeaderSize < nameLength) {   // the archive ends inside the name: damaged
+      if (header.bytes - LocalHeaderSize < nameLength) {   // the archive ends inside the name: damaged
         result.end = WalkCutName;
         break;
       }
       length = StringFromBuffer(name, nameLength);
-      if (length > 0 && !State.Utf8Name && entry.ExtraLength > 0)
+      if (length > 0 && !state.Utf8Name && entry.ExtraLength > 0)
         length = TakeUnicodePath(name, nameLength, length, headerPosition);
     }
     name[length] = 0;
@@ -196,7 +201,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
     result.end = WalkNoHeader;
     if (next <= headerPosition) break;
     SeekArchive(next, 0);
-    if (State.LastSeek == SeekFailed) break;
+    if (state.LastSeek == SeekFailed) break;
   }
 
   ShowProgress(dialog, nullptr);   // the last path, if its display is still due
@@ -211,7 +216,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
       if (handled || !complete) extraction->Finish(list, complete);
     }
   }
-  Release(HeaderBlock);
+  Release(header.data);
   Running = false;
   return result;
 }

@@ -2,42 +2,40 @@
 
 #include "base/state.h"
 #include "base/config.h"
+#include "base/held.h"
 
 namespace {
 
-// Bytes [BlockStart, BlockEnd) of the file are in Block; the file itself
-// stands at BlockEnd, and the read position is Position, within the block's
-// range. While Tracking is off (no seek yet) nothing is buffered.
-uint8_t Block[ArchiveBlockSize];
-uint32_t BlockStart, BlockEnd, Position;
-bool Tracking;
+// Bytes [blockStart, blockEnd) of the file are in block; the file itself
+// stands at blockEnd, and the read position is position, within the block's
+// range. While tracking is off (no seek yet) nothing is buffered. Its
+// functions take it by reference, from Held (base/held.h): each field is then
+// a one-byte displacement from a register, not an address to relocate.
+struct ArchiveReader {
+  uint32_t blockStart, blockEnd, position;
+  bool tracking;
+  uint8_t block[ArchiveBlockSize];
+};
+ArchiveReader Reader;
 
-}  // namespace
-
-void UseArchiveFile(FileHandle file) {
-  State.ArchiveFile = file;
-  Tracking = false;
-}
-
-void SeekArchive(uint32_t offset, uint16_t origin) {
-  (void)origin;  // every caller positions from the start of the file
-  if (Tracking && offset >= BlockStart && offset <= BlockEnd) {
-    Position = State.LastSeek = offset;
+void SeekIn(ArchiveReader& reader, uint32_t offset) {
+  if (reader.tracking && offset >= reader.blockStart && offset <= reader.blockEnd) {
+    reader.position = State.LastSeek = offset;
     return;
   }
   State.LastSeek = SeekFile(State.ArchiveFile, offset);
   if (State.LastSeek == SeekFailed) return;
-  BlockStart = BlockEnd = Position = offset;
-  Tracking = true;
+  reader.blockStart = reader.blockEnd = reader.position = offset;
+  reader.tracking = true;
 }
 
-uint32_t ReadArchive(void* buffer, uint32_t count) {
-  if (!Tracking) return ReadFileBytes(State.ArchiveFile, buffer, count);
+uint32_t ReadFrom(ArchiveReader& reader, void* buffer, uint32_t count) {
+  if (!reader.tracking) return ReadFileBytes(State.ArchiveFile, buffer, count);
   uint8_t* out = static_cast<uint8_t*>(buffer);
-  uint32_t done = BlockEnd - Position;
+  uint32_t done = reader.blockEnd - reader.position;
   if (done > count) done = count;
-  __builtin_memcpy(out, Block + (Position - BlockStart), done);
-  Position += done;
+  __builtin_memcpy(out, reader.block + (reader.position - reader.blockStart), done);
+  reader.position += done;
   if (done == count) return done;
   // The block is used up. A large read takes the rest straight from the file
   // (and the next one then starts on a fresh block); a small one refills it.
@@ -45,15 +43,29 @@ uint32_t ReadArchive(void* buffer, uint32_t count) {
   if (count >= ArchiveBlockSize) {
     uint32_t got = ReadFileBytes(State.ArchiveFile, out + done, rest);
     if (got > rest) got = rest;
-    BlockStart = BlockEnd = Position = Position + got;
+    reader.blockStart = reader.blockEnd = reader.position = reader.position + got;
     return done + got;
   }
-  uint32_t got = ReadFileBytes(State.ArchiveFile, Block, ArchiveBlockSize);
+  uint32_t got = ReadFileBytes(State.ArchiveFile, reader.block, ArchiveBlockSize);
   if (got > ArchiveBlockSize) got = ArchiveBlockSize;
-  BlockStart = Position;
-  BlockEnd = Position + got;
+  reader.blockStart = reader.position;
+  reader.blockEnd = reader.position + got;
   if (rest > got) rest = got;
-  __builtin_memcpy(out + done, Block, rest);
-  Position += rest;
+  __builtin_memcpy(out + done, reader.block, rest);
+  reader.position += rest;
   return done + rest;
 }
+
+}  // namespace
+
+void UseArchiveFile(FileHandle file) {
+  State.ArchiveFile = file;
+  Held(Reader).tracking = false;
+}
+
+void SeekArchive(uint32_t offset, uint16_t origin) {
+  (void)origin;  // every caller positions from the start of the file
+  SeekIn(Held(Reader), offset);
+}
+
+uint32_t ReadArchive(void* buffer, uint32_t count) { return ReadFrom(Held(Reader), buffer, count); }

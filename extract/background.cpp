@@ -1,6 +1,7 @@
 #include "extract/background.h"
 
 #include "base/config.h"
+#include "base/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 #include "base/text.h"
@@ -38,8 +39,7 @@ uint32_t TV_THREAD_CALL DecodeBackgroundEntry(void* argument) {
 }
 
 // Judges the background entry, decoded, and ends its output.
-EntryOutcome SettleBackgroundEntry() {
-  BackgroundEntry& job = Background;
+EntryOutcome SettleBackgroundEntry(BackgroundEntry& job) {
   Release(job.data);
   EntryOutcome outcome = DataVerdict(job.decoded, job.crc, job.entry, false);
   outcome = SettleOutput(outcome, job.file, job.paths, job.stamp, job.list, job.listIndex);
@@ -50,24 +50,27 @@ EntryOutcome SettleBackgroundEntry() {
 }  // namespace
 
 bool GoesToBackground(const ArchiveEntry& entry) {
-  return entry.Method == MethodLzma && !(entry.EntryFlags & FlagEncrypted) && !Background.thread &&
+  return entry.Method == MethodLzma && !(entry.EntryFlags & FlagEncrypted) && !Held(Background).thread &&
          entry.UncompressedSize >= BackgroundLeastSize && entry.CompressedSize <= BackgroundMostData;
 }
 
-const char* BackgroundOutput() { return Background.thread ? Background.paths.Output : nullptr; }
+const char* BackgroundOutput() {
+  BackgroundEntry& job = Held(Background);
+  return job.thread ? job.paths.Output : nullptr;
+}
 
 void SettleBackground(bool wait) {
-  BackgroundEntry& job = Background;
+  BackgroundEntry& job = Held(Background);
   if (!job.thread || !ThreadEnded(job.thread, wait)) return;
   job.thread = nullptr;
   SetUtf8Texts(job.utf8);
-  ReportUnservable(SettleBackgroundEntry(), job.name);
+  ReportUnservable(SettleBackgroundEntry(job), job.name);
   SetUtf8Texts(State.Utf8Name);
 }
 
 EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPosition, ListHandle list,
                              EntryPaths& paths) {
-  BackgroundEntry& job = Background;
+  BackgroundEntry& job = Held(Background);
   job.entry = State.CurrentEntry;
   job.data = data;
   job.length = ReadArchive(data, job.entry.CompressedSize);
@@ -83,7 +86,7 @@ EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPos
   job.thread = StartThread(DecodeBackgroundEntry, &job);
   if (!job.thread) {
     DecodeBackgroundEntry(&job);
-    return SettleBackgroundEntry();
+    return SettleBackgroundEntry(job);
   }
   CopyBytes(job.name, name, StrLength(name) + 1);
   return EntryDecoding;

@@ -6,6 +6,7 @@
 #include "archive/extra_field.h"
 #include "base/config.h"
 #include "base/entry.h"
+#include "base/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 #include "codec/crypt.h"
@@ -24,11 +25,6 @@ const char NotExtractedText[] = "Couldn't get extracted the selected files.";
 namespace {
 
 const int PasswordTries = 3;
-
-// The paths of the entry being written.
-EntryPaths Paths;
-
-void ReportCannotOpen() { ReportCannotOpen(Paths); }
 
 struct DataDescriptor {
   bool present;
@@ -71,23 +67,23 @@ void TakeAesParameters(uint32_t headerPosition) {
 }
 
 // Takes what the prompt read as the current password.
-void TakeTypedPassword() {
+void TakeTypedPassword(ExtractState& state) {
   uint16_t count = PasswordLength < 0 ? 0 : PasswordLength > 79 ? 79 : (uint16_t)PasswordLength;
   uint16_t length = StringFromBuffer(PasswordBuffer, count);
-  CopyBytes(State.Password, PasswordBuffer, length);
-  State.Password[length] = 0;
+  CopyBytes(state.Password, PasswordBuffer, length);
+  state.Password[length] = 0;
 }
 
 // How the password stage settled an entry's password.
 enum PasswordResult { PasswordRefused, PasswordRemembered, PasswordTyped };
 
-// Checks State.Password against the stored encryption header, which lies in
-// the second half of 'header' (the first half receives the traditional
-// header's decrypted bytes).
-bool PasswordFits(uint8_t* header) {
-  const ArchiveEntry& entry = State.CurrentEntry;
-  if (State.AesActive) return AesCheckPassword(State.Password, header + EncryptionHeaderSize);
-  return CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, State.Password,
+// Checks the state's password against the stored encryption header, which
+// lies in the second half of 'header' (the first half receives the
+// traditional header's decrypted bytes).
+bool PasswordFits(ExtractState& state, uint8_t* header) {
+  const ArchiveEntry& entry = state.CurrentEntry;
+  if (state.AesActive) return AesCheckPassword(state.Password, header + EncryptionHeaderSize);
+  return CheckPassword(header, EncryptionHeaderSize, entry.EntryFlags, state.Password,
                        entry.EntryTime, entry.EntryCrc);
 }
 
@@ -96,49 +92,50 @@ bool PasswordFits(uint8_t* header) {
 // first (unless it already proved wrong for this entry), then up to three
 // prompts.
 PasswordResult PasswordStage(bool tryRemembered) {
+  ExtractState& state = Held(State);
   const uint32_t largestAesHeader = 16 + AesVerifierSize;
   uint8_t* header = (uint8_t*)Allocate(EncryptionHeaderSize + largestAesHeader);
-  uint32_t stored = State.AesActive ? AesSaltSize(State.AesEntry.strength) + AesVerifierSize : EncryptionHeaderSize;
+  uint32_t stored = state.AesActive ? AesSaltSize(state.AesEntry.strength) + AesVerifierSize : EncryptionHeaderSize;
   ReadArchive(header + EncryptionHeaderSize, stored);
   PasswordResult result = PasswordRefused;
-  if (tryRemembered && State.Password[0] != 0 && PasswordFits(header)) result = PasswordRemembered;
+  if (tryRemembered && state.Password[0] != 0 && PasswordFits(state, header)) result = PasswordRemembered;
   // An unattended run never prompts: only the remembered (/P=) password is tried.
-  for (int tries = State.Unattended ? PasswordTries : 0; result == PasswordRefused && tries < PasswordTries; tries++) {
+  for (int tries = state.Unattended ? PasswordTries : 0; result == PasswordRefused && tries < PasswordTries; tries++) {
     PasswordLength = (int32_t)AskPassword(PasswordBuffer);
-    TakeTypedPassword();
-    if (PasswordFits(header)) result = PasswordTyped;
+    TakeTypedPassword(state);
+    if (PasswordFits(state, header)) result = PasswordTyped;
   }
   Release(header);
   return result;
 }
 
-// Paths.Output := DestFolder without one trailing backslash, '\', name. The
+// paths.Output := DestFolder without one trailing backslash, '\', name. The
 // path is one text in the name's encoding: for a UTF-8 name the folder, typed
 // in the ANSI code page, is joined in its UTF-8 form.
-void BuildOutputPath(const char* name) {
-  RemoveBackslash(DestFolder);
-  const char* folder = DestFolder;
-  size_t folderLength = StringFromBuffer(DestFolder, sizeof DestFolder);
+void BuildOutputPath(EntryPaths& paths, const char* name) {
+  char* destination = RemoveBackslash(DestFolder);
+  const char* folder = destination;
+  size_t folderLength = StringFromBuffer(destination, sizeof DestFolder);
   // An ANSI character takes at most three bytes in UTF-8.
   char* utf8Folder = (char*)Allocate(3 * sizeof DestFolder);
   if (State.Utf8Name) {
-    folderLength = AnsiToUtf8(DestFolder, utf8Folder, 3 * sizeof DestFolder);
+    folderLength = AnsiToUtf8(destination, utf8Folder, 3 * sizeof DestFolder);
     folder = utf8Folder;
   }
   size_t nameLength = StrLength(name);
-  Paths.OutputLength = folderLength + 1 + nameLength;
-  Paths.Output = (char*)Allocate(Paths.OutputLength + 1);
-  CopyBytes(Paths.Output, folder, folderLength);
-  Paths.Output[folderLength] = '\\';
-  CopyBytes(Paths.Output + folderLength + 1, name, nameLength);
-  Paths.Output[Paths.OutputLength] = 0;
+  paths.OutputLength = folderLength + 1 + nameLength;
+  paths.Output = (char*)Allocate(paths.OutputLength + 1);
+  CopyBytes(paths.Output, folder, folderLength);
+  paths.Output[folderLength] = '\\';
+  CopyBytes(paths.Output + folderLength + 1, name, nameLength);
+  paths.Output[paths.OutputLength] = 0;
   Release(utf8Folder);
 }
 
-void ReleaseOutputPath() {
-  Release(Paths.Output);
-  Paths.Output = nullptr;
-  Paths.OutputLength = 0;
+void ReleaseOutputPath(EntryPaths& paths) {
+  Release(paths.Output);
+  paths.Output = nullptr;
+  paths.OutputLength = 0;
 }
 
 bool IsFolderName(const char* name) {
@@ -146,55 +143,55 @@ bool IsFolderName(const char* name) {
   return length > 0 && (name[length - 1] == '/' || name[length - 1] == '\\');
 }
 
-// The temporary file an entry is written to (Paths.Temp), in its own
+// The temporary file an entry is written to (paths.Temp), in its own
 // folder so that the move onto its name stays on one volume. A name is taken
 // only when nothing stands there yet, so no existing file is ever touched.
 
-bool CreateTempFile(size_t folderLength) {
+bool CreateTempFile(EntryPaths& paths, size_t folderLength) {
   static const char TempName[] = "\\~tv00.tmp";   // the digits are varied
   const size_t nameLength = sizeof TempName - 1;
-  Paths.Temp = (char*)Allocate(folderLength + nameLength + 1);
-  CopyBytes(Paths.Temp, Paths.Output, folderLength);
-  char* name = Paths.Temp + folderLength;
+  paths.Temp = (char*)Allocate(folderLength + nameLength + 1);
+  CopyBytes(paths.Temp, paths.Output, folderLength);
+  char* name = paths.Temp + folderLength;
   CopyBytes(name, TempName, nameLength + 1);
   for (int i = 0; i < 100; i++) {
     name[4] = (char)('0' + i / 10);
     name[5] = (char)('0' + i % 10);
-    State.OutputFile = CreateNewFile(Paths.Temp);
+    State.OutputFile = CreateNewFile(paths.Temp);
     if (State.OutputFile != NoFile) return true;
-    if (FindPath(Paths.Temp) == PathMissing) break;   // refused for another reason
+    if (FindPath(paths.Temp) == PathMissing) break;   // refused for another reason
   }
-  Release(Paths.Temp);
-  Paths.Temp = nullptr;
+  Release(paths.Temp);
+  paths.Temp = nullptr;
   return false;
 }
 
-// Does the folder part of Paths.Output (its first 'length' characters) exist?
-bool FolderPartExists(size_t length) {
-  char saved = Paths.Output[length];
-  Paths.Output[length] = 0;
-  bool exists = PathExists(Paths.Output);
-  Paths.Output[length] = saved;
+// Does the folder part of paths.Output (its first 'length' characters) exist?
+bool FolderPartExists(EntryPaths& paths, size_t length) {
+  char saved = paths.Output[length];
+  paths.Output[length] = 0;
+  bool exists = PathExists(paths.Output);
+  paths.Output[length] = saved;
   return exists;
 }
 
 // A folder entry is done once its folder exists: it is created with its
 // parents when missing. A file standing in its place does not count.
-EntryReport ExtractFolder(ListHandle list) {
-  SlashesToBackslashes(Paths.Output);
-  size_t length = Paths.OutputLength;
-  while (length > 0 && Paths.Output[length - 1] == '\\') length--;
-  Paths.Output[length] = 0;
-  if (length <= 0xFFFF) ForceFolders(Paths.Output, (uint16_t)length);
+EntryReport ExtractFolder(EntryPaths& paths, ListHandle list) {
+  SlashesToBackslashes(paths.Output);
+  size_t length = paths.OutputLength;
+  while (length > 0 && paths.Output[length - 1] == '\\') length--;
+  paths.Output[length] = 0;
+  if (length <= 0xFFFF) ForceFolders(paths.Output, (uint16_t)length);
   // With its backslash the test asks whether the folder lists anything, which
   // every folder does (its own entry) and a file never does.
-  Paths.Output[length] = '\\';
-  Paths.Output[length + 1] = 0;
-  if (PathExists(Paths.Output)) {
+  paths.Output[length] = '\\';
+  paths.Output[length + 1] = 0;
+  if (PathExists(paths.Output)) {
     ListSelect(list, State.LastIndex, false);
     return {NextEntry, EntryExtracted};
   }
-  ShowMessageWith("Error in directory ", Paths.Output, length, IconExclamation);
+  ShowMessageWith("Error in directory ", paths.Output, length, IconExclamation);
   return {EndWalk, EntryWriteFailed};
 }
 
@@ -211,17 +208,18 @@ bool MayNameAnotherFile(const char* name) {
 // to a temporary file that replaces the entry's file only once it checked
 // out, so a damaged or cut entry never leaves anything under its name and an
 // existing file stays as it was.
-EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, uint32_t headerPosition) {
+EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, const char* name,
+                       uint32_t headerPosition) {
   const ArchiveEntry& entry = State.CurrentEntry;
-  BuildOutputPath(name);
-  ShowProgress(dialog, Paths.Output);
-  if (IsFolderName(name)) return ExtractFolder(list);
+  BuildOutputPath(paths, name);
+  ShowProgress(dialog, paths.Output);
+  if (IsFolderName(name)) return ExtractFolder(paths, list);
 
-  SlashesToBackslashes(Paths.Output);
+  SlashesToBackslashes(paths.Output);
   // An entry of the name the background entry has is written after it.
-  if (BackgroundOutput() && SamePathNoCase(BackgroundOutput(), Paths.Output)) SettleBackground(true);
-  if (Paths.OutputLength > 0xFFFF) {
-    ReportCannotOpen();
+  if (BackgroundOutput() && SamePathNoCase(BackgroundOutput(), paths.Output)) SettleBackground(true);
+  if (paths.OutputLength > 0xFFFF) {
+    ReportCannotOpen(paths);
     return {NextEntry, EntryWriteFailed};
   }
   // Only a file under exactly this name counts as existing: a folder in the
@@ -230,20 +228,20 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   // refuses a folder. A look for a missing name is what costs most per file
   // in a large folder.
   PathKind existing = PathMissing;
-  if (State.SkipExisting || MayNameAnotherFile(Paths.Output + Paths.OutputLength - StrLength(name)))
-    existing = FindPath(Paths.Output);
+  if (State.SkipExisting || MayNameAnotherFile(paths.Output + paths.OutputLength - StrLength(name)))
+    existing = FindPath(paths.Output);
   if (existing == PathFile && State.SkipExisting) {
     ListSelect(list, State.LastIndex, false);
     return {NextEntry, EntryKept};
   }
   if (existing == PathFolder || existing == PathOtherName) {
-    ReportCannotOpen();
+    ReportCannotOpen(paths);
     return {NextEntry, EntryWriteFailed};
   }
-  uint16_t folderLength = ExtractDir(Paths.Output, (uint16_t)Paths.OutputLength);
+  uint16_t folderLength = ExtractDir(paths.Output, (uint16_t)paths.OutputLength);
   if (existing == PathMissing) {
-    if (!ForceFolders(Paths.Output, folderLength) && !FolderPartExists(folderLength)) {
-      ShowMessageWith("Error in directory ", Paths.Output, folderLength, IconExclamation);
+    if (!ForceFolders(paths.Output, folderLength) && !FolderPartExists(paths, folderLength)) {
+      ShowMessageWith("Error in directory ", paths.Output, folderLength, IconExclamation);
       return {EndWalk, EntryWriteFailed};
     }
   }
@@ -252,15 +250,15 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
     return {AbortRun, EntryUnknownMethod};
   }
 
-  if (!CreateTempFile(folderLength)) {
-    ReportCannotOpen();
+  if (!CreateTempFile(paths, folderLength)) {
+    ReportCannotOpen(paths);
     return {NextEntry, EntryWriteFailed};
   }
   PumpOneMessage();
   SettleBackground(false);
   if (GoesToBackground(entry)) {
     uint8_t* data = (uint8_t*)TryAllocate(entry.CompressedSize);
-    if (data) return {NextEntry, StartBackground(data, name, headerPosition, list, Paths)};
+    if (data) return {NextEntry, StartBackground(data, name, headerPosition, list, paths)};
   }
 
   State.Crc = 0xFFFFFFFF;
@@ -272,7 +270,7 @@ EntryReport WriteEntry(WindowHandle dialog, ListHandle list, const char* name, u
   EntryOutcome outcome = DataVerdict(decoded, State.Crc, entry, State.AesActive);
   FileStamp stamp = {};
   if (outcome == EntryExtracted && Config.KeepTimes) stamp = EntryTimeAt(headerPosition);
-  outcome = SettleOutput(outcome, State.OutputFile, Paths, stamp, list, State.LastIndex);
+  outcome = SettleOutput(outcome, State.OutputFile, paths, stamp, list, State.LastIndex);
   State.OutputFile = NoFile;
   return {NextEntry, outcome};
 }
@@ -287,7 +285,9 @@ void ReportDamagedEntry() { Tell("Error reading archive.", IconHand); }
 EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
                          const char* name) {
   State.AesActive = false;
-  const ArchiveEntry& entry = State.CurrentEntry;
+  const ArchiveEntry& entry = Held(State.CurrentEntry);
+  // The paths of the entry being written, built per write.
+  EntryPaths paths = {};
 
   // A name that would leave the destination folder is refused before anything
   // else, a password prompt included. The run then ends with the failure message.
@@ -299,8 +299,8 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   // A folder entry carries no data to decrypt or check; a folder it makes
   // keeps the time of its creation.
   if (IsFolderName(name)) {
-    EntryReport report = WriteEntry(dialog, list, name, 0);
-    ReleaseOutputPath();
+    EntryReport report = WriteEntry(paths, dialog, list, name, 0);
+    ReleaseOutputPath(paths);
     return report;
   }
 
@@ -335,8 +335,8 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     // Refused: an interactive run ends at once, without its final message;
     // an unattended one goes on with the next entry and fails at its end.
     if (password == PasswordRefused) return {State.Unattended ? NextEntry : AbortRun, EntryWrongPassword};
-    EntryReport report = WriteEntry(dialog, list, name, headerPosition);
-    ReleaseOutputPath();
+    EntryReport report = WriteEntry(paths, dialog, list, name, headerPosition);
+    ReleaseOutputPath(paths);
     // A remembered password can pass the one-byte check of a traditionally
     // encrypted entry it does not open; the data tell, and the user is asked
     // once as for any other entry (the same password failing again is damage).

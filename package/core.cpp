@@ -7,6 +7,7 @@
 #include "codec/winzip_aes.h"
 #include "base/state.h"
 #include "base/config.h"
+#include "base/held.h"
 #include "base/reader.h"
 #include "package/header.h"
 
@@ -22,11 +23,12 @@ char* NewText() { return (char*)Allocate(ConfigTextSize); }
 }  // namespace
 
 void StartCore(FileHandle package) {
+  SfxConfig& config = Held(Config);
   // Allocate zero-fills, so every text starts empty.
   BrowsePath = NewText();
-  Config.DefaultFolder = NewText();
-  Config.Command = NewText();
-  Config.Message = NewText();
+  config.DefaultFolder = NewText();
+  config.Command = NewText();
+  config.Message = NewText();
   State.CrcTable = (uint32_t*)Allocate(CrcTableSize);
   BuildCrcTable();
   UseArchiveFile(package);
@@ -34,6 +36,7 @@ void StartCore(FileHandle package) {
 }
 
 bool EndCore() {
+  SfxConfig& config = Held(Config);
   bool closed = true;
   if (State.ArchiveFile != NoFile) closed = CloseFileHandle(State.ArchiveFile);
   UseArchiveFile(NoFile);
@@ -41,10 +44,10 @@ bool EndCore() {
   Release(State.CrcTable);
   State.CrcTable = nullptr;
   Release(BrowsePath);
-  Release(Config.DefaultFolder);
-  Release(Config.Command);
-  Release(Config.Message);
-  BrowsePath = Config.DefaultFolder = Config.Command = Config.Message = nullptr;
+  Release(config.DefaultFolder);
+  Release(config.Command);
+  Release(config.Message);
+  BrowsePath = config.DefaultFolder = config.Command = config.Message = nullptr;
   // The passwords and keys are not left in memory after the run.
   ClearSecret(&State.Key0, PasswordEnd - offsetof(ExtractState, Key0));   // the keys and the password
   ClearSecret(PasswordBuffer, sizeof PasswordBuffer);

@@ -2,6 +2,7 @@
 #include "package/header.h"
 
 #include "base/config.h"
+#include "base/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 
@@ -27,14 +28,15 @@ uint32_t ReadHeaderText(char* text, uint8_t length) {
 }  // namespace
 
 void ReadPackageHeader() {
+  SfxConfig& config = Held(Config);
   State.ArchiveStart = StubSize;
-  Config.OverwriteChecked = true;
-  Config.HasCommand = false;
-  Config.HasFolder = false;
-  Config.FileListAllowed = true;
-  Config.HideOverwrite = false;
-  Config.OverwriteControlId = OverwriteBoxId;
-  Config.AcceptsSwitches = Config.KeepTimes = false;
+  config.OverwriteChecked = true;
+  config.HasCommand = false;
+  config.HasFolder = false;
+  config.FileListAllowed = true;
+  config.HideOverwrite = false;
+  config.OverwriteControlId = OverwriteBoxId;
+  config.AcceptsSwitches = config.KeepTimes = false;
 
   SeekArchive(StubSize, 0);
   char magic[HeaderMagicSize];
@@ -44,32 +46,32 @@ void ReadPackageHeader() {
   State.ArchiveStart = StubSize + HeaderSize;
 
   uint8_t flags = ReadHeaderByte();
-  if (!(flags & FlagFileList)) Config.FileListAllowed = false;
-  if (flags & FlagHideOverwrite) Config.HideOverwrite = true;
+  if (!(flags & FlagFileList)) config.FileListAllowed = false;
+  if (flags & FlagHideOverwrite) config.HideOverwrite = true;
   if ((flags & FlagOverwriteMask) == FlagOverwrite) {
-    Config.OverwriteControlId = OverwriteBoxId;
+    config.OverwriteControlId = OverwriteBoxId;
   } else {
-    Config.OverwriteControlId = OverwriteBoxId + 1;
-    Config.OverwriteChecked = false;
+    config.OverwriteControlId = OverwriteBoxId + 1;
+    config.OverwriteChecked = false;
   }
-  Config.AcceptsSwitches = (flags & FlagSwitches) != 0;
-  Config.KeepTimes = (flags & FlagKeepTimes) != 0;
+  config.AcceptsSwitches = (flags & FlagSwitches) != 0;
+  config.KeepTimes = (flags & FlagKeepTimes) != 0;
 
   uint8_t messageLength = ReadHeaderByte();
   uint8_t folderLength = ReadHeaderByte();
   uint8_t commandLength = ReadHeaderByte();
-  Config.HasFolder = folderLength != 0;
-  Config.HasCommand = commandLength != 0;
+  config.HasFolder = folderLength != 0;
+  config.HasCommand = commandLength != 0;
 
-  if (messageLength) ReadHeaderText(Config.Message, messageLength);
+  if (messageLength) ReadHeaderText(config.Message, messageLength);
   if (folderLength) {
-    uint32_t got = ReadHeaderText(Config.DefaultFolder, folderLength);
-    if (got == 2 && Config.DefaultFolder[0] == '#' && Config.DefaultFolder[1] == '#') {
+    uint32_t got = ReadHeaderText(config.DefaultFolder, folderLength);
+    if (got == 2 && config.DefaultFolder[0] == '#' && config.DefaultFolder[1] == '#') {
       // The temporary folder; a failed query (0, or the size it would need)
       // leaves the folder empty rather than "##".
-      uint32_t length = GetTempFolder(Config.DefaultFolder, TempFolderRoom);
-      if (length == 0 || length >= TempFolderRoom) Config.DefaultFolder[0] = 0;
+      uint32_t length = GetTempFolder(config.DefaultFolder, TempFolderRoom);
+      if (length == 0 || length >= TempFolderRoom) config.DefaultFolder[0] = 0;
     }
   }
-  if (commandLength) ReadHeaderText(Config.Command, commandLength);
+  if (commandLength) ReadHeaderText(config.Command, commandLength);
 }

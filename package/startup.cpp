@@ -1,6 +1,7 @@
 // The main sequence of the stub, portable through the platform seam.
 #include "package/startup.h"
 #include "base/config.h"
+#include "base/held.h"
 #include "base/state.h"
 #include "package/core.h"
 #include "package/switches.h"
@@ -21,10 +22,11 @@ static void ReportProgramFile(const char* prefix) {
 }
 
 uint32_t RunProgram(void (*runMainDialog)()) {
+  CommandSwitches& switches = Held(Switches);
   // Read before the package is: an unattended run whose file cannot be opened
   // shows no message box either.
-  ParseSwitches(GetCommandLineText(), Switches);
-  State.Unattended = Switches.Silent;
+  ParseSwitches(GetCommandLineText(), switches);
+  State.Unattended = switches.Silent;
   char path[ConfigTextSize];
   uint32_t length = GetProgramPath(path, ConfigTextSize);
   path[length < ConfigTextSize ? length : ConfigTextSize - 1] = 0;
@@ -32,7 +34,7 @@ uint32_t RunProgram(void (*runMainDialog)()) {
   StartCore(package);
   if (package == NoFile) {
     ReportProgramFile("Cannot open file ");
-    if (Switches.Silent) ExitCode = ExitUnusable;
+    if (switches.Silent) ExitCode = ExitUnusable;
   } else if (ApplySwitches()) {
     runMainDialog();
   }

@@ -2,6 +2,7 @@
 
 #include "base/state.h"
 #include "base/config.h"
+#include "base/held.h"
 #include "platform/platform.h"
 
 CommandSwitches Switches;
@@ -87,22 +88,24 @@ void ParseSwitches(const char* line, CommandSwitches& s) {
 }
 
 bool ApplySwitches() {
-  if (!Config.AcceptsSwitches) {
-    Switches.Silent = false;
+  SfxConfig& config = Held(Config);
+  CommandSwitches& switches = Held(Switches);
+  if (!config.AcceptsSwitches) {
+    switches.Silent = false;
     State.Unattended = false;
     return true;
   }
-  if (Switches.Bad || Switches.Help) {
+  if (switches.Bad || switches.Help) {
     Tell(SwitchList, IconInformation);
-    ExitCode = Switches.Bad ? ExitBadSwitches : ExitDone;
+    ExitCode = switches.Bad ? ExitBadSwitches : ExitDone;
     return false;
   }
-  if (Switches.Folder[0]) {
-    CopyFolderText(Config.DefaultFolder, Switches.Folder);
-    Config.HasFolder = true;
+  if (switches.Folder[0]) {
+    CopyFolderText(config.DefaultFolder, switches.Folder);
+    config.HasFolder = true;
   }
   // At most SwitchPasswordLimit characters: they fit the password's 80 bytes.
-  CopyFolderText(State.Password, Switches.Password);
-  ClearSecret(Switches.Password, sizeof Switches.Password);
+  CopyFolderText(State.Password, switches.Password);
+  ClearSecret(switches.Password, sizeof switches.Password);
   return true;
 }
