@@ -45,7 +45,8 @@ DecodeEntry* FixedDist;
 // count are then zero, so a lookup still works, and taking bits that are not
 // there ends the entry.
 
-inline bool NeedBits(InflateState& state, uint32_t n, Bits& bits) {
+inline bool NeedBits(InflateState& state, uint32_t n) {
+  Bits& bits = state.bits;
   while (bits.count < n) {
     int32_t b = NextByte(state.input);
     if (b < 0) return false;
@@ -60,23 +61,24 @@ inline void DropBits(uint32_t n, Bits& bits) {
   bits.count -= n;
 }
 
-inline bool TakeBits(InflateState& state, uint32_t n, Bits& bits, uint32_t& value) {
-  if (!NeedBits(state, n, bits)) return false;
+inline bool TakeBits(InflateState& state, uint32_t n, uint32_t& value) {
+  Bits& bits = state.bits;
+  if (!NeedBits(state, n)) return false;
   value = bits.buffer & LowBits(n);
   DropBits(n, bits);
   return true;
 }
 
 // Decodes one code; null when it is invalid or runs past the input.
-const DecodeEntry* DecodeSlow(InflateState& state, const DecodeEntry* table, uint32_t width,
-                              Bits& bits) {
-  NeedBits(state, width, bits);
+const DecodeEntry* DecodeSlow(InflateState& state, const DecodeEntry* table, uint32_t width) {
+  Bits& bits = state.bits;
+  NeedBits(state, width);
   const DecodeEntry* t = table + (bits.buffer & LowBits(width));
   while (t->Op > OpLiteral) {
     if (t->Op == OpInvalid || t->Bits > bits.count) return nullptr;
     DropBits(t->Bits, bits);
     uint32_t j = t->Op - OpLiteral;
-    NeedBits(state, j, bits);
+    NeedBits(state, j);
     t = t->Next + (bits.buffer & LowBits(j));
   }
   if (t->Bits > bits.count) return nullptr;
@@ -89,10 +91,9 @@ const DecodeEntry* DecodeSlow(InflateState& state, const DecodeEntry* table, uin
 // Decodes one literal/length code (and its distance) with the byte reader.
 int SlowCode(InflateState& state, const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl,
              uint32_t wd) {
-  Bits bits = state.bits;
   uint32_t wpos = state.windowPos;
   int result = Continue;
-  const DecodeEntry* t = DecodeSlow(state, tl, wl, bits);
+  const DecodeEntry* t = DecodeSlow(state, tl, wl);
   uint32_t extra;
   if (t == nullptr) {
     result = EntryStop;
@@ -101,12 +102,12 @@ int SlowCode(InflateState& state, const DecodeEntry* tl, const DecodeEntry* td, 
     wpos = WrapWhenFull(state, wpos + 1);
   } else if (t->Op == OpEndOfBlock) {
     result = BlockDone;
-  } else if (td == nullptr || !TakeBits(state, t->Op, bits, extra)) {
+  } else if (td == nullptr || !TakeBits(state, t->Op, extra)) {
     result = EntryStop;
   } else {
     uint32_t length = t->Value + extra;
-    t = DecodeSlow(state, td, wd, bits);
-    if (t == nullptr || !TakeBits(state, t->Op, bits, extra)) {
+    t = DecodeSlow(state, td, wd);
+    if (t == nullptr || !TakeBits(state, t->Op, extra)) {
       result = EntryStop;
     } else {
       uint32_t distance = t->Value + extra;
@@ -116,7 +117,6 @@ int SlowCode(InflateState& state, const DecodeEntry* tl, const DecodeEntry* td, 
         wpos = CopyMatch(state, wpos, distance, length);
     }
   }
-  state.bits = bits;
   state.windowPos = wpos;
   return result;
 }
@@ -252,10 +252,10 @@ int DecodeCodes(InflateState& state, const DecodeEntry* tl, const DecodeEntry* t
 // ---- blocks ----
 
 int StoredBlock(InflateState& state) {
-  Bits bits = state.bits;
+  Bits& bits = state.bits;
   DropBits(bits.count & 7, bits);   // to the byte boundary
   uint32_t length = 0, check = 0;
-  bool ok = TakeBits(state, 16, bits, length) && TakeBits(state, 16, bits, check) &&
+  bool ok = TakeBits(state, 16, length) && TakeBits(state, 16, check) &&
             check == (~length & 0xFFFF);
   uint32_t wpos = state.windowPos;
   uint8_t* window = state.window;
@@ -289,7 +289,6 @@ int StoredBlock(InflateState& state) {
     }
     wpos = WrapWhenFull(state, wpos);
   }
-  state.bits = bits;
   state.windowPos = wpos;
   return ok ? BlockDone : EntryStop;
 }
@@ -317,19 +316,16 @@ struct ByteReader {
   InflateState& state;
   const DecodeEntry* root;
   uint32_t width;
-  Bits& bits;
   int32_t Decode() {
-    const DecodeEntry* t = DecodeSlow(state, root, width, bits);
+    const DecodeEntry* t = DecodeSlow(state, root, width);
     return t != nullptr ? t->Value : -1;
   }
-  bool Take(uint32_t n, uint32_t& value) { return TakeBits(state, n, bits, value); }
+  bool Take(uint32_t n, uint32_t& value) { return TakeBits(state, n, value); }
 };
 
 int DynamicBlock(InflateState& state) {
-  Bits bits = state.bits;
   uint32_t nl, nd, nb;
-  if (!TakeBits(state, 5, bits, nl) || !TakeBits(state, 5, bits, nd) ||
-      !TakeBits(state, 4, bits, nb))
+  if (!TakeBits(state, 5, nl) || !TakeBits(state, 5, nd) || !TakeBits(state, 4, nb))
     return EntryStop;
   nl += 257;
   nd += 1;
@@ -339,11 +335,11 @@ int DynamicBlock(InflateState& state) {
   for (uint32_t j = 0; j < 19; j++) lengths[CodeLengthOrder[j]] = 0;
   for (uint32_t j = 0; j < nb; j++) {
     uint32_t v;
-    if (!TakeBits(state, 3, bits, v)) return EntryStop;
+    if (!TakeBits(state, 3, v)) return EntryStop;
     lengths[CodeLengthOrder[j]] = (uint16_t)v;
   }
 #if UINTPTR_MAX > 0xFFFFFFFFu
-  if (UsePackedTables()) return PackedDynamicBlock(state, bits, lengths, nl, nd);
+  if (UsePackedTables()) return PackedDynamicBlock(state, state.bits, lengths, nl, nd);
 #endif
   DecodeEntry* root = nullptr;
   TableChain chain = nullptr;
@@ -358,10 +354,9 @@ int DynamicBlock(InflateState& state) {
 
   // The code lengths of both codes; a repeat may not run past their end.
   const uint32_t total = nl + nd;
-  ByteReader reader = {state, root, (uint32_t)width, bits};
+  ByteReader reader = {state, root, (uint32_t)width};
   const bool ok = ReadCodeLengths(reader, lengths, total);
   FreeDecodeTables(chain);
-  state.bits = bits;
   if (!ok) return EntryStop;
 
   DecodeEntry* litRoot = nullptr;
@@ -387,10 +382,8 @@ int DynamicBlock(InflateState& state) {
 }
 
 int DecodeBlock(InflateState& state, uint32_t& last) {
-  Bits bits = state.bits;
   uint32_t type;
-  if (!TakeBits(state, 1, bits, last) || !TakeBits(state, 2, bits, type)) return EntryStop;
-  state.bits = bits;
+  if (!TakeBits(state, 1, last) || !TakeBits(state, 2, type)) return EntryStop;
   if (type == 0) return StoredBlock(state);
   if (type == 1) return FixedBlock(state);
   if (type == 2) return DynamicBlock(state);

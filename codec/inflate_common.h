@@ -32,8 +32,9 @@ enum : int { BlockDone = 0, EntryStop = 1, Continue = 2 };
 const intptr_t FastMargin = 16;
 
 // ---- the state of one entry ----
-// Each routine works on a local copy of the bits, loaded when it starts and
-// saved when it returns normally; an entry that stops needs no saved state.
+// The byte reader works on the state's bits in place; each word loop on a
+// local copy, loaded when it starts and saved when it returns normally (an
+// entry that stops needs no saved state).
 struct Bits {
   uint32_t buffer;   // bit 0 is the next bit of the stream
   uint32_t count;    // bits held in buffer
