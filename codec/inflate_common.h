@@ -75,6 +75,11 @@ inline uint32_t WrapWhenFull(InflateState& state, uint32_t wpos) {
 // Never writes past dst + n, since the rest of the window is live history.
 inline void CopyForward(uint8_t* dst, const uint8_t* src, uint32_t n) {
   if (src == dst) return;   // a distance of exactly 32768
+#ifdef __OPTIMIZE_SIZE__
+  // Built for size (the stub) the byte loop alone: CopyMatchFast takes every
+  // match but those near the window's end and those of the byte reader.
+  while (n--) *dst++ = *src++;
+#else
   if (src > dst || dst - src >= 8) {
     // Eight bytes at a time through a register: exact for a source at least
     // eight bytes behind, and for one ahead (from the previous window cycle).
@@ -92,6 +97,7 @@ inline void CopyForward(uint8_t* dst, const uint8_t* src, uint32_t n) {
   } else {
     while (n--) *dst++ = *src++;
   }
+#endif
 }
 
 // Copies a back-reference into the window in pieces that cross neither the
