@@ -1,12 +1,10 @@
 #pragma once
-// The single global state of the archive walk and the decoders, the package's
+// The single global state of the archive walk, the package's
 // configuration, and the buffers the engine shares with the dialogs.
 #include <stdint.h>
 #include "base/config.h"
 #include "base/entry.h"
 #include "platform/platform.h"
-
-struct DecodeEntry;
 
 struct ExtractState {
   FileHandle ArchiveFile;
@@ -21,16 +19,6 @@ struct ExtractState {
   uint32_t* CrcTable;
   uint32_t Key0, Key1, Key2;
   char Password[80];
-  // inflate input, bit buffer and window
-  uint8_t* InBuffer;
-  uint16_t InPos;
-  int32_t InCount;
-  uint32_t BitBuffer;
-  uint16_t BitCount;
-  uint8_t* Window;
-  uint16_t WindowPos;
-  DecodeEntry* FixedLitTable;
-  DecodeEntry* FixedDistTable;
   uint8_t SkipExisting;
   uint8_t ExtractSucceeded;
   // An unattended run: no message box and no password prompt.
@@ -38,11 +26,9 @@ struct ExtractState {
   // The current entry's name, and every path built from it, is UTF-8 (else ANSI).
   uint8_t Utf8Name;
   // The rest of the entry being extracted that the decoders see: its AES
-  // parameters, and whether inflate's window has wrapped (a distance may then
-  // reach back across its start). Its paths are the engine's own.
+  // parameters. Its paths are the engine's own.
   uint8_t AesActive;
   AesEntryInfo AesEntry;
-  uint8_t WindowWrapped;
 };
 
 extern ExtractState State;

@@ -60,7 +60,7 @@ int main() {
   uint8_t* data = (uint8_t*)malloc(Size);
   for (uint32_t i = 0; i < Size; i++) data[i] = (uint8_t)(i * 2654435761u >> 24);
   if (!AesAvailable()) return 1;
-  State.CrcTable = (uint32_t*)malloc(1028);
+  State.CrcTable = (uint32_t*)malloc(CrcTableSize);
   BuildCrcTable();
 
   Measure("CRC-32", data, [](uint8_t* p, uint32_t n) { CrcUpdate(p, (int32_t)n, State.Crc); });

@@ -9,12 +9,6 @@
 #define TV_CRC_FOLDING 1
 #endif
 
-// Tables for taking eight bytes per step: SliceTable[k][b] is the CRC of byte
-// b followed by k zero bytes. SliceTable[0] equals CrcTable. They are derived
-// from CrcTable once, live in zero-initialised storage (no file bytes in the
-// stub) and give exactly the same results as the one-byte step.
-static uint32_t SliceTable[8][256];
-
 #if TV_CRC_FOLDING
 // On 64-bit x86 hosts with carry-less multiplication, long buffers are folded
 // 64 bytes per step (the standard folding of a CRC by multiples of x^n mod P);
@@ -133,12 +127,11 @@ void BuildCrcTable() {
     for (int bit = 0; bit < 8; bit++) v = (v & 1) ? (v >> 1) ^ 0xEDB88320u : v >> 1;
     table[i] = v;
   }
-  for (int i = 0; i < 256; i++) SliceTable[0][i] = table[i];
-  for (int k = 1; k < 8; k++)
-    for (int i = 0; i < 256; i++) {
-      uint32_t v = SliceTable[k - 1][i];
-      SliceTable[k][i] = table[v & 0xFF] ^ (v >> 8);
-    }
+  // Each further row from the one before: the same results as the one-byte step.
+  for (uint32_t i = 256; i < CrcTableRows * 256; i++) {
+    uint32_t v = table[i - 256];
+    table[i] = table[v & 0xFF] ^ (v >> 8);
+  }
 #if TV_CRC_FOLDING
   HaveCarrylessMultiply = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
   HaveWideCarrylessMultiply = HaveCarrylessMultiply && __builtin_cpu_supports("vpclmulqdq") &&
@@ -165,6 +158,7 @@ void CrcUpdate(const uint8_t* buffer, int32_t length, uint32_t& crc) {
 void CrcUpdateBy(CrcWay way, const uint8_t* buffer, int32_t length, uint32_t& crc) {
   (void)way;   // only the tables where there is no folding
   if (length <= 0) return;
+  const uint32_t* table = State.CrcTable;
   uint32_t c = crc;
   const uint8_t* p = buffer;
   const uint8_t* end = buffer + length;
@@ -178,18 +172,18 @@ void CrcUpdateBy(CrcWay way, const uint8_t* buffer, int32_t length, uint32_t& cr
       FoldBlocks(p, whole, c, folded);
     p += whole;
     c = 0;
-    for (int i = 0; i < 16; i++) c = SliceTable[0][(c ^ folded[i]) & 0xFF] ^ (c >> 8);
+    for (int i = 0; i < 16; i++) c = table[(c ^ folded[i]) & 0xFF] ^ (c >> 8);
   }
 #endif
   while (end - p >= 8) {
     uint32_t lo = Load32(p) ^ c;
     uint32_t hi = Load32(p + 4);
-    c = SliceTable[7][lo & 0xFF] ^ SliceTable[6][(lo >> 8) & 0xFF] ^
-        SliceTable[5][(lo >> 16) & 0xFF] ^ SliceTable[4][lo >> 24] ^
-        SliceTable[3][hi & 0xFF] ^ SliceTable[2][(hi >> 8) & 0xFF] ^
-        SliceTable[1][(hi >> 16) & 0xFF] ^ SliceTable[0][hi >> 24];
+    c = table[7 * 256 + (lo & 0xFF)] ^ table[6 * 256 + ((lo >> 8) & 0xFF)] ^
+        table[5 * 256 + ((lo >> 16) & 0xFF)] ^ table[4 * 256 + (lo >> 24)] ^
+        table[3 * 256 + (hi & 0xFF)] ^ table[2 * 256 + ((hi >> 8) & 0xFF)] ^
+        table[1 * 256 + ((hi >> 16) & 0xFF)] ^ table[hi >> 24];
     p += 8;
   }
-  while (p < end) c = SliceTable[0][(c ^ *p++) & 0xFF] ^ (c >> 8);
+  while (p < end) c = table[(c ^ *p++) & 0xFF] ^ (c >> 8);
   crc = c;
 }

@@ -7,53 +7,48 @@
 #include "codec/winzip_aes.h"
 #include "platform/platform.h"
 
-uint32_t ReadPortion(uint32_t want) {
-  uint32_t got = want > 0 ? ReadArchive(State.InBuffer, want) : 0;
+uint32_t ReadPortion(uint8_t* buffer, uint32_t want) {
+  uint32_t got = want > 0 ? ReadArchive(buffer, want) : 0;
   if (got > want) got = want;
-  if (State.CurrentEntry.EntryFlags & FlagEncrypted) DecryptEntryData(State.InBuffer, got);
+  if (State.CurrentEntry.EntryFlags & FlagEncrypted) DecryptEntryData(buffer, got);
   return got;
 }
 
-int32_t FillInput() {
-  if (State.InPos >= State.InCount) {
-    uint32_t want = State.CompressedLeft <= 0 ? 0
-                    : State.CompressedLeft < (int32_t)InputPortion ? (uint32_t)State.CompressedLeft
-                                                                   : InputPortion;
-    uint32_t got = ReadPortion(want);
-    State.InCount = (int32_t)got;
-    State.InPos = 0;
+int32_t FillInput(EntryInput& input) {
+  if (input.pos >= input.count) {
+    uint32_t want = input.left <= 0                     ? 0
+                    : input.left < (int32_t)InputPortion ? (uint32_t)input.left
+                                                         : InputPortion;
+    uint32_t got = ReadPortion(input.buffer, want);
+    input.count = got;
+    input.pos = 0;
     if (got == 0) {
-      State.CompressedLeft = 0;
+      input.left = 0;
       return -1;
     }
   }
-  return State.InBuffer[State.InPos++];
+  return input.buffer[input.pos++];
 }
 
-int32_t NextByte() {
-  if (State.CompressedLeft <= 0) return -1;
-  int32_t b = FillInput();
-  State.CompressedLeft--;
+int32_t NextByte(EntryInput& input) {
+  if (input.left <= 0) return -1;
+  int32_t b = FillInput(input);
+  input.left--;
   return b;
 }
 
-void WriteOutputTo(FileHandle file, uint32_t& crc, const uint8_t* data, uint32_t count,
-                   DecodeResult& result) {
+void WriteOutput(EntryOutput& output, const uint8_t* data, uint32_t count) {
   while (count > 0) {
     uint32_t piece = count < OutputPiece ? count : OutputPiece;
-    uint32_t written = WriteFileBytes(file, data, piece);
+    uint32_t written = WriteFileBytes(output.file, data, piece);
     if (written > piece) written = piece;
-    result.written += written;
-    CrcUpdate(data, (int32_t)written, crc);
+    output.result.written += written;
+    CrcUpdate(data, (int32_t)written, output.crc);
     if (written < piece) {
-      result.end = DecodeWriteFailed;
+      output.result.end = DecodeWriteFailed;
       return;
     }
     data += piece;
     count -= piece;
   }
-}
-
-void WriteOutput(const uint8_t* data, uint32_t count, DecodeResult& result) {
-  WriteOutputTo(State.OutputFile, State.Crc, data, count, result);
 }

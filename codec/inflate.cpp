@@ -11,16 +11,10 @@
 CodeLoops InflateUses;
 
 namespace {
-// What the writes of the current entry took, and whether one fell short.
-DecodeResult Output;
-}  // namespace
 
-void FlushWindow(uint32_t k) { WriteOutput(State.Window, k, Output); }
-
-namespace {
-
-// InBuffer and Window are allocated two bytes larger than the 32768 used: the
-// decoder's buffers have always had that size, and nothing reads the spare bytes.
+// The input buffer and the window are allocated two bytes larger than the
+// 32768 used: the decoder's buffers have always had that size, and nothing
+// reads the spare bytes.
 const uint32_t BufferSize = WindowSize + 2;
 // The code lengths of a dynamic block (MaxLitLenCodes, MaxDistCodes), in an
 // array with one entry to spare.
@@ -46,23 +40,15 @@ TableChain FixedChain;
 DecodeEntry* FixedLit;
 DecodeEntry* FixedDist;
 
-// ---- the bit state (see Bits) ----
-
-inline Bits LoadBits() { return Bits{State.BitBuffer, State.BitCount}; }
-
-inline void SaveBits(const Bits& bits) {
-  State.BitBuffer = bits.buffer;
-  State.BitCount = (uint16_t)bits.count;
-}
-
 // ---- the byte-at-a-time bit reader (block headers, tails of the input) ----
 // NeedBits stops short only when the input is used up; the bits above the
 // count are then zero, so a lookup still works, and taking bits that are not
 // there ends the entry.
 
-inline bool NeedBits(uint32_t n, Bits& bits) {
+inline bool NeedBits(InflateState& state, uint32_t n) {
+  Bits& bits = state.bits;
   while (bits.count < n) {
-    int32_t b = NextByte();
+    int32_t b = NextByte(state.input);
     if (b < 0) return false;
     bits.buffer |= (uint32_t)b << bits.count;
     bits.count += 8;
@@ -75,22 +61,24 @@ inline void DropBits(uint32_t n, Bits& bits) {
   bits.count -= n;
 }
 
-inline bool TakeBits(uint32_t n, Bits& bits, uint32_t& value) {
-  if (!NeedBits(n, bits)) return false;
+inline bool TakeBits(InflateState& state, uint32_t n, uint32_t& value) {
+  Bits& bits = state.bits;
+  if (!NeedBits(state, n)) return false;
   value = bits.buffer & LowBits(n);
   DropBits(n, bits);
   return true;
 }
 
 // Decodes one code; null when it is invalid or runs past the input.
-const DecodeEntry* DecodeSlow(const DecodeEntry* table, uint32_t width, Bits& bits) {
-  NeedBits(width, bits);
+const DecodeEntry* DecodeSlow(InflateState& state, const DecodeEntry* table, uint32_t width) {
+  Bits& bits = state.bits;
+  NeedBits(state, width);
   const DecodeEntry* t = table + (bits.buffer & LowBits(width));
   while (t->Op > OpLiteral) {
     if (t->Op == OpInvalid || t->Bits > bits.count) return nullptr;
     DropBits(t->Bits, bits);
     uint32_t j = t->Op - OpLiteral;
-    NeedBits(j, bits);
+    NeedBits(state, j);
     t = t->Next + (bits.buffer & LowBits(j));
   }
   if (t->Bits > bits.count) return nullptr;
@@ -101,55 +89,54 @@ const DecodeEntry* DecodeSlow(const DecodeEntry* table, uint32_t width, Bits& bi
 // ---- code loops ----
 
 // Decodes one literal/length code (and its distance) with the byte reader.
-int SlowCode(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
-  Bits bits = LoadBits();
-  uint32_t wpos = State.WindowPos;
+int SlowCode(InflateState& state, const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl,
+             uint32_t wd) {
+  uint32_t wpos = state.windowPos;
   int result = Continue;
-  const DecodeEntry* t = DecodeSlow(tl, wl, bits);
+  const DecodeEntry* t = DecodeSlow(state, tl, wl);
   uint32_t extra;
   if (t == nullptr) {
     result = EntryStop;
   } else if (t->Op == OpLiteral) {
-    State.Window[wpos] = (uint8_t)t->Value;
-    wpos = WrapWhenFull(wpos + 1);
+    state.window[wpos] = (uint8_t)t->Value;
+    wpos = WrapWhenFull(state, wpos + 1);
   } else if (t->Op == OpEndOfBlock) {
     result = BlockDone;
-  } else if (td == nullptr || !TakeBits(t->Op, bits, extra)) {
+  } else if (td == nullptr || !TakeBits(state, t->Op, extra)) {
     result = EntryStop;
   } else {
     uint32_t length = t->Value + extra;
-    t = DecodeSlow(td, wd, bits);
-    if (t == nullptr || !TakeBits(t->Op, bits, extra)) {
+    t = DecodeSlow(state, td, wd);
+    if (t == nullptr || !TakeBits(state, t->Op, extra)) {
       result = EntryStop;
     } else {
       uint32_t distance = t->Value + extra;
-      if (distance > wpos && !State.WindowWrapped)
+      if (distance > wpos && !state.windowWrapped)
         result = EntryStop;
       else
-        wpos = CopyMatch(State.Window, wpos, distance, length);
+        wpos = CopyMatch(state, wpos, distance, length);
     }
   }
-  SaveBits(bits);
-  State.WindowPos = (uint16_t)wpos;
+  state.windowPos = wpos;
   return result;
 }
 
 // Decodes codes while at least FastMargin bytes are buffered, refilling the
-// 32-bit bit buffer several bytes at a time straight from InBuffer (up to
+// 32-bit bit buffer several bytes at a time straight from the input buffer (up to
 // three refills per length/distance pair). Returns Continue when the
 // buffered input runs low; the byte reader then takes over until the next
-// refill of InBuffer.
-int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
+// refill of the input buffer.
+int FastCodes(InflateState& state, const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl,
+              uint32_t wd) {
   typedef uint32_t BitWord;
   const uint32_t WordBits = 32;
-  uint8_t* const inStart = State.InBuffer + State.InPos;
-  uint8_t* const inEnd = State.InBuffer + State.InCount;
+  uint8_t* const inStart = state.input.buffer + state.input.pos;
+  uint8_t* const inEnd = state.input.buffer + state.input.count;
   uint8_t* in = inStart;
-  const Bits held = LoadBits();
-  BitWord bits = held.buffer;
-  uint32_t count = held.count;
-  uint8_t* const window = State.Window;
-  uint32_t wpos = State.WindowPos;
+  BitWord bits = state.bits.buffer;
+  uint32_t count = state.bits.count;
+  uint8_t* const window = state.window;
+  uint32_t wpos = state.windowPos;
   const BitWord lmask = LowBits(wl);
   const BitWord dmask = LowBits(wd);
   int result = Continue;
@@ -209,7 +196,7 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
       t = tl + (bits & lmask);
       TV_REFILL();
       window[wpos] = literal;
-      wpos = WrapWhenFull(wpos + 1);
+      wpos = WrapWhenFull(state, wpos + 1);
       continue;
     }
     if (op == OpEndOfBlock) {
@@ -228,13 +215,13 @@ int FastCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_
     if (count < MaxDistExtraBits) TV_REFILL();
     uint32_t distance = t->Value + (uint32_t)TV_LOW(op);
     TV_DROP(op);
-    if (distance > wpos && !State.WindowWrapped) {
+    if (distance > wpos && !state.windowWrapped) {
       result = EntryStop;
       break;
     }
     TV_REFILL();
     t = tl + (bits & lmask);
-    wpos = CopyMatchFast(window, wpos, distance, length);
+    wpos = CopyMatchFast(state, window, wpos, distance, length);
   }
 done:
 #undef TV_REFILL
@@ -242,47 +229,49 @@ done:
 #undef TV_FOLLOW
 #undef TV_LOW
   if (count < WordBits) bits &= ((BitWord)1 << count) - 1;
-  State.CompressedLeft -= (int32_t)(in - inStart);
-  State.InPos = (uint16_t)(in - State.InBuffer);
-  SaveBits(Bits{(uint32_t)bits, count});
-  State.WindowPos = (uint16_t)wpos;
+  state.input.left -= (int32_t)(in - inStart);
+  state.input.pos = (uint32_t)(in - state.input.buffer);
+  state.bits = Bits{(uint32_t)bits, count};
+  state.windowPos = wpos;
   return result;
 }
 
-int DecodeCodes(const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl, uint32_t wd) {
+int DecodeCodes(InflateState& state, const DecodeEntry* tl, const DecodeEntry* td, uint32_t wl,
+                uint32_t wd) {
   for (;;) {
     int result;
     if (!(InflateUses & ByteLoops)) {
-      result = FastCodes(tl, td, wl, wd);
+      result = FastCodes(state, tl, td, wl, wd);
       if (result != Continue) return result;
     }
-    result = SlowCode(tl, td, wl, wd);
+    result = SlowCode(state, tl, td, wl, wd);
     if (result != Continue) return result;
   }
 }
 
 // ---- blocks ----
 
-int StoredBlock() {
-  Bits bits = LoadBits();
+int StoredBlock(InflateState& state) {
+  Bits& bits = state.bits;
   DropBits(bits.count & 7, bits);   // to the byte boundary
   uint32_t length = 0, check = 0;
-  bool ok = TakeBits(16, bits, length) && TakeBits(16, bits, check) &&
+  bool ok = TakeBits(state, 16, length) && TakeBits(state, 16, check) &&
             check == (~length & 0xFFFF);
-  uint32_t wpos = State.WindowPos;
-  uint8_t* window = State.Window;
+  uint32_t wpos = state.windowPos;
+  uint8_t* window = state.window;
+  EntryInput& input = state.input;
   // The first bytes may still be in the bit buffer, the rest are taken from
-  // InBuffer in blocks.
+  // the input buffer in blocks.
   while (ok && length > 0 && bits.count >= 8) {
     window[wpos] = (uint8_t)bits.buffer;
     DropBits(8, bits);
     length--;
-    wpos = WrapWhenFull(wpos + 1);
+    wpos = WrapWhenFull(state, wpos + 1);
   }
   while (ok && length > 0) {
-    uint32_t buffered = (uint32_t)(State.InCount - State.InPos);
+    uint32_t buffered = input.count - input.pos;
     if (buffered == 0) {
-      int32_t b = NextByte();   // refills InBuffer
+      int32_t b = NextByte(input);   // refills the buffer
       if (b < 0) {
         ok = false;
         break;
@@ -292,16 +281,15 @@ int StoredBlock() {
     } else {
       uint32_t piece = length < buffered ? length : buffered;
       if (piece > WindowSize - wpos) piece = WindowSize - wpos;
-      memcpy(window + wpos, State.InBuffer + State.InPos, piece);
-      State.InPos = (uint16_t)(State.InPos + piece);
-      State.CompressedLeft -= (int32_t)piece;
+      memcpy(window + wpos, input.buffer + input.pos, piece);
+      input.pos += piece;
+      input.left -= (int32_t)piece;
       wpos += piece;
       length -= piece;
     }
-    wpos = WrapWhenFull(wpos);
+    wpos = WrapWhenFull(state, wpos);
   }
-  SaveBits(bits);
-  State.WindowPos = (uint16_t)wpos;
+  state.windowPos = wpos;
   return ok ? BlockDone : EntryStop;
 }
 
@@ -315,34 +303,29 @@ void BuildFixedTables() {
   BuildDecodeTable(lengths, 30, 0, DistBase, DistExtra, FixedDist, FixedChain, width);
 }
 
-int FixedBlock() {
+int FixedBlock(InflateState& state) {
 #if UINTPTR_MAX > 0xFFFFFFFFu
-  if (UsePackedTables()) return PackedFixedBlock();
+  if (UsePackedTables()) return PackedFixedBlock(state);
 #endif
-  if (State.FixedLitTable == nullptr) {
-    if (FixedLit == nullptr) BuildFixedTables();
-    State.FixedLitTable = FixedLit;
-    State.FixedDistTable = FixedDist;
-  }
-  return DecodeCodes(State.FixedLitTable, State.FixedDistTable, 7, 5);
+  if (FixedLit == nullptr) BuildFixedTables();
+  return DecodeCodes(state, FixedLit, FixedDist, 7, 5);
 }
 
 // Reads code lengths with the byte reader.
 struct ByteReader {
+  InflateState& state;
   const DecodeEntry* root;
   uint32_t width;
-  Bits& bits;
   int32_t Decode() {
-    const DecodeEntry* t = DecodeSlow(root, width, bits);
+    const DecodeEntry* t = DecodeSlow(state, root, width);
     return t != nullptr ? t->Value : -1;
   }
-  bool Take(uint32_t n, uint32_t& value) { return TakeBits(n, bits, value); }
+  bool Take(uint32_t n, uint32_t& value) { return TakeBits(state, n, value); }
 };
 
-int DynamicBlock() {
-  Bits bits = LoadBits();
+int DynamicBlock(InflateState& state) {
   uint32_t nl, nd, nb;
-  if (!TakeBits(5, bits, nl) || !TakeBits(5, bits, nd) || !TakeBits(4, bits, nb))
+  if (!TakeBits(state, 5, nl) || !TakeBits(state, 5, nd) || !TakeBits(state, 4, nb))
     return EntryStop;
   nl += 257;
   nd += 1;
@@ -352,11 +335,11 @@ int DynamicBlock() {
   for (uint32_t j = 0; j < 19; j++) lengths[CodeLengthOrder[j]] = 0;
   for (uint32_t j = 0; j < nb; j++) {
     uint32_t v;
-    if (!TakeBits(3, bits, v)) return EntryStop;
+    if (!TakeBits(state, 3, v)) return EntryStop;
     lengths[CodeLengthOrder[j]] = (uint16_t)v;
   }
 #if UINTPTR_MAX > 0xFFFFFFFFu
-  if (UsePackedTables()) return PackedDynamicBlock(bits, lengths, nl, nd);
+  if (UsePackedTables()) return PackedDynamicBlock(state, state.bits, lengths, nl, nd);
 #endif
   DecodeEntry* root = nullptr;
   TableChain chain = nullptr;
@@ -371,10 +354,9 @@ int DynamicBlock() {
 
   // The code lengths of both codes; a repeat may not run past their end.
   const uint32_t total = nl + nd;
-  ByteReader reader = {root, (uint32_t)width, bits};
+  ByteReader reader = {state, root, (uint32_t)width};
   const bool ok = ReadCodeLengths(reader, lengths, total);
   FreeDecodeTables(chain);
-  SaveBits(bits);
   if (!ok) return EntryStop;
 
   DecodeEntry* litRoot = nullptr;
@@ -393,65 +375,57 @@ int DynamicBlock() {
                             distChain, distWidth);
   int result = EntryStop;
   if (status == TableBuilt || status == TableIncomplete)   // an incomplete distance code is accepted
-    result = DecodeCodes(litRoot, distRoot, (uint32_t)litWidth, (uint32_t)distWidth);
+    result = DecodeCodes(state, litRoot, distRoot, (uint32_t)litWidth, (uint32_t)distWidth);
   FreeDecodeTables(litChain);
   FreeDecodeTables(distChain);
   return result;
 }
 
-int DecodeBlock(uint32_t& last) {
-  Bits bits = LoadBits();
+int DecodeBlock(InflateState& state, uint32_t& last) {
   uint32_t type;
-  if (!TakeBits(1, bits, last) || !TakeBits(2, bits, type)) return EntryStop;
-  SaveBits(bits);
-  if (type == 0) return StoredBlock();
-  if (type == 1) return FixedBlock();
-  if (type == 2) return DynamicBlock();
+  if (!TakeBits(state, 1, last) || !TakeBits(state, 2, type)) return EntryStop;
+  if (type == 0) return StoredBlock(state);
+  if (type == 1) return FixedBlock(state);
+  if (type == 2) return DynamicBlock(state);
   return BlockDone;   // type 3 holds nothing
 }
 
 }  // namespace
 
 DecodeResult InflateEntry() {
-  Output = DecodeResult{DecodeDone, 0};
-  State.InPos = 0;
-  State.InCount = 0;
-  State.WindowPos = 0;
-  State.BitCount = 0;
-  State.BitBuffer = 0;
+  InflateState state = {};
+  state.input.left = State.CompressedLeft;
+  state.output = EntryOutput{State.OutputFile, State.Crc, {DecodeDone, 0}};
 #if UINTPTR_MAX > 0xFFFFFFFFu
-  State.InBuffer = InStorage;
-  State.Window = WindowStorage;
+  state.input.buffer = InStorage;
+  state.window = WindowStorage;
 #else
-  State.InBuffer = (uint8_t*)Allocate(BufferSize);
-  State.Window = (uint8_t*)Allocate(BufferSize);
+  state.input.buffer = (uint8_t*)Allocate(BufferSize);
+  state.window = (uint8_t*)Allocate(BufferSize);
 #endif
-  State.FixedLitTable = nullptr;
-  State.FixedDistTable = nullptr;
-  State.WindowWrapped = false;
 
   uint32_t last = 0;
   int block;
-  do block = DecodeBlock(last);
+  do block = DecodeBlock(state, last);
   while (block == BlockDone && last == 0);
-  if (State.WindowPos > 0) FlushWindow(State.WindowPos);
-  State.WindowPos = 0;
+  if (state.windowPos > 0) FlushWindow(state, state.windowPos);
   // A stop with every byte of the entry taken is input that ran out; a
   // stream that ends before its data do (a whole byte left) is damaged.
-  if (Output.end == DecodeDone) {
+  DecodeResult& result = state.output.result;
+  if (result.end == DecodeDone) {
     if (block != BlockDone)
-      Output.end = State.CompressedLeft <= 0 ? DecodeInputEnds : DecodeDamaged;
-    else if (State.CompressedLeft > 0 || State.BitCount >= 8)
-      Output.end = DecodeDamaged;
+      result.end = state.input.left <= 0 ? DecodeInputEnds : DecodeDamaged;
+    else if (state.input.left > 0 || state.bits.count >= 8)
+      result.end = DecodeDamaged;
   }
 
 #if UINTPTR_MAX <= 0xFFFFFFFFu
-  Release(State.InBuffer);
-  Release(State.Window);
+  Release(state.input.buffer);
+  Release(state.window);
 #endif
-  State.InBuffer = nullptr;
-  State.Window = nullptr;
-  return Output;
+  State.CompressedLeft = state.input.left;
+  State.Crc = state.output.crc;
+  return result;
 }
 
 void FreeFixedTables() {
@@ -459,6 +433,4 @@ void FreeFixedTables() {
   FixedChain = nullptr;
   FixedLit = nullptr;
   FixedDist = nullptr;
-  State.FixedLitTable = nullptr;
-  State.FixedDistTable = nullptr;
 }

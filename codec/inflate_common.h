@@ -1,13 +1,14 @@
 #pragma once
 // What the two code decoders share: the window, how matches are copied into
-// it and how it is written out, the bit state's shape, the block results and
+// it and how it is written out, the state of an entry, the block results and
 // the reader of a dynamic block's code lengths. inflate.cpp holds the blocks
 // and the decoder on linked tables (the stub's); inflate_packed.cpp the
 // decoder on packed tables that 64-bit hosts use.
 #include <stdint.h>
 #include <string.h>
 
-#include "base/state.h"
+#include "codec/decode_result.h"
+#include "codec/entry_io.h"
 
 const uint32_t WindowSize = 32768;
 // The code lengths of a dynamic block: nl (257 + a 5-bit count) literal/length
@@ -30,32 +31,42 @@ enum : int { BlockDone = 0, EntryStop = 1, Continue = 2 };
 // and look up the next: at most three refills of a word each.
 const intptr_t FastMargin = 16;
 
-// Set once the window has been written out: from then on every distance up to
-// 32768 reaches history. Before that a distance may reach only the bytes
-// already produced for this entry; anything further is damage, not stale data.
-
-// Writes the first k bytes of the window to the output and adds them to the CRC.
-void FlushWindow(uint32_t k);
-
-// Called after every advance of the window position: a full window is written
-// out and the next cycle starts at 0; from then on distances reach history.
-inline uint32_t WrapWhenFull(uint32_t wpos) {
-  if (wpos == WindowSize) {
-    FlushWindow(WindowSize);
-    State.WindowWrapped = true;
-    wpos = 0;
-  }
-  return wpos;
-}
-
-// ---- the bit state ----
-// Each routine works on a local copy of State.BitBuffer/BitCount, loaded when
-// it starts and saved when it returns normally; an entry that stops needs
-// no saved state.
+// ---- the state of one entry ----
+// The byte reader works on the state's bits in place; each word loop on a
+// local copy, loaded when it starts and saved when it returns normally (an
+// entry that stops needs no saved state).
 struct Bits {
   uint32_t buffer;   // bit 0 is the next bit of the stream
   uint32_t count;    // bits held in buffer
 };
+
+// Everything a deflated entry's decoding changes, held by InflateEntry and
+// handed to every routine.
+struct InflateState {
+  EntryInput input;
+  Bits bits;
+  uint8_t* window;
+  uint32_t windowPos;
+  // Set once the window has been written out: from then on every distance up
+  // to 32768 reaches history. Before that a distance may reach only the bytes
+  // already produced for this entry; anything further is damage, not stale data.
+  bool windowWrapped;
+  EntryOutput output;
+};
+
+// Writes the first k bytes of the window to the output and adds them to the CRC.
+inline void FlushWindow(InflateState& state, uint32_t k) { WriteOutput(state.output, state.window, k); }
+
+// Called after every advance of the window position: a full window is written
+// out and the next cycle starts at 0; from then on distances reach history.
+inline uint32_t WrapWhenFull(InflateState& state, uint32_t wpos) {
+  if (wpos == WindowSize) {
+    FlushWindow(state, WindowSize);
+    state.windowWrapped = true;
+    wpos = 0;
+  }
+  return wpos;
+}
 
 // ---- output ----
 
@@ -64,6 +75,11 @@ struct Bits {
 // Never writes past dst + n, since the rest of the window is live history.
 inline void CopyForward(uint8_t* dst, const uint8_t* src, uint32_t n) {
   if (src == dst) return;   // a distance of exactly 32768
+#ifdef __OPTIMIZE_SIZE__
+  // Built for size (the stub) the byte loop alone: CopyMatchFast takes every
+  // match but those near the window's end and those of the byte reader.
+  while (n--) *dst++ = *src++;
+#else
   if (src > dst || dst - src >= 8) {
     // Eight bytes at a time through a register: exact for a source at least
     // eight bytes behind, and for one ahead (from the previous window cycle).
@@ -81,19 +97,21 @@ inline void CopyForward(uint8_t* dst, const uint8_t* src, uint32_t n) {
   } else {
     while (n--) *dst++ = *src++;
   }
+#endif
 }
 
 // Copies a back-reference into the window in pieces that cross neither the
 // end of the source's nor of the destination's window cycle; the window is
 // written out whenever it fills. Returns the new window position.
-inline uint32_t CopyMatch(uint8_t* window, uint32_t wpos, uint32_t distance, uint32_t length) {
+inline uint32_t CopyMatch(InflateState& state, uint32_t wpos, uint32_t distance, uint32_t length) {
+  uint8_t* const window = state.window;
   uint32_t from = (wpos - distance) & (WindowSize - 1);
   while (length > 0) {
     uint32_t piece = WindowSize - (from > wpos ? from : wpos);
     if (piece > length) piece = length;
     length -= piece;
     CopyForward(window + wpos, window + from, piece);
-    wpos = WrapWhenFull(wpos + piece);
+    wpos = WrapWhenFull(state, wpos + piece);
     from = (from + piece) & (WindowSize - 1);
   }
   return wpos;
@@ -104,15 +122,16 @@ inline uint32_t CopyMatch(uint8_t* window, uint32_t wpos, uint32_t distance, uin
 // at least 19) that no word written touches a byte still to be read, with
 // room after both, it copies whole words and then puts back the bytes the
 // last word overwrote past the end (they are live history).
-__attribute__((always_inline)) inline uint32_t CopyMatchFast(uint8_t* window, uint32_t wpos,
-                                                             uint32_t distance, uint32_t length) {
+__attribute__((always_inline)) inline uint32_t CopyMatchFast(InflateState& state, uint8_t* window,
+                                                             uint32_t wpos, uint32_t distance,
+                                                             uint32_t length) {
   // The source starts 'from'; in the previous window cycle when it lies
   // ahead of the destination.
   const uint32_t from = (wpos - distance) & (WindowSize - 1);
   if (!(wpos + length + CopyOverrun <= WindowSize &&
         (distance <= wpos ||
          (from >= wpos + length + CopyOverrun && from + length + CopyOverrun <= WindowSize))))
-    return CopyMatch(window, wpos, distance, length);
+    return CopyMatch(state, wpos, distance, length);
   uint8_t* dst = window + wpos;
   const uint8_t* src = window + from;
   uint8_t* const stop = dst + length;
@@ -196,6 +215,6 @@ bool ReadCodeLengths(Reader& reader, uint16_t* lengths, uint32_t total) {
 // rest of a dynamic block from its code-length code's lengths on ('lengths'
 // holds them by symbol, 'bits' is the bit state after them).
 bool UsePackedTables();
-int PackedFixedBlock();
-int PackedDynamicBlock(Bits bits, uint16_t* lengths, uint32_t nl, uint32_t nd);
+int PackedFixedBlock(InflateState& state);
+int PackedDynamicBlock(InflateState& state, Bits bits, uint16_t* lengths, uint32_t nl, uint32_t nd);
 #endif

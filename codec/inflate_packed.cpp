@@ -1,7 +1,7 @@
 // Decoding on packed tables (codec/packed_table.h), the decoder of 64-bit
 // hosts: a code's entry is one load, and a length or distance drops its code
 // and its extra bits in one shift. The bit buffer is a 64-bit word; between
-// calls at most 32 bits stay in State.BitBuffer, as with the stub's loops.
+// calls at most 32 bits stay in the entry's bit state, as with the stub's loops.
 #include <stdint.h>
 
 #if UINTPTR_MAX > 0xFFFFFFFFu
@@ -12,7 +12,6 @@
 #include "codec/inflate_common.h"
 #include "codec/entry_io.h"
 #include "codec/packed_table.h"
-#include "base/state.h"
 
 namespace {
 
@@ -28,33 +27,34 @@ uint32_t PackedFixedDistWidth;
 
 inline uint64_t LowBits(uint64_t bits, uint32_t n) { return bits & (((uint64_t)1 << n) - 1); }
 
-// Saves the bit state of a reader that took bytes straight from InBuffer
-// (from 'start' to 'in'): whole unused bytes beyond 32 bits go back to
-// InBuffer, so that the rest fits State.BitBuffer. They were all loaded by
-// that reader, since it started with at most 32 bits.
-void SaveWordBits(const uint8_t* start, uint8_t* in, uint64_t bits, uint32_t count) {
+// Saves the bit state of a reader that took bytes straight from the input
+// buffer (from 'start' to 'in'): whole unused bytes beyond 32 bits go back to
+// the buffer, so that the rest fits the entry's bit state. They were all
+// loaded by that reader, since it started with at most 32 bits.
+void SaveWordBits(InflateState& state, const uint8_t* start, uint8_t* in, uint64_t bits,
+                  uint32_t count) {
   if (count > 32) {
     uint32_t back = (count - 32 + 7) >> 3;
     in -= back;
     count -= back * 8;
   }
-  State.CompressedLeft -= (int32_t)(in - start);
-  State.InPos = (uint16_t)(in - State.InBuffer);
-  State.BitBuffer = (uint32_t)LowBits(bits, count);
-  State.BitCount = (uint16_t)count;
+  state.input.left -= (int32_t)(in - start);
+  state.input.pos = (uint32_t)(in - state.input.buffer);
+  state.bits = Bits{(uint32_t)LowBits(bits, count), count};
 }
 
-// The byte-at-a-time reader on packed tables, for the tail of InBuffer.
+// The byte-at-a-time reader on packed tables, for the tail of the input buffer.
 // It holds the bits in 64 bits but adds a byte only while fewer bits are
 // held than the step needs, so that after each code at most 32 are left.
 struct PackedByteReader {
+  EntryInput& input;
   uint64_t bits;
   uint32_t count;
 
   // Stops short only when the input is used up; the bits above are then zero.
   void Need(uint32_t n) {
     while (count < n) {
-      int32_t b = NextByte();
+      int32_t b = NextByte(input);
       if (b < 0) return;
       bits |= (uint64_t)b << count;
       count += 8;
@@ -84,23 +84,21 @@ struct PackedByteReader {
     bits >>= n;
     count -= n;
   }
-  // At most 32 bits are held after each code: they fit State.BitBuffer.
-  void Save() const {
-    State.BitBuffer = (uint32_t)bits;
-    State.BitCount = (uint16_t)count;
-  }
+  // At most 32 bits are held after each code: they fit the entry's bit state.
+  void Save(Bits& saved) const { saved = Bits{(uint32_t)bits, count}; }
 };
 
 // Decodes one literal/length code (and its distance) with the byte reader.
-int PackedSlowCode(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, uint32_t wd) {
-  PackedByteReader reader = {State.BitBuffer, State.BitCount};
-  uint32_t wpos = State.WindowPos;
+int PackedSlowCode(InflateState& state, const PackedEntry* tl, const PackedEntry* td, uint32_t wl,
+                   uint32_t wd) {
+  PackedByteReader reader = {state.input, state.bits.buffer, state.bits.count};
+  uint32_t wpos = state.windowPos;
   int result = Continue;
   PackedEntry e = reader.Decode(tl, wl);
   if (e & PackedLiteral) {
     reader.Drop(PackedDrop(e));
-    State.Window[wpos] = (uint8_t)PackedValue(e);
-    wpos = WrapWhenFull(wpos + 1);
+    state.window[wpos] = (uint8_t)PackedValue(e);
+    wpos = WrapWhenFull(state, wpos + 1);
   } else if (e & PackedEnd) {
     reader.Drop(PackedDrop(e));
     result = BlockDone;
@@ -111,11 +109,11 @@ int PackedSlowCode(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, ui
     e = reader.Decode(td, wd);
     if (e & PackedSpecial) return EntryStop;
     uint32_t distance = reader.Take(e);
-    if (distance > wpos && !State.WindowWrapped) return EntryStop;
-    wpos = CopyMatch(State.Window, wpos, distance, length);
+    if (distance > wpos && !state.windowWrapped) return EntryStop;
+    wpos = CopyMatch(state, wpos, distance, length);
   }
-  reader.Save();
-  State.WindowPos = (uint16_t)wpos;
+  reader.Save(state.bits);
+  state.windowPos = wpos;
   return result;
 }
 
@@ -123,16 +121,17 @@ int PackedSlowCode(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, ui
 // least FastMargin bytes are buffered. Returns Continue when the buffered
 // input runs low. Compiled twice, below: for any x86-64 processor and for
 // those with the BMI2 shifts and bit extraction.
-__attribute__((always_inline)) inline int PackedFastCodes(const PackedEntry* tl,
+__attribute__((always_inline)) inline int PackedFastCodes(InflateState& state,
+                                                          const PackedEntry* tl,
                                                           const PackedEntry* td, uint32_t wl,
                                                           uint32_t wd) {
-  uint8_t* const inStart = State.InBuffer + State.InPos;
-  uint8_t* const inEnd = State.InBuffer + State.InCount;
+  uint8_t* const inStart = state.input.buffer + state.input.pos;
+  uint8_t* const inEnd = state.input.buffer + state.input.count;
   uint8_t* in = inStart;
-  uint64_t bits = State.BitBuffer;
-  uint32_t count = State.BitCount;
-  uint8_t* const window = State.Window;
-  uint32_t wpos = State.WindowPos;
+  uint64_t bits = state.bits.buffer;
+  uint32_t count = state.bits.count;
+  uint8_t* const window = state.window;
+  uint32_t wpos = state.windowPos;
   const uint64_t lmask = ((uint64_t)1 << wl) - 1;
   const uint64_t dmask = ((uint64_t)1 << wd) - 1;
   int result = Continue;
@@ -163,7 +162,7 @@ __attribute__((always_inline)) inline int PackedFastCodes(const PackedEntry* tl,
   do {                                            \
     PK_DROP(PackedDrop(e));                       \
     window[wpos] = (uint8_t)PackedValue(e);       \
-    wpos = WrapWhenFull(wpos + 1);                \
+    wpos = WrapWhenFull(state, wpos + 1);         \
   } while (0)
 
   // The root entry of the next literal/length code is looked up as soon as
@@ -224,33 +223,34 @@ __attribute__((always_inline)) inline int PackedFastCodes(const PackedEntry* tl,
     // At most 48 bits were taken since the refill: the word still holds 16
     // stream bits for the next root lookup, made before the copy.
     e = tl[bits & lmask];
-    if (distance > wpos && !State.WindowWrapped) {
+    if (distance > wpos && !state.windowWrapped) {
       result = EntryStop;
       break;
     }
-    wpos = CopyMatchFast(window, wpos, distance, length);
+    wpos = CopyMatchFast(state, window, wpos, distance, length);
   }
 #undef PK_REFILL
 #undef PK_DROP
 #undef PK_SUB
 #undef PK_LITERAL
-  SaveWordBits(inStart, in, bits, count);
-  State.WindowPos = (uint16_t)wpos;
+  SaveWordBits(state, inStart, in, bits, count);
+  state.windowPos = wpos;
   return result;
 }
 
-int PlainFastCodes(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, uint32_t wd) {
-  return PackedFastCodes(tl, td, wl, wd);
+int PlainFastCodes(InflateState& state, const PackedEntry* tl, const PackedEntry* td, uint32_t wl,
+                   uint32_t wd) {
+  return PackedFastCodes(state, tl, td, wl, wd);
 }
 
-typedef int FastCodesLoop(const PackedEntry*, const PackedEntry*, uint32_t, uint32_t);
+typedef int FastCodesLoop(InflateState&, const PackedEntry*, const PackedEntry*, uint32_t, uint32_t);
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // The shifts by a register and the low-bit masks of the loop are single
 // flag-free instructions with BMI2 (measured: about 4 % more throughput).
-__attribute__((target("bmi2"))) int Bmi2FastCodes(const PackedEntry* tl, const PackedEntry* td,
-                                                  uint32_t wl, uint32_t wd) {
-  return PackedFastCodes(tl, td, wl, wd);
+__attribute__((target("bmi2"))) int Bmi2FastCodes(InflateState& state, const PackedEntry* tl,
+                                                  const PackedEntry* td, uint32_t wl, uint32_t wd) {
+  return PackedFastCodes(state, tl, td, wl, wd);
 }
 
 FastCodesLoop* const FastCodesForThisProcessor =
@@ -259,11 +259,12 @@ FastCodesLoop* const FastCodesForThisProcessor =
 FastCodesLoop* const FastCodesForThisProcessor = PlainFastCodes;
 #endif
 
-int PackedDecodeCodes(const PackedEntry* tl, const PackedEntry* td, uint32_t wl, uint32_t wd) {
+int PackedDecodeCodes(InflateState& state, const PackedEntry* tl, const PackedEntry* td,
+                      uint32_t wl, uint32_t wd) {
   for (;;) {
-    int result = FastCodesForThisProcessor(tl, td, wl, wd);
+    int result = FastCodesForThisProcessor(state, tl, td, wl, wd);
     if (result != Continue) return result;
-    result = PackedSlowCode(tl, td, wl, wd);
+    result = PackedSlowCode(state, tl, td, wl, wd);
     if (result != Continue) return result;
   }
 }
@@ -274,9 +275,10 @@ int PackedDecodeCodes(const PackedEntry* tl, const PackedEntry* td, uint32_t wl,
 // with up to 7 extra), plus the bytes a refill reads beyond them.
 const uint32_t MaxCodeLengthBytes = (MaxLitLenCodes + MaxDistCodes) * 14 / 8 + 16;
 
-// Reads code lengths a 64-bit word at a time straight from InBuffer, which
-// must hold MaxCodeLengthBytes; Finish saves the bit state.
+// Reads code lengths a 64-bit word at a time straight from the input buffer,
+// which must hold MaxCodeLengthBytes; Finish saves the bit state.
 struct WordReader {
+  InflateState& state;
   const PackedEntry* table;
   uint64_t mask;
   uint8_t* const start;
@@ -284,9 +286,10 @@ struct WordReader {
   uint64_t bits;
   uint32_t count;
 
-  WordReader(const PackedEntry* codeTable, uint32_t width, const Bits& held)
-      : table(codeTable), mask(((uint64_t)1 << width) - 1), start(State.InBuffer + State.InPos),
-        in(start), bits(held.buffer), count(held.count) {}
+  WordReader(InflateState& entry, const PackedEntry* codeTable, uint32_t width, const Bits& held)
+      : state(entry), table(codeTable), mask(((uint64_t)1 << width) - 1),
+        start(entry.input.buffer + entry.input.pos), in(start), bits(held.buffer),
+        count(held.count) {}
 
   // The code-length code is at most 7 bits long, its root as wide (so it
   // has no links): a refill holds the code and its extra bits.
@@ -308,7 +311,7 @@ struct WordReader {
     count -= n;
     return true;
   }
-  void Finish() { SaveWordBits(start, in, bits, count); }
+  void Finish() { SaveWordBits(state, start, in, bits, count); }
 };
 
 // Reads code lengths with the byte reader on packed tables.
@@ -336,7 +339,7 @@ struct PackedLengthReader {
 // loop (the stub's) keep the linked tables.
 bool UsePackedTables() { return InflateUses == FastestLoops; }
 
-int PackedFixedBlock() {
+int PackedFixedBlock(InflateState& state) {
   if (PackedFixedLitWidth == 0) {
     uint16_t lengths[288];
     FixedLitLengths(lengths);
@@ -349,11 +352,12 @@ int PackedFixedBlock() {
                      sizeof PackedFixedDist / sizeof PackedFixedDist[0], PackedFixedDistWidth);
     PackedFixedLitWidth = width;
   }
-  return PackedDecodeCodes(PackedFixedLit, PackedFixedDist, PackedFixedLitWidth,
+  return PackedDecodeCodes(state, PackedFixedLit, PackedFixedDist, PackedFixedLitWidth,
                            PackedFixedDistWidth);
 }
 
-int PackedDynamicBlock(Bits bits, uint16_t* lengths, uint32_t nl, uint32_t nd) {
+int PackedDynamicBlock(InflateState& state, Bits bits, uint16_t* lengths, uint32_t nl,
+                       uint32_t nd) {
   PackedEntry lengthTable[1u << CodeLengthCodeBits];
   uint32_t width = CodeLengthCodeBits;
   int32_t status = BuildPackedTable(lengths, CodeLengthSymbols, CodeLengthSymbols, NoBase,
@@ -361,14 +365,14 @@ int PackedDynamicBlock(Bits bits, uint16_t* lengths, uint32_t nl, uint32_t nd) {
   if (status != TableBuilt || width == 0) return EntryStop;
   const uint32_t total = nl + nd;
   bool ok;
-  if (State.InCount - State.InPos >= (int32_t)MaxCodeLengthBytes) {
-    WordReader reader(lengthTable, width, bits);
+  if (state.input.count - state.input.pos >= MaxCodeLengthBytes) {
+    WordReader reader(state, lengthTable, width, bits);
     ok = ReadCodeLengths(reader, lengths, total);
     reader.Finish();
   } else {
-    PackedLengthReader reader = {{bits.buffer, bits.count}, lengthTable, width};
+    PackedLengthReader reader = {{state.input, bits.buffer, bits.count}, lengthTable, width};
     ok = ReadCodeLengths(reader, lengths, total);
-    reader.reader.Save();
+    reader.reader.Save(state.bits);
   }
   if (!ok) return EntryStop;
 
@@ -380,7 +384,7 @@ int PackedDynamicBlock(Bits bits, uint16_t* lengths, uint32_t nl, uint32_t nd) {
   status = BuildPackedTable(lengths + nl, nd, 0, DistBase, DistExtra, PackedDist,
                             PackedDistEntries, distBits);
   if (status != TableBuilt && status != TableIncomplete) return EntryStop;
-  return PackedDecodeCodes(PackedLit, PackedDist, litBits, distBits);
+  return PackedDecodeCodes(state, PackedLit, PackedDist, litBits, distBits);
 }
 #endif
 

@@ -28,25 +28,27 @@ const uint32_t TopValue = 1u << 24;
 struct RangeDecoder {
   uint32_t range;
   uint32_t code;
-  const uint8_t* in;      // the unread part of InBuffer (or of the data in memory)
+  uint8_t* buffer;        // the entry's input buffer (none for data in memory)
+  const uint8_t* in;      // the unread part of the buffer (or of the data in memory)
   const uint8_t* inEnd;
-  uint32_t unread;        // bytes of the entry not yet in InBuffer
+  uint32_t unread;        // bytes of the entry not yet in the buffer
   bool ranOut;            // a byte was wanted after the entry's last
 };
 
 // Reads the next portion of the entry and returns its first byte; at the
 // entry's end a zero, and ranOut is set.
 uint32_t NextPortion(RangeDecoder& rc) {
-  uint32_t count = rc.unread == 0 ? 0 : ReadPortion(rc.unread < InputPortion ? rc.unread : InputPortion);
+  uint32_t count =
+      rc.unread == 0 ? 0 : ReadPortion(rc.buffer, rc.unread < InputPortion ? rc.unread : InputPortion);
   rc.unread -= count;
   if (count == 0) {
     rc.unread = 0;
     rc.ranOut = true;
     return 0;
   }
-  rc.in = State.InBuffer + 1;
-  rc.inEnd = State.InBuffer + count;
-  return State.InBuffer[0];
+  rc.in = rc.buffer + 1;
+  rc.inEnd = rc.buffer + count;
+  return rc.buffer[0];
 }
 
 TV_LOOP_ROUTINE uint32_t InputByte(RangeDecoder& rc) { return rc.in != rc.inEnd ? *rc.in++ : NextPortion(rc); }
@@ -233,14 +235,12 @@ struct Window {
   uint32_t pos;        // where the next byte goes
   uint32_t total;      // bytes produced for the entry
   uint32_t limit;      // the entry's uncompressed size
-  DecodeResult output;
-  FileHandle file;     // where the output goes, and the CRC of what it took
-  uint32_t crc;
+  EntryOutput output;   // where the bytes go, the CRC of what it took, the result
 };
 
 TV_LOOP_ROUTINE void WhenFull(Window& w) {
   if (w.pos == w.size) {
-    WriteOutputTo(w.file, w.crc, w.bytes, w.size, w.output);
+    WriteOutput(w.output, w.bytes, w.size);
     w.pos = 0;
   }
 }
@@ -388,9 +388,9 @@ void DecodeData(RangeDecoder& rc, Window& w, bool endMarker) {
   LzmaProperties properties;
   Model* model = nullptr;
   if (rc.ranOut) {
-    w.output.end = DecodeInputEnds;
+    w.output.result.end = DecodeInputEnds;
   } else if (!ReadLzmaHeader(header, properties)) {
-    w.output.end = DecodeUnsupported;
+    w.output.result.end = DecodeUnsupported;
   } else {
     // The window need not reach further back than the entry is long; below
     // 64 KiB it would only mean more, smaller writes.
@@ -402,26 +402,26 @@ void DecodeData(RangeDecoder& rc, Window& w, bool endMarker) {
     w.bytes = (uint8_t*)TryAllocate(w.size);
     model = (Model*)TryAllocate(modelSize);
     if (w.bytes == nullptr || model == nullptr) {
-      w.output.end = DecodeOutOfMemory;
+      w.output.result.end = DecodeOutOfMemory;
     } else {
       Prob* probs = (Prob*)model;
       for (size_t i = 0; i < modelSize / sizeof(Prob); i++) probs[i] = ProbInit;
     }
   }
 
-  if (w.output.end == DecodeDone) {
+  if (w.output.result.end == DecodeDone) {
     // The range coder's first byte is always 0; its code starts below its range.
     bool startsWell = InputByte(rc) == 0;
     for (int i = 0; i < 4; i++) rc.code = (rc.code << 8) | InputByte(rc);
     StreamEnd end = StreamDamaged;
     if (startsWell && rc.code != rc.range && !rc.ranOut)
       end = DecodeSymbols(rc, *model, w, properties, endMarker);
-    if (w.pos > 0) WriteOutputTo(w.file, w.crc, w.bytes, w.pos, w.output);
+    if (w.pos > 0) WriteOutput(w.output, w.bytes, w.pos);
     // A whole stream ends with its code at zero and every byte of the data used.
-    if (w.output.end == DecodeDone && rc.ranOut)
-      w.output.end = DecodeInputEnds;
-    else if (w.output.end == DecodeDone && (end == StreamDamaged || rc.code != 0 || !AllUsed(rc)))
-      w.output.end = DecodeDamaged;
+    if (w.output.result.end == DecodeDone && rc.ranOut)
+      w.output.result.end = DecodeInputEnds;
+    else if (w.output.result.end == DecodeDone && (end == StreamDamaged || rc.code != 0 || !AllUsed(rc)))
+      w.output.result.end = DecodeDamaged;
   }
   Release(model);
   Release(w.bytes);
@@ -431,23 +431,22 @@ void DecodeData(RangeDecoder& rc, Window& w, bool endMarker) {
 
 DecodeResult LzmaEntry() {
   const ArchiveEntry& entry = State.CurrentEntry;
-  State.InBuffer = (uint8_t*)Allocate(InputPortion);
-  RangeDecoder rc = {0xFFFFFFFF, 0, State.InBuffer, State.InBuffer,
+  uint8_t* buffer = (uint8_t*)Allocate(InputPortion);
+  RangeDecoder rc = {0xFFFFFFFF, 0, buffer, buffer, buffer,
                      State.CompressedLeft > 0 ? (uint32_t)State.CompressedLeft : 0, false};
-  Window w = {nullptr, 0, 0, 0, entry.UncompressedSize, {DecodeDone, 0}, State.OutputFile, State.Crc};
+  Window w = {nullptr, 0, 0, 0, entry.UncompressedSize, {State.OutputFile, State.Crc, {DecodeDone, 0}}};
   DecodeData(rc, w, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
-  State.Crc = w.crc;
+  State.Crc = w.output.crc;
   State.CompressedLeft = (int32_t)rc.unread;
-  Release(State.InBuffer);
-  State.InBuffer = nullptr;
-  return w.output;
+  Release(buffer);
+  return w.output.result;
 }
 
 DecodeResult LzmaFromMemory(const uint8_t* data, uint32_t length, uint32_t size, bool endMarker,
                             FileHandle file, uint32_t& crc) {
-  RangeDecoder rc = {0xFFFFFFFF, 0, data, data + length, 0, false};
-  Window w = {nullptr, 0, 0, 0, size, {DecodeDone, 0}, file, crc};
+  RangeDecoder rc = {0xFFFFFFFF, 0, nullptr, data, data + length, 0, false};
+  Window w = {nullptr, 0, 0, 0, size, {file, crc, {DecodeDone, 0}}};
   DecodeData(rc, w, endMarker);
-  crc = w.crc;
-  return w.output;
+  crc = w.output.crc;
+  return w.output.result;
 }

@@ -7,23 +7,26 @@
 #include "platform/platform.h"
 
 DecodeResult CopyStoredEntry() {
-  DecodeResult result = {DecodeDone, 0};
-  if (State.CompressedLeft <= 0) return result;
+  EntryOutput output = {State.OutputFile, State.Crc, {DecodeDone, 0}};
+  int32_t left = State.CompressedLeft;
+  if (left <= 0) return output.result;
   const int32_t chunk = 32768;
-  int32_t size = State.CompressedLeft < chunk ? State.CompressedLeft : chunk;
+  int32_t size = left < chunk ? left : chunk;
   uint8_t* buffer = (uint8_t*)Allocate((size_t)size + 2);
   bool encrypted = (State.CurrentEntry.EntryFlags & FlagEncrypted) != 0;
-  while (State.CompressedLeft > 0) {
-    uint32_t want = (uint32_t)(State.CompressedLeft < chunk ? State.CompressedLeft : chunk);
+  while (left > 0) {
+    uint32_t want = (uint32_t)(left < chunk ? left : chunk);
     uint32_t got = ReadArchive(buffer, want);
     if (got == 0 || got > want) {   // a truncated archive ends the copy
-      result.end = DecodeInputEnds;
+      output.result.end = DecodeInputEnds;
       break;
     }
-    State.CompressedLeft -= (int32_t)got;
+    left -= (int32_t)got;
     if (encrypted) DecryptEntryData(buffer, got);
-    WriteOutput(buffer, got, result);
+    WriteOutput(output, buffer, got);
   }
   Release(buffer);
-  return result;
+  State.CompressedLeft = left;
+  State.Crc = output.crc;
+  return output.result;
 }

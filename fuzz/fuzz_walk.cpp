@@ -130,8 +130,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Everything but the tables built once per process starts afresh.
   ExtractState fresh = ExtractState();
   fresh.CrcTable = State.CrcTable;
-  fresh.FixedLitTable = State.FixedLitTable;
-  fresh.FixedDistTable = State.FixedDistTable;
   State = fresh;
 
   host::Reset();

@@ -101,7 +101,7 @@ TEST(PackNames, WarnsWhenADestinationOfAHundredCharactersOverflowsMaxPath) {
 
 // Runs the engine's password check and decryption over the tool's output.
 std::string EngineDecrypt(const std::string& encrypted, const std::string& password, uint32_t crc, bool& accepted) {
-  static uint32_t table[257];
+  static uint32_t table[CrcTableSize / sizeof(uint32_t)];
   State.CrcTable = table;
   BuildCrcTable();
   uint8_t header[24];
