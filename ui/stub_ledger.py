@@ -8,14 +8,13 @@
         function counts for the folder whose library (LIB, libtolvane_NAME.a,
         whose objects carry their own code beside the optimiser's, read with
         OBJDUMP) defines it; what no library defines is the dialogs' own.
-    stub_ledger.py check STUB [--fixed-base]
+    stub_ledger.py check STUB
         fails unless the image keeps its protections: import, import address
         table and base relocation directories present and inside their
         sections, every relocation inside the image, a random base and no
         executable data (DYNAMIC_BASE, NX_COMPAT), no section both writable
         and executable, and the image's checksum (over its sections, not the
-        padding or a package's contents after them). --fixed-base lets the
-        random base and the relocations go, which the stub cannot carry yet.
+        padding or a package's contents after them).
 """
 import collections
 import os
@@ -102,19 +101,17 @@ def checksum(data, at):
     return total + length
 
 
-def faults(data, fixed_base=False):
+def faults(data):
     image = Image(data)
     found = []
-    directories = [(IMPORTS, "import"), (ADDRESS_TABLE, "import address table")]
-    if not fixed_base:
-        directories.append((RELOCATIONS, "base relocation"))
-    for index, name in directories:
+    for index, name in ((IMPORTS, "import"), (ADDRESS_TABLE, "import address table"),
+                        (RELOCATIONS, "base relocation")):
         address, size = image.directory(index)
         if not address or not size:
             found.append("the %s directory is empty" % name)
         elif not image.section_of(address, size):
             found.append("the %s directory does not lie inside one section" % name)
-    if not image.flags & DYNAMIC_BASE and not fixed_base:
+    if not image.flags & DYNAMIC_BASE:
         found.append("DYNAMIC_BASE is not set: the image does not load at a random base")
     if not image.flags & NX_COMPAT:
         found.append("NX_COMPAT is not set")
@@ -193,12 +190,6 @@ def ledger(stub, limit, full_image, nm, objdump, libraries):
                   % (name, size, raw_size, raw_size - size if size < raw_size else 0))
     address, size = image.directory(RELOCATIONS)
     print("  relocations: %d, %d bytes" % (len(image.relocation_sites()) if size else 0, size))
-    relocatable = Image(open(full_image, "rb").read())
-    address, size = relocatable.directory(RELOCATIONS)
-    if size:
-        end = relocatable.content_end()
-        print("  at a random base (%d relocations, %d bytes; headers %d): %d bytes unpadded, %d of room"
-              % (len(relocatable.relocation_sites()), size, relocatable.header_size, end, limit - end))
     text = next(s for s in image.sections if s[5] & EXECUTABLE)
     totals = folder_bytes(nm, objdump, full_image, libraries, text)
     print("  code and constants by folder, after link-time optimisation: " +
@@ -208,7 +199,7 @@ def ledger(stub, limit, full_image, nm, objdump, libraries):
 
 def main(argv):
     if len(argv) >= 3 and argv[1] == "check":
-        found = faults(open(argv[2], "rb").read(), "--fixed-base" in argv[3:])
+        found = faults(open(argv[2], "rb").read())
         for fault in found:
             print("%s: %s" % (argv[2], fault))
         return 1 if found else 0
