@@ -25,17 +25,16 @@ typedef LPITEMIDLIST(WINAPI* BrowseFunction)(LPBROWSEINFOA);
 typedef BOOL(WINAPI* PathFunction)(LPCITEMIDLIST, LPSTR);
 typedef void(WINAPI* FreeFunction)(LPITEMIDLIST);
 
-static BROWSEINFOA BrowseRecord;
-
 void BrowseForFolder(HWND owner) {
   BrowseFunction browse = (BrowseFunction)ShellFunction("SHBrowseForFolderA");
   PathFunction toPath = (PathFunction)ShellFunction("SHGetPathFromIDListA");
   if (!browse || !toPath) return;
-  BrowseRecord.hwndOwner = owner;
-  BrowseRecord.pidlRoot = 0;
-  BrowseRecord.lpszTitle = "Tolvane SFX";
-  BrowseRecord.ulFlags = BIF_RETURNONLYFSDIRS;
-  LPITEMIDLIST chosen = browse(&BrowseRecord);
+  // On the stack: a static record costs a relocation at every field it sets.
+  BROWSEINFOA record = {};
+  record.hwndOwner = owner;
+  record.lpszTitle = "Tolvane SFX";
+  record.ulFlags = BIF_RETURNONLYFSDIRS;
+  LPITEMIDLIST chosen = browse(&record);
   if (!chosen) return;  // cancelled: DestFolder and the field keep their text
   BrowsePath[0] = 0;
   toPath(chosen, BrowsePath);
