@@ -104,7 +104,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       ExtractAll(dialog);
       break;
     case IDC_FILE_LIST_BUTTON:
-      if (ShowDialog(Instance, IDD_FILE_LIST, dialog, FileListProc) == DialogExtracted)
+      if (ShowDialog(IDD_FILE_LIST, dialog, FileListProc) == DialogExtracted)
         EndDialog(dialog, DialogExtractedFromList);
       break;
     case IDC_OVERWRITE:
@@ -118,4 +118,4 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   return 0;
 }
 
-void ShowMainDialog() { ShowDialog(Instance, IDD_MAIN, 0, MainDialogProc); }
+void ShowMainDialog() { ShowDialog(IDD_MAIN, 0, MainDialogProc); }

@@ -22,6 +22,6 @@ uint32_t AskPasswordDialog(char*) {
   ShowProgress(0, 0);   // the path shown is brought up to date first
   PasswordLength = 0;
   PasswordBuffer[0] = 0;
-  ShowDialog(Instance, IDD_PASSWORD, 0, PasswordProc);
+  ShowDialog(IDD_PASSWORD, 0, PasswordProc);
   return (uint32_t)PasswordLength;
 }

@@ -6,8 +6,8 @@
 // The program's own module: the dialog templates and the icon live there.
 extern HINSTANCE Instance;
 
-// Runs a dialog template modally; returns its result, -1 when it cannot be created.
-INT_PTR ShowDialog(HINSTANCE instance, const char* name, HWND owner, DLGPROC proc);
+// Runs a dialog template of Instance modally; returns its result, -1 when it cannot be created.
+INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc);
 // Centres a window on the primary screen (its full size, not the work area).
 void CenterWindow(HWND window);
 // Lets the user pick a folder; a choice replaces DestFolder and the owner's folder field.

@@ -9,8 +9,9 @@
 
 HINSTANCE Instance;
 
-INT_PTR ShowDialog(HINSTANCE instance, const char* name, HWND owner, DLGPROC proc) {
-  return DialogBoxParamA(instance, name, owner, proc, 0);
+// Out of line: each caller would otherwise reach Instance and the import itself.
+__attribute__((noinline)) INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc) {
+  return DialogBoxParamA(Instance, name, owner, proc, 0);
 }
 
 void CenterWindow(HWND window) {
