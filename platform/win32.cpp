@@ -178,18 +178,17 @@ void ShowMessage(const char* text, const char* caption, uint32_t icon) {
   MessageBoxW(0, Wide(text, 0), Wide(caption, 1), MB_OK | icon);
 }
 
+// No handle is kept: once loaded, the module stays, and loading it again
+// only finds it.
 void* ShellFunction(const char* name) {
-  static HMODULE shell;
-  if (!shell) {
-    // A full path into the system folder: a shell32.dll lying next to the
-    // package (a downloads folder) must never be the one that loads.
-    char path[MAX_PATH + 16];
-    UINT n = GetSystemDirectoryA(path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return 0;
-    lstrcpyA(path + n, "\\shell32.dll");
-    shell = LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!shell) return 0;
-  }
+  // A full path into the system folder: a shell32.dll lying next to the
+  // package (a downloads folder) must never be the one that loads.
+  char path[MAX_PATH + 16];
+  UINT n = GetSystemDirectoryA(path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return 0;
+  lstrcpyA(path + n, "\\shell32.dll");
+  HMODULE shell = LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!shell) return 0;
   return (void*)GetProcAddress(shell, name);
 }
 
