@@ -2,27 +2,42 @@
 // first use from the system folder (see ShellFunction).
 #include "platform/platform.h"
 #include "platform/win32.h"
-
-// ---- text encoding -------------------------------------------------------------
-
-static UINT TextCodePage = CP_ACP;
-
-void SetUtf8Texts(bool on) { TextCodePage = on ? CP_UTF8 : CP_ACP; }
+#include "platform/held.h"
 
 // Conversion areas: a call takes at most two texts at once; the third holds
 // the progress text until it is shown. The longest text
 // is a message with a UTF-8 path: a folder of 254 ANSI characters (at most
 // 762 bytes as UTF-8), '\' and a name of at most 257 bytes.
 const int WideSize = 1100;
-static WCHAR WideTexts[3][WideSize];
 const int ProgressSlot = 2;
+
+// The seam's state in one object: a function takes it once, through Held,
+// and reaches every field from one register.
+struct SeamState {
+  UINT TextCodePage;   // CP_ACP (0) or CP_UTF8
+  // While the second thread runs (it writes too), writes leave the progress
+  // field alone: drawing it from that thread would wait for the dialog's
+  // thread, which may be waiting for the second.
+  bool SecondThreadRuns;
+  bool ProgressPending;   // the progress text has not been shown yet
+  HWND ProgressDialog;
+  DWORD ProgressShownAt;
+  WCHAR WideTexts[3][WideSize];
+};
+static SeamState Seam;
+
+// ---- text encoding -------------------------------------------------------------
+
+void SetUtf8Texts(bool on) { Seam.TextCodePage = on ? CP_UTF8 : CP_ACP; }
 
 // The text in UTF-16, in conversion area 'slot'; empty when it does not
 // convert. Paths refuse invalid UTF-8 ('check'); a displayed text shows it
 // with replacement characters.
 static const WCHAR* Wide(const char* text, int slot, DWORD check = 0) {
-  WCHAR* out = WideTexts[slot];
-  if (!MultiByteToWideChar(TextCodePage, TextCodePage == CP_UTF8 ? check : 0, text, -1, out, WideSize))
+  SeamState& seam = Held(Seam);
+  WCHAR* out = seam.WideTexts[slot];
+  UINT page = seam.TextCodePage;
+  if (!MultiByteToWideChar(page, page == CP_UTF8 ? check : 0, text, -1, out, WideSize))
     out[0] = 0;
   return out;
 }
@@ -30,7 +45,7 @@ static const WCHAR* Wide(const char* text, int slot, DWORD check = 0) {
 static const WCHAR* WidePath(const char* path) { return Wide(path, 0, MB_ERR_INVALID_CHARS); }
 
 uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
-  WCHAR* wide = WideTexts[1];
+  WCHAR* wide = Seam.WideTexts[1];
   MultiByteToWideChar(CP_ACP, 0, text, -1, wide, WideSize);
   int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, (int)size, 0, 0);
   return n > 0 ? (uint32_t)n - 1 : 0;
@@ -71,13 +86,8 @@ uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count) {
 
 static void ShowProgressWhenDue();
 
-// While the second thread runs (it writes too), writes leave the progress
-// field alone: drawing it from that thread would wait for the dialog's
-// thread, which may be waiting for the second.
-static bool SecondThreadRuns;
-
 uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count) {
-  if (!SecondThreadRuns) ShowProgressWhenDue();   // a long file's path appears while it is written
+  if (!Seam.SecondThreadRuns) ShowProgressWhenDue();   // a long file's path appears while it is written
   DWORD done = 0;
   if (!WriteFile(file, buffer, count, &done, 0)) return 0;
   return done;
@@ -150,26 +160,24 @@ void ShortenPath(char* text, uint32_t size) {
 // while it is written), and always before a box or the password prompt
 // appears and when the walk ends, so what the user can read is never stale
 // for long.
-static HWND ProgressDialog;
-static DWORD ProgressShownAt;
-static bool ProgressPending;
-
 static void FlushProgress() {
-  if (!ProgressPending) return;
-  ProgressPending = false;
-  ProgressShownAt = GetTickCount();
-  SetDlgItemTextW(ProgressDialog, ProgressFieldId, WideTexts[ProgressSlot]);  // nothing without a field
+  SeamState& seam = Held(Seam);
+  if (!seam.ProgressPending) return;
+  seam.ProgressPending = false;
+  seam.ProgressShownAt = GetTickCount();
+  SetDlgItemTextW(seam.ProgressDialog, ProgressFieldId, seam.WideTexts[ProgressSlot]);  // nothing without a field
 }
 
 static void ShowProgressWhenDue() {
-  if (GetTickCount() - ProgressShownAt >= 100) FlushProgress();
+  if (GetTickCount() - Seam.ProgressShownAt >= 100) FlushProgress();
 }
 
 void ShowProgress(WindowHandle dialog, const char* text) {
   if (!text) return FlushProgress();
-  ProgressDialog = (HWND)dialog;
+  SeamState& seam = Held(Seam);
+  seam.ProgressDialog = (HWND)dialog;
   Wide(text, ProgressSlot);
-  ProgressPending = true;
+  seam.ProgressPending = true;
   ShowProgressWhenDue();
 }
 
@@ -208,16 +216,17 @@ void ShellOpen(const char* program, const char* parameters) {
 }
 
 ThreadHandle StartThread(ThreadWork work, void* argument) {
-  SecondThreadRuns = true;   // before its first write
+  SeamState& seam = Held(Seam);
+  seam.SecondThreadRuns = true;   // before its first write
   HANDLE thread = CreateThread(nullptr, 0, (LPTHREAD_START_ROUTINE)work, argument, 0, nullptr);
-  SecondThreadRuns = thread != 0;
+  seam.SecondThreadRuns = thread != 0;
   return thread;
 }
 
 bool ThreadEnded(ThreadHandle thread, bool wait) {
   if (WaitForSingleObject(thread, wait ? INFINITE : 0) == WAIT_TIMEOUT) return false;
   CloseHandle(thread);
-  SecondThreadRuns = false;
+  Seam.SecondThreadRuns = false;
   return true;
 }
 
