@@ -72,11 +72,12 @@ static void ExtractAll(HWND dialog) {
 // An unattended run (/S) extracts everything before the dialog is ever shown
 // and ends it; the exit code tells the outcome.
 static void RunUnattended(HWND dialog) {
-  ExitCode = ExitUnusable;
+  uint32_t code = ExitUnusable;
   if (SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_GETCOUNT, 0, 0) > 0) {
     ExtractAll(dialog);
-    ExitCode = State.ExtractSucceeded ? ExitDone : ExitIncomplete;
+    code = State.ExtractSucceeded ? ExitDone : ExitIncomplete;
   }
+  ExitCode = code;
   EndDialog(dialog, DialogCancelled);
 }
 
