@@ -82,9 +82,10 @@ static void RunUnattended(HWND dialog) {
 }
 
 static void ToggleOverwrite(HWND dialog) {
-  Config.OverwriteChecked = !Config.OverwriteChecked;
-  SendDlgItemMessageA(dialog, IDC_OVERWRITE, BM_SETCHECK, Config.OverwriteChecked, 0);
-  State.SkipExisting = !Config.OverwriteChecked;
+  bool checked = !Config.OverwriteChecked;
+  Config.OverwriteChecked = checked;
+  SendDlgItemMessageA(dialog, IDC_OVERWRITE, BM_SETCHECK, checked, 0);
+  State.SkipExisting = !checked;
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
