@@ -9,10 +9,11 @@
 
 bool ReadFolderField(HWND mainDialog, bool dropBackslash) {
   // BrowsePath, as long as any folder the system names, holds the text first.
-  GetDlgItemTextA(mainDialog, IDC_FOLDER, BrowsePath, ConfigTextSize);
-  if (dropBackslash) RemoveBackslash(BrowsePath);
-  if (StrLength(BrowsePath) > FolderTextLimit) return false;
-  lstrcpyA(DestFolder, BrowsePath);
+  char* text = BrowsePath;
+  GetDlgItemTextA(mainDialog, IDC_FOLDER, text, ConfigTextSize);
+  if (dropBackslash) RemoveBackslash(text);
+  if (StrLength(text) > FolderTextLimit) return false;
+  lstrcpyA(DestFolder, text);
   return true;
 }
 

@@ -37,9 +37,10 @@ void BrowseForFolder(HWND owner) {
   record.ulFlags = BIF_RETURNONLYFSDIRS;
   LPITEMIDLIST chosen = browse(&record);
   if (!chosen) return;  // cancelled: DestFolder and the field keep their text
-  BrowsePath[0] = 0;
-  toPath(chosen, BrowsePath);
+  char* path = BrowsePath;
+  path[0] = 0;
+  toPath(chosen, path);
   FreeFunction release = (FreeFunction)ShellFunction("ILFree");
   if (release) release(chosen);
-  SetDlgItemTextA(owner, IDC_FOLDER, BrowsePath);
+  SetDlgItemTextA(owner, IDC_FOLDER, path);
 }
