@@ -29,17 +29,10 @@ char* ExpandCommandPart(int which) {
     partLength = commandLength - (size_t)(part - command);
   }
 
-  // Measure first: every "##", taken left to right without overlap, grows
-  // the text by the folder's length less two.
-  size_t markers = 0;
-  for (size_t i = 0; i + 1 < partLength; i++) {
-    if (part[i] == '#' && part[i + 1] == '#') {
-      markers++;
-      i++;
-    }
-  }
-  size_t resultLength = partLength + markers * insertLength - markers * 2;
-  char* result = (char*)Allocate(resultLength + 1);
+  // One pass, into room for the worst case: every "##", taken left to right
+  // without overlap, becomes the folder text, at least one character, so no
+  // character of the part grows by more than insertLength times.
+  char* result = (char*)Allocate(partLength * insertLength + 1);
 
   // The inserted folder text is copied, never scanned, so a "##" inside the
   // folder name stays as it is.
@@ -57,7 +50,7 @@ char* ExpandCommandPart(int which) {
 
   // The text's own length is its room: a short form only replaces it when it
   // fits, terminator included.
-  ShortenPath(result, (uint32_t)resultLength);
+  ShortenPath(result, (uint32_t)out);
   return result;
 }
 
