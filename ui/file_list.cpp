@@ -2,24 +2,11 @@
 #include "ui/ui.h"
 #include "ui/resource.h"
 #include "archive/walk.h"
-#include "base/state.h"
-#include "launch/command.h"
 
 static void Initialise(HWND dialog) {
   CenterWindow(dialog);
   FillEntryLists(dialog);
   SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_SETSEL, TRUE, -1);
-}
-
-static void ExtractSelected(HWND dialog) {
-  // The folder comes from the main dialog's field, as for its own Extract.
-  if (!TakeFolderField(GetParent(dialog))) return;
-  RunExtraction(dialog);
-  if (State.ExtractSucceeded == 1) {
-    RunCommand();
-    EndDialog(dialog, DialogExtracted);
-  }
-  // Otherwise only the entries that failed are still selected.
 }
 
 INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -28,7 +15,9 @@ INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
   } else if (message == WM_COMMAND) {
     int id = LOWORD(wParam);
     if (id == IDCANCEL) EndDialog(dialog, DialogCancelled);
-    if (id == IDOK && !WalkRunning()) ExtractSelected(dialog);
+    // The folder comes from the main dialog's field, as for its own Extract.
+    // When the run fails only the entries that failed are still selected.
+    if (id == IDOK && !WalkRunning()) ExtractSelectedEntries(dialog, GetParent(dialog));
   }
   return 0;
 }

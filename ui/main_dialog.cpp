@@ -22,12 +22,17 @@ static void EnableRunControls(HWND dialog, BOOL on) {
   }
 }
 
-void RunExtraction(HWND dialog) {
+void ExtractSelectedEntries(HWND dialog, HWND mainDialog) {
+  if (!TakeFolderField(mainDialog)) return;
   HWND focus = GetFocus();
   EnableRunControls(dialog, FALSE);
   ExtractArchive(dialog, IDC_ENTRY_LIST);
   EnableRunControls(dialog, TRUE);
   if (focus) SetFocus(focus);
+  if (State.ExtractSucceeded == 1) {
+    RunCommand();
+    EndDialog(dialog, DialogExtracted);
+  }
 }
 
 static_assert(IDC_OVERWRITE == OverwriteBoxId, "the header names the overwrite box by its id");
@@ -60,13 +65,8 @@ static void Initialise(HWND dialog) {
 
 static void ExtractAll(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_SETSEL, TRUE, -1);
-  if (!TakeFolderField(dialog)) return;
-  RunExtraction(dialog);
-  if (State.ExtractSucceeded == 1) {
-    RunCommand();
-    EndDialog(dialog, DialogExtracted);
-  }
-  // Otherwise the dialog stays open; the next Extract selects every entry again.
+  ExtractSelectedEntries(dialog, dialog);
+  // When it fails the dialog stays open; the next Extract selects every entry again.
 }
 
 // An unattended run (/S) extracts everything before the dialog is ever shown

@@ -34,9 +34,11 @@ void CurrentFolderToDest();
 // directory, which is then shown in the field. A folder too long for
 // DestFolder is refused with a message: false, and no run may start.
 bool TakeFolderField(HWND mainDialog);
-// Runs the engine in extraction mode over the dialog's entry list, with the
-// commands that could start a second run disabled meanwhile.
-void RunExtraction(HWND dialog);
+// Takes the folder from the main dialog's field (TakeFolderField), then runs
+// the engine in extraction mode over the dialog's entry list, with the
+// commands that could start a second run disabled meanwhile. When every
+// entry succeeded it runs the package's command and ends the dialog.
+void ExtractSelectedEntries(HWND dialog, HWND mainDialog);
 // Lists the archive's entries into the dialog's entry list. When the package
 // does not offer the file list, that list is hidden and the second list is
 // filled as well; otherwise the second list is hidden.
