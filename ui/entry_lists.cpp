@@ -7,10 +7,7 @@
 
 void FillEntryLists(HWND dialog) {
   ListArchive(dialog, IDC_ENTRY_LIST);
-  if (Config.FileListAllowed) {
-    ShowWindow(GetDlgItem(dialog, IDC_SECOND_LIST), SW_HIDE);
-  } else {
-    ShowWindow(GetDlgItem(dialog, IDC_ENTRY_LIST), SW_HIDE);
-    ListArchive(dialog, IDC_SECOND_LIST);
-  }
+  bool allowed = Config.FileListAllowed;
+  HideControl(dialog, allowed ? IDC_SECOND_LIST : IDC_ENTRY_LIST);
+  if (!allowed) ListArchive(dialog, IDC_SECOND_LIST);
 }

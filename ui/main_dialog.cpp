@@ -38,15 +38,13 @@ void ExtractSelectedEntries(HWND dialog, HWND mainDialog) {
 static_assert(IDC_OVERWRITE == OverwriteBoxId, "the header names the overwrite box by its id");
 static_assert(IDC_PROGRESS == ProgressFieldId, "the seam shows the path in the progress field");
 
-static void Hide(HWND dialog, int id) { ShowWindow(GetDlgItem(dialog, id), SW_HIDE); }
-
 static void Initialise(HWND dialog) {
   const SfxConfig& config = Held(Config);
   SetClassLongA(dialog, GCL_HICON, (LONG)(LONG_PTR)LoadIconA(Instance, IDI_PROGRAM));
   SetFocus(GetDlgItem(dialog, IDC_FOLDER));
   if (!config.FileListAllowed) {
-    Hide(dialog, IDC_FILE_LIST_BUTTON);
-    Hide(dialog, IDC_FILE_LIST_HINT);
+    HideControl(dialog, IDC_FILE_LIST_BUTTON);
+    HideControl(dialog, IDC_FILE_LIST_HINT);
   }
   if (!config.HasFolder) CurrentFolderToDest();
   // The field shows the whole folder; one too long is refused at Extract.

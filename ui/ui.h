@@ -8,6 +8,8 @@ extern HINSTANCE Instance;
 
 // Runs a dialog template of Instance modally; returns its result, -1 when it cannot be created.
 INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc);
+// Hides the dialog's control 'id'.
+void HideControl(HWND dialog, int id);
 // Centres a window on the primary screen (its full size, not the work area).
 void CenterWindow(HWND window);
 // Lets the user pick a folder; a choice replaces DestFolder and the owner's folder field.

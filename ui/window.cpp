@@ -14,6 +14,11 @@ __attribute__((noinline)) INT_PTR ShowDialog(const char* name, HWND owner, DLGPR
   return DialogBoxParamA(Instance, name, owner, proc, 0);
 }
 
+// Out of line: four places hide a control, each would repeat both imports.
+__attribute__((noinline)) void HideControl(HWND dialog, int id) {
+  ShowWindow(GetDlgItem(dialog, id), SW_HIDE);
+}
+
 void CenterWindow(HWND window) {
   RECT r;
   GetWindowRect(window, &r);
