@@ -10,18 +10,17 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     SetFocus(GetDlgItem(dialog, IDC_PASSWORD));
   } else if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
     // Only OK ends the prompt: Escape (IDCANCEL) is ignored and there is no close box.
-    PasswordLength = GetDlgItemTextA(dialog, IDC_PASSWORD, PasswordBuffer, sizeof(PasswordBuffer));
-    PasswordBuffer[PasswordLength] = 0;
-    EndDialog(dialog, IDOK);
+    // The dialog's result is the length read; the text is always terminated.
+    EndDialog(dialog, GetDlgItemTextA(dialog, IDC_PASSWORD, PasswordBuffer, sizeof(PasswordBuffer)));
   }
   return 0;
 }
 
-// The engine asks with PasswordBuffer, which the dialog fills.
-uint32_t AskPasswordDialog(char*) {
+// The engine asks with PasswordBuffer, which the dialog fills, and keeps the
+// length answered.
+uint32_t AskPasswordDialog(char* buffer) {
   ShowProgress(0, 0);   // the path shown is brought up to date first
-  PasswordLength = 0;
-  PasswordBuffer[0] = 0;
-  ShowDialog(IDD_PASSWORD, 0, PasswordProc);
-  return (uint32_t)PasswordLength;
+  buffer[0] = 0;
+  INT_PTR length = ShowDialog(IDD_PASSWORD, 0, PasswordProc);
+  return length > 0 ? (uint32_t)length : 0;   // -1: the prompt could not be shown
 }
