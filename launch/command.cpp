@@ -11,11 +11,9 @@
 char* ExpandCommandPart(int which) {
   // DestFolder keeps its backslash afterwards. A folder text with no room for
   // it (only possible when something bypassed CopyFolderText) gets the
-  // backslash in the expansion only.
+  // backslash in the expansion only. Either way the folder is not empty.
   size_t folderLength = StrLength(DestFolder);
   if (folderLength <= FolderTextLimit) folderLength = StrLength(AddBackslash(DestFolder));
-  bool addSeparator = folderLength == 0 || DestFolder[folderLength - 1] != '\\';
-  size_t insertLength = folderLength + (addSeparator ? 1 : 0);
 
   const char* command = Config.Command ? Config.Command : "";
   size_t commandLength = StrLength(command);
@@ -30,9 +28,9 @@ char* ExpandCommandPart(int which) {
   }
 
   // One pass, into room for the worst case: every "##", taken left to right
-  // without overlap, becomes the folder text, at least one character, so no
-  // character of the part grows by more than insertLength times.
-  char* result = (char*)Allocate(partLength * insertLength + 1);
+  // without overlap, becomes the folder and perhaps a backslash, so no
+  // character of the part grows by more than that many times.
+  char* result = (char*)Allocate(partLength * (folderLength + 1) + 1);
 
   // The inserted folder text is copied, never scanned, so a "##" inside the
   // folder name stays as it is.
@@ -40,7 +38,7 @@ char* ExpandCommandPart(int which) {
   for (size_t i = 0; i < partLength; i++) {
     if (i + 1 < partLength && part[i] == '#' && part[i + 1] == '#') {
       for (size_t k = 0; k < folderLength; k++) result[out++] = DestFolder[k];
-      if (addSeparator) result[out++] = '\\';
+      if (result[out - 1] != '\\') result[out++] = '\\';
       i++;
     } else {
       result[out++] = part[i];

@@ -133,6 +133,19 @@ TEST_F(Command, InsertedFolderTextIsNotSearchedAgain) {
   EXPECT_EQ(launch.parameters.size(), 4 * 255u + 3);
 }
 
+// A folder text of 255 characters has no room for the backslash: the
+// expansion carries one, unless the text already ends with it.
+TEST_F(Command, FullFolderGetsItsBackslashInTheExpansionOnly) {
+  std::string folder = "C:\\" + std::string(252, 'f');
+  HostLaunch launch = Launch(folder.c_str(), "##a|##");
+  EXPECT_EQ(launch.program, folder + "\\a");
+  EXPECT_EQ(launch.parameters, folder + "\\");
+  EXPECT_EQ(std::string(DestFolder), folder);
+  folder.back() = '\\';
+  launch = Launch(folder.c_str(), "##a");
+  EXPECT_EQ(launch.program, folder + "a");
+}
+
 TEST_F(Command, PackageWithoutCommandLaunchesNothing) {
   strcpy(DestFolder, "C:\\Work");
   Config.HasCommand = false;
