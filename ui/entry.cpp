@@ -17,7 +17,6 @@ static void RestrictDllSearch() {
 
 extern "C" void Start() {
   RestrictDllSearch();
-  Instance = GetModuleHandleA(0);
   AskPassword = AskPasswordDialog;
   ExitProcess(RunProgram(ShowMainDialog));
 }

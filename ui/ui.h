@@ -3,10 +3,12 @@
 #include <stdint.h>
 #include <windows.h>
 
-// The program's own module: the dialog templates and the icon live there.
-extern HINSTANCE Instance;
+// The program's own module: the dialog templates and the icon live there. Its
+// handle is the address it is loaded at, which the linker names.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+inline HINSTANCE ProgramModule() { return (HINSTANCE)&__ImageBase; }
 
-// Runs a dialog template of Instance modally; returns its result, -1 when it cannot be created.
+// Runs a dialog template of the program's module modally; returns its result, -1 when it cannot be created.
 INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc);
 // Hides the dialog's control 'id'.
 void HideControl(HWND dialog, int id);

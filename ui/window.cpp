@@ -7,11 +7,9 @@
 #include "base/state.h"
 #include "base/config.h"
 
-HINSTANCE Instance;
-
-// Out of line: each caller would otherwise reach Instance and the import itself.
+// Out of line: each caller would otherwise reach the module and the import itself.
 __attribute__((noinline)) INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc) {
-  return DialogBoxParamA(Instance, name, owner, proc, 0);
+  return DialogBoxParamA(ProgramModule(), name, owner, proc, 0);
 }
 
 // Out of line: four places hide a control, each would repeat both imports.
