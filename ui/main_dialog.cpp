@@ -80,8 +80,9 @@ static void RunUnattended(HWND dialog) {
 }
 
 static void ToggleOverwrite(HWND dialog) {
-  bool checked = !Config.OverwriteChecked;
-  Config.OverwriteChecked = checked;
+  SfxConfig& config = Held(Config);
+  bool checked = !config.OverwriteChecked;
+  config.OverwriteChecked = checked;
   SendDlgItemMessageA(dialog, IDC_OVERWRITE, BM_SETCHECK, checked, 0);
   State.SkipExisting = !checked;
 }
