@@ -230,8 +230,13 @@ bool ThreadEnded(ThreadHandle thread, bool wait) {
   return true;
 }
 
+// Out of line: both ways to allocate share the two imports.
+__attribute__((noinline)) static void* HeapBlock(size_t size, DWORD flags) {
+  return HeapAlloc(GetProcessHeap(), flags, size);
+}
+
 void* Allocate(size_t size) {
-  void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+  void* block = HeapBlock(size, HEAP_ZERO_MEMORY);
   if (!block) {
     // The program never goes on with a missing buffer.
     ShowMessage("Not enough memory", "Error", IconHand);
@@ -240,7 +245,7 @@ void* Allocate(size_t size) {
   return block;
 }
 
-void* TryAllocate(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+void* TryAllocate(size_t size) { return HeapBlock(size, 0); }
 
 void Release(void* block) {
   if (block) HeapFree(GetProcessHeap(), 0, block);
