@@ -8,7 +8,8 @@
 
 ListHandle GetEntryList(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
 
-static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM lParam) {
+// Out of line: the engine's many list calls then share one import call.
+__attribute__((noinline)) static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM lParam) {
   return SendMessageA((HWND)list, message, wParam, lParam);
 }
 
