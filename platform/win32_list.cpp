@@ -9,15 +9,17 @@
 ListHandle GetEntryList(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
 
 // Out of line: the engine's many list calls then share one import call.
+// Texts go in and out as UTF-16; the other messages carry no text, so the
+// wide call serves them the same.
 __attribute__((noinline)) static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SendMessageA((HWND)list, message, wParam, lParam);
+  return SendMessageW((HWND)list, message, wParam, lParam);
 }
 
 void ListClear(ListHandle list) { ListMessage(list, LB_RESETCONTENT, 0, 0); }
 
 // Names go in, and are compared, as UTF-16: a UTF-8 name keeps every character.
 void ListAdd(ListHandle list, const char* name) {
-  SendMessageW((HWND)list, LB_ADDSTRING, 0, (LPARAM)ListText(name));
+  ListMessage(list, LB_ADDSTRING, 0, (LPARAM)ListText(name));
 }
 
 namespace {
@@ -33,7 +35,7 @@ struct ItemComparison {
   const WCHAR* name;
   int operator()(int index) const {
     ItemText item;
-    SendMessageW((HWND)list, LB_GETTEXT, (WPARAM)index, (LPARAM)item);
+    ListMessage(list, LB_GETTEXT, (WPARAM)index, (LPARAM)item);
     return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, item, -1, name, -1) - CSTR_EQUAL;
   }
 };
