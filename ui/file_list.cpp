@@ -14,7 +14,7 @@ INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     Initialise(dialog);
   } else if (message == WM_COMMAND) {
     int id = LOWORD(wParam);
-    if (id == IDCANCEL) EndDialog(dialog, DialogCancelled);
+    if (id == IDCANCEL) EndDialogWith(dialog, DialogCancelled);
     // The folder comes from the main dialog's field, as for its own Extract.
     // When the run fails only the entries that failed are still selected.
     if (id == IDOK && !WalkRunning()) ExtractSelectedEntries(dialog, GetParent(dialog));

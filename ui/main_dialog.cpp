@@ -31,7 +31,7 @@ void ExtractSelectedEntries(HWND dialog, HWND mainDialog) {
   if (focus) SetFocus(focus);
   if (State.ExtractSucceeded == 1) {
     RunCommand();
-    EndDialog(dialog, DialogExtracted);
+    EndDialogWith(dialog, DialogExtracted);
   }
 }
 
@@ -76,7 +76,7 @@ static void RunUnattended(HWND dialog) {
     code = State.ExtractSucceeded ? ExitDone : ExitIncomplete;
   }
   ExitCode = code;
-  EndDialog(dialog, DialogCancelled);
+  EndDialogWith(dialog, DialogCancelled);
 }
 
 static void ToggleOverwrite(HWND dialog) {
@@ -96,7 +96,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   if (message != WM_COMMAND) return 0;
   int id = LOWORD(wParam);
   if (id == IDCANCEL) {
-    EndDialog(dialog, DialogCancelled);
+    EndDialogWith(dialog, DialogCancelled);
     return 1;
   }
   if (WalkRunning()) return 0;
@@ -106,7 +106,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       break;
     case IDC_FILE_LIST_BUTTON:
       if (ShowDialog(IDD_FILE_LIST, dialog, FileListProc) == DialogExtracted)
-        EndDialog(dialog, DialogExtractedFromList);
+        EndDialogWith(dialog, DialogExtractedFromList);
       break;
     case IDC_OVERWRITE:
       ToggleOverwrite(dialog);

@@ -11,7 +11,7 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
   } else if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
     // Only OK ends the prompt: Escape (IDCANCEL) is ignored and there is no close box.
     // The dialog's result is the length read; the text is always terminated.
-    EndDialog(dialog, GetDlgItemTextA(dialog, IDC_PASSWORD, PasswordBuffer, sizeof(PasswordBuffer)));
+    EndDialogWith(dialog, GetDlgItemTextA(dialog, IDC_PASSWORD, PasswordBuffer, sizeof(PasswordBuffer)));
   }
   return 0;
 }

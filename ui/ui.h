@@ -10,6 +10,8 @@ inline HINSTANCE ProgramModule() { return (HINSTANCE)&__ImageBase; }
 
 // Runs a dialog template of the program's module modally; returns its result, -1 when it cannot be created.
 INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc);
+// Ends the modal dialog; ShowDialog answers 'result'.
+void EndDialogWith(HWND dialog, INT_PTR result);
 // Hides the dialog's control 'id'.
 void HideControl(HWND dialog, int id);
 // Centres a window on the primary screen (its full size, not the work area).

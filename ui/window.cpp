@@ -17,6 +17,9 @@ __attribute__((noinline)) void HideControl(HWND dialog, int id) {
   ShowWindow(GetDlgItem(dialog, id), SW_HIDE);
 }
 
+// Out of line, as HideControl: five places end a dialog.
+__attribute__((noinline)) void EndDialogWith(HWND dialog, INT_PTR result) { EndDialog(dialog, result); }
+
 void CenterWindow(HWND window) {
   RECT r;
   GetWindowRect(window, &r);
