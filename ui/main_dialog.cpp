@@ -41,7 +41,7 @@ static_assert(IDC_PROGRESS == ProgressFieldId, "the seam shows the path in the p
 static void Initialise(HWND dialog) {
   const SfxConfig& config = Held(Config);
   SetClassLongA(dialog, GCL_HICON, (LONG)(LONG_PTR)LoadIconA(ProgramModule(), IDI_PROGRAM));
-  SetFocus(GetDlgItem(dialog, IDC_FOLDER));
+  FocusControl(dialog, IDC_FOLDER);
   if (!config.FileListAllowed) {
     HideControl(dialog, IDC_FILE_LIST_BUTTON);
     HideControl(dialog, IDC_FILE_LIST_HINT);

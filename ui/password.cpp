@@ -7,7 +7,7 @@
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     CenterWindow(dialog);
-    SetFocus(GetDlgItem(dialog, IDC_PASSWORD));
+    FocusControl(dialog, IDC_PASSWORD);
   } else if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
     // Only OK ends the prompt: Escape (IDCANCEL) is ignored and there is no close box.
     // The dialog's result is the length read; the text is always terminated.

@@ -12,6 +12,8 @@ inline HINSTANCE ProgramModule() { return (HINSTANCE)&__ImageBase; }
 INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc);
 // Ends the modal dialog; ShowDialog answers 'result'.
 void EndDialogWith(HWND dialog, INT_PTR result);
+// Gives the dialog's control 'id' the keyboard focus.
+void FocusControl(HWND dialog, int id);
 // Hides the dialog's control 'id'.
 void HideControl(HWND dialog, int id);
 // Centres a window on the primary screen (its full size, not the work area).

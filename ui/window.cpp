@@ -20,6 +20,8 @@ __attribute__((noinline)) void HideControl(HWND dialog, int id) {
 // Out of line, as HideControl: five places end a dialog.
 __attribute__((noinline)) void EndDialogWith(HWND dialog, INT_PTR result) { EndDialog(dialog, result); }
 
+__attribute__((noinline)) void FocusControl(HWND dialog, int id) { SetFocus(GetDlgItem(dialog, id)); }
+
 void CenterWindow(HWND window) {
   RECT r;
   GetWindowRect(window, &r);
