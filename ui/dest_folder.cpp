@@ -31,6 +31,6 @@ bool TakeFolderField(HWND mainDialog) {
   }
   if (DestFolder[0]) return true;
   CurrentFolderToDest();
-  SendDlgItemMessageA(mainDialog, IDC_FOLDER, WM_SETTEXT, 0, (LPARAM)DestFolder);
+  ItemMessage(mainDialog, IDC_FOLDER, WM_SETTEXT, 0, (LPARAM)DestFolder);
   return true;
 }

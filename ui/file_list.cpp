@@ -6,7 +6,7 @@
 static void Initialise(HWND dialog) {
   CenterWindow(dialog);
   FillEntryLists(dialog);
-  SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_SETSEL, TRUE, -1);
+  ItemMessage(dialog, IDC_ENTRY_LIST, LB_SETSEL, TRUE, -1);
 }
 
 INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

@@ -48,21 +48,21 @@ static void Initialise(HWND dialog) {
   }
   if (!config.HasFolder) CurrentFolderToDest();
   // The field shows the whole folder; one too long is refused at Extract.
-  SendDlgItemMessageA(dialog, IDC_FOLDER, WM_SETTEXT, 0,
+  ItemMessage(dialog, IDC_FOLDER, WM_SETTEXT, 0,
                       (LPARAM)(config.HasFolder ? config.DefaultFolder : DestFolder));
-  SendDlgItemMessageA(dialog, IDC_FOLDER, EM_SETSEL, 0, 0x7FFF);
+  ItemMessage(dialog, IDC_FOLDER, EM_SETSEL, 0, 0x7FFF);
   // There is no control 502: for it no box is checked and existing files are kept.
-  SendDlgItemMessageA(dialog, config.OverwriteControlId, BM_SETCHECK, BST_CHECKED, 0);
+  ItemMessage(dialog, config.OverwriteControlId, BM_SETCHECK, BST_CHECKED, 0);
   State.SkipExisting = (uint8_t)(config.OverwriteControlId - IDC_OVERWRITE);
   if (config.HideOverwrite) DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE));
-  SendDlgItemMessageA(dialog, IDC_MESSAGE, WM_SETTEXT, 0, (LPARAM)config.Message);
+  ItemMessage(dialog, IDC_MESSAGE, WM_SETTEXT, 0, (LPARAM)config.Message);
   CenterWindow(dialog);
   ReadFolderField(dialog, true);
   FillEntryLists(dialog);
 }
 
 static void ExtractAll(HWND dialog) {
-  SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_SETSEL, TRUE, -1);
+  ItemMessage(dialog, IDC_ENTRY_LIST, LB_SETSEL, TRUE, -1);
   ExtractSelectedEntries(dialog, dialog);
   // When it fails the dialog stays open; the next Extract selects every entry again.
 }
@@ -71,7 +71,7 @@ static void ExtractAll(HWND dialog) {
 // and ends it; the exit code tells the outcome.
 static void RunUnattended(HWND dialog) {
   uint32_t code = ExitUnusable;
-  if (SendDlgItemMessageA(dialog, IDC_ENTRY_LIST, LB_GETCOUNT, 0, 0) > 0) {
+  if (ItemMessage(dialog, IDC_ENTRY_LIST, LB_GETCOUNT, 0, 0) > 0) {
     ExtractAll(dialog);
     code = State.ExtractSucceeded ? ExitDone : ExitIncomplete;
   }
@@ -83,7 +83,7 @@ static void ToggleOverwrite(HWND dialog) {
   SfxConfig& config = Held(Config);
   bool checked = !config.OverwriteChecked;
   config.OverwriteChecked = checked;
-  SendDlgItemMessageA(dialog, IDC_OVERWRITE, BM_SETCHECK, checked, 0);
+  ItemMessage(dialog, IDC_OVERWRITE, BM_SETCHECK, checked, 0);
   State.SkipExisting = !checked;
 }
 

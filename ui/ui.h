@@ -14,6 +14,8 @@ INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc);
 void EndDialogWith(HWND dialog, INT_PTR result);
 // Gives the dialog's control 'id' the keyboard focus.
 void FocusControl(HWND dialog, int id);
+// Sends a message to the dialog's control 'id' (SendDlgItemMessageA).
+LRESULT ItemMessage(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
 // Hides the dialog's control 'id'.
 void HideControl(HWND dialog, int id);
 // Centres a window on the primary screen (its full size, not the work area).

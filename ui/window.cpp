@@ -22,6 +22,11 @@ __attribute__((noinline)) void EndDialogWith(HWND dialog, INT_PTR result) { EndD
 
 __attribute__((noinline)) void FocusControl(HWND dialog, int id) { SetFocus(GetDlgItem(dialog, id)); }
 
+// Out of line: the dialogs' eight messages to their controls share one import call.
+__attribute__((noinline)) LRESULT ItemMessage(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+  return SendDlgItemMessageA(dialog, id, message, wParam, lParam);
+}
+
 void CenterWindow(HWND window) {
   RECT r;
   GetWindowRect(window, &r);
