@@ -13,7 +13,7 @@ bool ReadFolderField(HWND mainDialog, bool dropBackslash) {
   GetDlgItemTextA(mainDialog, IDC_FOLDER, text, ConfigTextSize);
   if (dropBackslash) RemoveBackslash(text);
   if (StrLength(text) > FolderTextLimit) return false;
-  lstrcpyA(DestFolder, text);
+  CopyFolderText(DestFolder, text);
   return true;
 }
 
@@ -21,7 +21,7 @@ void CurrentFolderToDest() {
   // A current directory too long for the buffer is named by "." instead,
   // which the system resolves to the same folder.
   DWORD got = GetCurrentDirectoryA(FolderTextLimit + 1, DestFolder);
-  if (got == 0 || got > (DWORD)FolderTextLimit) lstrcpyA(DestFolder, ".");
+  if (got == 0 || got > (DWORD)FolderTextLimit) CopyFolderText(DestFolder, ".");
 }
 
 bool TakeFolderField(HWND mainDialog) {
