@@ -53,7 +53,8 @@ uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
 
 // ---- files -------------------------------------------------------------------
 
-uint32_t GetProgramPath(char* buffer, uint32_t size) {
+// Out of line: start-up asks in two places.
+__attribute__((noinline)) uint32_t GetProgramPath(char* buffer, uint32_t size) {
   return GetModuleFileNameA(0, buffer, size);
 }
 
