@@ -64,8 +64,9 @@ FileHandle OpenReadFile(const char* path) {
 }
 
 // The delete disposition: the system deletes the file at its last close, even
-// when the process is killed, unless it is cleared first.
-static BOOL MarkForDeletion(HANDLE file, BOOLEAN on) {
+// when the process is killed, unless it is cleared first. Out of line: a new
+// file sets it and a kept one clears it.
+__attribute__((noinline)) static BOOL MarkForDeletion(HANDLE file, BOOLEAN on) {
   FILE_DISPOSITION_INFO disposition = {on};
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
