@@ -58,9 +58,14 @@ __attribute__((noinline)) uint32_t GetProgramPath(char* buffer, uint32_t size) {
   return GetModuleFileNameA(0, buffer, size);
 }
 
+// Out of line: reading and creating share the conversion and the import call.
+__attribute__((noinline)) static HANDLE OpenPath(const char* path, DWORD access, DWORD share,
+                                                 DWORD disposition) {
+  return CreateFileW(WidePath(path), access, share, 0, disposition, FILE_ATTRIBUTE_NORMAL, 0);
+}
+
 FileHandle OpenReadFile(const char* path) {
-  return CreateFileW(WidePath(path), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, 0);
+  return OpenPath(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
 }
 
 // The delete disposition: the system deletes the file at its last close, even
@@ -72,8 +77,7 @@ __attribute__((noinline)) static BOOL MarkForDeletion(HANDLE file, BOOLEAN on) {
 }
 
 FileHandle CreateNewFile(const char* path) {
-  HANDLE file = CreateFileW(WidePath(path), GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, 0, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, 0);
+  HANDLE file = OpenPath(path, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, CREATE_NEW);
   if (file != INVALID_HANDLE_VALUE) MarkForDeletion(file, TRUE);
   return file;
 }
