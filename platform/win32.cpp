@@ -166,17 +166,18 @@ void ShortenPath(char* text, uint32_t size) {
 // while it is written), and always before a box or the password prompt
 // appears and when the walk ends, so what the user can read is never stale
 // for long.
-static void FlushProgress() {
+// Shows a pending progress text: always, or only when 'whenDue' and 100 ms
+// have passed since the last one.
+static void FlushProgress(bool whenDue = false) {
   SeamState& seam = Held(Seam);
-  if (!seam.ProgressPending) return;
+  DWORD now = GetTickCount();
+  if (!seam.ProgressPending || (whenDue && now - seam.ProgressShownAt < 100)) return;
   seam.ProgressPending = false;
-  seam.ProgressShownAt = GetTickCount();
+  seam.ProgressShownAt = now;
   SetDlgItemTextW(seam.ProgressDialog, ProgressFieldId, seam.WideTexts[ProgressSlot]);  // nothing without a field
 }
 
-static void ShowProgressWhenDue() {
-  if (GetTickCount() - Seam.ProgressShownAt >= 100) FlushProgress();
-}
+static void ShowProgressWhenDue() { FlushProgress(true); }
 
 void ShowProgress(WindowHandle dialog, const char* text) {
   if (!text) return FlushProgress();
