@@ -55,5 +55,5 @@ void BrowseForFolder(HWND owner) {
   toPath(chosen, path);
   FreeFunction release = (FreeFunction)ShellFunction("ILFree");
   if (release) release(chosen);
-  SetDlgItemTextA(owner, IDC_FOLDER, path);
+  ItemMessage(owner, IDC_FOLDER, WM_SETTEXT, 0, (LPARAM)path);
 }
