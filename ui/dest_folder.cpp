@@ -10,7 +10,7 @@
 bool ReadFolderField(HWND mainDialog, bool dropBackslash) {
   // BrowsePath, as long as any folder the system names, holds the text first.
   char* text = BrowsePath;
-  GetDlgItemTextA(mainDialog, IDC_FOLDER, text, ConfigTextSize);
+  ItemMessage(mainDialog, IDC_FOLDER, WM_GETTEXT, ConfigTextSize, (LPARAM)text);
   if (dropBackslash) RemoveBackslash(text);
   if (StrLength(text) > FolderTextLimit) return false;
   CopyFolderText(DestFolder, text);

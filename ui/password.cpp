@@ -11,7 +11,8 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
   } else if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
     // Only OK ends the prompt: Escape (IDCANCEL) is ignored and there is no close box.
     // The dialog's result is the length read; the text is always terminated.
-    EndDialogWith(dialog, GetDlgItemTextA(dialog, IDC_PASSWORD, PasswordBuffer, sizeof(PasswordBuffer)));
+    EndDialogWith(dialog, ItemMessage(dialog, IDC_PASSWORD, WM_GETTEXT, sizeof(PasswordBuffer),
+                                      (LPARAM)PasswordBuffer));
   }
   return 0;
 }
