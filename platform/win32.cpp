@@ -201,7 +201,9 @@ void* ShellFunction(const char* name) {
   char path[MAX_PATH + 16];
   UINT n = GetSystemDirectoryA(path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return 0;
-  lstrcpyA(path + n, "\\shell32.dll");
+  const char* file = "\\shell32.dll";
+  while ((path[n++] = *file++)) {
+  }
   HMODULE shell = LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!shell) return 0;
   return (void*)GetProcAddress(shell, name);
