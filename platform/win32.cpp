@@ -140,7 +140,7 @@ PathKind FindPath(const char* path) {
   const WCHAR* name = wide;
   for (const WCHAR* p = wide; *p; p++)
     if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  return lstrcmpiW(name, found.cFileName) == 0 ? PathFile : PathOtherName;
+  return CompareNoCase(name, found.cFileName) == 0 ? PathFile : PathOtherName;
 }
 
 // A pattern finds something whatever the name of what it finds.

@@ -7,6 +7,11 @@
 // stays valid until the next conversion.
 const WCHAR* ListText(const char* text);
 
+// Compares two texts as the entry list sorts them (win32_list.cpp): case
+// ignored, in the user's locale. Answers below, at or above zero, as the first sorts before,
+// with or after the second.
+int CompareNoCase(const WCHAR* a, const WCHAR* b);
+
 // A function of shell32, which is not imported: it is loaded from the system
 // folder on first use. Null when it cannot be had.
 void* ShellFunction(const char* name);

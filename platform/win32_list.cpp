@@ -22,6 +22,10 @@ void ListAdd(ListHandle list, const char* name) {
   ListMessage(list, LB_ADDSTRING, 0, (LPARAM)ListText(name));
 }
 
+__attribute__((noinline)) int CompareNoCase(const WCHAR* a, const WCHAR* b) {
+  return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a, -1, b, -1) - CSTR_EQUAL;
+}
+
 namespace {
 
 // An item's text: items are names of at most ListTextLimit bytes, and no
@@ -36,7 +40,7 @@ struct ItemComparison {
   int operator()(int index) const {
     ItemText item;
     ListMessage(list, LB_GETTEXT, (WPARAM)index, (LPARAM)item);
-    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, item, -1, name, -1) - CSTR_EQUAL;
+    return CompareNoCase(item, name);
   }
 };
 
