@@ -174,7 +174,9 @@ static void FlushProgress(bool whenDue = false) {
   if (!seam.ProgressPending || (whenDue && now - seam.ProgressShownAt < 100)) return;
   seam.ProgressPending = false;
   seam.ProgressShownAt = now;
-  SetDlgItemTextW(seam.ProgressDialog, ProgressFieldId, seam.WideTexts[ProgressSlot]);  // nothing without a field
+  // Nothing without a field: the message then goes to no window.
+  ControlMessage(GetDlgItem(seam.ProgressDialog, ProgressFieldId), WM_SETTEXT, 0,
+                 (LPARAM)seam.WideTexts[ProgressSlot]);
 }
 
 static void ShowProgressWhenDue() { FlushProgress(true); }

@@ -7,6 +7,10 @@
 // stays valid until the next conversion.
 const WCHAR* ListText(const char* text);
 
+// SendMessageW, for the entry list's messages and the progress field's text
+// (win32_list.cpp).
+LRESULT ControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Compares two texts as the entry list sorts them (win32_list.cpp): case
 // ignored, in the user's locale. Answers below, at or above zero, as the first sorts before,
 // with or after the second.

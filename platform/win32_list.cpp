@@ -8,11 +8,15 @@
 
 ListHandle GetEntryList(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
 
-// Out of line: the engine's many list calls then share one import call.
-// Texts go in and out as UTF-16; the other messages carry no text, so the
-// wide call serves them the same.
-__attribute__((noinline)) static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SendMessageW((HWND)list, message, wParam, lParam);
+// Out of line: the engine's many list calls and the progress field share one
+// import call. Texts go in and out as UTF-16; the other messages carry no
+// text, so the wide call serves them the same.
+__attribute__((noinline)) LRESULT ControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+  return SendMessageW(control, message, wParam, lParam);
+}
+
+static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM lParam) {
+  return ControlMessage((HWND)list, message, wParam, lParam);
 }
 
 void ListClear(ListHandle list) { ListMessage(list, LB_RESETCONTENT, 0, 0); }
