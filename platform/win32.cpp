@@ -175,7 +175,7 @@ static void FlushProgress(bool whenDue = false) {
   seam.ProgressPending = false;
   seam.ProgressShownAt = now;
   // Nothing without a field: the message then goes to no window.
-  ControlMessage(GetDlgItem(seam.ProgressDialog, ProgressFieldId), WM_SETTEXT, 0,
+  ControlMessage(DialogControl(seam.ProgressDialog, ProgressFieldId), WM_SETTEXT, 0,
                  (LPARAM)seam.WideTexts[ProgressSlot]);
 }
 

@@ -7,6 +7,9 @@
 // stays valid until the next conversion.
 const WCHAR* ListText(const char* text);
 
+// The dialog's control 'id' (GetDlgItem; win32_list.cpp).
+HWND DialogControl(HWND dialog, int id);
+
 // SendMessageW, for the entry list's messages and the progress field's text
 // (win32_list.cpp).
 LRESULT ControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam);

@@ -6,7 +6,10 @@
 #include "platform/sorted_find.h"
 #include "platform/win32.h"
 
-ListHandle GetEntryList(WindowHandle dialog, int id) { return GetDlgItem((HWND)dialog, id); }
+// Out of line: the dialogs and the seam look up their controls in six places.
+__attribute__((noinline)) HWND DialogControl(HWND dialog, int id) { return GetDlgItem(dialog, id); }
+
+ListHandle GetEntryList(WindowHandle dialog, int id) { return DialogControl((HWND)dialog, id); }
 
 // Out of line: the engine's many list calls and the progress field share one
 // import call. Texts go in and out as UTF-16; the other messages carry no

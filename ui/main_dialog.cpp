@@ -9,6 +9,7 @@
 #include "base/config.h"
 #include "base/held.h"
 #include "package/switches.h"
+#include "platform/win32.h"
 
 // The engine dispatches queued messages while it runs, so a second press of a
 // command could reach a dialog procedure mid-run. These controls are disabled
@@ -17,7 +18,7 @@ static const int RunControls[] = {IDOK, IDC_FILE_LIST_BUTTON, IDC_BROWSE, IDC_OV
 
 static void EnableRunControls(HWND dialog, BOOL on) {
   for (int id : RunControls) {
-    HWND control = GetDlgItem(dialog, id);
+    HWND control = DialogControl(dialog, id);
     if (control) EnableWindow(control, on);
   }
 }
@@ -54,7 +55,7 @@ static void Initialise(HWND dialog) {
   // There is no control 502: for it no box is checked and existing files are kept.
   ItemMessage(dialog, config.OverwriteControlId, BM_SETCHECK, BST_CHECKED, 0);
   State.SkipExisting = (uint8_t)(config.OverwriteControlId - IDC_OVERWRITE);
-  if (config.HideOverwrite) DestroyWindow(GetDlgItem(dialog, IDC_OVERWRITE));
+  if (config.HideOverwrite) DestroyWindow(DialogControl(dialog, IDC_OVERWRITE));
   ItemMessage(dialog, IDC_MESSAGE, WM_SETTEXT, 0, (LPARAM)config.Message);
   CenterWindow(dialog);
   ReadFolderField(dialog, true);

@@ -14,13 +14,13 @@ __attribute__((noinline)) INT_PTR ShowDialog(const char* name, HWND owner, DLGPR
 
 // Out of line: four places hide a control, each would repeat both imports.
 __attribute__((noinline)) void HideControl(HWND dialog, int id) {
-  ShowWindow(GetDlgItem(dialog, id), SW_HIDE);
+  ShowWindow(DialogControl(dialog, id), SW_HIDE);
 }
 
 // Out of line, as HideControl: five places end a dialog.
 __attribute__((noinline)) void EndDialogWith(HWND dialog, INT_PTR result) { EndDialog(dialog, result); }
 
-__attribute__((noinline)) void FocusControl(HWND dialog, int id) { SetFocus(GetDlgItem(dialog, id)); }
+__attribute__((noinline)) void FocusControl(HWND dialog, int id) { SetFocus(DialogControl(dialog, id)); }
 
 // Out of line: the dialogs' eight messages to their controls share one import call.
 __attribute__((noinline)) LRESULT ItemMessage(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
