@@ -12,7 +12,7 @@ __attribute__((noinline)) INT_PTR ShowDialog(const char* name, HWND owner, DLGPR
   return DialogBoxParamA(ProgramModule(), name, owner, proc, 0);
 }
 
-// Out of line: four places hide a control, each would repeat both imports.
+// Out of line: three places hide a control, each would repeat both imports.
 __attribute__((noinline)) void HideControl(HWND dialog, int id) {
   ShowWindow(DialogControl(dialog, id), SW_HIDE);
 }
@@ -22,7 +22,7 @@ __attribute__((noinline)) void EndDialogWith(HWND dialog, INT_PTR result) { EndD
 
 __attribute__((noinline)) void FocusControl(HWND dialog, int id) { SetFocus(DialogControl(dialog, id)); }
 
-// Out of line: the dialogs' eight messages to their controls share one import call.
+// Out of line: the dialogs' messages to their controls share one import call.
 __attribute__((noinline)) LRESULT ItemMessage(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
   return SendDlgItemMessageA(dialog, id, message, wParam, lParam);
 }
