@@ -21,34 +21,34 @@ char* ExpandCommandPart(int which) {
   while (bar < commandLength && command[bar] != '|') bar++;
 
   const char* part = command;
-  size_t partLength = bar;
+  const char* end = command + bar;
   if (which != CommandProgram) {
-    part = command + bar + (bar < commandLength ? 1 : 0);
-    partLength = commandLength - (size_t)(part - command);
+    part = end + (bar < commandLength ? 1 : 0);
+    end = command + commandLength;
   }
 
   // One pass, into room for the worst case: every "##", taken left to right
   // without overlap, becomes the folder and perhaps a backslash, so no
   // character of the part grows by more than that many times.
-  char* result = (char*)Allocate(partLength * (folderLength + 1) + 1);
+  char* result = (char*)Allocate((size_t)(end - part) * (folderLength + 1) + 1);
 
   // The inserted folder text is copied, never scanned, so a "##" inside the
   // folder name stays as it is.
-  size_t out = 0;
-  for (size_t i = 0; i < partLength; i++) {
-    if (i + 1 < partLength && part[i] == '#' && part[i + 1] == '#') {
-      for (size_t k = 0; k < folderLength; k++) result[out++] = DestFolder[k];
-      if (result[out - 1] != '\\') result[out++] = '\\';
-      i++;
+  char* out = result;
+  for (const char* p = part; p < end; p++) {
+    if (p + 1 < end && p[0] == '#' && p[1] == '#') {
+      for (size_t k = 0; k < folderLength; k++) *out++ = DestFolder[k];
+      if (out[-1] != '\\') *out++ = '\\';
+      p++;
     } else {
-      result[out++] = part[i];
+      *out++ = *p;
     }
   }
-  result[out] = 0;
+  *out = 0;
 
   // The text's own length is its room: a short form only replaces it when it
   // fits, terminator included.
-  ShortenPath(result, (uint32_t)out);
+  ShortenPath(result, (uint32_t)(out - result));
   return result;
 }
 
