@@ -16,15 +16,14 @@ char* ExpandCommandPart(int which) {
   if (folderLength <= FolderTextLimit) folderLength = StrLength(AddBackslash(DestFolder));
 
   const char* command = Config.Command ? Config.Command : "";
-  size_t commandLength = StrLength(command);
-  size_t bar = 0;
-  while (bar < commandLength && command[bar] != '|') bar++;
+  const char* bar = command;
+  while (*bar && *bar != '|') bar++;
 
   const char* part = command;
-  const char* end = command + bar;
+  const char* end = bar;
   if (which != CommandProgram) {
-    part = end + (bar < commandLength ? 1 : 0);
-    end = command + commandLength;
+    part = bar + (*bar ? 1 : 0);
+    end = part + StrLength(part);
   }
 
   // One pass, into room for the worst case: every "##", taken left to right
