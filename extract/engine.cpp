@@ -259,7 +259,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   SettleBackground(false);
   if (GoesToBackground(entry)) {
     uint8_t* data = (uint8_t*)TryAllocate(entry.CompressedSize);
-    if (data) return {NextEntry, StartBackground(data, name, headerPosition, list, paths)};
+    if (data) return {NextEntry, StartBackground(state, data, name, headerPosition, list, paths)};
   }
 
   state.Crc = 0xFFFFFFFF;
