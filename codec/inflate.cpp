@@ -392,10 +392,10 @@ int DecodeBlock(InflateState& state, uint32_t& last) {
 
 }  // namespace
 
-DecodeResult InflateEntry() {
+DecodeResult InflateEntry(ExtractState& extraction) {
   InflateState state = {};
-  state.input.left = State.CompressedLeft;
-  state.output = EntryOutput{State.OutputFile, State.Crc, {DecodeDone, 0}};
+  state.input.left = extraction.CompressedLeft;
+  state.output = EntryOutput{extraction.OutputFile, extraction.Crc, {DecodeDone, 0}};
 #if UINTPTR_MAX > 0xFFFFFFFFu
   state.input.buffer = InStorage;
   state.window = WindowStorage;
@@ -423,8 +423,8 @@ DecodeResult InflateEntry() {
   Release(state.input.buffer);
   Release(state.window);
 #endif
-  State.CompressedLeft = state.input.left;
-  State.Crc = state.output.crc;
+  extraction.CompressedLeft = state.input.left;
+  extraction.Crc = state.output.crc;
   return result;
 }
 

@@ -265,9 +265,9 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   state.Crc = 0xFFFFFFFF;
   state.CompressedLeft = (int32_t)entry.CompressedSize;
   if (entry.EntryFlags & FlagEncrypted) state.CompressedLeft -= (int32_t)CipherOverhead(state);
-  DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry()
-                         : entry.Method == MethodLzma ? LzmaEntry()
-                                                      : InflateEntry();
+  DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry(state)
+                         : entry.Method == MethodLzma ? LzmaEntry(state)
+                                                      : InflateEntry(state);
   EntryOutcome outcome = DataVerdict(decoded, state.Crc, entry, state.AesActive);
   FileStamp stamp = {};
   if (outcome == EntryExtracted && Config.KeepTimes) stamp = EntryTimeAt(headerPosition);
