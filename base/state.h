@@ -17,6 +17,8 @@ struct ExtractState {
   ArchiveEntry CurrentEntry;
   uint8_t SkipExisting;
   uint8_t ExtractSucceeded;
+  // A walk is under way (WalkRunning); a second one is refused.
+  uint8_t Walking;
   int32_t CompressedLeft;
   int32_t LastIndex;
   FileHandle OutputFile;
