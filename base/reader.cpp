@@ -18,13 +18,13 @@ struct ArchiveReader {
 };
 ArchiveReader Reader;
 
-void SeekIn(ArchiveReader& reader, uint32_t offset) {
+void SeekIn(ArchiveReader& reader, ExtractState& state, uint32_t offset) {
   if (reader.tracking && offset >= reader.blockStart && offset <= reader.blockEnd) {
-    reader.position = State.LastSeek = offset;
+    reader.position = state.LastSeek = offset;
     return;
   }
-  State.LastSeek = SeekFile(State.ArchiveFile, offset);
-  if (State.LastSeek == SeekFailed) return;
+  state.LastSeek = SeekFile(state.ArchiveFile, offset);
+  if (state.LastSeek == SeekFailed) return;
   reader.blockStart = reader.blockEnd = reader.position = offset;
   reader.tracking = true;
 }
@@ -65,7 +65,7 @@ void UseArchiveFile(FileHandle file) {
 
 void SeekArchive(uint32_t offset, uint16_t origin) {
   (void)origin;  // every caller positions from the start of the file
-  SeekIn(Held(Reader), offset);
+  SeekIn(Held(Reader), Held(State), offset);
 }
 
 uint32_t ReadArchive(void* buffer, uint32_t count) { return ReadFrom(Held(Reader), buffer, count); }
