@@ -4,11 +4,20 @@
 #include "base/held.h"
 #include "base/state.h"
 
+namespace {
+
+// CrcStep on a table the caller holds.
+inline uint32_t TableStep(const uint32_t* table, uint32_t b, uint32_t crc) {
+  return table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+}
+
+}  // namespace
+
 void UpdateKeys(uint8_t p) {
   ExtractState& state = Held(State);
-  state.Key0 = CrcStep(p, state.Key0);
+  state.Key0 = TableStep(state.CrcTable, p, state.Key0);
   state.Key1 = (state.Key1 + (state.Key0 & 0xFF)) * 134775813u + 1;
-  state.Key2 = CrcStep((uint8_t)(state.Key1 >> 24), state.Key2);
+  state.Key2 = TableStep(state.CrcTable, state.Key1 >> 24, state.Key2);
 }
 
 void InitKeys(const char* password) {
@@ -25,8 +34,7 @@ uint8_t DecryptByte() {
 }
 
 void DecryptBuffer(uint8_t* buffer, uint32_t length) {
-  // The keys stay in locals for the loop; the table lookups are the same as
-  // UpdateKeys makes through CrcStep.
+  // The keys stay in locals for the loop; the steps are UpdateKeys's.
   ExtractState& state = Held(State);
   const uint32_t* table = state.CrcTable;
   uint32_t k0 = state.Key0, k1 = state.Key1, k2 = state.Key2;
@@ -34,9 +42,9 @@ void DecryptBuffer(uint8_t* buffer, uint32_t length) {
     uint32_t t = (k2 & 0xFFFF) | 2;
     uint8_t p = (uint8_t)(buffer[i] ^ (uint8_t)((t * (t ^ 1)) >> 8));
     buffer[i] = p;
-    k0 = table[(k0 ^ p) & 0xFF] ^ (k0 >> 8);
+    k0 = TableStep(table, p, k0);
     k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
-    k2 = table[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
+    k2 = TableStep(table, k1 >> 24, k2);
   }
   state.Key0 = k0;
   state.Key1 = k1;

@@ -94,6 +94,6 @@ void AesForgetKeys() {
 }
 
 void DecryptEntryData(uint8_t* buffer, uint32_t length) {
-  if (State.AesActive) AesDecryptBuffer(buffer, length);
+  if (Held(State).AesActive) AesDecryptBuffer(buffer, length);
   else DecryptBuffer(buffer, length);
 }
