@@ -61,7 +61,7 @@ uint32_t CipherOverhead(const ExtractState& state) {
 void TakeAesParameters(ExtractState& state, uint32_t headerPosition) {
   uint32_t length;
   uint8_t* extra = ReadEntryExtra(headerPosition, &length);
-  state.AesActive = FindAesExtra(extra, length);
+  state.AesActive = FindAesExtra(extra, length, state.AesEntry);
   Release(extra);
   if (state.AesActive) state.CurrentEntry.Method = state.AesEntry.method;
 }
