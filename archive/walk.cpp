@@ -121,6 +121,10 @@ bool ReadLocalHeader(ExtractState& state, HeaderBlock& header, WalkEnd& end) {
 
 bool WalkRunning() { return State.Walking; }
 
+// One function for the message's several callers: its text is then one
+// address to relocate.
+__attribute__((noinline)) void ReportReadError() { Tell("Error reading archive.", IconHand); }
+
 bool FindSelectedEntry(ListHandle list, const char* name) { return FindSelectedEntryIn(State, list, name); }
 
 WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* extraction) {
@@ -138,7 +142,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
   result.position = state.ArchiveStart;
   SeekArchive(state.ArchiveStart, 0);
   if (state.LastSeek == SeekFailed) {
-    Tell("Error reading archive.", IconHand);
+    ReportReadError();
     if (extraction) extraction->Finish(list, false);
     state.Walking = false;
     result.end = WalkNoHeader;
@@ -212,7 +216,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
       if (ListCount(list) == 0) Tell("Cannot read archive header", IconExclamation);
     } else {
       // Entries after a damaged spot were never seen, selected or not.
-      if (!complete) Tell("Error reading archive.", IconHand);
+      if (!complete) ReportReadError();
       if (handled || !complete) extraction->Finish(list, complete);
     }
   }

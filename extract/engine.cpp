@@ -279,7 +279,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
 // An entry whose data cannot be located or is shorter than its own
 // encryption header cannot be extracted; it is reported like an unreadable
 // archive and its item stays selected.
-void ReportDamagedEntry() { Tell("Error reading archive.", IconHand); }
+void ReportDamagedEntry() { ReportReadError(); }
 
 }  // namespace
 
