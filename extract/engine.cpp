@@ -166,6 +166,11 @@ bool CreateTempFile(ExtractState& state, EntryPaths& paths, size_t folderLength)
   return false;
 }
 
+// "Error in directory " with the first 'length' characters of paths.Output.
+__attribute__((noinline)) void ReportFolderError(const EntryPaths& paths, size_t length) {
+  ShowMessageWith("Error in directory ", paths.Output, length, IconExclamation);
+}
+
 // Does the folder part of paths.Output (its first 'length' characters) exist?
 bool FolderPartExists(EntryPaths& paths, size_t length) {
   char saved = paths.Output[length];
@@ -191,7 +196,7 @@ EntryReport ExtractFolder(const ExtractState& state, EntryPaths& paths, ListHand
     ListSelect(list, state.LastIndex, false);
     return {NextEntry, EntryExtracted};
   }
-  ShowMessageWith("Error in directory ", paths.Output, length, IconExclamation);
+  ReportFolderError(paths, length);
   return {EndWalk, EntryWriteFailed};
 }
 
@@ -242,7 +247,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   uint16_t folderLength = ExtractDir(paths.Output, (uint16_t)paths.OutputLength);
   if (existing == PathMissing) {
     if (!ForceFolders(paths.Output, folderLength) && !FolderPartExists(paths, folderLength)) {
-      ShowMessageWith("Error in directory ", paths.Output, folderLength, IconExclamation);
+      ReportFolderError(paths, folderLength);
       return {EndWalk, EntryWriteFailed};
     }
   }
