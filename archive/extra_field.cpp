@@ -3,14 +3,16 @@
 
 #include "base/config.h"
 #include "base/entry.h"
+#include "base/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 
 uint8_t* ReadEntryExtra(uint32_t headerPosition, uint32_t* length) {
-  const ArchiveEntry& entry = State.CurrentEntry;
+  ExtractState& state = Held(State);
+  const ArchiveEntry& entry = state.CurrentEntry;
   uint8_t* extra = (uint8_t*)Allocate(entry.ExtraLength + 1u);
   *length = 0;
   SeekArchive(headerPosition + LocalHeaderSize + entry.NameLength, 0);
-  if (State.LastSeek != SeekFailed) *length = ReadArchive(extra, entry.ExtraLength);
+  if (state.LastSeek != SeekFailed) *length = ReadArchive(extra, entry.ExtraLength);
   return extra;
 }

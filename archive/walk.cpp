@@ -17,8 +17,6 @@
 
 namespace {
 
-bool Running = false;
-
 // A header and the name after it, read together: LocalHeaderSize +
 // NameBufferSize bytes and a terminator; 'bytes' of them were read. Each walk
 // has its own, in its frame.
@@ -31,10 +29,15 @@ struct HeaderBlock {
 // so the program's image never holds the four signature bytes themselves (the
 // stub would otherwise find its own code looking like an archive entry). The
 // empty asm hides the value from the compiler, which would fold it back.
-void FormLocalHeaderSignature() {
+void FormLocalHeaderSignature(ExtractState& state) {
   uint32_t seed = LocalHeaderSignature + 1;
   __asm__("" : "+r"(seed));
-  State.LocalHeaderSignature = seed - 1;
+  state.LocalHeaderSignature = seed - 1;
+}
+
+bool FindSelectedEntryIn(ExtractState& state, ListHandle list, const char* name) {
+  state.LastIndex = ListFind(list, state.LastIndex, name);
+  return ListIsSelected(list, state.LastIndex);
 }
 
 // The name's encoding for the engine and for the seam, which converts the
@@ -116,31 +119,32 @@ bool ReadLocalHeader(ExtractState& state, HeaderBlock& header, WalkEnd& end) {
 
 }  // namespace
 
-bool WalkRunning() { return Running; }
+bool WalkRunning() { return State.Walking; }
 
-bool FindSelectedEntry(ListHandle list, const char* name) {
-  State.LastIndex = ListFind(list, State.LastIndex, name);
-  return ListIsSelected(list, State.LastIndex);
-}
+// One function for the message's several callers: its text is then one
+// address to relocate.
+__attribute__((noinline)) void ReportReadError() { Tell("Error reading archive.", IconHand); }
+
+bool FindSelectedEntry(ListHandle list, const char* name) { return FindSelectedEntryIn(State, list, name); }
 
 WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* extraction) {
   ExtractState& state = Held(State);
   // A message dispatched during an extraction may ask for another walk; the
   // walk's state and the file position are single, so that one is refused.
   WalkResult result = {WalkBusy, 0};
-  if (Running) return result;
-  Running = true;
+  if (state.Walking) return result;
+  state.Walking = true;
 
   state.ExtractSucceeded = 0;
-  FormLocalHeaderSignature();
+  FormLocalHeaderSignature(state);
   ListHandle list = GetEntryList(dialog, listId);
 
   result.position = state.ArchiveStart;
   SeekArchive(state.ArchiveStart, 0);
   if (state.LastSeek == SeekFailed) {
-    Tell("Error reading archive.", IconHand);
+    ReportReadError();
     if (extraction) extraction->Finish(list, false);
-    Running = false;
+    state.Walking = false;
     result.end = WalkNoHeader;
     return result;
   }
@@ -185,7 +189,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
 
     if (!extraction) {
       ListAdd(list, name);
-    } else if (FindSelectedEntry(list, name)) {
+    } else if (FindSelectedEntryIn(state, list, name)) {
       handled = true;
       EntryResult step = extraction->Extract(dialog, list, headerPosition, name).next;
       if (step != NextEntry) {
@@ -212,11 +216,11 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
       if (ListCount(list) == 0) Tell("Cannot read archive header", IconExclamation);
     } else {
       // Entries after a damaged spot were never seen, selected or not.
-      if (!complete) Tell("Error reading archive.", IconHand);
+      if (!complete) ReportReadError();
       if (handled || !complete) extraction->Finish(list, complete);
     }
   }
   Release(header.data);
-  Running = false;
+  state.Walking = false;
   return result;
 }

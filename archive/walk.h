@@ -73,3 +73,5 @@ inline WalkResult ListArchive(WindowHandle dialog, int listId) {
   return ProcessArchive(dialog, listId, nullptr);
 }
 bool WalkRunning();
+// "Error reading archive.": the archive, or an entry's data, cannot be read.
+void ReportReadError();

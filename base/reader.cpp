@@ -18,19 +18,19 @@ struct ArchiveReader {
 };
 ArchiveReader Reader;
 
-void SeekIn(ArchiveReader& reader, uint32_t offset) {
+void SeekIn(ArchiveReader& reader, ExtractState& state, uint32_t offset) {
   if (reader.tracking && offset >= reader.blockStart && offset <= reader.blockEnd) {
-    reader.position = State.LastSeek = offset;
+    reader.position = state.LastSeek = offset;
     return;
   }
-  State.LastSeek = SeekFile(State.ArchiveFile, offset);
-  if (State.LastSeek == SeekFailed) return;
+  state.LastSeek = SeekFile(state.ArchiveFile, offset);
+  if (state.LastSeek == SeekFailed) return;
   reader.blockStart = reader.blockEnd = reader.position = offset;
   reader.tracking = true;
 }
 
-uint32_t ReadFrom(ArchiveReader& reader, void* buffer, uint32_t count) {
-  if (!reader.tracking) return ReadFileBytes(State.ArchiveFile, buffer, count);
+uint32_t ReadFrom(ArchiveReader& reader, FileHandle file, void* buffer, uint32_t count) {
+  if (!reader.tracking) return ReadFileBytes(file, buffer, count);
   uint8_t* out = static_cast<uint8_t*>(buffer);
   uint32_t done = reader.blockEnd - reader.position;
   if (done > count) done = count;
@@ -41,12 +41,12 @@ uint32_t ReadFrom(ArchiveReader& reader, void* buffer, uint32_t count) {
   // (and the next one then starts on a fresh block); a small one refills it.
   uint32_t rest = count - done;
   if (count >= ArchiveBlockSize) {
-    uint32_t got = ReadFileBytes(State.ArchiveFile, out + done, rest);
+    uint32_t got = ReadFileBytes(file, out + done, rest);
     if (got > rest) got = rest;
     reader.blockStart = reader.blockEnd = reader.position = reader.position + got;
     return done + got;
   }
-  uint32_t got = ReadFileBytes(State.ArchiveFile, reader.block, ArchiveBlockSize);
+  uint32_t got = ReadFileBytes(file, reader.block, ArchiveBlockSize);
   if (got > ArchiveBlockSize) got = ArchiveBlockSize;
   reader.blockStart = reader.position;
   reader.blockEnd = reader.position + got;
@@ -65,7 +65,7 @@ void UseArchiveFile(FileHandle file) {
 
 void SeekArchive(uint32_t offset, uint16_t origin) {
   (void)origin;  // every caller positions from the start of the file
-  SeekIn(Held(Reader), offset);
+  SeekIn(Held(Reader), Held(State), offset);
 }
 
-uint32_t ReadArchive(void* buffer, uint32_t count) { return ReadFrom(Held(Reader), buffer, count); }
+uint32_t ReadArchive(void* buffer, uint32_t count) { return ReadFrom(Held(Reader), State.ArchiveFile, buffer, count); }

@@ -6,21 +6,24 @@
 #include "base/entry.h"
 #include "platform/platform.h"
 
+// The fields the engine and the walk use most lie in the first 128 bytes,
+// where a function holding the state in a register reaches them with a
+// one-byte displacement; the password, used only to derive the keys, is last.
 struct ExtractState {
   FileHandle ArchiveFile;
   uint32_t ArchiveStart;
   uint32_t LastSeek;
   uint32_t LocalHeaderSignature;
   ArchiveEntry CurrentEntry;
+  uint8_t SkipExisting;
+  uint8_t ExtractSucceeded;
+  // A walk is under way (WalkRunning); a second one is refused.
+  uint8_t Walking;
   int32_t CompressedLeft;
   int32_t LastIndex;
   FileHandle OutputFile;
   uint32_t Crc;
   uint32_t* CrcTable;
-  uint32_t Key0, Key1, Key2;
-  char Password[80];
-  uint8_t SkipExisting;
-  uint8_t ExtractSucceeded;
   // An unattended run: no message box and no password prompt.
   uint8_t Unattended;
   // The current entry's name, and every path built from it, is UTF-8 (else ANSI).
@@ -29,7 +32,10 @@ struct ExtractState {
   // parameters. Its paths are the engine's own.
   uint8_t AesActive;
   AesEntryInfo AesEntry;
+  uint32_t Key0, Key1, Key2;
+  char Password[80];
 };
+static_assert(sizeof(ExtractState) <= 128 + 80, "all but the password within a one-byte displacement");
 
 extern ExtractState State;
 

@@ -116,7 +116,7 @@ uint32_t OursInflate(const Entry& e, std::string& sink) {
   State.CompressedLeft = (int32_t)e.deflated.size();
   State.CurrentEntry.EntryFlags = 0;
   State.Crc = 0xFFFFFFFF;
-  InflateEntry();
+  InflateEntry(State);
   CloseFileHandle(State.ArchiveFile);
   CloseFileHandle(State.OutputFile);
   return State.Crc ^ 0xFFFFFFFF;
@@ -329,7 +329,7 @@ int main(int argc, char** argv) {
     State.CompressedLeft = (int32_t)stored.size();
     State.CurrentEntry.EntryFlags = 0;
     State.Crc = 0xFFFFFFFF;
-    CopyStoredEntry();
+    CopyStoredEntry(State);
     CloseFileHandle(State.ArchiveFile);
     CloseFileHandle(State.OutputFile);
     bestStored = std::min(bestStored, Now() - s0);

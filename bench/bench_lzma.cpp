@@ -62,7 +62,7 @@ double OursSeconds(const std::vector<Stream>& streams) {
     State.CurrentEntry.EntryFlags = FlagLzmaEndMarker;
     State.CurrentEntry.UncompressedSize = (uint32_t)s.size;
     State.Crc = 0xFFFFFFFF;
-    DecodeResult r = LzmaEntry();
+    DecodeResult r = LzmaEntry(State);
     CloseFileHandle(State.ArchiveFile);
     CloseFileHandle(State.OutputFile);
     if (r.end != DecodeDone || r.written != s.size) {

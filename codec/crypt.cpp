@@ -1,18 +1,30 @@
 #include "codec/crypt.h"
 
 #include "codec/crc32.h"
+#include "base/held.h"
 #include "base/state.h"
 
+namespace {
+
+// CrcStep on a table the caller holds.
+inline uint32_t TableStep(const uint32_t* table, uint32_t b, uint32_t crc) {
+  return table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+}
+
+}  // namespace
+
 void UpdateKeys(uint8_t p) {
-  State.Key0 = CrcStep(p, State.Key0);
-  State.Key1 = (State.Key1 + (State.Key0 & 0xFF)) * 134775813u + 1;
-  State.Key2 = CrcStep((uint8_t)(State.Key1 >> 24), State.Key2);
+  ExtractState& state = Held(State);
+  state.Key0 = TableStep(state.CrcTable, p, state.Key0);
+  state.Key1 = (state.Key1 + (state.Key0 & 0xFF)) * 134775813u + 1;
+  state.Key2 = TableStep(state.CrcTable, state.Key1 >> 24, state.Key2);
 }
 
 void InitKeys(const char* password) {
-  State.Key0 = 0x12345678;
-  State.Key1 = 0x23456789;
-  State.Key2 = 0x34567890;
+  ExtractState& state = Held(State);
+  state.Key0 = 0x12345678;
+  state.Key1 = 0x23456789;
+  state.Key2 = 0x34567890;
   for (const char* c = password; *c; c++) UpdateKeys((uint8_t)*c);
 }
 
@@ -22,21 +34,21 @@ uint8_t DecryptByte() {
 }
 
 void DecryptBuffer(uint8_t* buffer, uint32_t length) {
-  // The keys stay in locals for the loop; the table lookups are the same as
-  // UpdateKeys makes through CrcStep.
-  const uint32_t* table = State.CrcTable;
-  uint32_t k0 = State.Key0, k1 = State.Key1, k2 = State.Key2;
+  // The keys stay in locals for the loop; the steps are UpdateKeys's.
+  ExtractState& state = Held(State);
+  const uint32_t* table = state.CrcTable;
+  uint32_t k0 = state.Key0, k1 = state.Key1, k2 = state.Key2;
   for (uint32_t i = 0; i < length; i++) {
     uint32_t t = (k2 & 0xFFFF) | 2;
     uint8_t p = (uint8_t)(buffer[i] ^ (uint8_t)((t * (t ^ 1)) >> 8));
     buffer[i] = p;
-    k0 = table[(k0 ^ p) & 0xFF] ^ (k0 >> 8);
+    k0 = TableStep(table, p, k0);
     k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
-    k2 = table[(k2 ^ (k1 >> 24)) & 0xFF] ^ (k2 >> 8);
+    k2 = TableStep(table, k1 >> 24, k2);
   }
-  State.Key0 = k0;
-  State.Key1 = k1;
-  State.Key2 = k2;
+  state.Key0 = k0;
+  state.Key1 = k1;
+  state.Key2 = k2;
 }
 
 bool CheckPassword(uint8_t* buffer, int n, uint16_t flags, const char* password,

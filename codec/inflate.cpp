@@ -5,6 +5,7 @@
 #include "codec/huffman.h"
 #include "codec/inflate_common.h"
 #include "codec/entry_io.h"
+#include "base/held.h"
 #include "base/state.h"
 #include "platform/platform.h"
 
@@ -36,9 +37,12 @@ uint8_t WindowStorage[BufferSize];
 #endif
 
 // The fixed codes' tables, built at the first fixed block of the run and kept.
-TableChain FixedChain;
-DecodeEntry* FixedLit;
-DecodeEntry* FixedDist;
+// One object, held by each function that uses it.
+struct FixedTables {
+  TableChain chain;
+  DecodeEntry* lit;
+  DecodeEntry* dist;
+} Fixed;
 
 // ---- the byte-at-a-time bit reader (block headers, tails of the input) ----
 // NeedBits stops short only when the input is used up; the bits above the
@@ -293,22 +297,23 @@ int StoredBlock(InflateState& state) {
   return ok ? BlockDone : EntryStop;
 }
 
-void BuildFixedTables() {
+void BuildFixedTables(FixedTables& fixed) {
   uint16_t lengths[288];
   FixedLitLengths(lengths);
   int32_t width = 7;
-  BuildDecodeTable(lengths, 288, 257, LengthBase, LengthExtra, FixedLit, FixedChain, width);
+  BuildDecodeTable(lengths, 288, 257, LengthBase, LengthExtra, fixed.lit, fixed.chain, width);
   for (int i = 0; i < 30; i++) lengths[i] = 5;
   width = 5;
-  BuildDecodeTable(lengths, 30, 0, DistBase, DistExtra, FixedDist, FixedChain, width);
+  BuildDecodeTable(lengths, 30, 0, DistBase, DistExtra, fixed.dist, fixed.chain, width);
 }
 
 int FixedBlock(InflateState& state) {
 #if UINTPTR_MAX > 0xFFFFFFFFu
   if (UsePackedTables()) return PackedFixedBlock(state);
 #endif
-  if (FixedLit == nullptr) BuildFixedTables();
-  return DecodeCodes(state, FixedLit, FixedDist, 7, 5);
+  FixedTables& fixed = Held(Fixed);
+  if (fixed.lit == nullptr) BuildFixedTables(fixed);
+  return DecodeCodes(state, fixed.lit, fixed.dist, 7, 5);
 }
 
 // Reads code lengths with the byte reader.
@@ -392,10 +397,10 @@ int DecodeBlock(InflateState& state, uint32_t& last) {
 
 }  // namespace
 
-DecodeResult InflateEntry() {
+DecodeResult InflateEntry(ExtractState& extraction) {
   InflateState state = {};
-  state.input.left = State.CompressedLeft;
-  state.output = EntryOutput{State.OutputFile, State.Crc, {DecodeDone, 0}};
+  state.input.left = extraction.CompressedLeft;
+  state.output = EntryOutput{extraction.OutputFile, extraction.Crc, {DecodeDone, 0}};
 #if UINTPTR_MAX > 0xFFFFFFFFu
   state.input.buffer = InStorage;
   state.window = WindowStorage;
@@ -423,14 +428,13 @@ DecodeResult InflateEntry() {
   Release(state.input.buffer);
   Release(state.window);
 #endif
-  State.CompressedLeft = state.input.left;
-  State.Crc = state.output.crc;
+  extraction.CompressedLeft = state.input.left;
+  extraction.Crc = state.output.crc;
   return result;
 }
 
 void FreeFixedTables() {
-  FreeDecodeTables(FixedChain);
-  FixedChain = nullptr;
-  FixedLit = nullptr;
-  FixedDist = nullptr;
+  FixedTables& fixed = Held(Fixed);
+  FreeDecodeTables(fixed.chain);
+  fixed = FixedTables();
 }

@@ -429,15 +429,15 @@ void DecodeData(RangeDecoder& rc, Window& w, bool endMarker) {
 
 }  // namespace
 
-DecodeResult LzmaEntry() {
-  const ArchiveEntry& entry = State.CurrentEntry;
+DecodeResult LzmaEntry(ExtractState& extraction) {
+  const ArchiveEntry& entry = extraction.CurrentEntry;
   uint8_t* buffer = (uint8_t*)Allocate(InputPortion);
   RangeDecoder rc = {0xFFFFFFFF, 0, buffer, buffer, buffer,
-                     State.CompressedLeft > 0 ? (uint32_t)State.CompressedLeft : 0, false};
-  Window w = {nullptr, 0, 0, 0, entry.UncompressedSize, {State.OutputFile, State.Crc, {DecodeDone, 0}}};
+                     extraction.CompressedLeft > 0 ? (uint32_t)extraction.CompressedLeft : 0, false};
+  Window w = {nullptr, 0, 0, 0, entry.UncompressedSize, {extraction.OutputFile, extraction.Crc, {DecodeDone, 0}}};
   DecodeData(rc, w, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
-  State.Crc = w.output.crc;
-  State.CompressedLeft = (int32_t)rc.unread;
+  extraction.Crc = w.output.crc;
+  extraction.CompressedLeft = (int32_t)rc.unread;
   Release(buffer);
   return w.output.result;
 }

@@ -15,10 +15,12 @@
 // nothing is written then.
 #include <stdint.h>
 
+#include "base/state.h"
 #include "codec/decode_result.h"
 #include "platform/platform.h"
 
-DecodeResult LzmaEntry();
+// 'extraction' is the global State, which the caller holds in a register.
+DecodeResult LzmaEntry(ExtractState& extraction);
 // The same for an entry whose 'length' bytes of data are in memory, 'size'
 // bytes once decoded, written to 'file' with 'crc' kept over what it took.
 // Touches no shared state: it runs on a second thread while the walk goes on.

@@ -6,14 +6,14 @@
 #include "base/state.h"
 #include "platform/platform.h"
 
-DecodeResult CopyStoredEntry() {
-  EntryOutput output = {State.OutputFile, State.Crc, {DecodeDone, 0}};
-  int32_t left = State.CompressedLeft;
+DecodeResult CopyStoredEntry(ExtractState& extraction) {
+  EntryOutput output = {extraction.OutputFile, extraction.Crc, {DecodeDone, 0}};
+  int32_t left = extraction.CompressedLeft;
   if (left <= 0) return output.result;
   const int32_t chunk = 32768;
   int32_t size = left < chunk ? left : chunk;
   uint8_t* buffer = (uint8_t*)Allocate((size_t)size + 2);
-  bool encrypted = (State.CurrentEntry.EntryFlags & FlagEncrypted) != 0;
+  bool encrypted = (extraction.CurrentEntry.EntryFlags & FlagEncrypted) != 0;
   while (left > 0) {
     uint32_t want = (uint32_t)(left < chunk ? left : chunk);
     uint32_t got = ReadArchive(buffer, want);
@@ -26,7 +26,7 @@ DecodeResult CopyStoredEntry() {
     WriteOutput(output, buffer, got);
   }
   Release(buffer);
-  State.CompressedLeft = left;
-  State.Crc = output.crc;
+  extraction.CompressedLeft = left;
+  extraction.Crc = output.crc;
   return output.result;
 }

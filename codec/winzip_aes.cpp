@@ -24,7 +24,7 @@ uint32_t KeyStreamUsed;
 
 }  // namespace
 
-bool FindAesExtra(const uint8_t* extra, uint32_t length) {
+bool FindAesExtra(const uint8_t* extra, uint32_t length, AesEntryInfo& info) {
   // The AES field's data: 2-byte version, vendor "AE", strength, 2-byte
   // method. A version other than 2 is held to the CRC like AE-1.
   uint16_t size;
@@ -32,9 +32,9 @@ bool FindAesExtra(const uint8_t* extra, uint32_t length) {
   if (!field || size < 7) return false;
   uint8_t strength = field[4];
   if (field[2] != 'A' || field[3] != 'E' || strength < 1 || strength > 3) return false;
-  State.AesEntry.version = field[0];
-  State.AesEntry.strength = strength;
-  State.AesEntry.method = Read16(field + 5);
+  info.version = field[0];
+  info.strength = strength;
+  info.method = Read16(field + 5);
   return AesAvailable();
 }
 
@@ -94,6 +94,6 @@ void AesForgetKeys() {
 }
 
 void DecryptEntryData(uint8_t* buffer, uint32_t length) {
-  if (State.AesActive) AesDecryptBuffer(buffer, length);
+  if (Held(State).AesActive) AesDecryptBuffer(buffer, length);
   else DecryptBuffer(buffer, length);
 }

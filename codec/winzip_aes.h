@@ -20,12 +20,12 @@ const uint32_t AesIterations = 1000;
 
 
 // State.AesActive is set while the current entry is decrypted with AES (the
-// engine sets it); FindAesExtra fills State.AesEntry.
+// engine sets it); the engine has FindAesExtra fill State.AesEntry.
 
-// Looks for the 0x9901 field among the extra fields and fills State.AesEntry; false
+// Looks for the 0x9901 field among the extra fields and fills 'info'; false
 // when there is none, it names another vendor or an unknown key size, or the
 // system gives no AES (the entry then ends at its unknown method).
-bool FindAesExtra(const uint8_t* extra, uint32_t length);
+bool FindAesExtra(const uint8_t* extra, uint32_t length, AesEntryInfo& info);
 // 8, 12 or 16 bytes of salt for strength 1, 2, 3.
 uint32_t AesSaltSize(uint8_t strength);
 // 'header' holds the salt and the verifier as stored. Derives the keys from

@@ -68,21 +68,21 @@ void SettleBackground(bool wait) {
   SetUtf8Texts(State.Utf8Name);
 }
 
-EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPosition, ListHandle list,
-                             EntryPaths& paths) {
+EntryOutcome StartBackground(ExtractState& state, uint8_t* data, const char* name, uint32_t headerPosition,
+                             ListHandle list, EntryPaths& paths) {
   BackgroundEntry& job = Held(Background);
-  job.entry = State.CurrentEntry;
+  job.entry = state.CurrentEntry;
   job.data = data;
   job.length = ReadArchive(data, job.entry.CompressedSize);
-  job.file = State.OutputFile;
-  State.OutputFile = NoFile;
+  job.file = state.OutputFile;
+  state.OutputFile = NoFile;
   job.crc = 0xFFFFFFFF;
   job.paths = paths;
   paths.Output = paths.Temp = nullptr;
   if (Config.KeepTimes) job.stamp = EntryTimeAt(headerPosition);
   job.list = list;
-  job.listIndex = State.LastIndex;
-  job.utf8 = State.Utf8Name;
+  job.listIndex = state.LastIndex;
+  job.utf8 = state.Utf8Name;
   job.thread = StartThread(DecodeBackgroundEntry, &job);
   if (!job.thread) {
     DecodeBackgroundEntry(&job);

@@ -8,6 +8,7 @@
 
 #include "archive/walk.h"
 #include "base/entry.h"
+#include "base/state.h"
 #include "extract/entry_output.h"
 #include "platform/platform.h"
 
@@ -15,12 +16,13 @@
 // more, not encrypted, with at most 64 MiB of data, while none runs there.
 bool GoesToBackground(const ArchiveEntry& entry);
 // Reads the current entry's data (at the read position) into 'data' and hands
-// the entry, its temporary file (State.OutputFile) open and its 'paths' (both
-// taken over), to the second thread. Returns EntryDecoding while that runs;
+// the entry, its temporary file (state.OutputFile) open and its 'paths' (both
+// taken over), to the second thread. 'state' is the global State, held by
+// the caller. Returns EntryDecoding while that runs;
 // without a thread the entry is decoded here the same way, and its outcome
 // returned.
-EntryOutcome StartBackground(uint8_t* data, const char* name, uint32_t headerPosition, ListHandle list,
-                             EntryPaths& paths);
+EntryOutcome StartBackground(ExtractState& state, uint8_t* data, const char* name, uint32_t headerPosition,
+                             ListHandle list, EntryPaths& paths);
 // Settles the entry on the second thread once that has ended; with 'wait',
 // waits for it. Its messages are in its own encoding.
 void SettleBackground(bool wait);

@@ -33,37 +33,37 @@ struct DataDescriptor {
 
 // The signed data descriptor at 'position', if its signature is there: its
 // CRC-32 and uncompressed size become the current entry's.
-DataDescriptor TakeDescriptor(uint32_t position) {
+DataDescriptor TakeDescriptor(ExtractState& state, uint32_t position) {
   DataDescriptor descriptor = {false, 0};
   SeekArchive(position, 0);
-  if (State.LastSeek == SeekFailed) return descriptor;
+  if (state.LastSeek == SeekFailed) return descriptor;
   uint8_t bytes[DataDescriptorSize];
   if (ReadArchive(bytes, DataDescriptorSize) != DataDescriptorSize) return descriptor;
   if (Read32(bytes) != DataDescriptorSignature) return descriptor;
   descriptor.present = true;
-  State.CurrentEntry.EntryCrc = Read32(bytes + 4);
+  state.CurrentEntry.EntryCrc = Read32(bytes + 4);
   descriptor.compressedSize = Read32(bytes + 8);
-  State.CurrentEntry.UncompressedSize = Read32(bytes + 12);
+  state.CurrentEntry.UncompressedSize = Read32(bytes + 12);
   return descriptor;
 }
 
 // Bytes of an encrypted entry's data around the compressed data: the
 // traditional encryption header, or AES salt, verifier and authentication code.
-uint32_t CipherOverhead() {
-  if (!State.AesActive) return EncryptionHeaderSize;
-  return AesSaltSize(State.AesEntry.strength) + AesVerifierSize + AesCodeSize;
+uint32_t CipherOverhead(const ExtractState& state) {
+  if (!state.AesActive) return EncryptionHeaderSize;
+  return AesSaltSize(state.AesEntry.strength) + AesVerifierSize + AesCodeSize;
 }
 
 // For a method-99 entry: reads its extra field, sets State.AesActive when the AES
 // field is there and usable, and puts the real method in place of 99 so the
 // decoders are chosen as for any entry. Otherwise the entry keeps method 99,
 // which no decoder takes.
-void TakeAesParameters(uint32_t headerPosition) {
+void TakeAesParameters(ExtractState& state, uint32_t headerPosition) {
   uint32_t length;
   uint8_t* extra = ReadEntryExtra(headerPosition, &length);
-  State.AesActive = FindAesExtra(extra, length);
+  state.AesActive = FindAesExtra(extra, length, state.AesEntry);
   Release(extra);
-  if (State.AesActive) State.CurrentEntry.Method = State.AesEntry.method;
+  if (state.AesActive) state.CurrentEntry.Method = state.AesEntry.method;
 }
 
 // Takes what the prompt read as the current password.
@@ -112,13 +112,13 @@ PasswordResult PasswordStage(bool tryRemembered) {
 // paths.Output := DestFolder without one trailing backslash, '\', name. The
 // path is one text in the name's encoding: for a UTF-8 name the folder, typed
 // in the ANSI code page, is joined in its UTF-8 form.
-void BuildOutputPath(EntryPaths& paths, const char* name) {
+void BuildOutputPath(const ExtractState& state, EntryPaths& paths, const char* name) {
   char* destination = RemoveBackslash(DestFolder);
   const char* folder = destination;
   size_t folderLength = StringFromBuffer(destination, sizeof DestFolder);
   // An ANSI character takes at most three bytes in UTF-8.
   char* utf8Folder = (char*)Allocate(3 * sizeof DestFolder);
-  if (State.Utf8Name) {
+  if (state.Utf8Name) {
     folderLength = AnsiToUtf8(destination, utf8Folder, 3 * sizeof DestFolder);
     folder = utf8Folder;
   }
@@ -147,7 +147,7 @@ bool IsFolderName(const char* name) {
 // folder so that the move onto its name stays on one volume. A name is taken
 // only when nothing stands there yet, so no existing file is ever touched.
 
-bool CreateTempFile(EntryPaths& paths, size_t folderLength) {
+bool CreateTempFile(ExtractState& state, EntryPaths& paths, size_t folderLength) {
   static const char TempName[] = "\\~tv00.tmp";   // the digits are varied
   const size_t nameLength = sizeof TempName - 1;
   paths.Temp = (char*)Allocate(folderLength + nameLength + 1);
@@ -157,13 +157,18 @@ bool CreateTempFile(EntryPaths& paths, size_t folderLength) {
   for (int i = 0; i < 100; i++) {
     name[4] = (char)('0' + i / 10);
     name[5] = (char)('0' + i % 10);
-    State.OutputFile = CreateNewFile(paths.Temp);
-    if (State.OutputFile != NoFile) return true;
+    state.OutputFile = CreateNewFile(paths.Temp);
+    if (state.OutputFile != NoFile) return true;
     if (FindPath(paths.Temp) == PathMissing) break;   // refused for another reason
   }
   Release(paths.Temp);
   paths.Temp = nullptr;
   return false;
+}
+
+// "Error in directory " with the first 'length' characters of paths.Output.
+__attribute__((noinline)) void ReportFolderError(const EntryPaths& paths, size_t length) {
+  ShowMessageWith("Error in directory ", paths.Output, length, IconExclamation);
 }
 
 // Does the folder part of paths.Output (its first 'length' characters) exist?
@@ -177,7 +182,7 @@ bool FolderPartExists(EntryPaths& paths, size_t length) {
 
 // A folder entry is done once its folder exists: it is created with its
 // parents when missing. A file standing in its place does not count.
-EntryReport ExtractFolder(EntryPaths& paths, ListHandle list) {
+EntryReport ExtractFolder(const ExtractState& state, EntryPaths& paths, ListHandle list) {
   SlashesToBackslashes(paths.Output);
   size_t length = paths.OutputLength;
   while (length > 0 && paths.Output[length - 1] == '\\') length--;
@@ -188,10 +193,10 @@ EntryReport ExtractFolder(EntryPaths& paths, ListHandle list) {
   paths.Output[length] = '\\';
   paths.Output[length + 1] = 0;
   if (PathExists(paths.Output)) {
-    ListSelect(list, State.LastIndex, false);
+    ListSelect(list, state.LastIndex, false);
     return {NextEntry, EntryExtracted};
   }
-  ShowMessageWith("Error in directory ", paths.Output, length, IconExclamation);
+  ReportFolderError(paths, length);
   return {EndWalk, EntryWriteFailed};
 }
 
@@ -210,10 +215,11 @@ bool MayNameAnotherFile(const char* name) {
 // existing file stays as it was.
 EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, const char* name,
                        uint32_t headerPosition) {
-  const ArchiveEntry& entry = State.CurrentEntry;
-  BuildOutputPath(paths, name);
+  ExtractState& state = Held(State);
+  const ArchiveEntry& entry = state.CurrentEntry;
+  BuildOutputPath(state, paths, name);
   ShowProgress(dialog, paths.Output);
-  if (IsFolderName(name)) return ExtractFolder(paths, list);
+  if (IsFolderName(name)) return ExtractFolder(state, paths, list);
 
   SlashesToBackslashes(paths.Output);
   // An entry of the name the background entry has is written after it.
@@ -228,10 +234,10 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   // refuses a folder. A look for a missing name is what costs most per file
   // in a large folder.
   PathKind existing = PathMissing;
-  if (State.SkipExisting || MayNameAnotherFile(paths.Output + paths.OutputLength - StrLength(name)))
+  if (state.SkipExisting || MayNameAnotherFile(paths.Output + paths.OutputLength - StrLength(name)))
     existing = FindPath(paths.Output);
-  if (existing == PathFile && State.SkipExisting) {
-    ListSelect(list, State.LastIndex, false);
+  if (existing == PathFile && state.SkipExisting) {
+    ListSelect(list, state.LastIndex, false);
     return {NextEntry, EntryKept};
   }
   if (existing == PathFolder || existing == PathOtherName) {
@@ -241,7 +247,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   uint16_t folderLength = ExtractDir(paths.Output, (uint16_t)paths.OutputLength);
   if (existing == PathMissing) {
     if (!ForceFolders(paths.Output, folderLength) && !FolderPartExists(paths, folderLength)) {
-      ShowMessageWith("Error in directory ", paths.Output, folderLength, IconExclamation);
+      ReportFolderError(paths, folderLength);
       return {EndWalk, EntryWriteFailed};
     }
   }
@@ -250,7 +256,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
     return {AbortRun, EntryUnknownMethod};
   }
 
-  if (!CreateTempFile(paths, folderLength)) {
+  if (!CreateTempFile(state, paths, folderLength)) {
     ReportCannotOpen(paths);
     return {NextEntry, EntryWriteFailed};
   }
@@ -258,40 +264,41 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   SettleBackground(false);
   if (GoesToBackground(entry)) {
     uint8_t* data = (uint8_t*)TryAllocate(entry.CompressedSize);
-    if (data) return {NextEntry, StartBackground(data, name, headerPosition, list, paths)};
+    if (data) return {NextEntry, StartBackground(state, data, name, headerPosition, list, paths)};
   }
 
-  State.Crc = 0xFFFFFFFF;
-  State.CompressedLeft = (int32_t)entry.CompressedSize;
-  if (entry.EntryFlags & FlagEncrypted) State.CompressedLeft -= (int32_t)CipherOverhead();
-  DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry()
-                         : entry.Method == MethodLzma ? LzmaEntry()
-                                                      : InflateEntry();
-  EntryOutcome outcome = DataVerdict(decoded, State.Crc, entry, State.AesActive);
+  state.Crc = 0xFFFFFFFF;
+  state.CompressedLeft = (int32_t)entry.CompressedSize;
+  if (entry.EntryFlags & FlagEncrypted) state.CompressedLeft -= (int32_t)CipherOverhead(state);
+  DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry(state)
+                         : entry.Method == MethodLzma ? LzmaEntry(state)
+                                                      : InflateEntry(state);
+  EntryOutcome outcome = DataVerdict(decoded, state.Crc, entry, state.AesActive);
   FileStamp stamp = {};
   if (outcome == EntryExtracted && Config.KeepTimes) stamp = EntryTimeAt(headerPosition);
-  outcome = SettleOutput(outcome, State.OutputFile, paths, stamp, list, State.LastIndex);
-  State.OutputFile = NoFile;
+  outcome = SettleOutput(outcome, state.OutputFile, paths, stamp, list, state.LastIndex);
+  state.OutputFile = NoFile;
   return {NextEntry, outcome};
 }
 
 // An entry whose data cannot be located or is shorter than its own
 // encryption header cannot be extracted; it is reported like an unreadable
 // archive and its item stays selected.
-void ReportDamagedEntry() { Tell("Error reading archive.", IconHand); }
+void ReportDamagedEntry() { ReportReadError(); }
 
 }  // namespace
 
 EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
                          const char* name) {
-  State.AesActive = false;
-  const ArchiveEntry& entry = Held(State.CurrentEntry);
+  ExtractState& state = Held(State);
+  state.AesActive = false;
+  const ArchiveEntry& entry = state.CurrentEntry;
   // The paths of the entry being written, built per write.
   EntryPaths paths = {};
 
   // A name that would leave the destination folder is refused before anything
   // else, a password prompt included. The run then ends with the failure message.
-  if (!IsSafeEntryName(name, State.Utf8Name)) {
+  if (!IsSafeEntryName(name, state.Utf8Name)) {
     ShowMessageWith("Invalid filename ", name, StrLength(name), IconHand);
     return {NextEntry, EntryRefusedName};
   }
@@ -306,12 +313,12 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
 
   uint32_t dataStart = headerPosition + LocalHeaderSize + entry.NameLength + entry.ExtraLength;
   bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
-  if (encrypted && entry.Method == MethodAes) TakeAesParameters(headerPosition);
+  if (encrypted && entry.Method == MethodAes) TakeAesParameters(state, headerPosition);
 
   if (entry.EntryFlags & FlagDescriptor) {
     // Writers that stream set bit 3 and may leave the CRC, or the sizes too,
     // to the descriptor after the data.
-    DataDescriptor descriptor = TakeDescriptor(dataStart + entry.CompressedSize);
+    DataDescriptor descriptor = TakeDescriptor(state, dataStart + entry.CompressedSize);
     bool emptyStored = entry.Method == MethodStored && descriptor.present && descriptor.compressedSize == 0;
     if (entry.CompressedSize == 0 && !emptyStored) {
       // The data's end is unknown to a forward walk, so nothing after this
@@ -321,7 +328,7 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     }
   }
   if (entry.CompressedSize > 0x7FFFFFFF ||
-      (encrypted && entry.CompressedSize < CipherOverhead())) {
+      (encrypted && entry.CompressedSize < CipherOverhead(state))) {
     ReportDamagedEntry();
     return {NextEntry, EntryDamaged};
   }
@@ -334,7 +341,7 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   for (;;) {
     // Refused: an interactive run ends at once, without its final message;
     // an unattended one goes on with the next entry and fails at its end.
-    if (password == PasswordRefused) return {State.Unattended ? NextEntry : AbortRun, EntryWrongPassword};
+    if (password == PasswordRefused) return {state.Unattended ? NextEntry : AbortRun, EntryWrongPassword};
     EntryReport report = WriteEntry(paths, dialog, list, name, headerPosition);
     ReleaseOutputPath(paths);
     // A remembered password can pass the one-byte check of a traditionally
@@ -345,7 +352,7 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     // the password's fault.
     bool dataFailed = report.outcome != EntryExtracted && report.outcome != EntryWriteFailed &&
                       report.outcome <= EntrySizeMismatch;
-    if (!dataFailed || password != PasswordRemembered || State.AesActive || State.Unattended) {
+    if (!dataFailed || password != PasswordRemembered || state.AesActive || state.Unattended) {
       ReportUnservable(report.outcome, name);
       return report;
     }

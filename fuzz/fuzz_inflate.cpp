@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     State.CurrentEntry.EntryFlags = encrypted ? 1 : 0;
     State.Crc = 0xFFFFFFFF;
     if (encrypted) InitKeys("fuzz");
-    DecodeResult result = InflateEntry();
+    DecodeResult result = InflateEntry(State);
     CloseFileHandle(State.ArchiveFile);
     CloseFileHandle(State.OutputFile);
     InflateUses = FastestLoops;

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   State.CurrentEntry.EntryFlags = marker ? FlagLzmaEndMarker : 0;
   State.CurrentEntry.UncompressedSize = declared;
   State.Crc = 0xFFFFFFFF;
-  DecodeResult result = LzmaEntry();
+  DecodeResult result = LzmaEntry(State);
   CloseFileHandle(State.ArchiveFile);
   CloseFileHandle(State.OutputFile);
 

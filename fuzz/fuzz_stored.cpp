@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   State.CompressedLeft = claimed;
   State.CurrentEntry.EntryFlags = flags;
   State.Crc = 0xFFFFFFFF;
-  CopyStoredEntry();
+  CopyStoredEntry(State);
   CloseFileHandle(State.ArchiveFile);
   CloseFileHandle(State.OutputFile);
 

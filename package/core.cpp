@@ -37,19 +37,20 @@ void StartCore(FileHandle package) {
 
 bool EndCore() {
   SfxConfig& config = Held(Config);
+  ExtractState& state = Held(State);
   bool closed = true;
-  if (State.ArchiveFile != NoFile) closed = CloseFileHandle(State.ArchiveFile);
+  if (state.ArchiveFile != NoFile) closed = CloseFileHandle(state.ArchiveFile);
   UseArchiveFile(NoFile);
   FreeFixedTables();
-  Release(State.CrcTable);
-  State.CrcTable = nullptr;
+  Release(state.CrcTable);
+  state.CrcTable = nullptr;
   Release(BrowsePath);
   Release(config.DefaultFolder);
   Release(config.Command);
   Release(config.Message);
   BrowsePath = config.DefaultFolder = config.Command = config.Message = nullptr;
   // The passwords and keys are not left in memory after the run.
-  ClearSecret(&State.Key0, PasswordEnd - offsetof(ExtractState, Key0));   // the keys and the password
+  ClearSecret(&state.Key0, PasswordEnd - offsetof(ExtractState, Key0));   // the keys and the password
   ClearSecret(PasswordBuffer, sizeof PasswordBuffer);
   AesForgetKeys();
   return closed;

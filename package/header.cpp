@@ -29,7 +29,8 @@ uint32_t ReadHeaderText(char* text, uint8_t length) {
 
 void ReadPackageHeader() {
   SfxConfig& config = Held(Config);
-  State.ArchiveStart = StubSize;
+  ExtractState& state = Held(State);
+  state.ArchiveStart = StubSize;
   config.OverwriteChecked = true;
   config.HasCommand = false;
   config.HasFolder = false;
@@ -43,7 +44,7 @@ void ReadPackageHeader() {
   if (ReadArchive(magic, HeaderMagicSize) < HeaderMagicSize) return;
   for (uint32_t i = 0; i < HeaderMagicSize; i++)
     if (magic[i] != HeaderMagic[i]) return;
-  State.ArchiveStart = StubSize + HeaderSize;
+  state.ArchiveStart = StubSize + HeaderSize;
 
   uint8_t flags = ReadHeaderByte();
   if (!(flags & FlagFileList)) config.FileListAllowed = false;

@@ -90,9 +90,10 @@ void ParseSwitches(const char* line, CommandSwitches& s) {
 bool ApplySwitches() {
   SfxConfig& config = Held(Config);
   CommandSwitches& switches = Held(Switches);
+  ExtractState& state = Held(State);
   if (!config.AcceptsSwitches) {
     switches.Silent = false;
-    State.Unattended = false;
+    state.Unattended = false;
     return true;
   }
   if (switches.Bad || switches.Help) {
@@ -105,7 +106,7 @@ bool ApplySwitches() {
     config.HasFolder = true;
   }
   // At most SwitchPasswordLimit characters: they fit the password's 80 bytes.
-  CopyFolderText(State.Password, switches.Password);
+  CopyFolderText(state.Password, switches.Password);
   ClearSecret(switches.Password, sizeof switches.Password);
   return true;
 }

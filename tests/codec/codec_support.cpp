@@ -17,7 +17,7 @@
 
 // ---- running the decoders -----------------------------------------------------
 
-static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t flags,
+static Decoded Run(DecodeResult (*decoder)(ExtractState&), const std::string& input, uint16_t flags,
                    uint32_t size = 0);
 
 void EnsureCrcTable() {
@@ -29,7 +29,7 @@ void EnsureCrcTable() {
   }
 }
 
-static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t flags,
+static Decoded Run(DecodeResult (*decoder)(ExtractState&), const std::string& input, uint16_t flags,
                    uint32_t size) {
   EnsureCrcTable();
   std::string sink;
@@ -39,7 +39,7 @@ static Decoded Run(DecodeResult (*decoder)(), const std::string& input, uint16_t
   State.CurrentEntry.EntryFlags = flags;
   State.CurrentEntry.UncompressedSize = size;
   State.Crc = 0xFFFFFFFF;
-  DecodeResult result = decoder();
+  DecodeResult result = decoder(State);
   CloseFileHandle(State.ArchiveFile);
   CloseFileHandle(State.OutputFile);
   return Decoded{sink, State.Crc ^ 0xFFFFFFFFu, result};

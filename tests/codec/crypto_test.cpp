@@ -145,7 +145,7 @@ TEST(WinZipAes, ReadsTheExtraField) {
   for (const Case& c : cases) {
     std::string extra = Bytes(c.extra);
     State.AesEntry = AesEntryInfo{9, 9, 9};
-    ASSERT_EQ(FindAesExtra(U8(extra), (uint32_t)extra.size()), c.found) << c.extra;
+    ASSERT_EQ(FindAesExtra(U8(extra), (uint32_t)extra.size(), State.AesEntry), c.found) << c.extra;
     if (!c.found) continue;
     EXPECT_EQ(State.AesEntry.version, c.info.version) << c.extra;
     EXPECT_EQ(State.AesEntry.strength, c.info.strength) << c.extra;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/state.h"
+#include "codec/inflate.h"
 #include "tests/support/host_double.h"
 #include "tests/codec/codec_support.h"
 
@@ -320,6 +321,24 @@ TEST_P(InflateEdges, FixedTablesServeSeveralBlocksAndEntries) {
   again.FixedLiteral('1');
   again.FixedEnd();
   ExpectExact(again);
+}
+
+// The end of a run frees the fixed tables; a later fixed block builds them
+// afresh and nothing of the freed ones is reached.
+TEST_P(InflateEdges, FixedTablesAreBuiltAgainOnceFreed) {
+  StreamBuilder s;
+  s.FixedHeader(true);
+  for (int i = 0; i < 20; i++) s.FixedLiteral((uint8_t)('a' + i));
+  s.FixedMatch(10, 5);
+  s.FixedEnd();
+  std::string input = s.Finish();
+  for (int run = 0; run < 2; run++) {
+    FreeFixedTables();
+    Decoded d = Inflate(input);
+    EXPECT_EQ(d.result.end, DecodeDone) << run;
+    EXPECT_TRUE(d.out == s.expected) << run;
+    EXPECT_EQ(d.crc, ZlibCrc(s.expected)) << run;
+  }
 }
 
 TEST_P(InflateEdges, InputLargerThanOneChunkIsReadInChunks) {

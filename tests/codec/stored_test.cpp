@@ -60,7 +60,7 @@ TEST(StoredCopy, TruncatedArchiveEndsTheCopy) {
   State.Crc = 0xFFFFFFFF;
   host::ResetCounters();
   long long live = host::Counters().liveBytes;
-  CopyStoredEntry();
+  CopyStoredEntry(State);
   CloseFileHandle(State.ArchiveFile);
   CloseFileHandle(State.OutputFile);
   EXPECT_TRUE(sink == data);
