@@ -66,9 +66,12 @@ bool IsDeviceComponent(const char* part, size_t length, bool utf8) {
   size_t base = 0;
   while (base < length && part[base] != '.') base++;
   while (base > 0 && (part[base - 1] == ' ' || part[base - 1] == '.')) base--;
-  static const char* const devices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-  for (const char* device : devices) {
+  // One packed list, not a table of pointers: each pointer would cost the
+  // stub a relocation.
+  static const char devices[] = "con\0prn\0aux\0nul\0conin$\0conout$\0";
+  for (const char* device = devices; *device;) {
     if (SameNoCase(part, base, device)) return true;
+    while (*device++) {}
   }
   if (SameNoCase(part, 3, "com") || SameNoCase(part, 3, "lpt")) {
     // 0-9 (current Windows reserves COM0 and LPT0 too), and the superscript
