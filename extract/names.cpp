@@ -3,6 +3,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "base/held.h"
+
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -73,7 +75,10 @@ bool IsDeviceComponent(const char* part, size_t length, bool utf8) {
     if (SameNoCase(part, base, device)) return true;
     while (*device++) {}
   }
-  if (SameNoCase(part, 3, "com") || SameNoCase(part, 3, "lpt")) {
+  // Both prefixes from one address: each constant address costs a relocation.
+  static const char ports[] = "com\0lpt";
+  const char* port = Held(ports);
+  if (SameNoCase(part, 3, port) || SameNoCase(part, 3, port + 4)) {
     // 0-9 (current Windows reserves COM0 and LPT0 too), and the superscript
     // digits 1, 2, 3 (U+00B9, U+00B2, U+00B3), which
     // Windows also accepts as device numbers: one byte in the ANSI code page,
