@@ -102,7 +102,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     EndDialogWith(dialog, DialogCancelled);
     return 1;
   }
-  if (WalkRunning()) return 0;
+  if (WalkRunning(state)) return 0;
   switch (id) {
     case IDOK:
       ExtractAll(dialog);
