@@ -196,6 +196,12 @@ void ShowMessage(const char* text, const char* caption, uint32_t icon) {
   MessageBoxW(0, Wide(text, 0), Wide(caption, 1), MB_OK | icon);
 }
 
+// Out of line: each import is then called from one place, with one relocation.
+__attribute__((noinline)) void EndProcess(UINT code) { ExitProcess(code); }
+__attribute__((noinline)) void* ModuleFunction(HMODULE module, const char* name) {
+  return (void*)GetProcAddress(module, name);
+}
+
 // No handle is kept: once loaded, the module stays, and loading it again
 // only finds it.
 void* ShellFunction(const char* name) {
@@ -209,7 +215,7 @@ void* ShellFunction(const char* name) {
   }
   HMODULE shell = LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!shell) return 0;
-  return (void*)GetProcAddress(shell, name);
+  return ModuleFunction(shell, name);
 }
 
 void PumpOneMessage() {
@@ -252,7 +258,7 @@ void* Allocate(size_t size) {
   if (!block) {
     // The program never goes on with a missing buffer.
     ShowMessage("Not enough memory", "Error", IconHand);
-    ExitProcess(0);
+    EndProcess(0);
   }
   return block;
 }
