@@ -1,6 +1,7 @@
 #pragma once
 // The forward walk over the archive's local headers, in listing or extraction mode.
 #include <stdint.h>
+#include "base/state.h"
 #include "platform/platform.h"
 
 // What the walk does after an entry in extraction mode.
@@ -73,5 +74,7 @@ inline WalkResult ListArchive(WindowHandle dialog, int listId) {
   return ProcessArchive(dialog, listId, nullptr);
 }
 bool WalkRunning();
+// The same, for a caller that already holds the state in a register.
+inline bool WalkRunning(const ExtractState& state) { return state.Walking; }
 // "Error reading archive.": the archive, or an entry's data, cannot be read.
 void ReportReadError();

@@ -89,8 +89,9 @@ bool AesCodeMatches(const uint8_t* storedCode) {
 }
 
 void AesForgetKeys() {
-  if (Cipher.Key) EndAes(Cipher.Key);
-  ClearSecret(&Cipher, sizeof Cipher);
+  auto& cipher = Held(Cipher);
+  if (cipher.Key) EndAes(cipher.Key);
+  ClearSecret(&cipher, sizeof cipher);
 }
 
 void DecryptEntryData(uint8_t* buffer, uint32_t length) {

@@ -67,10 +67,10 @@ void TakeAesParameters(ExtractState& state, uint32_t headerPosition) {
 }
 
 // Takes what the prompt read as the current password.
-void TakeTypedPassword(ExtractState& state) {
+void TakeTypedPassword(ExtractState& state, const char* typed) {
   uint16_t count = PasswordLength < 0 ? 0 : PasswordLength > 79 ? 79 : (uint16_t)PasswordLength;
-  uint16_t length = StringFromBuffer(PasswordBuffer, count);
-  CopyBytes(state.Password, PasswordBuffer, length);
+  uint16_t length = StringFromBuffer(typed, count);
+  CopyBytes(state.Password, typed, length);
   state.Password[length] = 0;
 }
 
@@ -98,11 +98,12 @@ PasswordResult PasswordStage(bool tryRemembered) {
   uint32_t stored = state.AesActive ? AesSaltSize(state.AesEntry.strength) + AesVerifierSize : EncryptionHeaderSize;
   ReadArchive(header + EncryptionHeaderSize, stored);
   PasswordResult result = PasswordRefused;
+  char* typed = Held(PasswordBuffer);
   if (tryRemembered && state.Password[0] != 0 && PasswordFits(state, header)) result = PasswordRemembered;
   // An unattended run never prompts: only the remembered (/P=) password is tried.
   for (int tries = state.Unattended ? PasswordTries : 0; result == PasswordRefused && tries < PasswordTries; tries++) {
-    PasswordLength = (int32_t)AskPassword(PasswordBuffer);
-    TakeTypedPassword(state);
+    PasswordLength = (int32_t)AskPassword(typed);
+    TakeTypedPassword(state, typed);
     if (PasswordFits(state, header)) result = PasswordTyped;
   }
   Release(header);

@@ -3,6 +3,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "base/held.h"
+
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -66,11 +68,17 @@ bool IsDeviceComponent(const char* part, size_t length, bool utf8) {
   size_t base = 0;
   while (base < length && part[base] != '.') base++;
   while (base > 0 && (part[base - 1] == ' ' || part[base - 1] == '.')) base--;
-  static const char* const devices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-  for (const char* device : devices) {
+  // One packed list, not a table of pointers: each pointer would cost the
+  // stub a relocation.
+  static const char devices[] = "con\0prn\0aux\0nul\0conin$\0conout$\0";
+  for (const char* device = devices; *device;) {
     if (SameNoCase(part, base, device)) return true;
+    while (*device++) {}
   }
-  if (SameNoCase(part, 3, "com") || SameNoCase(part, 3, "lpt")) {
+  // Both prefixes from one address: each constant address costs a relocation.
+  static const char ports[] = "com\0lpt";
+  const char* port = Held(ports);
+  if (SameNoCase(part, 3, port) || SameNoCase(part, 3, port + 4)) {
     // 0-9 (current Windows reserves COM0 and LPT0 too), and the superscript
     // digits 1, 2, 3 (U+00B9, U+00B2, U+00B3), which
     // Windows also accepts as device numbers: one byte in the ANSI code page,

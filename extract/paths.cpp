@@ -1,5 +1,6 @@
 #include "extract/paths.h"
 
+#include "base/held.h"
 #include "base/state.h"
 #include "platform/platform.h"
 
@@ -78,19 +79,26 @@ namespace {
 // The folder ForceFolders last created or found. It and its parents exist,
 // so a later call for it, for one of its parents, or for a folder below it,
 // stops testing there instead of asking the system again, level by level.
-char KnownFolder[4 * ForceFoldersLimit + 1];   // UTF-8: up to four bytes a character
-uint16_t KnownLength;
+// The length and the text lie together: a function holding them in a
+// register reaches both without a relocation for each.
+struct KnownFolderRecord {
+  uint16_t Length;
+  char Text[4 * ForceFoldersLimit + 1];   // UTF-8: up to four bytes a character
+};
+KnownFolderRecord KnownFolder;
 
 bool IsKnownFolder(const char* work, uint16_t length) {
-  if (length > KnownLength || (length < KnownLength && KnownFolder[length] != '\\')) return false;
+  const KnownFolderRecord& known = Held(KnownFolder);
+  if (length > known.Length || (length < known.Length && known.Text[length] != '\\')) return false;
   for (uint16_t i = 0; i < length; i++)
-    if (work[i] != KnownFolder[i]) return false;
+    if (work[i] != known.Text[i]) return false;
   return true;
 }
 
 void RememberFolder(const char* work, uint16_t length) {
-  for (uint16_t i = 0; i < length; i++) KnownFolder[i] = work[i];
-  KnownLength = length;
+  KnownFolderRecord& known = Held(KnownFolder);
+  for (uint16_t i = 0; i < length; i++) known.Text[i] = work[i];
+  known.Length = length;
 }
 
 // ForceFolders on the first 'length' characters of 'work'. The parents are
@@ -124,7 +132,7 @@ bool ForceFoldersIn(char* work, uint16_t length) {
 
 }  // namespace
 
-void ForgetKnownFolder() { KnownLength = 0; }
+void ForgetKnownFolder() { KnownFolder.Length = 0; }
 
 bool ForceFolders(const char* path, uint16_t length) {
   if (PathUnits(path, length) > ForceFoldersLimit) return false;

@@ -6,14 +6,16 @@
 #include "extract/paths.h"
 #include "base/state.h"
 #include "base/config.h"
+#include "base/held.h"
 #include "platform/platform.h"
 
 char* ExpandCommandPart(int which) {
   // DestFolder keeps its backslash afterwards. A folder text with no room for
   // it (only possible when something bypassed CopyFolderText) gets the
   // backslash in the expansion only. Either way the folder is not empty.
-  size_t folderLength = StrLength(DestFolder);
-  if (folderLength <= FolderTextLimit) folderLength = StrLength(AddBackslash(DestFolder));
+  char* folder = Held(DestFolder);
+  size_t folderLength = StrLength(folder);
+  if (folderLength <= FolderTextLimit) folderLength = StrLength(AddBackslash(folder));
 
   const char* command = Config.Command ? Config.Command : "";
   const char* bar = command;
@@ -36,7 +38,7 @@ char* ExpandCommandPart(int which) {
   char* out = result;
   for (const char* p = part; p < end; p++) {
     if (p + 1 < end && p[0] == '#' && p[1] == '#') {
-      for (size_t k = 0; k < folderLength; k++) *out++ = DestFolder[k];
+      for (size_t k = 0; k < folderLength; k++) *out++ = folder[k];
       if (out[-1] != '\\') *out++ = '\\';
       p++;
     } else {

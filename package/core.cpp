@@ -38,17 +38,18 @@ void StartCore(FileHandle package) {
 bool EndCore() {
   SfxConfig& config = Held(Config);
   ExtractState& state = Held(State);
+  char*& browsePath = Held(BrowsePath);
   bool closed = true;
   if (state.ArchiveFile != NoFile) closed = CloseFileHandle(state.ArchiveFile);
   UseArchiveFile(NoFile);
   FreeFixedTables();
   Release(state.CrcTable);
   state.CrcTable = nullptr;
-  Release(BrowsePath);
+  Release(browsePath);
   Release(config.DefaultFolder);
   Release(config.Command);
   Release(config.Message);
-  BrowsePath = config.DefaultFolder = config.Command = config.Message = nullptr;
+  browsePath = config.DefaultFolder = config.Command = config.Message = nullptr;
   // The passwords and keys are not left in memory after the run.
   ClearSecret(&state.Key0, PasswordEnd - offsetof(ExtractState, Key0));   // the keys and the password
   ClearSecret(PasswordBuffer, sizeof PasswordBuffer);

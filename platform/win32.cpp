@@ -106,7 +106,8 @@ uint32_t SeekFile(FileHandle file, uint32_t offset) {
   return SetFilePointer(file, (LONG)offset, &high, FILE_BEGIN);
 }
 
-bool CloseFileHandle(FileHandle file) { return CloseHandle(file) != 0; }
+// Out of line: the import is called from one place, with one relocation.
+__attribute__((noinline)) bool CloseFileHandle(FileHandle file) { return CloseHandle(file) != 0; }
 
 // A read-only file is not replaced: Windows refuses it, as it refused to
 // truncate one, and the old file stays.
@@ -195,6 +196,12 @@ void ShowMessage(const char* text, const char* caption, uint32_t icon) {
   MessageBoxW(0, Wide(text, 0), Wide(caption, 1), MB_OK | icon);
 }
 
+// Out of line: each import is then called from one place, with one relocation.
+__attribute__((noinline)) void EndProcess(UINT code) { ExitProcess(code); }
+__attribute__((noinline)) void* ModuleFunction(HMODULE module, const char* name) {
+  return (void*)GetProcAddress(module, name);
+}
+
 // No handle is kept: once loaded, the module stays, and loading it again
 // only finds it.
 void* ShellFunction(const char* name) {
@@ -208,7 +215,7 @@ void* ShellFunction(const char* name) {
   }
   HMODULE shell = LoadLibraryExA(path, 0, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!shell) return 0;
-  return (void*)GetProcAddress(shell, name);
+  return ModuleFunction(shell, name);
 }
 
 void PumpOneMessage() {
@@ -236,7 +243,7 @@ ThreadHandle StartThread(ThreadWork work, void* argument) {
 
 bool ThreadEnded(ThreadHandle thread, bool wait) {
   if (WaitForSingleObject(thread, wait ? INFINITE : 0) == WAIT_TIMEOUT) return false;
-  CloseHandle(thread);
+  CloseFileHandle(thread);
   Seam.SecondThreadRuns = false;
   return true;
 }
@@ -251,7 +258,7 @@ void* Allocate(size_t size) {
   if (!block) {
     // The program never goes on with a missing buffer.
     ShowMessage("Not enough memory", "Error", IconHand);
-    ExitProcess(0);
+    EndProcess(0);
   }
   return block;
 }

@@ -22,3 +22,7 @@ int CompareNoCase(const WCHAR* a, const WCHAR* b);
 // A function of shell32, which is not imported: it is loaded from the system
 // folder on first use. Null when it cannot be had.
 void* ShellFunction(const char* name);
+
+// ExitProcess and GetProcAddress from one call site each (win32.cpp).
+[[noreturn]] void EndProcess(UINT code);
+void* ModuleFunction(HMODULE module, const char* name);

@@ -2,12 +2,13 @@
 #include "ui/ui.h"
 #include "base/state.h"
 #include "package/startup.h"
+#include "platform/win32.h"
 
 // Only the system folder may supply DLLs: a package is often run from a
 // downloads folder, where a planted DLL would otherwise be found first.
 static void RestrictDllSearch() {
   typedef BOOL(WINAPI * SetDirectories)(DWORD);
-  SetDirectories set = (SetDirectories)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+  SetDirectories set = (SetDirectories)ModuleFunction(GetModuleHandleA("kernel32.dll"),
                                                       "SetDefaultDllDirectories");
   if (set)
     set(LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -18,5 +19,5 @@ static void RestrictDllSearch() {
 extern "C" void Start() {
   RestrictDllSearch();
   AskPassword = AskPasswordDialog;
-  ExitProcess(RunProgram(ShowMainDialog));
+  EndProcess(RunProgram(ShowMainDialog));
 }

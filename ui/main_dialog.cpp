@@ -39,7 +39,7 @@ void ExtractSelectedEntries(HWND dialog, HWND mainDialog) {
 static_assert(IDC_OVERWRITE == OverwriteBoxId, "the header names the overwrite box by its id");
 static_assert(IDC_PROGRESS == ProgressFieldId, "the seam shows the path in the progress field");
 
-static void Initialise(HWND dialog) {
+static void Initialise(HWND dialog, ExtractState& state) {
   const SfxConfig& config = Held(Config);
   SetClassLongA(dialog, GCL_HICON, (LONG)(LONG_PTR)LoadIconA(ProgramModule(), IDI_PROGRAM));
   FocusControl(dialog, IDC_FOLDER);
@@ -54,7 +54,7 @@ static void Initialise(HWND dialog) {
   ItemMessage(dialog, IDC_FOLDER, EM_SETSEL, 0, 0x7FFF);
   // There is no control 502: for it no box is checked and existing files are kept.
   ItemMessage(dialog, config.OverwriteControlId, BM_SETCHECK, BST_CHECKED, 0);
-  State.SkipExisting = (uint8_t)(config.OverwriteControlId - IDC_OVERWRITE);
+  state.SkipExisting = (uint8_t)(config.OverwriteControlId - IDC_OVERWRITE);
   if (config.HideOverwrite) DestroyWindow(DialogControl(dialog, IDC_OVERWRITE));
   ItemMessage(dialog, IDC_MESSAGE, WM_SETTEXT, 0, (LPARAM)config.Message);
   CenterWindow(dialog);
@@ -70,28 +70,30 @@ static void ExtractAll(HWND dialog) {
 
 // An unattended run (/S) extracts everything before the dialog is ever shown
 // and ends it; the exit code tells the outcome.
-static void RunUnattended(HWND dialog) {
+static void RunUnattended(HWND dialog, const ExtractState& state) {
   uint32_t code = ExitUnusable;
   if (ItemMessage(dialog, IDC_ENTRY_LIST, LB_GETCOUNT, 0, 0) > 0) {
     ExtractAll(dialog);
-    code = State.ExtractSucceeded ? ExitDone : ExitIncomplete;
+    code = state.ExtractSucceeded ? ExitDone : ExitIncomplete;
   }
   ExitCode = code;
   EndDialogWith(dialog, DialogCancelled);
 }
 
-static void ToggleOverwrite(HWND dialog) {
+static void ToggleOverwrite(HWND dialog, ExtractState& state) {
   SfxConfig& config = Held(Config);
   bool checked = !config.OverwriteChecked;
   config.OverwriteChecked = checked;
   ItemMessage(dialog, IDC_OVERWRITE, BM_SETCHECK, checked, 0);
-  State.SkipExisting = !checked;
+  state.SkipExisting = !checked;
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  // Held once for the helpers below: each would otherwise reach it by address.
+  ExtractState& state = Held(State);
   if (message == WM_INITDIALOG) {
-    Initialise(dialog);
-    if (Switches.Silent) RunUnattended(dialog);
+    Initialise(dialog, state);
+    if (Switches.Silent) RunUnattended(dialog, state);
     return 0;  // keeps the focus in the folder field
   }
   if (message != WM_COMMAND) return 0;
@@ -100,7 +102,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     EndDialogWith(dialog, DialogCancelled);
     return 1;
   }
-  if (WalkRunning()) return 0;
+  if (WalkRunning(state)) return 0;
   switch (id) {
     case IDOK:
       ExtractAll(dialog);
@@ -110,7 +112,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         EndDialogWith(dialog, DialogExtractedFromList);
       break;
     case IDC_OVERWRITE:
-      ToggleOverwrite(dialog);
+      ToggleOverwrite(dialog, state);
       break;
     case IDC_BROWSE:
       ReadFolderField(dialog, false);

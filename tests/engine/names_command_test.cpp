@@ -27,6 +27,16 @@ TEST(EntryNames, RefusesWhatLeavesTheFolderOrNamesADevice) {
     EXPECT_TRUE(IsSafeEntryName(name, false) && IsSafeEntryName(name, true)) << name;
 }
 
+// Every device name is found, the last ones too, and a name is refused only
+// when it is a whole device name, not a part or an extension of one.
+TEST(EntryNames, EveryDeviceNameIsRefusedAndOnlyWhole) {
+  for (const char* name : {"con", "PRN", "aux.c", "Nul", "conin$", "CONOUT$", "x/conout$ .txt", "COM9", "lpt1"})
+    EXPECT_FALSE(IsSafeEntryName(name, false) || IsSafeEntryName(name, true)) << name;
+  for (const char* name : {"co", "conin", "conout", "conout$$", "conin$x", "nu", "auxx", "c", "comx", "lptx",
+                           "prn$", "x/con_out$"})
+    EXPECT_TRUE(IsSafeEntryName(name, false) && IsSafeEntryName(name, true)) << name;
+}
+
 // A UTF-8 name goes to the system as UTF-16: it must be valid, shortest-form
 // UTF-8, and look-alikes of separators, dots and colons stay ordinary characters.
 TEST(EntryNames, Utf8NamesAreValidatedAndLookAlikesStayCharacters) {
