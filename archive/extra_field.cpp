@@ -3,7 +3,7 @@
 
 #include "base/config.h"
 #include "base/entry.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 

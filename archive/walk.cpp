@@ -9,7 +9,7 @@
 #include "archive/extra_field.h"
 #include "base/config.h"
 #include "base/entry.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 #include "base/text.h"

@@ -1,7 +1,7 @@
 #include "codec/crypt.h"
 
 #include "codec/crc32.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/state.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "codec/huffman.h"
 #include "codec/inflate_common.h"
 #include "codec/entry_io.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/state.h"
 #include "platform/platform.h"
 

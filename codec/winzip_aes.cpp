@@ -2,7 +2,7 @@
 
 #include "codec/crypt.h"
 #include "codec/sha1.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/state.h"
 
 

@@ -1,7 +1,7 @@
 #include "extract/background.h"
 
 #include "base/config.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 #include "base/text.h"

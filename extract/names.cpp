@@ -3,7 +3,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "base/held.h"
+#include "platform/held.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "extract/paths.h"
 
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/state.h"
 #include "platform/platform.h"
 

@@ -6,7 +6,7 @@
 #include "extract/paths.h"
 #include "base/state.h"
 #include "base/config.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "platform/platform.h"
 
 char* ExpandCommandPart(int which) {

@@ -7,7 +7,7 @@
 #include "codec/winzip_aes.h"
 #include "base/state.h"
 #include "base/config.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/reader.h"
 #include "package/header.h"
 

@@ -2,7 +2,7 @@
 #include "package/header.h"
 
 #include "base/config.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/reader.h"
 #include "base/state.h"
 

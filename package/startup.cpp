@@ -1,7 +1,7 @@
 // The main sequence of the stub, portable through the platform seam.
 #include "package/startup.h"
 #include "base/config.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "base/state.h"
 #include "package/core.h"
 #include "package/switches.h"

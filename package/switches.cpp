@@ -2,7 +2,7 @@
 
 #include "base/state.h"
 #include "base/config.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "platform/platform.h"
 
 CommandSwitches Switches;

@@ -21,9 +21,8 @@ def with_field(data, at, fmt, *values):
 
 def relocated_outside(data, image):
     """The stub with its first relocated word pointing past the image's end."""
-    site = image.relocation_sites()[0]
-    name, start, size, raw_at, raw_size, _ = image.section_of(site, 4)
-    return with_field(data, raw_at + site - start, "<I", image.base + image.image_size + 0x1000)
+    at = image.file_offset(image.relocation_sites()[0])
+    return with_field(data, at, "<I", image.base + image.image_size + 0x1000)
 
 
 def main():
@@ -34,8 +33,7 @@ def main():
     data = open(path, "rb").read()
     image = stub_ledger.Image(data)
     directory = lambda index: image.directories_at + 8 * index
-    text_header = image.optional + struct.unpack_from("<H", data, image.optional - 4)[0]
-    text_flags = text_header + 36
+    text_flags = image.section_table_at + 36
     failures = []
 
     found = stub_ledger.faults(data)
@@ -66,9 +64,7 @@ def main():
         # Every broken copy but the checksum's own needs a true checksum, so
         # that only the fault under test can be named.
         if expected != "checksum":
-            end = max(raw_at + raw_size for _, _, _, raw_at, raw_size, _ in image.sections)
-            broken = with_field(broken, image.checksum_at, "<I",
-                                stub_ledger.checksum(broken[:end], image.checksum_at))
+            broken = with_field(broken, image.checksum_at, "<I", image.true_checksum(broken))
         found = stub_ledger.faults(broken)
         if not any(expected in fault for fault in found):
             failures.append("%s: expected a fault naming '%s', got %s" % (name, expected, found))

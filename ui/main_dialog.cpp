@@ -7,7 +7,7 @@
 #include "base/state.h"
 #include "launch/command.h"
 #include "base/config.h"
-#include "base/held.h"
+#include "platform/held.h"
 #include "package/switches.h"
 #include "platform/win32.h"
 

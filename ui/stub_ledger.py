@@ -26,7 +26,6 @@ import sys
 IMPORTS, RELOCATIONS, ADDRESS_TABLE = 1, 5, 12
 DYNAMIC_BASE, NX_COMPAT = 0x40, 0x100
 WRITABLE, EXECUTABLE = 0x80000000, 0x20000000
-FILE_BLOCK = 512
 
 
 class Image:
@@ -44,9 +43,10 @@ class Image:
         self.flags, = struct.unpack_from("<H", data, self.optional + 70)
         self.flags_at = self.optional + 70
         self.directories_at = self.optional + 96
+        self.section_table_at = self.optional + optional_size
         self.sections = []
         for i in range(count):
-            at = self.optional + optional_size + 40 * i
+            at = self.section_table_at + 40 * i
             name = data[at:at + 8].rstrip(b"\0").decode()
             size, address, raw_size, raw_at = struct.unpack_from("<IIII", data, at + 8)
             characteristics, = struct.unpack_from("<I", data, at + 36)
@@ -61,9 +61,12 @@ class Image:
                 return section
         return None
 
+    def file_offset(self, address):
+        _, start, _, raw_at, _, _ = self.section_of(address, 4)
+        return raw_at + address - start
+
     def word(self, address):
-        name, start, size, raw_at, raw_size, _ = self.section_of(address, 4)
-        return struct.unpack_from("<I", self.data, raw_at + address - start)[0]
+        return struct.unpack_from("<I", self.data, self.file_offset(address))[0]
 
     def relocation_sites(self):
         address, size = self.directory(RELOCATIONS)
@@ -85,6 +88,16 @@ class Image:
         """Where the file would end if the last section were not padded."""
         return max(raw_at + min(size, raw_size) for _, _, size, raw_at, raw_size, _ in self.sections
                    if raw_size)
+
+    def image_end(self):
+        """Where the image the linker wrote ends: what follows (the padding to
+        the stub's size; a package's header and archive) is not part of it."""
+        return max(raw_at + raw_size for _, _, _, raw_at, raw_size, _ in self.sections)
+
+    def true_checksum(self, data=None):
+        """The checksum of the image (of 'data', a changed copy of it)."""
+        data = self.data if data is None else data
+        return checksum(data[:self.image_end()], self.checksum_at)
 
 
 def checksum(data, at):
@@ -127,11 +140,8 @@ def faults(data):
                     found.append("the relocation at %#x points outside the image" % site)
         except (ValueError, struct.error, TypeError) as error:
             found.append("the relocations cannot be read: %s" % error)
-    # Over the image the linker wrote: what follows its last section (the
-    # padding to the stub's size; a package's header and archive) is not part of it.
-    image_end = max(raw_at + raw_size for _, _, _, raw_at, raw_size, _ in image.sections)
     stored, = struct.unpack_from("<I", data, image.checksum_at)
-    computed = checksum(data[:image_end], image.checksum_at)
+    computed = image.true_checksum()
     if stored != computed:
         found.append("the checksum is %#x, the image's is %#x" % (stored, computed))
     return found
