@@ -119,7 +119,7 @@ bool ReadLocalHeader(ExtractState& state, HeaderBlock& header, WalkEnd& end) {
 
 }  // namespace
 
-bool WalkRunning() { return State.Walking; }
+bool WalkRunning() { return WalkRunning(State); }
 
 // One function for the message's several callers: its text is then one
 // address to relocate.

@@ -9,7 +9,7 @@ namespace {
 // Bytes [blockStart, blockEnd) of the file are in block; the file itself
 // stands at blockEnd, and the read position is position, within the block's
 // range. While tracking is off (no seek yet) nothing is buffered. Its
-// functions take it by reference, from Held (base/held.h): each field is then
+// functions take it by reference, from Held (platform/held.h): each field is then
 // a one-byte displacement from a register, not an address to relocate.
 struct ArchiveReader {
   uint32_t blockStart, blockEnd, position;

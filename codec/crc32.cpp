@@ -141,9 +141,7 @@ void BuildCrcTable() {
 #endif
 }
 
-uint32_t CrcStep(uint8_t b, uint32_t crc) {
-  return State.CrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
-}
+uint32_t CrcStep(uint8_t b, uint32_t crc) { return CrcStepIn(State.CrcTable, b, crc); }
 
 static inline uint32_t Load32(const uint8_t* p) {
   uint32_t v;

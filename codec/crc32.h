@@ -17,6 +17,10 @@ void BuildCrcTable();
 
 // One byte: CrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8).
 uint32_t CrcStep(uint8_t b, uint32_t crc);
+// The same on a table the caller already holds (a loop keeps it in a register).
+inline uint32_t CrcStepIn(const uint32_t* table, uint32_t b, uint32_t crc) {
+  return table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+}
 
 // Applies CrcStep to each byte in order; a length of 0 or less changes nothing.
 void CrcUpdate(const uint8_t* buffer, int32_t length, uint32_t& crc);

@@ -4,20 +4,11 @@
 #include "platform/held.h"
 #include "base/state.h"
 
-namespace {
-
-// CrcStep on a table the caller holds.
-inline uint32_t TableStep(const uint32_t* table, uint32_t b, uint32_t crc) {
-  return table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-}
-
-}  // namespace
-
 void UpdateKeys(uint8_t p) {
   ExtractState& state = Held(State);
-  state.Key0 = TableStep(state.CrcTable, p, state.Key0);
+  state.Key0 = CrcStepIn(state.CrcTable, p, state.Key0);
   state.Key1 = (state.Key1 + (state.Key0 & 0xFF)) * 134775813u + 1;
-  state.Key2 = TableStep(state.CrcTable, state.Key1 >> 24, state.Key2);
+  state.Key2 = CrcStepIn(state.CrcTable, state.Key1 >> 24, state.Key2);
 }
 
 void InitKeys(const char* password) {
@@ -42,9 +33,9 @@ void DecryptBuffer(uint8_t* buffer, uint32_t length) {
     uint32_t t = (k2 & 0xFFFF) | 2;
     uint8_t p = (uint8_t)(buffer[i] ^ (uint8_t)((t * (t ^ 1)) >> 8));
     buffer[i] = p;
-    k0 = TableStep(table, p, k0);
+    k0 = CrcStepIn(table, p, k0);
     k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
-    k2 = TableStep(table, k1 >> 24, k2);
+    k2 = CrcStepIn(table, k1 >> 24, k2);
   }
   state.Key0 = k0;
   state.Key1 = k1;

@@ -282,11 +282,6 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   return {NextEntry, outcome};
 }
 
-// An entry whose data cannot be located or is shorter than its own
-// encryption header cannot be extracted; it is reported like an unreadable
-// archive and its item stays selected.
-void ReportDamagedEntry() { ReportReadError(); }
-
 }  // namespace
 
 EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
@@ -324,13 +319,14 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     if (entry.CompressedSize == 0 && !emptyStored) {
       // The data's end is unknown to a forward walk, so nothing after this
       // entry can be found either.
-      ReportDamagedEntry();
+      ReportReadError();
       return {EndWalk, EntryDamaged};
     }
   }
   if (entry.CompressedSize > 0x7FFFFFFF ||
       (encrypted && entry.CompressedSize < CipherOverhead(state))) {
-    ReportDamagedEntry();
+    // Reported like an unreadable archive; the item stays selected.
+    ReportReadError();
     return {NextEntry, EntryDamaged};
   }
 

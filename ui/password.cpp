@@ -10,18 +10,19 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     FocusControl(dialog, IDC_PASSWORD);
   } else if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
     // Only OK ends the prompt: Escape (IDCANCEL) is ignored and there is no close box.
-    // The dialog's result is the length read; the text is always terminated.
-    EndDialogWith(dialog, ItemMessage(dialog, IDC_PASSWORD, WM_GETTEXT, sizeof(PasswordBuffer),
-                                      (LPARAM)PasswordBuffer));
+    // The text read is always terminated; the dialog's result is always IDOK.
+    PasswordLength = (int32_t)ItemMessage(dialog, IDC_PASSWORD, WM_GETTEXT, sizeof(PasswordBuffer),
+                                          (LPARAM)PasswordBuffer);
+    EndDialogWith(dialog, IDOK);
   }
   return 0;
 }
 
-// The engine asks with PasswordBuffer, which the dialog fills, and keeps the
-// length answered.
+// The engine asks with PasswordBuffer, which the dialog fills with PasswordLength.
 uint32_t AskPasswordDialog(char* buffer) {
   ShowProgress(0, 0);   // the path shown is brought up to date first
   buffer[0] = 0;
-  INT_PTR length = ShowDialog(IDD_PASSWORD, 0, PasswordProc);
-  return length > 0 ? (uint32_t)length : 0;   // -1: the prompt could not be shown
+  PasswordLength = 0;   // and so it stays when the prompt cannot be shown
+  ShowDialog(IDD_PASSWORD, 0, PasswordProc);
+  return (uint32_t)PasswordLength;
 }
