@@ -11,7 +11,10 @@ const char HeaderMagic[] = "@TV";       // the first 3 bytes of the header
 const uint32_t HeaderMagicSize = 3;
 // magic, flags, then the lengths of the message, folder and command texts
 const uint32_t HeaderFixedSize = HeaderMagicSize + 4;
-const uint32_t ConfigTextSize = 261;    // the configuration texts and BrowsePath
+const uint32_t ConfigTextSize = 261;    // the configuration texts
+// A folder or path in UTF-8, the form every path takes: up to 260 UTF-16
+// units, each at most three bytes (a pair of surrogates becomes four).
+const uint32_t PathTextSize = 1024;
 
 // ---- the header's flag byte ------------------------------------------------------
 const uint8_t FlagFileList = 0x02;       // the file-selection dialog is allowed
@@ -30,7 +33,7 @@ const uint32_t SeekFailed = 0xFFFFFFFF;
 
 struct SfxConfig {
   char* Message;          // ConfigTextSize bytes each, allocated at start-up
-  char* DefaultFolder;
+  char* DefaultFolder;    // PathTextSize bytes, UTF-8
   char* Command;
   bool HasFolder;
   bool HasCommand;
@@ -43,5 +46,5 @@ struct SfxConfig {
 };
 
 extern SfxConfig Config;
-extern char* BrowsePath;
+extern char* BrowsePath;   // PathTextSize bytes
 

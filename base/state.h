@@ -39,7 +39,7 @@ static_assert(sizeof(ExtractState) <= 128 + 80, "all but the password within a o
 
 extern ExtractState State;
 
-extern char DestFolder[256];      // at most 255 characters
+extern char DestFolder[PathTextSize];   // UTF-8, at most 254 characters (FolderTextLimit)
 extern char PasswordBuffer[80];   // what the password prompt read
 extern int32_t PasswordLength;
 

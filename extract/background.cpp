@@ -54,9 +54,9 @@ bool GoesToBackground(const ArchiveEntry& entry) {
          entry.UncompressedSize >= BackgroundLeastSize && entry.CompressedSize <= BackgroundMostData;
 }
 
-const char* BackgroundOutput() {
+void SettleBackgroundBefore(const char* path) {
   BackgroundEntry& job = Held(Background);
-  return job.thread ? job.paths.Output : nullptr;
+  if (job.thread && SamePath(job.paths.Output, path)) SettleBackground(true);
 }
 
 void SettleBackground(bool wait) {

@@ -26,5 +26,7 @@ EntryOutcome StartBackground(ExtractState& state, uint8_t* data, const char* nam
 // Settles the entry on the second thread once that has ended; with 'wait',
 // waits for it. Its messages are in its own encoding.
 void SettleBackground(bool wait);
-// The output path of the entry on the second thread; null when none runs.
-const char* BackgroundOutput();
+// Settles the entry on the second thread first, waiting for it, when it
+// writes the file or folder 'path' names as the file system sees it: an
+// entry of that name later in the archive must come after it.
+void SettleBackgroundBefore(const char* path);

@@ -110,19 +110,11 @@ PasswordResult PasswordStage(bool tryRemembered) {
   return result;
 }
 
-// paths.Output := DestFolder without one trailing backslash, '\', name. The
-// path is one text in the name's encoding: for a UTF-8 name the folder, typed
-// in the ANSI code page, is joined in its UTF-8 form.
-void BuildOutputPath(const ExtractState& state, EntryPaths& paths, const char* name) {
-  char* destination = RemoveBackslash(DestFolder);
-  const char* folder = destination;
-  size_t folderLength = StringFromBuffer(destination, sizeof DestFolder);
-  // An ANSI character takes at most three bytes in UTF-8.
-  char* utf8Folder = (char*)Allocate(3 * sizeof DestFolder);
-  if (state.Utf8Name) {
-    folderLength = AnsiToUtf8(destination, utf8Folder, 3 * sizeof DestFolder);
-    folder = utf8Folder;
-  }
+// paths.Output := DestFolder without one trailing backslash, '\\', name; both
+// are UTF-8 (the name once ExtractEntry has converted it).
+void BuildOutputPath(EntryPaths& paths, const char* name) {
+  char* folder = RemoveBackslash(DestFolder);
+  size_t folderLength = StringFromBuffer(folder, sizeof DestFolder);
   size_t nameLength = StrLength(name);
   paths.OutputLength = folderLength + 1 + nameLength;
   paths.Output = (char*)Allocate(paths.OutputLength + 1);
@@ -130,7 +122,6 @@ void BuildOutputPath(const ExtractState& state, EntryPaths& paths, const char* n
   paths.Output[folderLength] = '\\';
   CopyBytes(paths.Output + folderLength + 1, name, nameLength);
   paths.Output[paths.OutputLength] = 0;
-  Release(utf8Folder);
 }
 
 void ReleaseOutputPath(EntryPaths& paths) {
@@ -188,6 +179,7 @@ EntryReport ExtractFolder(const ExtractState& state, EntryPaths& paths, ListHand
   size_t length = paths.OutputLength;
   while (length > 0 && paths.Output[length - 1] == '\\') length--;
   paths.Output[length] = 0;
+  SettleBackgroundBefore(paths.Output);
   if (length <= 0xFFFF) ForceFolders(paths.Output, (uint16_t)length);
   // With its backslash the test asks whether the folder lists anything, which
   // every folder does (its own entry) and a file never does.
@@ -218,13 +210,12 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
                        uint32_t headerPosition) {
   ExtractState& state = Held(State);
   const ArchiveEntry& entry = state.CurrentEntry;
-  BuildOutputPath(state, paths, name);
+  BuildOutputPath(paths, name);
   ShowProgress(dialog, paths.Output);
   if (IsFolderName(name)) return ExtractFolder(state, paths, list);
 
   SlashesToBackslashes(paths.Output);
-  // An entry of the name the background entry has is written after it.
-  if (BackgroundOutput() && SamePathNoCase(BackgroundOutput(), paths.Output)) SettleBackground(true);
+  SettleBackgroundBefore(paths.Output);
   if (paths.OutputLength > 0xFFFF) {
     ReportCannotOpen(paths);
     return {NextEntry, EntryWriteFailed};
@@ -282,21 +273,18 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   return {NextEntry, outcome};
 }
 
-}  // namespace
-
-EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
-                         const char* name) {
-  ExtractState& state = Held(State);
-  state.AesActive = false;
+// ExtractEntry for a name that passed the check, in UTF-8 where the system
+// takes paths so.
+EntryReport ExtractSafeEntry(ExtractState& state, WindowHandle dialog, ListHandle list,
+                             uint32_t headerPosition, const char* name) {
   const ArchiveEntry& entry = state.CurrentEntry;
   // The paths of the entry being written, built per write.
   EntryPaths paths = {};
 
-  // A name that would leave the destination folder is refused before anything
-  // else, a password prompt included. The run then ends with the failure message.
-  if (!IsSafeEntryName(name, state.Utf8Name)) {
-    ShowMessageWith("Invalid filename ", name, StrLength(name), IconHand);
-    return {NextEntry, EntryRefusedName};
+  // An encryption the engine cannot read: no password can help.
+  if (entry.EntryFlags & FlagStrongEncryption) {
+    Tell("Unknown compression type", IconHand);
+    return {NextEntry, EntryUnknownMethod};
   }
 
   // A folder entry carries no data to decrypt or check; a folder it makes
@@ -356,6 +344,36 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     SeekArchive(dataStart, 0);
     password = PasswordStage(false);
   }
+}
+
+}  // namespace
+
+EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPosition,
+                         const char* name) {
+  ExtractState& state = Held(State);
+  state.AesActive = false;
+  // A name that would leave the destination folder is refused before anything
+  // else, a password prompt included. The run then ends with the failure message.
+  if (!IsSafeEntryName(name, state.Utf8Name)) {
+    ShowMessageWith("Invalid filename ", name, StrLength(name), IconHand);
+    return {NextEntry, EntryRefusedName};
+  }
+  // Paths are UTF-8: an ANSI name is taken in its UTF-8 form from here on,
+  // and so are the texts that show it.
+  char* utf8Name = nullptr;
+  if (!state.Utf8Name) {
+    // An ANSI character takes at most three bytes in UTF-8.
+    uint32_t size = 3 * StrLength(name) + 1;
+    utf8Name = (char*)Allocate(size);
+    if (AnsiToUtf8(name, utf8Name, size)) {
+      name = utf8Name;
+      state.Utf8Name = 1;
+      SetUtf8Texts(true);
+    }
+  }
+  EntryReport report = ExtractSafeEntry(state, dialog, list, headerPosition, name);
+  Release(utf8Name);
+  return report;
 }
 
 void FinishExtraction(ListHandle list, bool complete) {

@@ -121,8 +121,3 @@ bool IsSafeEntryName(const char* name, bool utf8) {
   }
 }
 
-bool SamePathNoCase(const char* a, const char* b) {
-  for (; Lower(*a) == Lower(*b); a++, b++)
-    if (*a == 0) return true;
-  return false;
-}

@@ -6,10 +6,6 @@
 // ANSI code page) is a reserved device name, as IsSafeEntryName refuses it.
 bool IsDeviceComponent(const char* part, size_t length, bool utf8);
 
-// Whether two paths are the same once ASCII letters are folded, as the file
-// system folds them.
-bool SamePathNoCase(const char* a, const char* b);
-
 // True when 'name' (as stored in the archive, either separator style) may be
 // joined below the destination folder. Refused: the empty name; a rooted or
 // UNC name; any ':' (drive prefixes, alternate data streams); a component that

@@ -143,11 +143,21 @@ bool ForceFolders(const char* path, uint16_t length) {
   return ForceFoldersIn(work, length);
 }
 
+namespace {
+bool StartsCharacter(char c) { return ((uint8_t)c & 0xC0) != 0x80; }
+}  // namespace
+
+uint16_t TextCharacters(const char* text) {
+  uint16_t characters = 0;
+  for (; *text; text++) characters += StartsCharacter(*text);
+  return characters;
+}
+
 uint16_t CopyFolderText(char* dest, const char* source) {
-  uint16_t length = 0;
-  while (length < FolderTextLimit && source[length]) {
-    dest[length] = source[length];
-    length++;
+  uint16_t length = 0, characters = 0;
+  for (char c; (c = source[length]) != 0; length++) {
+    if (StartsCharacter(c) && ++characters > FolderTextLimit) break;
+    dest[length] = c;
   }
   dest[length] = 0;
   return length;

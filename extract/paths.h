@@ -12,8 +12,9 @@
 
 #include "base/text.h"
 
-// Room a destination folder text may use: DestFolder holds 256 bytes, and
-// AddBackslash needs two more bytes after the text, so at most 254 characters.
+// Characters a destination folder may have, as it always had in the ANSI
+// code page; in UTF-8 (up to four bytes each) and with the two bytes
+// AddBackslash adds they fit DestFolder's PathTextSize bytes.
 const uint16_t FolderTextLimit = 254;
 
 // Longest path ForceFolders works on, in bytes (characters for a UTF-8
@@ -55,7 +56,10 @@ bool ForceFolders(const char* path, uint16_t length);
 // user may have removed folders since the last).
 void ForgetKnownFolder();
 
-// The one way a folder text gets into DestFolder (256 bytes): copies at most
-// FolderTextLimit characters of 'source' and terminates, so AddBackslash
-// always has room. Returns the copied length.
+// Characters of a UTF-8 text: its bytes but continuation bytes.
+uint16_t TextCharacters(const char* text);
+
+// The one way a folder text gets into DestFolder (PathTextSize bytes): copies
+// at most FolderTextLimit characters of 'source' (UTF-8) and terminates, so
+// AddBackslash always has room. Returns the copied length in bytes.
 uint16_t CopyFolderText(char* dest, const char* source);

@@ -4,7 +4,7 @@
 
 enum CommandPart { CommandProgram = 1, CommandParameters = 2 };
 
-// The program (1) or parameter (2) text of Config.Command, every "##"
+// The program (1) or parameter (2) text of Config.Command in UTF-8, every "##"
 // replaced by DestFolder with its trailing backslash (which DestFolder keeps),
 // then shortened in place where the platform has a shorter form. The result
 // is allocated; the caller releases it.

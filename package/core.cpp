@@ -18,15 +18,15 @@ const size_t PasswordEnd = offsetof(ExtractState, Password) + sizeof State.Passw
 static_assert(offsetof(ExtractState, Password) == offsetof(ExtractState, Key2) + sizeof State.Key2,
               "the keys and the password are one block");
 
-char* NewText() { return (char*)Allocate(ConfigTextSize); }
+char* NewText(uint32_t size = ConfigTextSize) { return (char*)Allocate(size); }
 
 }  // namespace
 
 void StartCore(FileHandle package) {
   SfxConfig& config = Held(Config);
   // Allocate zero-fills, so every text starts empty.
-  BrowsePath = NewText();
-  config.DefaultFolder = NewText();
+  BrowsePath = NewText(PathTextSize);
+  config.DefaultFolder = NewText(PathTextSize);
   config.Command = NewText();
   config.Message = NewText();
   State.CrcTable = (uint32_t*)Allocate(CrcTableSize);

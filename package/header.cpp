@@ -5,11 +5,12 @@
 #include "platform/held.h"
 #include "base/reader.h"
 #include "base/state.h"
+#include "extract/paths.h"
 
 namespace {
 
-// Room GetTempFolder may use in DefaultFolder (ConfigTextSize bytes).
-const uint32_t TempFolderRoom = 260;
+// Characters the temporary folder may have: a path's 259.
+const uint16_t TempFolderLimit = 259;
 
 // One byte of the header; a byte missing at the end of the file reads as 0.
 uint8_t ReadHeaderByte() {
@@ -66,12 +67,16 @@ void ReadPackageHeader() {
 
   if (messageLength) ReadHeaderText(config.Message, messageLength);
   if (folderLength) {
-    uint32_t got = ReadHeaderText(config.DefaultFolder, folderLength);
-    if (got == 2 && config.DefaultFolder[0] == '#' && config.DefaultFolder[1] == '#') {
-      // The temporary folder; a failed query (0, or the size it would need)
-      // leaves the folder empty rather than "##".
-      uint32_t length = GetTempFolder(config.DefaultFolder, TempFolderRoom);
-      if (length == 0 || length >= TempFolderRoom) config.DefaultFolder[0] = 0;
+    char* folder = config.DefaultFolder;
+    uint32_t got = ReadHeaderText(folder, folderLength);
+    if (got == 2 && folder[0] == '#' && folder[1] == '#') {
+      // The temporary folder; a failed query, or a folder of more characters
+      // than a path may have, leaves the folder empty rather than "##".
+      uint32_t length = GetTempFolder(folder, PathTextSize);
+      if (length == 0 || length >= PathTextSize || TextCharacters(folder) > TempFolderLimit) folder[0] = 0;
+    } else {
+      // Written in the package's code page; the folder is held in UTF-8.
+      AnsiToUtf8(folder, folder, PathTextSize);
     }
   }
   if (commandLength) ReadHeaderText(config.Command, commandLength);

@@ -9,16 +9,18 @@
 
 // "Cannot open file " / "Cannot close file " followed directly by the program's path.
 static void ReportProgramFile(const char* prefix) {
-  char text[24 + ConfigTextSize];
+  char text[24 + PathTextSize];
   uint32_t n = 0;
   while (prefix[n]) {
     text[n] = prefix[n];
     n++;
   }
-  uint32_t length = GetProgramPath(text + n, ConfigTextSize);
-  if (length >= ConfigTextSize) length = ConfigTextSize - 1;
+  uint32_t length = GetProgramPath(text + n, PathTextSize);
   text[n + length] = 0;
+  // The path is UTF-8.
+  SetUtf8Texts(true);
   Tell(text, IconHand);
+  SetUtf8Texts(false);
 }
 
 uint32_t RunProgram(void (*runMainDialog)()) {
@@ -27,9 +29,9 @@ uint32_t RunProgram(void (*runMainDialog)()) {
   // shows no message box either.
   ParseSwitches(GetCommandLineText(), switches);
   State.Unattended = switches.Silent;
-  char path[ConfigTextSize];
-  uint32_t length = GetProgramPath(path, ConfigTextSize);
-  path[length < ConfigTextSize ? length : ConfigTextSize - 1] = 0;
+  SetQuietRun(switches.Silent);
+  char path[PathTextSize];
+  path[GetProgramPath(path, PathTextSize)] = 0;
   FileHandle package = OpenReadFile(path);
   StartCore(package);
   if (package == NoFile) {

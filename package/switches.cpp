@@ -10,8 +10,8 @@ uint32_t ExitCode;
 
 namespace {
 
-// "/D=" and the longest folder, and its NUL.
-const uint32_t ArgumentRoom = 3 + FolderTextLimit + 1;
+// "/D=" and the longest folder in UTF-8, and its NUL.
+const uint32_t ArgumentRoom = 3 + PathTextSize;
 
 const char SwitchList[] =
     "/S\tunattended\n/D=FOLDER\n/P=PASSWORD\n/?\tthis list\n\n"
@@ -78,8 +78,9 @@ void ParseSwitches(const char* line, CommandSwitches& s) {
       // "/X=VALUE" with 1 to 'limit' characters: length - 4 (wrapping
       // around for an empty value) is below the limit.
       char* value = letter == 'd' ? s.Folder : s.Password;
-      uint32_t limit = letter == 'd' ? FolderTextLimit : letter == 'p' ? SwitchPasswordLimit : 0;
-      if (argument[2] == '=' && length - 4 < limit)
+      uint32_t limit = letter == 'd' ? PathTextSize - 2 : letter == 'p' ? SwitchPasswordLimit : 0;
+      if (argument[2] == '=' && length - 4 < limit &&
+          (letter != 'd' || TextCharacters(argument + 3) <= FolderTextLimit))
         CopyFolderText(value, argument + 3);
       else
         s.Bad = true;
@@ -94,6 +95,7 @@ bool ApplySwitches() {
   if (!config.AcceptsSwitches) {
     switches.Silent = false;
     state.Unattended = false;
+    SetQuietRun(false);
     return true;
   }
   if (switches.Bad || switches.Help) {
@@ -105,7 +107,9 @@ bool ApplySwitches() {
     CopyFolderText(config.DefaultFolder, switches.Folder);
     config.HasFolder = true;
   }
-  // At most SwitchPasswordLimit characters: they fit the password's 80 bytes.
+  // At most SwitchPasswordLimit bytes: they fit the password's 80 bytes, and
+  // in the ANSI code page the prompt's bytes, they take no more.
+  Utf8ToAnsi(switches.Password);
   CopyFolderText(state.Password, switches.Password);
   ClearSecret(switches.Password, sizeof switches.Password);
   return true;

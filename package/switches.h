@@ -6,6 +6,7 @@
 //   /?           a message box listing the switches
 // Letters in any case. Without FlagSwitches the command line is ignored.
 #include <stdint.h>
+#include "base/config.h"
 #include "extract/paths.h"
 
 // The process exit code of an unattended run; an interactive run ends with 0.
@@ -22,7 +23,7 @@ struct CommandSwitches {
   bool Silent;
   bool Help;
   bool Bad;
-  char Folder[FolderTextLimit + 1];          // empty when not given
+  char Folder[PathTextSize];                 // UTF-8, empty when not given
   char Password[SwitchPasswordLimit + 1];    // empty when not given
 };
 

@@ -4,9 +4,11 @@
 #include "platform/sorted_find.h"
 
 #include <ctype.h>
+#include <locale.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
+#include <wctype.h>
 
 #include <algorithm>
 
@@ -164,11 +166,9 @@ void SetUtf8Texts(bool on) { Settings().utf8Texts = on; }
 
 uint32_t GetProgramPath(char* buffer, uint32_t size) {
   const std::string& path = Settings().programPath;
-  if (path.empty() || size == 0) return 0;
-  uint32_t n = static_cast<uint32_t>(std::min<size_t>(path.size(), size - 1));
-  memcpy(buffer, path.data(), n);
-  buffer[n] = 0;
-  return n;
+  if (path.empty() || path.size() >= size) return 0;
+  memcpy(buffer, path.c_str(), path.size() + 1);
+  return static_cast<uint32_t>(path.size());
 }
 
 uint32_t GetTempFolder(char* buffer, uint32_t size) {
@@ -183,10 +183,47 @@ void ShortenPath(char*, uint32_t) {}  // no short names on the host
 
 const char* GetCommandLineText() { return Settings().commandLine.c_str(); }
 
-// ---- a second thread ---------------------------------------------------------
+void SetQuietRun(bool) {}   // the tools report a failed allocation themselves
 
-ThreadHandle StartThread(ThreadWork, void*) { return nullptr; }
-bool ThreadEnded(ThreadHandle, bool) { return true; }
+// ---- paths -------------------------------------------------------------------
+
+namespace {
+
+// The names of a path as Windows resolves it: '\' or '/' between them, each
+// without its trailing dots and blanks, "." dropped and ".." climbing; each
+// character folded to upper case, as the file system compares names. Bytes
+// that are not UTF-8 stand for themselves.
+std::vector<std::u32string> ResolvedNames(const char* path) {
+  static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  std::vector<std::u32string> names;
+  std::u32string name;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path);; p++) {
+    if (*p == 0 || *p == '\\' || *p == '/') {
+      if (name == U"..") {
+        if (!names.empty()) names.pop_back();
+      } else {
+        while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+        if (!name.empty()) names.push_back(name);
+      }
+      name.clear();
+      if (*p == 0) return names;
+      continue;
+    }
+    char32_t c = *p;
+    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    bool whole = true;
+    for (int i = 1; i <= more && whole; i++) whole = (p[i] & 0xC0) == 0x80;
+    if (more && whole) {
+      c &= 0x3Fu >> more;
+      for (int i = 0; i < more; i++) c = (c << 6) | (*++p & 0x3F);
+    }
+    name.push_back(utf8 ? (char32_t)towupper_l((wint_t)c, utf8) : (char32_t)toupper((int)c));
+  }
+}
+
+}  // namespace
+
+bool SamePath(const char* a, const char* b) { return ResolvedNames(a) == ResolvedNames(b); }
 
 // ---- user interface ----------------------------------------------------------
 

@@ -242,10 +242,7 @@ bool MakeFolder(const char* path) { return mkdir(ToHostPath(path).c_str(), 0755)
 
 }  // namespace host
 
-// Names are bytes here: an "ANSI" text is taken as it is.
-uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
-  size_t length = strlen(text);
-  if (length + 1 > size) return 0;
-  memcpy(buffer, text, length + 1);
-  return static_cast<uint32_t>(length);
-}
+// Names are bytes here: an "ANSI" text is taken as it is, and the tools
+// rename what they extracted afterwards.
+uint32_t AnsiToUtf8(const char*, char*, uint32_t) { return 0; }
+void Utf8ToAnsi(char*) {}

@@ -2,9 +2,8 @@
 // wide calls, under the seam's names. The Windows twin of host_files.cpp,
 // and it behaves as the stub's own seam (win32.cpp) does on Windows.
 //
-// Paths are Windows paths ("C:\dir\file", "dir\file", '/' or '\'), in UTF-8
-// when the core chose UTF-8 texts and else in the code page SetAnsiCodePage
-// gave. Each is converted to UTF-16 and made an absolute \\?\ path, so that
+// Paths are Windows paths ("C:\dir\file", "dir\file", '/' or '\') in UTF-8;
+// the core's ANSI texts are in the code page SetAnsiCodePage gave. Each is converted to UTF-16 and made an absolute \\?\ path, so that
 // no 260-character limit applies; the system normalizes it first as it would
 // a path without the prefix (".." folded, trailing dots and spaces of the
 // last name dropped), so names mean what they mean to the stub.
@@ -12,6 +11,7 @@
 #include "platform/wide.h"
 
 #include <stdint.h>
+#include <string.h>
 #include <windows.h>
 
 namespace {
@@ -39,13 +39,10 @@ FileHandle NewFile(HANDLE handle) {
 // (a UTF-8 path that is not valid UTF-8 names nothing, as in the stub).
 std::wstring WideName(const char* path) {
   if (!path || !path[0]) return std::wstring();
-  bool utf8 = host::Utf8Texts();
-  UINT codePage = utf8 ? CP_UTF8 : NameCodePage;
-  DWORD flags = utf8 ? MB_ERR_INVALID_CHARS : 0;
-  int n = MultiByteToWideChar(codePage, flags, path, -1, nullptr, 0);
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
   if (n <= 1) return std::wstring();
   std::wstring text(static_cast<size_t>(n), L'\0');
-  if (MultiByteToWideChar(codePage, flags, path, -1, &text[0], n) != n) return std::wstring();
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &text[0], n) != n) return std::wstring();
   text.resize(static_cast<size_t>(n) - 1);   // the terminator
   return text;
 }
@@ -233,6 +230,14 @@ uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
   int n = MultiByteToWideChar(NameCodePage, 0, text, -1, nullptr, 0);
   std::wstring wideText(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
   if (n <= 0 || !MultiByteToWideChar(NameCodePage, 0, text, -1, &wideText[0], n)) return 0;
-  int length = WideCharToMultiByte(CP_UTF8, 0, wideText.c_str(), -1, buffer, static_cast<int>(size), nullptr, nullptr);
-  return length > 0 ? static_cast<uint32_t>(length - 1) : 0;
+  int length = WideCharToMultiByte(CP_UTF8, 0, wideText.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0 || static_cast<uint32_t>(length) > size) return 0;
+  WideCharToMultiByte(CP_UTF8, 0, wideText.c_str(), -1, buffer, length, nullptr, nullptr);
+  return static_cast<uint32_t>(length - 1);
+}
+
+void Utf8ToAnsi(char* text) {
+  std::wstring wideText = WideName(text);
+  if (!wideText.empty())
+    WideCharToMultiByte(NameCodePage, 0, wideText.c_str(), -1, text, static_cast<int>(strlen(text) + 1), nullptr, nullptr);
 }

@@ -29,6 +29,10 @@ void ShowMessage(const char* text, const char* caption, uint32_t icon) {
 
 void PumpOneMessage() {}   // a tool has no window messages
 
+// The tools decode every entry in turn, to report each as it ends.
+ThreadHandle StartThread(ThreadWork, void*) { return nullptr; }
+bool ThreadEnded(ThreadHandle, bool) { return true; }
+
 void* Allocate(size_t size) {
   void* block = calloc(size ? size : 1, 1);
   if (!block) {

@@ -11,8 +11,9 @@
 //                        and records the shell launch instead of performing it.
 // The tests, fuzzers and benchmarks link a test double instead of the Linux
 // seam (tests/support/host_double.cpp), built on the Linux seam's files.
-// Texts are 8-bit and NUL-terminated, in the ANSI code page unless the core
-// has switched to UTF-8 with SetUtf8Texts (see "text encoding" below).
+// Texts are 8-bit and NUL-terminated. Paths are UTF-8 (on Linux: bytes, as
+// the file system takes them); shown texts are in the ANSI code page unless
+// the core has switched to UTF-8 with SetUtf8Texts (see "text encoding" below).
 
 #include <stddef.h>
 #include <stdint.h>
@@ -27,22 +28,30 @@ typedef void* ListHandle;     // a dialog's entry list (a list box on Win32)
 enum : uint32_t { IconHand = 0x10, IconExclamation = 0x30, IconInformation = 0x40 };
 
 // ---- text encoding -------------------------------------------------------------
-// Every path, name and message text handed to the functions below is in the
-// encoding last chosen here: the ANSI code page (the default) or UTF-8. The
-// archive walk chooses per entry, from the entry's name, so the paths built
-// from that name are in the same encoding, and goes back to ANSI at its end.
-// On Win32 every text is converted to UTF-16 from that encoding and the
-// wide system calls are used; a UTF-8 text is never converted to the ANSI
-// code page (its best-fit mappings would turn look-alike characters into
-// separators and dots). A UTF-8 path that is not valid UTF-8 names nothing.
+// Every path handed to or returned by the functions below is UTF-8, so that
+// a folder named outside the ANSI code page (a user's name in another
+// script) is reached as it is: on Win32 each is converted to UTF-16 for the
+// wide system calls, never through the ANSI code page, whose best-fit
+// mappings would turn look-alike characters into other letters, separators
+// and dots. A path that is not valid UTF-8 names nothing.
+// Shown texts (messages, list items, the progress field) are in the encoding
+// last chosen here: the ANSI code page (the default) or UTF-8. The archive
+// walk chooses per entry, from the entry's name, and goes back to ANSI at
+// its end; the engine switches to UTF-8 once it has the name in UTF-8.
 void SetUtf8Texts(bool on);
 // Writes the ANSI text 'text' as UTF-8 into 'buffer' (terminated); returns
-// its length, 0 when it does not fit. Joins a folder typed in the ANSI code
-// page with a UTF-8 name.
+// its length, 0 when it does not fit. On Linux names are kept as the bytes
+// the archive holds (the tools rename them afterwards): the answer is 0 there
+// and the caller keeps the text as it is.
 uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size);
+// Converts a UTF-8 text to the ANSI code page in place (on Linux: leaves it).
+// The command line arrives in UTF-8; a password keeps its ANSI bytes, as the
+// password prompt gives them.
+void Utf8ToAnsi(char* text);
 
 // ---- files -------------------------------------------------------------------
-// Full path of the running program; returns its length (0 on failure).
+// Full path of the running program; returns its length (0 on failure or when
+// it does not fit).
 uint32_t GetProgramPath(char* buffer, uint32_t size);
 // Opens an existing file for reading, sharing it for reading only.
 FileHandle OpenReadFile(const char* path);
@@ -79,23 +88,28 @@ void SetFileTimes(FileHandle file, const FileStamp& stamp);
 // ---- folders -----------------------------------------------------------------
 // True when a search for the path (a name or a pattern such as C:\Dir\*.*) finds an entry.
 bool FindAny(const char* pattern);
+// Whether two paths name the same file as the file system decides it: made
+// full (on Windows "." and ".." folded, trailing dots and blanks of each name
+// dropped) and compared ignoring case, for every letter the system folds.
+bool SamePath(const char* a, const char* b);
 // What stands at a path (a plain path, no pattern): PathOtherName is a file
 // the system found under another name, such as its short 8.3 alias.
 enum PathKind : uint32_t { PathMissing, PathFile, PathFolder, PathOtherName };
 PathKind FindPath(const char* path);
 // Creates one folder; returns false when the system refuses.
 bool MakeFolder(const char* path);
-// The user's temporary folder, ending with a backslash; returns its length, 0 on failure.
+// The user's temporary folder, ending with a backslash; returns its length.
+// 0, or a length of 'size' or more, means it failed or did not fit.
 uint32_t GetTempFolder(char* buffer, uint32_t size);
-// The process's current folder; returns its length (0 on failure, or the size
-// needed when the buffer is too small, in which case nothing is written).
+// The process's current folder; answers as GetTempFolder.
 uint32_t GetCurrentFolder(char* buffer, uint32_t size);
 // Converts an existing path to its short form in place; 'size' is the room the
 // text has. Leaves the text unchanged when there is no shorter form or it does not fit.
 void ShortenPath(char* text, uint32_t size);
 
 // ---- process -----------------------------------------------------------------
-// The whole command line the program was started with, its own name first.
+// The whole command line the program was started with, its own name first,
+// in UTF-8.
 const char* GetCommandLineText();
 
 // ---- a second thread ---------------------------------------------------------
@@ -147,8 +161,11 @@ void ShellOpen(const char* program, const char* parameters);
 
 // ---- memory ------------------------------------------------------------------
 // The block is zero-filled. Never returns null: an allocation that cannot be
-// met ends the process.
+// met ends the process with exit code 1 (a failure), after a message box
+// unless the run is quiet.
 void* Allocate(size_t size);
+// An unattended run: the seam's own failures show no box either.
+void SetQuietRun(bool on);
 // For blocks whose size the data decide (a decoder's window): null when the
 // allocation cannot be met, and not cleared. Released with Release.
 void* TryAllocate(size_t size);

@@ -5,11 +5,12 @@
 #include "platform/held.h"
 
 // Conversion areas: a call takes at most two texts at once; the third holds
-// the progress text until it is shown. The longest text
-// is a message with a UTF-8 path: a folder of 254 ANSI characters (at most
-// 762 bytes as UTF-8), '\' and a name of at most 257 bytes.
+// the progress text until it is shown; the last two hold full paths being
+// compared. The longest text is a message with a path: a folder of 254
+// characters, '\' and a name of at most 257 bytes.
 const int WideSize = 1100;
 const int ProgressSlot = 2;
+const int FullPathSlot = 3;
 
 // The seam's state in one object: a function takes it once, through Held,
 // and reaches every field from one register.
@@ -20,9 +21,10 @@ struct SeamState {
   // thread, which may be waiting for the second.
   bool SecondThreadRuns;
   bool ProgressPending;   // the progress text has not been shown yet
+  bool QuietRun;          // no box for the seam's own failures
   HWND ProgressDialog;
   DWORD ProgressShownAt;
-  WCHAR WideTexts[3][WideSize];
+  WCHAR WideTexts[5][WideSize];
 };
 static SeamState Seam;
 
@@ -30,32 +32,41 @@ static SeamState Seam;
 
 void SetUtf8Texts(bool on) { Seam.TextCodePage = on ? CP_UTF8 : CP_ACP; }
 
-// The text in UTF-16, in conversion area 'slot'; empty when it does not
-// convert. Paths refuse invalid UTF-8 ('check'); a displayed text shows it
-// with replacement characters.
-static const WCHAR* Wide(const char* text, int slot, DWORD check = 0) {
-  SeamState& seam = Held(Seam);
-  WCHAR* out = seam.WideTexts[slot];
-  UINT page = seam.TextCodePage;
-  if (!MultiByteToWideChar(page, page == CP_UTF8 ? check : 0, text, -1, out, WideSize))
-    out[0] = 0;
+// The text in UTF-16 from code page 'page', in conversion area 'slot'; empty
+// when it does not convert.
+__attribute__((noinline)) static WCHAR* ToWide(UINT page, DWORD flags, const char* text, int slot) {
+  WCHAR* out = Held(Seam).WideTexts[slot];
+  if (!MultiByteToWideChar(page, flags, text, -1, out, WideSize)) out[0] = 0;
   return out;
 }
 
-static const WCHAR* WidePath(const char* path) { return Wide(path, 0, MB_ERR_INVALID_CHARS); }
+// A shown text: invalid UTF-8 shows as replacement characters.
+static const WCHAR* Wide(const char* text, int slot) { return ToWide(Seam.TextCodePage, 0, text, slot); }
+
+// A path refuses invalid UTF-8: it names nothing.
+const WCHAR* WidePath(const char* path, int slot) { return ToWide(CP_UTF8, MB_ERR_INVALID_CHARS, path, slot); }
+
+uint32_t FromWide(UINT page, const WCHAR* wide, char* buffer, uint32_t size) {
+  // Asked first: a conversion that does not fit may have written part of it.
+  int n = WideCharToMultiByte(page, 0, wide, -1, 0, 0, 0, 0);
+  if (n <= 0 || (uint32_t)n > size) return 0;
+  WideCharToMultiByte(page, 0, wide, -1, buffer, n, 0, 0);
+  return (uint32_t)n - 1;
+}
 
 uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
-  WCHAR* wide = Seam.WideTexts[1];
-  MultiByteToWideChar(CP_ACP, 0, text, -1, wide, WideSize);
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, (int)size, 0, 0);
-  return n > 0 ? (uint32_t)n - 1 : 0;
+  return FromWide(CP_UTF8, ToWide(CP_ACP, 0, text, 1), buffer, size);
 }
+
+void Utf8ToAnsi(char* text) { FromWide(CP_ACP, ToWide(CP_UTF8, 0, text, 1), text, 0x7FFFFFFF); }
 
 // ---- files -------------------------------------------------------------------
 
 // Out of line: start-up asks in two places.
 __attribute__((noinline)) uint32_t GetProgramPath(char* buffer, uint32_t size) {
-  return GetModuleFileNameA(0, buffer, size);
+  WCHAR* wide = Held(Seam).WideTexts[0];
+  if (GetModuleFileNameW(0, wide, WideSize) >= WideSize) return 0;
+  return FromWide(CP_UTF8, wide, buffer, size);
 }
 
 // Out of line: reading and creating share the conversion and the import call.
@@ -112,7 +123,7 @@ __attribute__((noinline)) bool CloseFileHandle(FileHandle file) { return CloseHa
 // A read-only file is not replaced: Windows refuses it, as it refused to
 // truncate one, and the old file stays.
 bool MoveOntoFile(const char* from, const char* to) {
-  return MoveFileExW(WidePath(from), Wide(to, 1, MB_ERR_INVALID_CHARS), MOVEFILE_REPLACE_EXISTING) != 0;
+  return MoveFileExW(WidePath(from), WidePath(to, 1), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 bool DeleteFileAt(const char* path) { return DeleteFileW(WidePath(path)) != 0; }
@@ -129,7 +140,14 @@ void SetFileTimes(FileHandle file, const FileStamp& stamp) {
   SetFileTime(file, 0, 0, &time);
 }
 
-const char* GetCommandLineText() { return GetCommandLineA(); }
+const char* GetCommandLineText() {
+  // Asked once, at start-up; kept for the run.
+  const WCHAR* line = GetCommandLineW();
+  uint32_t size = 3 * (uint32_t)lstrlenW(line) + 1;
+  char* text = (char*)Allocate(size);
+  FromWide(CP_UTF8, line, text, size);
+  return text;
+}
 
 PathKind FindPath(const char* path) {
   WIN32_FIND_DATAW found;
@@ -147,18 +165,36 @@ PathKind FindPath(const char* path) {
 // A pattern finds something whatever the name of what it finds.
 bool FindAny(const char* pattern) { return FindPath(pattern) != PathMissing; }
 
+// The full form of a path, as the file system will take it, in conversion area 'slot'.
+static WCHAR* FullPath(const char* path, int slot) {
+  WCHAR* full = Seam.WideTexts[FullPathSlot + slot];
+  if (!GetFullPathNameW(WidePath(path, slot), WideSize, full, 0)) full[0] = 0;
+  return full;
+}
+
+bool SamePath(const char* a, const char* b) {
+  return CompareStringOrdinal(FullPath(a, 0), -1, FullPath(b, 1), -1, TRUE) == CSTR_EQUAL;
+}
+
 bool MakeFolder(const char* path) { return CreateDirectoryW(WidePath(path), 0) != 0; }
 
-uint32_t GetTempFolder(char* buffer, uint32_t size) { return GetTempPathA(size, buffer); }
+// A folder the system writes in UTF-16: none when it needs more room than a path has.
+static uint32_t FolderFromWide(DWORD length, char* buffer, uint32_t size) {
+  return length && length < WideSize ? FromWide(CP_UTF8, Seam.WideTexts[0], buffer, size) : 0;
+}
+
+uint32_t GetTempFolder(char* buffer, uint32_t size) {
+  return FolderFromWide(GetTempPathW(WideSize, Seam.WideTexts[0]), buffer, size);
+}
 
 uint32_t GetCurrentFolder(char* buffer, uint32_t size) {
-  return GetCurrentDirectoryA(size, buffer);
+  return FolderFromWide(GetCurrentDirectoryW(WideSize, Seam.WideTexts[0]), buffer, size);
 }
 
 void ShortenPath(char* text, uint32_t size) {
-  // On success the system writes the short form; when it fails, or the short
-  // form needs more room than 'size', it writes nothing.
-  GetShortPathNameA(text, text, size);
+  WCHAR* shortForm = Seam.WideTexts[1];
+  if (GetShortPathNameW(WidePath(text, 0), shortForm, WideSize) - 1u < WideSize - 1u)
+    FromWide(CP_UTF8, shortForm, text, size);
 }
 
 // Field 55 shows the path of each file, but drawing it costs more under a
@@ -226,11 +262,11 @@ void PumpOneMessage() {
   }
 }
 
-typedef HINSTANCE(WINAPI* ExecuteFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+typedef HINSTANCE(WINAPI* ExecuteFunction)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
 
 void ShellOpen(const char* program, const char* parameters) {
-  ExecuteFunction execute = (ExecuteFunction)ShellFunction("ShellExecuteA");
-  if (execute) execute(0, "open", program, parameters, "", SW_SHOW);
+  ExecuteFunction execute = (ExecuteFunction)ShellFunction("ShellExecuteW");
+  if (execute) execute(0, L"open", WidePath(program, 0), WidePath(parameters, 1), L"", SW_SHOW);
 }
 
 ThreadHandle StartThread(ThreadWork work, void* argument) {
@@ -256,14 +292,16 @@ __attribute__((noinline)) static void* HeapBlock(size_t size, DWORD flags) {
 void* Allocate(size_t size) {
   void* block = HeapBlock(size, HEAP_ZERO_MEMORY);
   if (!block) {
-    // The program never goes on with a missing buffer.
-    ShowMessage("Not enough memory", "Error", IconHand);
-    EndProcess(0);
+    // The program never goes on with a missing buffer; the run failed.
+    if (!Seam.QuietRun) ShowMessage("Not enough memory", "Error", IconHand);
+    EndProcess(1);
   }
   return block;
 }
 
 void* TryAllocate(size_t size) { return HeapBlock(size, 0); }
+
+void SetQuietRun(bool on) { Seam.QuietRun = on; }
 
 void Release(void* block) {
   if (block) HeapFree(GetProcessHeap(), 0, block);

@@ -26,3 +26,10 @@ void* ShellFunction(const char* name);
 // ExitProcess and GetProcAddress from one call site each (win32.cpp).
 [[noreturn]] void EndProcess(UINT code);
 void* ModuleFunction(HMODULE module, const char* name);
+
+// A UTF-8 path in UTF-16, in conversion area 'slot' (0 or 1) of the seam;
+// empty when it is not valid UTF-8. Valid until the next conversion there.
+const WCHAR* WidePath(const char* path, int slot = 0);
+// Writes 'wide' in code page 'page' into 'buffer' (terminated); returns its
+// length, 0 when it does not fit.
+uint32_t FromWide(UINT page, const WCHAR* wide, char* buffer, uint32_t size);

@@ -49,8 +49,7 @@ static void Initialise(HWND dialog, ExtractState& state) {
   }
   if (!config.HasFolder) CurrentFolderToDest();
   // The field shows the whole folder; one too long is refused at Extract.
-  ItemMessage(dialog, IDC_FOLDER, WM_SETTEXT, 0,
-                      (LPARAM)(config.HasFolder ? config.DefaultFolder : DestFolder));
+  SetFolderField(dialog, config.HasFolder ? config.DefaultFolder : DestFolder);
   ItemMessage(dialog, IDC_FOLDER, EM_SETSEL, 0, 0x7FFF);
   // There is no control 502: for it no box is checked and existing files are kept.
   ItemMessage(dialog, config.OverwriteControlId, BM_SETCHECK, BST_CHECKED, 0);
@@ -108,7 +107,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       ExtractAll(dialog);
       break;
     case IDC_FILE_LIST_BUTTON:
-      if (ShowDialog(IDD_FILE_LIST, dialog, FileListProc) == DialogExtracted)
+      if (ShowDialog(L"" IDD_FILE_LIST, dialog, FileListProc) == DialogExtracted)
         EndDialogWith(dialog, DialogExtractedFromList);
       break;
     case IDC_OVERWRITE:
@@ -122,4 +121,4 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   return 0;
 }
 
-void ShowMainDialog() { ShowDialog(IDD_MAIN, 0, MainDialogProc); }
+void ShowMainDialog() { ShowDialog(L"" IDD_MAIN, 0, MainDialogProc); }

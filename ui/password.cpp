@@ -23,6 +23,6 @@ uint32_t AskPasswordDialog(char* buffer) {
   ShowProgress(0, 0);   // the path shown is brought up to date first
   buffer[0] = 0;
   PasswordLength = 0;   // and so it stays when the prompt cannot be shown
-  ShowDialog(IDD_PASSWORD, 0, PasswordProc);
+  ShowDialog(L"" IDD_PASSWORD, 0, PasswordProc);
   return (uint32_t)PasswordLength;
 }

@@ -8,8 +8,10 @@
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 inline HINSTANCE ProgramModule() { return (HINSTANCE)&__ImageBase; }
 
-// Runs a dialog template of the program's module modally; returns its result, -1 when it cannot be created.
-INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc);
+// Runs a dialog template of the program's module modally, as a Unicode
+// window; returns its result, -1 when it cannot be created. 'name' is one of
+// resource.h's, made wide: ShowDialog(L"" IDD_MAIN, ...).
+INT_PTR ShowDialog(const WCHAR* name, HWND owner, DLGPROC proc);
 // Ends the modal dialog; ShowDialog answers 'result'.
 void EndDialogWith(HWND dialog, INT_PTR result);
 // Gives the dialog's control 'id' the keyboard focus.
@@ -33,6 +35,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK FileListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Shows a folder (UTF-8) in the main dialog's folder field.
+void SetFolderField(HWND dialog, const char* folder);
 // Reads the main dialog's folder field into DestFolder, removing one trailing
 // backslash when asked. A folder longer than 254 characters is not cut (that
 // would name another folder): DestFolder keeps its text and the answer is false.

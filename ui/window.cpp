@@ -8,8 +8,10 @@
 #include "base/config.h"
 
 // Out of line: each caller would otherwise reach the module and the import itself.
-__attribute__((noinline)) INT_PTR ShowDialog(const char* name, HWND owner, DLGPROC proc) {
-  return DialogBoxParamA(ProgramModule(), name, owner, proc, 0);
+// Unicode windows: their fields keep what the user types or the shell names
+// in UTF-16, whatever the ANSI code page lacks.
+__attribute__((noinline)) INT_PTR ShowDialog(const WCHAR* name, HWND owner, DLGPROC proc) {
+  return DialogBoxParamW(ProgramModule(), name, owner, proc, 0);
 }
 
 // Out of line: three places hide a control, each would repeat both imports.
@@ -35,25 +37,26 @@ void CenterWindow(HWND window) {
   SetWindowPos(window, 0, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
-typedef LPITEMIDLIST(WINAPI* BrowseFunction)(LPBROWSEINFOA);
-typedef BOOL(WINAPI* PathFunction)(LPCITEMIDLIST, LPSTR);
+typedef LPITEMIDLIST(WINAPI* BrowseFunction)(LPBROWSEINFOW);
+typedef BOOL(WINAPI* PathFunction)(LPCITEMIDLIST, LPWSTR);
 typedef void(WINAPI* FreeFunction)(LPITEMIDLIST);
 
 void BrowseForFolder(HWND owner) {
-  BrowseFunction browse = (BrowseFunction)ShellFunction("SHBrowseForFolderA");
-  PathFunction toPath = (PathFunction)ShellFunction("SHGetPathFromIDListA");
+  BrowseFunction browse = (BrowseFunction)ShellFunction("SHBrowseForFolderW");
+  PathFunction toPath = (PathFunction)ShellFunction("SHGetPathFromIDListW");
   if (!browse || !toPath) return;
   // On the stack: a static record costs a relocation at every field it sets.
-  BROWSEINFOA record = {};
+  BROWSEINFOW record = {};
   record.hwndOwner = owner;
-  record.lpszTitle = "Tolvane SFX";
+  record.lpszTitle = L"Tolvane SFX";
   record.ulFlags = BIF_RETURNONLYFSDIRS;
   LPITEMIDLIST chosen = browse(&record);
   if (!chosen) return;  // cancelled: DestFolder and the field keep their text
-  char* path = BrowsePath;
+  // In UTF-16 from the shell to the field: any folder the user can pick.
+  WCHAR path[MAX_PATH];
   path[0] = 0;
   toPath(chosen, path);
   FreeFunction release = (FreeFunction)ShellFunction("ILFree");
   if (release) release(chosen);
-  ItemMessage(owner, IDC_FOLDER, WM_SETTEXT, 0, (LPARAM)path);
+  ControlMessage(DialogControl(owner, IDC_FOLDER), WM_SETTEXT, 0, (LPARAM)path);
 }

@@ -550,3 +550,66 @@ TEST_F(EngineTest, UnicodePathThatDoesNotFitEndsTheWalk) {
   EXPECT_TRUE(Items().empty());
   ExpectMessages({{"Invalid filename ", IconHand}});
 }
+
+// An LZMA entry decoded on the second thread and a later entry naming the
+// same file as the file system sees it: whatever order the thread ends in,
+// the run does what decoding in turn does, and the later entry is moved onto
+// the name last. Names outside ASCII are UTF-8 here; "\xE9" is an ANSI name.
+TEST_F(EngineTest, SecondThreadNeverOvertakesALaterEntryOfItsName) {
+  struct Pair {
+    std::string first, second;
+  };
+  const Pair pairs[] = {
+      {"same.bin", "same.bin"},
+      {"\xC3\x84.bin", "\xC3\xA4.bin"},   // Ä, then ä
+      {"x.bin", "./x.bin"},
+      {"x.bin", "x.bin "},
+      {"x.bin", "X.BIN."},
+      {"\xC3\xA9.bin", "\xE9.bin"},        // é in UTF-8, then in code page 1252
+      {"d", "d/"},                         // a file, then a folder of its name
+  };
+  const std::string large = Sample(200000, 7);
+  for (const Pair& pair : pairs) {
+    SCOPED_TRACE(pair.second);
+    ZipEntry first = Entry(pair.first, large, MethodLzma);
+    ZipEntry second = Entry(pair.second, pair.second.back() == '/' ? "" : "later", MethodStored);
+    for (ZipEntry* e : {&first, &second})
+      if ((uint8_t)e->name[0] >= 0x80 && e->name != "\xE9.bin") e->flags = FlagUtf8;
+    const std::string zip = testpkg::BuildZip({first, second});
+    std::vector<std::string> moved, messages;
+    Files tree;
+    for (host::ThreadOrder order : {host::ThreadOrder::Refused, host::ThreadOrder::EndsAtOnce,
+                                    host::ThreadOrder::EndsWhenWaited}) {
+      Restart();
+      host::SetThreadOrder(order);
+      Open(zip);
+      Extract();
+      std::vector<std::string> said;
+      for (const HostMessage& m : host::Messages()) said.push_back(m.text);
+      if (order == host::ThreadOrder::Refused) {
+        moved = host::MovedOnto(), messages = said, tree = Tree(Out(""));
+        ASSERT_FALSE(moved.empty());
+        EXPECT_NE(moved[0].find(pair.first), std::string::npos);
+        continue;
+      }
+      EXPECT_EQ(host::MovedOnto(), moved);
+      EXPECT_EQ(said, messages);
+      EXPECT_EQ(Tree(Out("")), tree);
+    }
+  }
+}
+
+// Flag bit 6 marks an encryption the engine cannot read: no password is asked
+// for or tried, the entry fails with the unknown-method message and the walk
+// goes on.
+TEST_F(EngineTest, StrongEncryptionFailsItsEntryWithoutAPrompt) {
+  ZipEntry strong = Entry("strong.bin", "secret", 8, "pw");
+  strong.flags = FlagStrongEncryption;
+  Open(testpkg::BuildZip({Entry("a.txt", "a"), strong, Entry("z.txt", "z")}));
+  host::SetPasswordAnswers({"pw"});
+  Extract();
+  EXPECT_EQ(host::PasswordPrompts(), 0);
+  ExpectMessages({{"Unknown compression type", IconHand}, {Failure, IconHand}});
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"strong.bin"});
+  EXPECT_EQ(Tree(Out("")), (Files{{"a.txt", "a"}, {"z.txt", "z"}}));
+}

@@ -37,6 +37,10 @@ struct DoubleSettings {
   std::string failMovesOnto;
   std::set<FileHandle> memoryHandles;
   size_t allocationLimit = SIZE_MAX;
+  host::ThreadOrder threadOrder = host::ThreadOrder::Refused;
+  ThreadWork pendingWork = nullptr;   // EndsWhenWaited: the work not run yet
+  void* pendingArgument = nullptr;
+  std::vector<std::string> movedOnto;
 };
 
 DoubleSettings& Settings() {
@@ -160,6 +164,9 @@ void SetWriteLimit(size_t bytes) { SetOutputLimit(bytes); }
 void SetFailingMoves(const std::string& name) { Settings().failMovesOnto = name; }
 void SetAllocationLimit(size_t bytes) { Settings().allocationLimit = bytes; }
 
+void SetThreadOrder(ThreadOrder order) { Settings().threadOrder = order; }
+std::vector<std::string>& MovedOnto() { return Settings().movedOnto; }
+
 void Reset() {
   ResetSeam();
   Settings() = DoubleSettings();
@@ -248,7 +255,9 @@ bool CloseFileHandle(FileHandle handle) {
   return true;
 }
 
-bool MoveOntoFile(const char* from, const char* to) {
+namespace {
+
+bool MoveInDouble(const char* from, const char* to) {
   DoubleSettings& s = Settings();
   std::string target = host::ToHostPath(to);
   const std::string& failing = s.failMovesOnto;
@@ -263,6 +272,14 @@ bool MoveOntoFile(const char* from, const char* to) {
   s.memoryFiles.erase(it);
   s.memoryFiles[targetKey] = std::move(data);
   return true;
+}
+
+}  // namespace
+
+bool MoveOntoFile(const char* from, const char* to) {
+  bool moved = MoveInDouble(from, to);
+  if (moved) Settings().movedOnto.push_back(to);
+  return moved;
 }
 
 bool DeleteFileAt(const char* path) {
@@ -313,6 +330,31 @@ void PumpOneMessage() {
   DoubleSettings& s = Settings();
   s.pumped++;
   if (s.pumpHandler) s.pumpHandler();
+}
+
+// ---- a second thread ---------------------------------------------------------
+
+ThreadHandle StartThread(ThreadWork work, void* argument) {
+  DoubleSettings& s = Settings();
+  if (s.threadOrder == host::ThreadOrder::Refused) return nullptr;
+  if (s.threadOrder == host::ThreadOrder::EndsAtOnce) {
+    work(argument);
+  } else {
+    s.pendingWork = work;
+    s.pendingArgument = argument;
+  }
+  return &s.pendingWork;   // any handle will do: one thread at a time
+}
+
+bool ThreadEnded(ThreadHandle, bool wait) {
+  DoubleSettings& s = Settings();
+  if (s.pendingWork) {
+    if (!wait) return false;
+    ThreadWork work = s.pendingWork;
+    s.pendingWork = nullptr;
+    work(s.pendingArgument);
+  }
+  return true;
 }
 
 // ---- memory ------------------------------------------------------------------

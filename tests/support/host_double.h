@@ -60,6 +60,15 @@ void SetFailingMoves(const std::string& name);
 // TryAllocate refuses blocks larger than 'bytes' (SIZE_MAX: none).
 void SetAllocationLimit(size_t bytes);
 
+// The second thread, run in a chosen order: StartThread refuses (the engine
+// then decodes in turn, the default); the work runs at once and the thread
+// has ended when next asked; or the work runs only when the engine waits for
+// the thread, the latest a real thread can end.
+enum class ThreadOrder { Refused, EndsAtOnce, EndsWhenWaited };
+void SetThreadOrder(ThreadOrder order);
+// Every MoveOntoFile that succeeded, as its target path was given.
+std::vector<std::string>& MovedOnto();
+
 // Forgets every setting and record, the Linux seam's included.
 void Reset();
 

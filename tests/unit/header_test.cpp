@@ -239,9 +239,10 @@ TEST_F(HeaderTest, TemporaryFolder) {
   EXPECT_TRUE(Config.HasFolder);
   EXPECT_STREQ(Config.DefaultFolder, "");
 
-  // The longest path the 260-byte room takes, and one too long for it.
-  std::string longest = "C:\\" + std::string(255, 't') + "\\";
-  ASSERT_EQ(longest.size(), 259u);
+  // The longest path, 259 characters, and one too long; characters, not
+  // bytes: a user's name outside the code page comes in UTF-8 and stays so.
+  std::string user = "\xC5\x81ukasz";   // Łukasz
+  std::string longest = "C:\\" + user + "\\" + std::string(248, 't') + "\\";
   host::SetTempFolder(longest);
   Read(BuildPackage(options, ""));
   EXPECT_EQ(std::string(Config.DefaultFolder), longest);

@@ -62,10 +62,11 @@ TEST_F(HostSeamTest, FolderQueriesFollowTheWin32Rule) {
   EXPECT_EQ(GetTempFolder(buffer, sizeof buffer), 5u);
   EXPECT_STREQ(buffer, "C:\\T\\");
 
-  char path[4];
+  char path[11];
   host::SetProgramPath("C:\\pkg.exe");
-  EXPECT_EQ(GetProgramPath(path, sizeof path), 3u);  // cut like GetModuleFileNameA
-  EXPECT_STREQ(path, "C:\\");
+  EXPECT_EQ(GetProgramPath(path, 10), 0u);  // a path cut would name another file
+  EXPECT_EQ(GetProgramPath(path, sizeof path), 10u);
+  EXPECT_STREQ(path, "C:\\pkg.exe");
 }
 
 TEST_F(HostSeamTest, RealFiles) {

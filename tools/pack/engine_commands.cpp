@@ -126,20 +126,13 @@ class Session {
 
   // The extraction walk over every listed entry, below 'folder'.
   bool Extract(const std::string& folder, int skipExisting) {
-    // Where the system takes Unicode names, the engine's are in the code page,
-    // the destination's too (in its short names when the code page lacks a
-    // character of it); elsewhere names are bytes (see RenameAll).
-    std::string destination = folder, problem, unused;
-    if (os::UnicodeNames && !ToCodePage(page_, folder, destination, problem) &&
-        !ToCodePage(page_, os::ShortPath(folder), destination, unused)) {
-      Error("the destination folder " + problem);
-      return false;
-    }
-    if (destination.size() > 254) {
+    // The engine's paths are UTF-8, as the folder is given; where names are
+    // bytes, an ANSI name is joined as it is (see RenameAll).
+    if (TextCharacters(folder.c_str()) > FolderTextLimit || folder.size() + 2 > sizeof DestFolder) {
       Error("the destination folder path is longer than the stub's 254 characters");
       return false;
     }
-    strcpy(DestFolder, destination.c_str());
+    strcpy(DestFolder, folder.c_str());
     State.SkipExisting = (uint8_t)skipExisting;
     ListSelect(GetEntryList(&dialog_, IDC_ENTRY_LIST), -1, true);
     std::vector<std::string> safe;
