@@ -149,9 +149,17 @@ const char* GetCommandLineText() {
   return text;
 }
 
+// The full form of a path, as the file system will take it, in conversion area 'slot'.
+static WCHAR* FullPath(const char* path, int slot) {
+  WCHAR* full = Seam.WideTexts[FullPathSlot + slot];
+  if (!GetFullPathNameW(WidePath(path, slot), WideSize, full, 0)) full[0] = 0;
+  return full;
+}
+
 PathKind FindPath(const char* path) {
   WIN32_FIND_DATAW found;
-  const WCHAR* wide = WidePath(path);
+  // The name as the system takes it: "x.txt." and "x.txt " are "x.txt".
+  const WCHAR* wide = FullPath(path, 0);
   HANDLE search = FindFirstFileW(wide, &found);
   if (search == INVALID_HANDLE_VALUE) return PathMissing;
   FindClose(search);
@@ -164,13 +172,6 @@ PathKind FindPath(const char* path) {
 
 // A pattern finds something whatever the name of what it finds.
 bool FindAny(const char* pattern) { return FindPath(pattern) != PathMissing; }
-
-// The full form of a path, as the file system will take it, in conversion area 'slot'.
-static WCHAR* FullPath(const char* path, int slot) {
-  WCHAR* full = Seam.WideTexts[FullPathSlot + slot];
-  if (!GetFullPathNameW(WidePath(path, slot), WideSize, full, 0)) full[0] = 0;
-  return full;
-}
 
 bool SamePath(const char* a, const char* b) {
   return CompareStringOrdinal(FullPath(a, 0), -1, FullPath(b, 1), -1, TRUE) == CSTR_EQUAL;

@@ -27,7 +27,7 @@ class Skipped(Exception):
 def register(module):
     global e2e
     e2e = module
-    return [utf8_names, utf8_packed]
+    return [utf8_names, utf8_packed, right_place]
 
 
 # Cyrillic, Greek, Japanese and emoji names, folders among them; the fullwidth
@@ -233,3 +233,81 @@ def utf8_packed(run, c):
     c.equal("stub: result", [line for line in lines if not line.startswith("301 ")],
             ["main dialog", f"901={message}", e2e.SUCCESS, "exit 0"])
     c.equal("stub: tree", tree(dest), want)
+
+
+def right_place(run, c):
+    """Under code page 1252: a later entry naming the file of an entry still
+    decoding on the second thread (another case outside ASCII, "./", a
+    trailing blank, UTF-8 against the code page) leaves its own bytes; an
+    entry of an encryption the stub cannot read (flag bit 6) fails without a
+    prompt while the rest extract; a "##" package follows a temporary folder
+    named outside the code page, /D= and the folder field take such folders."""
+    import random
+    base = run.folder("right_place")
+    rng = random.Random(31)
+    pairs = [("Ä.bin", "ä.bin"), ("x.bin", "./x.bin"), ("y.bin", "y.bin "), ("é.bin", "\xe9.bin")]
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as z:
+        for i, (first, second) in enumerate(pairs):
+            # Random bytes: slow to decode, so the later entry comes while the first is on its thread.
+            z.writestr(zipfile.ZipInfo(first), rng.randbytes(1500000), zipfile.ZIP_LZMA)
+            z.writestr("L" * len(second) if second == "\xe9.bin" else second, b"later %d\n" % i)
+    archive = buffer.getvalue().replace(b"L" * len("\xe9.bin"), "\xe9.bin".encode("latin-1"))
+    dest = os.path.join(base, "pairs")
+    pkg = package(run, os.path.join(base, "pairs.exe"), archive, e2e.win(dest), "cp1252")
+    lines, _ = run.drive(pkg, ["main", "press:1", "box", "exit"])
+    c.equal("pairs: result", lines, ["main dialog", e2e.SUCCESS, "exit 0"])
+    got = tree(dest)
+    c.equal("pairs: one file each", len(got), len(pairs))
+    for i, (first, _) in enumerate(pairs):
+        same = [n for n in got if n.lower() == first.lower()]
+        c.equal(f"pairs: {first} holds the later bytes", [got[n][:20] for n in same], [b"later %d\n" % i])
+
+    # Flag bit 6 on an encrypted entry, with the password the others would take.
+    src = os.path.join(base, "src")
+    os.makedirs(src)
+    for name in ("a.txt", "s.txt", "z.txt"):
+        with open(os.path.join(src, name), "w") as f:
+            f.write(name)
+    strong = os.path.join(base, "strong.zip")
+    need("zip")
+    subprocess.run(["zip", "-q", "-P", "pw", strong, "s.txt"], cwd=src, check=True)
+    subprocess.run(["zip", "-q", strong, "a.txt", "z.txt"], cwd=src, check=True)
+    data = bytearray(e2e.read(strong))
+    for signature, offset in ((b"PK\x03\x04", 6), (b"PK\x01\x02", 8)):
+        at = data.find(signature)
+        data[at + offset] |= 0x40
+    dest = os.path.join(base, "strong")
+    pkg = package(run, os.path.join(base, "strong.exe"), bytes(data), e2e.win(dest), "cp1252")
+    lines, _ = run.drive(pkg, ["main", "press:1", "box", "box", "press:2", "exit"])
+    c.equal("bit 6: no prompt, the entry fails", lines,
+            ["main dialog", "box: Unknown compression type", e2e.FAILURE, "exit 0"])
+    c.equal("bit 6: the others", tree(dest), {"a.txt": b"a.txt", "z.txt": b"z.txt"})
+
+    # The temporary folder of a user whose name the code page lacks.
+    temp = "C:\\tmp\\Łukasz"
+    os.makedirs(os.path.join(run.prefix, "drive_c", "tmp", "Łukasz"), exist_ok=True)
+    one = e2e.make_zip([("unpacked/t.txt", b"temp\n")])
+    pkg = package(run, os.path.join(base, "temp.exe"), one, "##", "cp1252")
+    lines, _ = run.drive(pkg, ["main", "get:101", "press:1", "box", "exit"], env={"TMP": temp, "TEMP": temp})
+    c.equal("temp: field and result", lines, ["main dialog", f"101={temp}\\", e2e.SUCCESS, "exit 0"])
+    landed = os.path.join(run.prefix, "drive_c", "tmp", "Łukasz", "unpacked", "t.txt")
+    c.true("temp: the file is in the user's folder", os.path.exists(landed))
+    c.true("temp: no look-alike folder", not os.path.exists(os.path.join(run.prefix, "drive_c", "tmp", "Lukasz")))
+
+    # /D= from the command line, and a folder typed into the field.
+    with open(run.stub, "rb") as f:
+        stub = f.read()
+    pkg = os.path.join(base, "switches.exe")
+    with open(pkg, "wb") as f:
+        f.write(e2e.build_package(stub, one, header=True, flags=0x2A, message=b"", folder=b"C:\\x", command=b""))
+    code = run.start(pkg, ["/S", "/D=C:\\Привет мир"])
+    c.equal("/D=: exit code", code, 0)
+    c.true("/D=: extracted there",
+           os.path.exists(os.path.join(run.prefix, "drive_c", "Привет мир", "unpacked", "t.txt")))
+    typed = os.path.join(base, "Łódź field")
+    lines, _ = run.drive(pkg, ["main", f"set:101={e2e.win(typed)}", "press:1", "box", "exit"])
+    c.equal("field: result", lines, ["main dialog", e2e.SUCCESS, "exit 0"])
+    c.equal("field: extracted there", tree(typed), {"unpacked/": None, "unpacked/t.txt": b"temp\n"})
+    shutil.rmtree(os.path.join(run.prefix, "drive_c", "Привет мир"), ignore_errors=True)
+    shutil.rmtree(os.path.join(run.prefix, "drive_c", "tmp", "Łukasz"), ignore_errors=True)
