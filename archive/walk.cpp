@@ -54,6 +54,9 @@ __attribute__((noinline)) void SetNameEncoding(bool utf8) {
 // entry without knowing the field leaves a stale one behind. Puts that form
 // into 'name' and returns its length (0 when it does not fit, which refuses
 // the entry like any name that does not fit); returns 'length' when no field applies.
+// Without that field, a name written on Unix (its entry carries a Unix extra
+// field) is read as UTF-8 when it is valid UTF-8: Unix writers store the
+// bytes of their locale and seldom set the flag.
 __attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLength, uint16_t length,
                                                    uint32_t headerPosition) {
   uint32_t extraLength;
@@ -74,6 +77,11 @@ __attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLeng
       SetNameEncoding(true);
     }
   }
+  name[length] = 0;
+  bool beyondAscii = false;
+  for (const char* p = name; *p; p++) beyondAscii |= (uint8_t)*p >= 0x80;
+  for (uint16_t tag : UnixExtraTags)
+    if (beyondAscii && FindExtraField(extra, extraLength, tag, &size) && IsValidUtf8(name)) SetNameEncoding(true);
   Release(extra);
   return length;
 }

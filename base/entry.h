@@ -82,4 +82,7 @@ const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint16_t ta
 // Info-ZIP Unicode Path extra field: version 1, the CRC-32 of the stored
 // name, then the name in UTF-8.
 const uint16_t UnicodePathTag = 0x7075;
+// Fields only Unix writers add (Info-ZIP's two Unix fields, PKWARE's): their
+// entries' names are in the writer's locale, which is UTF-8 today.
+const uint16_t UnixExtraTags[] = {0x7875, 0x5855, 0x000D};
 const uint8_t UnicodePathVersion = 1;

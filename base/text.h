@@ -8,3 +8,7 @@ uint16_t StrLength(const char* text);
 // The length of the text made of the first 'count' bytes of 'buffer', cut
 // before the first NUL byte among them. The text is the buffer's prefix.
 uint16_t StringFromBuffer(const char* buffer, uint16_t count);
+
+// Whether the text is UTF-8 in its shortest form, of code points up to
+// U+10FFFF without surrogates (the byte ranges of RFC 3629).
+bool IsValidUtf8(const char* text);

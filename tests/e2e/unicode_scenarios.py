@@ -241,7 +241,8 @@ def right_place(run, c):
     trailing blank, UTF-8 against the code page) leaves its own bytes; an
     entry of an encryption the stub cannot read (flag bit 6) fails without a
     prompt while the rest extract; a "##" package follows a temporary folder
-    named outside the code page, /D= and the folder field take such folders."""
+    named outside the code page, /D= and the folder field take such folders;
+    Info-ZIP's UTF-8 names without the flag come out as they were."""
     import random
     base = run.folder("right_place")
     rng = random.Random(31)
@@ -309,5 +310,20 @@ def right_place(run, c):
     lines, _ = run.drive(pkg, ["main", f"set:101={e2e.win(typed)}", "press:1", "box", "exit"])
     c.equal("field: result", lines, ["main dialog", e2e.SUCCESS, "exit 0"])
     c.equal("field: extracted there", tree(typed), {"unpacked/": None, "unpacked/t.txt": b"temp\n"})
+
+    # Info-ZIP's zip on Linux: UTF-8 names without the flag, Unix extra fields.
+    unix_src = os.path.join(base, "unix")
+    unix_files = {"世界.txt": b"world\n", "Größe/файл.txt": b"deep\n"}
+    for name, content in unix_files.items():
+        os.makedirs(os.path.dirname(os.path.join(unix_src, name)), exist_ok=True)
+        with open(os.path.join(unix_src, name), "wb") as f:
+            f.write(content)
+    unix_zip = os.path.join(base, "unix.zip")
+    subprocess.run(["zip", "-q", "-r", unix_zip, "."], cwd=unix_src, check=True, env=dict(os.environ, LC_ALL="C.UTF-8"))
+    dest = os.path.join(base, "unix out")
+    pkg = package(run, os.path.join(base, "unix.exe"), e2e.read(unix_zip), e2e.win(dest), "cp1252")
+    lines, _ = run.drive(pkg, ["main", "press:1", "box", "exit"])
+    c.equal("unix names: result", lines, ["main dialog", e2e.SUCCESS, "exit 0"])
+    c.equal("unix names: tree", tree(dest), expected_tree(unix_files))
     shutil.rmtree(os.path.join(run.prefix, "drive_c", "Привет мир"), ignore_errors=True)
     shutil.rmtree(os.path.join(run.prefix, "drive_c", "tmp", "Łukasz"), ignore_errors=True)

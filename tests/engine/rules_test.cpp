@@ -613,3 +613,37 @@ TEST_F(EngineTest, StrongEncryptionFailsItsEntryWithoutAPrompt) {
   EXPECT_EQ(StillSelected(), std::vector<std::string>{"strong.bin"});
   EXPECT_EQ(Tree(Out("")), (Files{{"a.txt", "a"}, {"z.txt", "z"}}));
 }
+
+// Without the UTF-8 flag, a name is UTF-8 when its entry carries a Unix extra
+// field and its bytes are valid UTF-8 beyond ASCII; otherwise it stays in the
+// code page, as every writer on Windows meant it.
+TEST_F(EngineTest, NamesWrittenOnUnixAreUtf8) {
+  const std::string world = "\xE4\xB8\x96\xE7\x95\x8C.txt";   // 世界.txt
+  const std::string ux("ux\x0B\0\x01\x04\xE8\x03\0\0\x04\xE8\x03\0\0", 15);
+  struct Case {
+    std::string name, extra;
+    bool utf8;
+  };
+  const Case cases[] = {
+      {world, ux, true},
+      {"1" + world, std::string("UX\x04\0\0\0\0\0", 8), true},
+      {"2" + world, std::string("\x0D\0\x00\0", 4), true},
+      {"3" + world, std::string("UT\x05\0\x01\0\0\0\0", 9), false},   // written anywhere
+      {"4" + world, "", false},
+      {"caf\xE9.txt", ux, false},                                      // not UTF-8: the code page's
+      {"plain.txt", ux, false},
+  };
+  std::vector<ZipEntry> entries;
+  for (const Case& c : cases) {
+    entries.push_back(Entry(c.name, c.name, MethodStored));
+    entries.back().extra = c.extra;
+  }
+  Open(testpkg::BuildZip(entries));
+  for (const Case& c : cases) {
+    auto item = std::find_if(Items().begin(), Items().end(), [&](const HostListItem& i) { return i.name == c.name; });
+    ASSERT_NE(item, Items().end()) << c.name;
+    EXPECT_EQ(item->utf8, c.utf8) << c.name;
+  }
+  Extract();
+  ExpectMessages({{Success, IconInformation}});
+}
