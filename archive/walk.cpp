@@ -78,10 +78,8 @@ __attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLeng
     }
   }
   name[length] = 0;
-  bool beyondAscii = false;
-  for (const char* p = name; *p; p++) beyondAscii |= (uint8_t)*p >= 0x80;
   for (uint16_t tag : UnixExtraTags)
-    if (beyondAscii && FindExtraField(extra, extraLength, tag, &size) && IsValidUtf8(name)) SetNameEncoding(true);
+    if (FindExtraField(extra, extraLength, tag, &size) && IsValidUtf8(name)) SetNameEncoding(true);
   Release(extra);
   return length;
 }

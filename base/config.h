@@ -34,7 +34,7 @@ const uint32_t SeekFailed = 0xFFFFFFFF;
 struct SfxConfig {
   char* Message;          // ConfigTextSize bytes each, allocated at start-up
   char* DefaultFolder;    // PathTextSize bytes, UTF-8
-  char* Command;
+  char* Command;          // PathTextSize bytes, UTF-8
   bool HasFolder;
   bool HasCommand;
   bool FileListAllowed;

@@ -17,12 +17,7 @@ char* ExpandCommandPart(int which) {
   size_t folderLength = StrLength(folder);
   if (folderLength <= FolderTextLimit) folderLength = StrLength(AddBackslash(folder));
 
-  // The command is in the package's code page; the folder, and so the
-  // result, a path, are UTF-8.
   const char* command = Config.Command ? Config.Command : "";
-  uint32_t size = 3 * StrLength(command) + 1;
-  char* utf8Command = (char*)Allocate(size);
-  if (AnsiToUtf8(command, utf8Command, size)) command = utf8Command;
   const char* bar = command;
   while (*bar && *bar != '|') bar++;
 
@@ -51,7 +46,6 @@ char* ExpandCommandPart(int which) {
     }
   }
   *out = 0;
-  Release(utf8Command);
 
   // The text's own length is its room: a short form only replaces it when it
   // fits, terminator included.

@@ -27,7 +27,7 @@ void StartCore(FileHandle package) {
   // Allocate zero-fills, so every text starts empty.
   BrowsePath = NewText(PathTextSize);
   config.DefaultFolder = NewText(PathTextSize);
-  config.Command = NewText();
+  config.Command = NewText(PathTextSize);
   config.Message = NewText();
   State.CrcTable = (uint32_t*)Allocate(CrcTableSize);
   BuildCrcTable();

@@ -79,5 +79,9 @@ void ReadPackageHeader() {
       AnsiToUtf8(folder, folder, PathTextSize);
     }
   }
-  if (commandLength) ReadHeaderText(config.Command, commandLength);
+  if (commandLength) {
+    // Expanded with the folder into a path: UTF-8 too.
+    ReadHeaderText(config.Command, commandLength);
+    AnsiToUtf8(config.Command, config.Command, PathTextSize);
+  }
 }

@@ -615,8 +615,8 @@ TEST_F(EngineTest, StrongEncryptionFailsItsEntryWithoutAPrompt) {
 }
 
 // Without the UTF-8 flag, a name is UTF-8 when its entry carries a Unix extra
-// field and its bytes are valid UTF-8 beyond ASCII; otherwise it stays in the
-// code page, as every writer on Windows meant it.
+// field and its bytes are valid UTF-8 (ASCII is both); otherwise it stays in
+// the code page, as every writer on Windows meant it.
 TEST_F(EngineTest, NamesWrittenOnUnixAreUtf8) {
   const std::string world = "\xE4\xB8\x96\xE7\x95\x8C.txt";   // 世界.txt
   const std::string ux("ux\x0B\0\x01\x04\xE8\x03\0\0\x04\xE8\x03\0\0", 15);
@@ -631,7 +631,7 @@ TEST_F(EngineTest, NamesWrittenOnUnixAreUtf8) {
       {"3" + world, std::string("UT\x05\0\x01\0\0\0\0", 9), false},   // written anywhere
       {"4" + world, "", false},
       {"caf\xE9.txt", ux, false},                                      // not UTF-8: the code page's
-      {"plain.txt", ux, false},
+      {"plain.txt", ux, true},
   };
   std::vector<ZipEntry> entries;
   for (const Case& c : cases) {
