@@ -193,8 +193,17 @@ namespace {
 // without its trailing dots and blanks, "." dropped and ".." climbing; each
 // character folded to upper case, as the file system compares names. Bytes
 // that are not UTF-8 stand for themselves.
-std::vector<std::u32string> ResolvedNames(const char* path) {
+char32_t Folded(char32_t c) {
+#ifdef _WIN32
+  // The Windows tools decode in turn and never compare; ASCII will do there.
+  return c < 0x80 ? (char32_t)toupper((int)c) : c;
+#else
   static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  return utf8 ? (char32_t)towupper_l((wint_t)c, utf8) : c < 0x80 ? (char32_t)toupper((int)c) : c;
+#endif
+}
+
+std::vector<std::u32string> ResolvedNames(const char* path) {
   std::vector<std::u32string> names;
   std::u32string name;
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path);; p++) {
@@ -217,7 +226,7 @@ std::vector<std::u32string> ResolvedNames(const char* path) {
       c &= 0x3Fu >> more;
       for (int i = 0; i < more; i++) c = (c << 6) | (*++p & 0x3F);
     }
-    name.push_back(utf8 ? (char32_t)towupper_l((wint_t)c, utf8) : (char32_t)toupper((int)c));
+    name.push_back(Folded(c));
   }
 }
 
