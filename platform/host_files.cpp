@@ -242,7 +242,5 @@ bool MakeFolder(const char* path) { return mkdir(ToHostPath(path).c_str(), 0755)
 
 }  // namespace host
 
-// Names are bytes here: an "ANSI" text is taken as it is, and the tools
-// rename what they extracted afterwards.
-uint32_t AnsiToUtf8(const char*, char*, uint32_t) { return 0; }
-void Utf8ToAnsi(char*) {}
+// AnsiToUtf8 and Utf8ToAnsi belong to the tools' seam (host_seam.cpp) and
+// to the test double.

@@ -29,6 +29,13 @@ void ShowMessage(const char* text, const char* caption, uint32_t icon) {
 
 void PumpOneMessage() {}   // a tool has no window messages
 
+#ifndef _WIN32
+// Names are bytes on Linux: an "ANSI" text is taken as it is, and the tools
+// rename what they extracted afterwards. (On Windows: host_files_windows.cpp.)
+uint32_t AnsiToUtf8(const char*, char*, uint32_t) { return 0; }
+void Utf8ToAnsi(char*) {}
+#endif
+
 // The tools decode every entry in turn, to report each as it ends.
 ThreadHandle StartThread(ThreadWork, void*) { return nullptr; }
 bool ThreadEnded(ThreadHandle, bool) { return true; }

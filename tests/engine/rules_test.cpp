@@ -647,3 +647,23 @@ TEST_F(EngineTest, NamesWrittenOnUnixAreUtf8) {
   Extract();
   ExpectMessages({{Success, IconInformation}});
 }
+
+// Where the system converts 8-bit names (the stub), an entry's name is joined
+// to the UTF-8 folder in its UTF-8 form, and what shows it is UTF-8 from then
+// on; a folder outside the code page is reached as it is. The list keeps the
+// name as stored.
+TEST_F(EngineTest, EightBitNamesJoinTheFolderInUtf8) {
+  host::SetLatin1CodePage(true);
+  strcpy(DestFolder, "C:\\\xC5\x81ukasz");   // Łukasz: outside code page 1252
+  const std::string data = Sample(100000, 3);
+  ZipEntry bad = Entry("d\xE9g\xE2t.bin", data, MethodLzma);
+  (bad.compressed = testpkg::Lzma(data))[4] = (char)225;   // settings the stub cannot serve
+  Open(testpkg::BuildZip({Entry("r\xE9sum\xE9.txt", "cv"), bad}));
+  Extract();
+  ExpectMessages({{"Unsupported compression settings in d\xC3\xA9g\xC3\xA2t.bin", IconExclamation},
+                  {Failure, IconHand}});
+  EXPECT_TRUE(host::Messages()[0].utf8);
+  EXPECT_FALSE(host::Messages()[1].utf8);
+  EXPECT_EQ(StillSelected(), std::vector<std::string>{"d\xE9g\xE2t.bin"});
+  EXPECT_EQ(Tree(root / "\xC5\x81ukasz"), (Files{{"r\xC3\xA9sum\xC3\xA9.txt", "cv"}}));
+}

@@ -41,6 +41,7 @@ struct DoubleSettings {
   ThreadWork pendingWork = nullptr;   // EndsWhenWaited: the work not run yet
   void* pendingArgument = nullptr;
   std::vector<std::string> movedOnto;
+  bool latin1 = false;
 };
 
 DoubleSettings& Settings() {
@@ -165,6 +166,7 @@ void SetFailingMoves(const std::string& name) { Settings().failMovesOnto = name;
 void SetAllocationLimit(size_t bytes) { Settings().allocationLimit = bytes; }
 
 void SetThreadOrder(ThreadOrder order) { Settings().threadOrder = order; }
+void SetLatin1CodePage(bool on) { Settings().latin1 = on; }
 std::vector<std::string>& MovedOnto() { return Settings().movedOnto; }
 
 void Reset() {
@@ -330,6 +332,31 @@ void PumpOneMessage() {
   DoubleSettings& s = Settings();
   s.pumped++;
   if (s.pumpHandler) s.pumpHandler();
+}
+
+// ---- text encoding -------------------------------------------------------------
+
+uint32_t AnsiToUtf8(const char* text, char* buffer, uint32_t size) {
+  if (!Settings().latin1) return 0;
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++) {
+    if (*p < 0x80) out += static_cast<char>(*p);
+    else out += {static_cast<char>(0xC0 | *p >> 6), static_cast<char>(0x80 | (*p & 0x3F))};
+  }
+  if (out.size() + 1 > size) return 0;
+  memcpy(buffer, out.c_str(), out.size() + 1);
+  return static_cast<uint32_t>(out.size());
+}
+
+void Utf8ToAnsi(char* text) {
+  if (!Settings().latin1) return;
+  char* out = text;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++) {
+    unsigned char c = *p;
+    if (c >= 0xC0 && p[1]) c = static_cast<unsigned char>((c & 0x03) << 6 | (p[1] & 0x3F)), p++;
+    *out++ = static_cast<char>(c);
+  }
+  *out = 0;
 }
 
 // ---- a second thread ---------------------------------------------------------

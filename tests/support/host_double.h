@@ -66,6 +66,10 @@ void SetAllocationLimit(size_t bytes);
 // the thread, the latest a real thread can end.
 enum class ThreadOrder { Refused, EndsAtOnce, EndsWhenWaited };
 void SetThreadOrder(ThreadOrder order);
+// The ANSI code page as the stub has it: none (names are bytes, as the tools
+// on Linux keep them; the default) or Latin-1, whose letters are code page
+// 1252's, converted to and from UTF-8 as the stub converts its 8-bit names.
+void SetLatin1CodePage(bool on);
 // Every MoveOntoFile that succeeded, as its target path was given.
 std::vector<std::string>& MovedOnto();
 

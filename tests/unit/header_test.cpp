@@ -82,6 +82,14 @@ TEST_F(HeaderTest, WorkedExample) {
   EXPECT_STREQ(Config.DefaultFolder, "C:\\Dest");
   EXPECT_STREQ(Config.Command, "start ##\\go");
   EXPECT_EQ(State.LastSeek, 0x7C00u);  // the only seek the reader makes
+
+  // Written in the code page, held in UTF-8: the folder and the command.
+  host::SetLatin1CodePage(true);
+  options.folder = "C:\\Caf\xE9";
+  options.command = "##r\xE9sum\xE9.txt";
+  Read(BuildPackage(options, ""));
+  EXPECT_STREQ(Config.DefaultFolder, "C:\\Caf\xC3\xA9");
+  EXPECT_STREQ(Config.Command, "##r\xC3\xA9sum\xC3\xA9.txt");
 }
 
 struct FlagRow {

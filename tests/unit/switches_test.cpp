@@ -81,6 +81,9 @@ struct SwitchRow {
 
 TEST(CommandLine, Switches) {
   const std::string folder254(254, 'f'), password79(79, 'p');
+  // The command line is UTF-8: the folder's limit counts characters.
+  std::string cyrillic254;
+  for (int i = 0; i < 254; i++) cyrillic254 += "\xD0\xB6";
   const SwitchRow rows[] = {
       {"p.exe", false, false, false, "", ""},
       {"p.exe /S", true, false, false, "", ""},
@@ -90,6 +93,8 @@ TEST(CommandLine, Switches) {
       {"p.exe /?", false, true, false, "", ""},
       {"p.exe /D=" + folder254 + " /P=" + password79, false, false, false, folder254, password79},
       {"p.exe /D=" + folder254 + "g", false, false, true, "", ""},
+      {"p.exe /D=" + cyrillic254, false, false, false, cyrillic254, ""},
+      {"p.exe /D=" + cyrillic254 + "g", false, false, true, "", ""},
       {"p.exe /P=" + password79 + "q /S", true, false, true, "", ""},
       {"p.exe /X", false, false, true, "", ""},
       {"p.exe S", false, false, true, "", ""},
@@ -149,6 +154,15 @@ TEST_F(ApplySwitchesTest, FolderAndPasswordTakeTheirPlaces) {
   EXPECT_TRUE(Config.HasFolder);
   EXPECT_STREQ(Config.DefaultFolder, "C:\\x");
   EXPECT_STREQ(State.Password, "pw");
+}
+
+// The folder stays UTF-8; the password takes the code page's bytes, as the
+// password prompt gives them.
+TEST_F(ApplySwitchesTest, FolderStaysUtf8AndPasswordTakesTheCodePage) {
+  host::SetLatin1CodePage(true);
+  EXPECT_TRUE(Apply(true, "p.exe /D=C:\\\xD0\x9F /P=p\xC3\xA9"));
+  EXPECT_STREQ(Config.DefaultFolder, "C:\\\xD0\x9F");
+  EXPECT_STREQ(State.Password, "p\xE9");
 }
 
 TEST_F(ApplySwitchesTest, NoFolderKeepsTheHeaders) {
