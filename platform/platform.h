@@ -93,7 +93,8 @@ bool FindAny(const char* pattern);
 // dropped) and compared ignoring case, for every letter the system folds.
 bool SamePath(const char* a, const char* b);
 // What stands at a path (a plain path, no pattern): PathOtherName is a file
-// the system found under another name, such as its short 8.3 alias.
+// the system found under another name, such as its short 8.3 alias. The name
+// is the one the system makes of the path: "x.txt." and "x.txt " are "x.txt".
 enum PathKind : uint32_t { PathMissing, PathFile, PathFolder, PathOtherName };
 PathKind FindPath(const char* path);
 // Creates one folder; returns false when the system refuses.
