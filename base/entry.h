@@ -28,6 +28,7 @@ static_assert(sizeof(ArchiveEntry) == LocalHeaderSize, "a local header is 30 byt
 const uint16_t FlagEncrypted = 0x0001;   // traditional or AES encryption
 const uint16_t FlagLzmaEndMarker = 0x0002;  // an LZMA stream ends with its end marker
 const uint16_t FlagDescriptor = 0x0008;  // CRC and sizes may follow the data
+const uint16_t FlagStrongEncryption = 0x0040;   // a cipher other than the two the stub reads
 const uint16_t FlagUtf8 = 0x0800;        // the name is UTF-8
 
 // Compression methods.

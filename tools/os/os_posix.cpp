@@ -108,6 +108,12 @@ uint64_t File::Size() const {
   return handle_ != Invalid && fstat((int)handle_, &st) == 0 ? (uint64_t)st.st_size : 0;
 }
 
+int64_t File::Modified() const {
+  struct stat st;
+  if (handle_ == Invalid || fstat((int)handle_, &st) != 0) return 0;
+  return (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 size_t File::ReadAt(uint64_t offset, void* buffer, size_t size) const {
   size_t done = 0;
   while (handle_ != Invalid && done < size) {
@@ -118,21 +124,52 @@ size_t File::ReadAt(uint64_t offset, void* buffer, size_t size) const {
   return done;
 }
 
-// ---- the package being written ----
+// ---- the package being written, and interruption ----
 
 namespace {
 
 char pendingPath[4096];   // fixed room: the signal handler must not allocate
+void (*volatile onInterrupt)() = nullptr;
+volatile sig_atomic_t caughtSignal = 0;
 
-void RemovePendingAndExit(int signal) {
+void OnSignal(int signal) {
+  if (onInterrupt) {   // the work stops by itself and cleans up
+    caughtSignal = signal;
+    onInterrupt();
+    return;
+  }
   if (pendingPath[0]) unlink(pendingPath);
   ::signal(signal, SIG_DFL);
   raise(signal);
 }
 
+// Without SA_RESTART: a password prompt waiting at the terminal gives up.
+void HandleSignals() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
-FILE* CreatePending(const std::string& target, std::string& error) {
+void CatchInterrupt(void (*handler)()) {
+  caughtSignal = 0;
+  onInterrupt = handler;
+  HandleSignals();
+}
+
+void EndCatchingInterrupt() {
+  onInterrupt = nullptr;
+  int signal = caughtSignal;
+  if (!signal) return;
+  DiscardPending();
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+FILE* CreatePending(const std::string& target, std::string& path, std::string& error) {
   size_t slash = target.rfind('/');
   std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
   std::string temp = folder + "/." + target.substr(slash + 1) + ".XXXXXX";
@@ -146,9 +183,8 @@ FILE* CreatePending(const std::string& target, std::string& error) {
     return nullptr;
   }
   strcpy(pendingPath, temp.c_str());
-  signal(SIGINT, RemovePendingAndExit);
-  signal(SIGTERM, RemovePendingAndExit);
-  signal(SIGHUP, RemovePendingAndExit);
+  path = temp;
+  HandleSignals();
   FILE* file = fdopen(fd, "wb");
   if (!file) {
     error = "cannot create a file in " + folder + ": " + LastError();
@@ -187,34 +223,6 @@ void DiscardPending() {
 }
 
 // ---- memory ----
-
-bool MapFile(const std::string& path, const uint8_t*& data, size_t& size, std::string& error) {
-  data = nullptr;
-  size = 0;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) {
-    error = "cannot read " + path + ": " + LastError();
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  if (st.st_size > 0) {
-    void* p = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (p == MAP_FAILED) {
-      error = "cannot read " + path + ": " + LastError();
-      close(fd);
-      return false;
-    }
-    data = (const uint8_t*)p;
-    size = (size_t)st.st_size;
-  }
-  close(fd);
-  return true;
-}
-
-void UnmapFile(const uint8_t* data, size_t size) {
-  if (data) munmap((void*)data, size);
-}
 
 uint8_t* MapScratch(size_t size, const std::string& folder, std::string& error) {
   std::string path = folder + "/.tolvane-pack.XXXXXX";
