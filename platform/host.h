@@ -96,8 +96,7 @@ void SetOutputLimit(size_t bytes);
 bool OutputWasCut();
 
 // Once called, reads of the package fail, so that the walk in progress ends
-// at once (an interrupt, or a full disk that every later entry would meet).
-// Safe in a signal handler and from another thread.
+// at once: an interrupt. Safe in a signal handler and from another thread.
 void StopReading();
 bool ReadingStopped();
 // True when a write failed because the disk was full, since ResetSeam.

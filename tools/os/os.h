@@ -29,6 +29,7 @@ struct FileStatus {
   enum Kind { Missing, File, Folder, Link, Pipe, Device, Other } kind = Missing;
   uint64_t size = 0;
   int64_t mtime = 0;        // seconds since 1970
+  int64_t modified = 0;     // the same, in File::Modified's unit
   uint64_t volume = 0;      // volume and file id together tell one file from another
   uint64_t id = 0;
   bool runnable = false;    // POSIX: the owner may run it; Windows: none is

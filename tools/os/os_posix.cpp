@@ -35,6 +35,7 @@ FileStatus Status(const std::string& path, bool follow) {
                                                              : FileStatus::Other;
   status.size = (uint64_t)st.st_size;
   status.mtime = (int64_t)st.st_mtime;
+  status.modified = (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec;
   status.volume = (uint64_t)st.st_dev;
   status.id = (uint64_t)st.st_ino;
   status.runnable = (st.st_mode & S_IXUSR) != 0;

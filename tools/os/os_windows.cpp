@@ -150,6 +150,7 @@ FileStatus Status(const std::string& path, bool follow) {
     status.kind = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? FileStatus::Folder : FileStatus::File;
     status.size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
     status.mtime = UnixSeconds(info.ftLastWriteTime);
+    status.modified = (int64_t)((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32 | info.ftLastWriteTime.dwLowDateTime);
     status.volume = info.dwVolumeSerialNumber;
     status.id = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
     status.runnable = status.kind == FileStatus::File && LooksRunnable(file);

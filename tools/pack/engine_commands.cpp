@@ -65,8 +65,8 @@ std::string NotAPackage(const std::string& path) {
   return "";
 }
 
-// Reads stop for an interrupt (Ctrl+C, a signal) and after a full disk.
-bool Interrupted() { return host::ReadingStopped() && !host::DiskWasFull(); }
+// Ctrl+C or a signal stops the package's reads (os::CatchInterrupt).
+bool Interrupted() { return host::ReadingStopped(); }
 
 // One engine session over one package: the state the stub's start-up sets.
 class Session {
@@ -261,7 +261,7 @@ class Session {
     if (report.outcome != EntryExtracted && report.outcome != EntryKept && !Interrupted())
       s.reasons_[name] = s.Reason(report.outcome, header, dataStart, size, expectedCrc);
     // Every entry after it would meet the same full disk.
-    if (report.outcome == EntryWriteFailed && host::DiskWasFull()) host::StopReading();
+    if (report.outcome == EntryWriteFailed && host::DiskWasFull()) report.next = EndWalk;
     return report;
   }
 

@@ -85,8 +85,8 @@ bool EntryPreparer::ReadInput(const PlannedEntry& e, EntryBuffer& bytes, std::st
   uint64_t size = file.Size();
   int64_t modified = file.Modified();
   std::string changed = e.path + " changed while it was packed";
-  if (size != e.size) {
-    error = changed + " (" + std::to_string(e.size) + " bytes when listed, " + std::to_string(size) + " now)";
+  if (size != e.size || modified != e.modified) {
+    error = changed;
     return false;
   }
   // One byte more than the size is asked for: a file that grew fills it.

@@ -57,6 +57,7 @@ struct Walker {
     e.path = path;
     e.size = st.size;
     e.mtime = st.mtime;
+    e.modified = st.modified;
     entries.push_back(e);
   }
 

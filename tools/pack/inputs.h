@@ -17,6 +17,7 @@ struct PlannedEntry {
   std::string path;       // the file, or the zip archive it is in
   uint64_t size = 0;
   int64_t mtime = 0;      // seconds (files and folders)
+  int64_t modified = 0;   // files: when listed, to tell a change (os::FileStatus::modified)
   ZipInputEntry zip;      // FromZip only
   bool IsFolder() const { return !utf8Name.empty() && utf8Name.back() == '/'; }
 };

@@ -221,6 +221,9 @@ bool DecodeInputEntry(const ZipInputEntry& entry, const uint8_t* raw, size_t raw
     }
     BZ2_bzDecompressEnd(&bz);
   }
+#else
+  (void)raw;   // built without a decoder: every method here is refused below
+  (void)rawSize;
 #endif
   if (!CanDecodeMethod(entry.method) || entry.method == MethodStored || entry.method == MethodDeflated ||
       entry.method == MethodLzma) {
