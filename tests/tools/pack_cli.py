@@ -106,6 +106,23 @@ def group_usage():
             expect(r, 0, f"{args}", out=f"usage: tolvane-pack {command} ")
         check(f"tolvane-pack {command} " in everything, f"--help names {command}")
     check("--exclude PATTERN" in pack("create", "--help").out, "create --help lists its options")
+    for args in (["/?"], ["create", "/?"], ["list", "/?"]):
+        expect(pack(*args), 0, f"{args} shows the help", out="usage: tolvane-pack ")
+
+    # Mistakes that still make a package, each with its warning.
+    make_stub()
+    write("in/setup.exe", "MZ")
+    mistakes = [  # options, the warning
+        (["--exclude", "*.pdb"], "--exclude *.pdb left nothing out"),
+        (["--command", "##setup.exe /quiet"], "'|' separates the program from its parameters"),
+        (["--command", "##install.exe|/quiet"], "runs ##install.exe, which is not a file of the package"),
+        (["--folder", "'C:\\MyApp'"], "has single quotes, which become part of its name"),
+        (["--command", "##setup.exe|/quiet", "--exclude", "*.txt"], None),
+    ]
+    for options, warning in mistakes:
+        r = pack("create", "warned.exe", "in", "--stub", "stub.exe", "-q", *options)
+        expect(r, 0, f"create {options}", err=warning)
+        check(warning is not None or "warning" not in r.err, f"no warning for {options}", r.err)
     check("--exclude" not in pack("list", "--help").out, "list --help shows only its own options")
 
 

@@ -112,6 +112,9 @@ int UsageError(const std::string& command, const std::string& text) {
   return 2;
 }
 
+// Windows programs answer "/?" with their help; no file is named that.
+const char* const HelpSwitch = "/?";
+
 struct Args {
   std::vector<std::string> items;
   size_t next = 0;
@@ -181,11 +184,11 @@ int RunCreate(Args& args) {
     bool missing = false;
     if (arg == "--") {
       while (!args.Done()) positional.push_back(args.items[args.next++]);
-    } else if (arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-    } else if (arg == "-h" || arg == "--help") {
+    } else if (arg == "-h" || arg == "--help" || arg == HelpSwitch) {
       PrintHelp(FindCommand(cmd));
       return 0;
+    } else if (arg.size() < 2 || arg[0] != '-') {
+      positional.push_back(arg);
     } else if (TakeValue(args, arg, "--message", value, missing)) {
       message.Take("--message", conflict);
       o.message = value;
@@ -269,11 +272,11 @@ int RunEngineCommand(const std::string& cmd, Args& args) {
     bool missing = false;
     if (arg == "--") {
       while (!args.Done()) positional.push_back(args.items[args.next++]);
-    } else if (arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-    } else if (arg == "-h" || arg == "--help") {
+    } else if (arg == "-h" || arg == "--help" || arg == HelpSwitch) {
       PrintHelp(FindCommand(cmd));
       return 0;
+    } else if (arg.size() < 2 || arg[0] != '-') {
+      positional.push_back(arg);
     } else if (cmd == "extract" && (TakeValue(args, arg, "-d", value, missing) ||
                                     TakeValue(args, arg, "--directory", value, missing))) {
       o.destination = value;
@@ -317,7 +320,7 @@ int RunEngineCommand(const std::string& cmd, Args& args) {
 int Run(Args& args) {
   if (args.Done()) return UsageError("", "a command is needed");
   std::string command = args.items[args.next++];
-  if (command == "-h" || command == "--help" || command == "help") {
+  if (command == "-h" || command == "--help" || command == "help" || command == HelpSwitch) {
     const Command* only = nullptr;
     if (!args.Done() && !(only = FindCommand(args.items[args.next])))
       return UsageError("", "unknown command " + args.items[args.next]);
