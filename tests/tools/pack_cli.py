@@ -453,6 +453,10 @@ def group_install():
     page = open("prefix/share/man/man1/tolvane-pack.1").read()
     check(page.startswith(".TH TOLVANE-PACK 1") and "\\-\\-exclude" in page and "\n```" not in page,
           "the manual page is roff made from the guide")
+    sections = [line[4:] for line in page.splitlines() if line.startswith(".SH ")]
+    check(sections[:3] == ["NAME", "SYNOPSIS", "DESCRIPTION"] and
+          all(s in sections for s in ("OPTIONS", "EXIT STATUS", "EXAMPLES")), "the manual page's sections", str(sections))
+    check("README" not in page.replace("README.txt", ""), "the manual page points to no file it lacks")
     version = subprocess.run([tool, "--version"], capture_output=True, text=True).stdout.split()[-1]
     check(f"tolvane-pack {version}" in page.splitlines()[0], "the manual page carries the version")
     # With the cross compiler at hand the host build embeds a stub of its own.
