@@ -140,33 +140,45 @@ FileHandle OpenReadFile(const char* path) {
 // A file in the folder where 'name' would stand (looked up from 'folder')
 // that has no name, so that the system removes it however the process ends;
 // -1 where the file system cannot make one.
-int OpenNameless(int folder, const std::string& name) {
+static int OpenNameless(int folder, const std::string& name) {
   static const bool canLink = access("/proc/self/fd", X_OK) == 0;   // how KeepNewFile names it
-  if (!canLink) return -1;
+  if (!canLink) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
   size_t slash = name.rfind('/');
   std::string where = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
   return openat(folder, where.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+}
+
+// The file 'name' names, looked up from 'folder', created when nothing stands
+// there: nameless where the file system allows, else under its name.
+static int CreateIn(int folder, const std::string& name, bool& nameless) {
+  struct stat info;
+  if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (errno != ENOENT) return -1;
+  int fd = OpenNameless(folder, name);
+  nameless = fd >= 0;
+  if (fd < 0 && errno == ENOENT) return -1;   // no such folder
+  return nameless ? fd : openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
 }
 
 FileHandle CreateNewFile(const char* path) {
   std::string hostPath = ToHostPath(path);
   std::string name;
   int folder = FolderOf(hostPath, &name);
-  struct stat info;
-  if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return NoFile;   // the name is taken
-  int fd = errno == ENOENT ? OpenNameless(folder, name) : -1;
-  if (fd >= 0) {
-    StartOutputFile();
-    return NewFile(fd, hostPath);
-  }
-  fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  bool nameless = false;
+  int fd = CreateIn(folder, name, nameless);
   if (fd < 0 && errno == ENOENT && folder != AT_FDCWD) {   // the kept folder is gone
     ForgetFolder();
-    fd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    fd = CreateIn(AT_FDCWD, hostPath, nameless);
   }
   if (fd < 0) return NoFile;
   StartOutputFile();
-  return NewFile(fd);
+  return NewFile(fd, nameless ? hostPath : std::string());
 }
 
 bool KeepNewFile(FileHandle handle) {
