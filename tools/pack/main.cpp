@@ -48,7 +48,8 @@ const Command Commands[] = {
      "  --no-times            extracted files get the time of extraction, not the entries'\n"
      "  --exclude PATTERN     leave out matching paths (repeatable); without '/' the\n"
      "                        pattern matches any path component (.git, *.pyc), with\n"
-     "                        '/' the whole relative path (build/*.o)\n"
+     "                        '/' the whole relative path (build/*.o); on Windows\n"
+     "                        '\\' separates folders too (obj\\*.o)\n"
      "  --files-from FILE     more inputs, one path per line ('-': standard input);\n"
      "                        a folder named there adds only its folder entry\n"
      "  --method M            deflate (default: every zip tool reads it) or lzma\n"
@@ -100,7 +101,7 @@ void PrintHelp(const Command* only) {
     printf("%-6s tolvane-pack %s\n", lead, c.synopsis);
     lead = "";
   }
-  printf("       tolvane-pack --version | --help | COMMAND --help\n");
+  printf("       tolvane-pack --version | --help | /? | COMMAND --help\n");
   for (const Command& c : Commands) printf("\n%s: %s", c.name, c.details);
   fputs(Footer, stdout);
 }
