@@ -9,7 +9,7 @@ reasons: packages whose entries the stub cannot read for a cause of their
   own (ZIP64 sizes, sizes only after the data, strong encryption, a full disk),
   and list --json of a name from a Unicode Path field.
 changing: an input rewritten or truncated while create reads it.
-interrupt: Ctrl+C during test and extract, and a killed extract, leave nothing.
+interrupt: Ctrl+C during test and extract, a killed extract or create: nothing left.
 """
 import json
 import os
@@ -192,6 +192,14 @@ def group_interrupt():
         check(rc == -how, f"extract ends by {how.name}", f"exit {rc}")
         left = [n for n in os.listdir(out) if n.startswith("~tv")]
         check(left == [], f"{how.name} during extract leaves no temporary file", str(left))
+
+    # A killed create: its package had no name yet.
+    os.makedirs("killed")
+    started = time.time()
+    rc = interrupt_after(["create", "killed/p.exe", "src", "--stub", "stub.exe", "--level", "12"],
+                         lambda: time.time() > started + 0.5, signal.SIGKILL)
+    check(rc == -signal.SIGKILL and os.listdir("killed") == [], "a killed create leaves nothing",
+          f"exit {rc}, {os.listdir('killed')}")
 
     os.makedirs("tmp")
     env = dict(os.environ, TMPDIR=os.path.abspath("tmp"))

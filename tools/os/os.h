@@ -83,10 +83,11 @@ class File {
 
 // ---- the package being written ----
 
-// A new file beside 'target' (".<name>.XXXXXX" in its folder, given in
-// 'path'), open for writing; null, with the reason in 'error', when it cannot
-// be made. Until it is published or discarded, Ctrl+C or a terminating signal
-// removes it before the process ends. One at a time.
+// A new file for the package, open for writing, readable under 'path': on
+// Linux without a name until it is published, where the file system allows,
+// else ".<name>.XXXXXX" beside 'target'. Null, with the reason in 'error',
+// when it cannot be made. Until it is published or discarded, Ctrl+C or a
+// terminating signal removes it before the process ends. One at a time.
 FILE* CreatePending(const std::string& target, std::string& path, std::string& error);
 // Flushes the file, writes it to the disk and closes it.
 bool ClosePending(FILE* file, std::string& error);

@@ -129,7 +129,9 @@ size_t File::ReadAt(uint64_t offset, void* buffer, size_t size) const {
 
 namespace {
 
-char pendingPath[4096];   // fixed room: the signal handler must not allocate
+char pendingPath[4096];   // a named package to remove (fixed room: the signal handler must not allocate)
+int namelessPackage = -1;     // else the package without a name, kept open until published
+std::string namelessTemplate;   // the name it takes in its folder on the way to the target
 void (*volatile onInterrupt)() = nullptr;
 volatile sig_atomic_t caughtSignal = 0;
 
@@ -170,6 +172,9 @@ void EndCatchingInterrupt() {
   raise(signal);
 }
 
+// The package has no name until it is published, where the file system
+// allows: a run that ends in any way, killed too, leaves nothing behind. It
+// is read back under its descriptor's name in /proc.
 FILE* CreatePending(const std::string& target, std::string& path, std::string& error) {
   size_t slash = target.rfind('/');
   std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
@@ -178,18 +183,20 @@ FILE* CreatePending(const std::string& target, std::string& path, std::string& e
     error = "the output path is too long";
     return nullptr;
   }
-  int fd = mkstemp(&temp[0]);
-  if (fd < 0) {
-    error = "cannot create a file in " + folder + ": " + LastError();
-    return nullptr;
-  }
-  strcpy(pendingPath, temp.c_str());
-  path = temp;
   HandleSignals();
-  FILE* file = fdopen(fd, "wb");
+  int fd = access("/proc/self/fd", X_OK) == 0 ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
+  if (fd >= 0) {
+    namelessPackage = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    namelessTemplate = temp;
+    path = "/proc/self/fd/" + std::to_string(namelessPackage);
+  } else if ((fd = mkstemp(&temp[0])) >= 0) {
+    strcpy(pendingPath, temp.c_str());
+    path = temp;
+  }
+  FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
   if (!file) {
     error = "cannot create a file in " + folder + ": " + LastError();
-    close(fd);
+    if (fd >= 0) close(fd);
     DiscardPending();
   }
   return file;
@@ -205,7 +212,32 @@ bool ClosePending(FILE* file, std::string& error) {
   return ok;
 }
 
+// A nameless package gets a name of its own in the target's folder first
+// (a link never replaces a file), then moves onto the target.
+static bool NamePending(std::string& error) {
+  for (int attempt = 0; attempt < 100; attempt++) {
+    std::string temp = namelessTemplate;
+    uint8_t random[6];
+    if (!RandomBytes(random, sizeof random)) break;
+    for (size_t i = 0; i < sizeof random; i++) temp[temp.size() - 6 + i] = "0123456789abcdefghijklmnopqrstuv"[random[i] & 31];
+    std::string self = "/proc/self/fd/" + std::to_string(namelessPackage);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      strcpy(pendingPath, temp.c_str());
+      close(namelessPackage);
+      namelessPackage = -1;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  error = "cannot create a file beside the package: " + LastError();
+  return false;
+}
+
 bool PublishPending(const std::string& target, std::string& error) {
+  if (namelessPackage >= 0 && !NamePending(error)) {
+    DiscardPending();
+    return false;
+  }
   mode_t mask = umask(0);
   umask(mask);
   chmod(pendingPath, 0777 & ~mask);   // the package is a program
@@ -219,6 +251,8 @@ bool PublishPending(const std::string& target, std::string& error) {
 }
 
 void DiscardPending() {
+  if (namelessPackage >= 0) close(namelessPackage);
+  namelessPackage = -1;
   if (pendingPath[0]) unlink(pendingPath);
   pendingPath[0] = 0;
 }
