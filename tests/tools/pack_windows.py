@@ -133,6 +133,14 @@ def typed_password(tools, package):
     return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]|\s", "", shown.decode(errors="replace"))
 
 
+def writing_into(pid, folder):
+    """Whether the process has a file open in 'folder' (a nameless one too)."""
+    try:
+        return any(os.readlink(f"/proc/{pid}/fd/{fd}").startswith(folder + "/") for fd in os.listdir(f"/proc/{pid}/fd"))
+    except OSError:
+        return False
+
+
 def interrupted(tools, work, windows, command):
     """Ctrl+C while a tool writes a package ("create") or extracts one
     ("extract"): a failure, and nothing left but whole files."""
@@ -150,8 +158,10 @@ def interrupted(tools, work, windows, command):
     # Wine runs the program as a process of its own: the one whose command line names the .exe.
     deadline = time.time() + 120
     pid = None if windows else started.pid
-    while time.time() < deadline and started.poll() is None and not (pid and os.listdir(out)):
-        time.sleep(0.05)
+    writing = False
+    while time.time() < deadline and started.poll() is None and not writing:
+        time.sleep(0.01)
+        writing = bool(pid) and writing_into(pid, out)
         for entry in os.listdir("/proc") if windows else []:
             try:
                 with open(f"/proc/{entry}/cmdline", "rb") as f:
@@ -161,8 +171,8 @@ def interrupted(tools, work, windows, command):
             if b"tolvane-pack.exe\0" + b"\0".join(args) in line and b"start.exe" not in line:
                 pid = int(entry)
     system = "Windows" if windows else "Linux"
-    check(pid and os.listdir(out), f"Ctrl+C ({system}): {command} was writing", str(os.listdir(out)))
-    if pid:
+    check(writing, f"Ctrl+C ({system}): {command} was writing", str(os.listdir(out)))
+    if pid and started.poll() is None:
         os.kill(pid, signal.SIGINT)
     try:
         code = started.wait(timeout=60)
