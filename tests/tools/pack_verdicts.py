@@ -136,10 +136,14 @@ def group_reasons():
 
 def group_changing():
     """An input rewritten, or cut and grown again, over and over while create
-    reads it: refused by name, never packed with a wrong CRC, never a crash,
-    nothing left beside the output."""
+    runs: refused by name, never packed with a wrong CRC, never a crash,
+    nothing left beside the output. On one thread, the files before it take a
+    while, so that it changes between its listing and its reading however
+    busy the machine is."""
     make_stub()
     size = 48 << 20
+    for i in range(8):
+        write(f"src/a{i}.bin", os.urandom(1 << 20))
     write("src/big.bin", os.urandom(1 << 20) * 48)
     writer = {
         "rewritten": "f = open(p, 'r+b')\nwhile True:\n    f.seek(0); f.write(os.urandom(4096)); f.flush()\n",
@@ -153,7 +157,7 @@ def group_changing():
         while not os.path.exists(started):
             time.sleep(0.01)
         try:
-            r = pack("create", f"{name}/p.exe", "src", "--stub", "stub.exe", "--level", "1", "-q")
+            r = pack("create", f"{name}/p.exe", "src", "--stub", "stub.exe", "--threads", "1", "-q")
         finally:
             proc.kill()
             proc.wait()
