@@ -535,13 +535,17 @@ def group_lzma():
     expect(pack("test", "props.exe"), 1, "test names unsupported properties", err="its LZMA properties")
 
 
-GROUPS = {name[len("group_"):]: f for name, f in globals().items() if name.startswith("group_")}
-
-if __name__ == "__main__":
-    if len(sys.argv) != 2 or sys.argv[1] not in GROUPS:
-        sys.exit(f"usage: pack_cli.py {'|'.join(GROUPS)}")
+def run_group(scope):
+    """Runs the group_NAME of 'scope' that argv names, in a fresh temporary folder."""
+    groups = {name[len("group_"):]: f for name, f in scope.items() if name.startswith("group_")}
+    if len(sys.argv) != 2 or sys.argv[1] not in groups:
+        sys.exit(f"usage: {os.path.basename(sys.argv[0])} {'|'.join(groups)}")
     with tempfile.TemporaryDirectory(prefix="tolvane-pack-cli.") as work:
         os.chdir(work)
-        GROUPS[sys.argv[1]]()
+        groups[sys.argv[1]]()
     print(f"{sys.argv[1]}: " + (f"{len(failures)} failure(s)" if failures else "passed"))
     sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    run_group(globals())

@@ -22,7 +22,7 @@ import zipfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from pack_cli import PACK, check, expect, failures, make_stub, mkpackage, pack, write  # noqa: E402
+from pack_cli import PACK, check, expect, make_stub, mkpackage, pack, run_group, write  # noqa: E402
 
 TEXT = b"alpha beta gamma " * 200
 
@@ -216,14 +216,5 @@ def group_interrupt():
     check(os.listdir("tmp") == [], "Ctrl+C during test leaves nothing", str(os.listdir("tmp")))
 
 
-GROUPS = {name[len("group_"):]: f for name, f in globals().items() if name.startswith("group_")}
-
 if __name__ == "__main__":
-    import tempfile
-    if len(sys.argv) != 2 or sys.argv[1] not in GROUPS:
-        sys.exit(f"usage: pack_verdicts.py {'|'.join(GROUPS)}")
-    with tempfile.TemporaryDirectory(prefix="tolvane-pack-verdicts.") as work:
-        os.chdir(work)
-        GROUPS[sys.argv[1]]()
-    print(f"{sys.argv[1]}: " + (f"{len(failures)} failure(s)" if failures else "passed"))
-    sys.exit(1 if failures else 0)
+    run_group(globals())
