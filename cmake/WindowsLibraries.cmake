@@ -1,7 +1,6 @@
 # The libraries tolvane-pack links on Windows, all static, under the names the
-# Linux build gives them: libdeflate, LibLZMA::LibLZMA and ZLIB::ZLIB.
-# Debian packages zlib for mingw-w64 (libz-mingw-w64-dev) but not the other
-# two: they are built here from Debian's source tarballs, checked by hash.
+# Linux build gives them: libdeflate and LibLZMA::LibLZMA, built here from
+# Debian's source tarballs, checked by hash.
 include(FetchContent)
 if(POLICY CMP0135)
   cmake_policy(SET CMP0135 NEW)   # extracted files dated now, so a new version rebuilds
@@ -51,5 +50,3 @@ add_library(LibLZMA::LibLZMA ALIAS liblzma)
 
 set_directory_properties(PROPERTIES COMPILE_OPTIONS "${tolvane_options}")
 
-set(ZLIB_USE_STATIC_LIBS ON)   # libz.a, not the import library of zlib1.dll
-find_package(ZLIB REQUIRED)

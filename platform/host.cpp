@@ -5,6 +5,7 @@
 
 #include <ctype.h>
 #include <locale.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -131,7 +132,14 @@ bool Utf8Texts() { return Settings().utf8Texts; }
 namespace {
 size_t OutputLimit = SIZE_MAX;
 bool OutputCut;   // of the last file created
+bool DeviceFull;
+volatile sig_atomic_t ReadsStopped;   // set from a signal handler or a console handler's thread
 }  // namespace
+
+void StopReading() { ReadsStopped = 1; }
+bool ReadingStopped() { return ReadsStopped != 0; }
+void NoteWriteFailure(bool deviceFull) { DeviceFull = DeviceFull || deviceFull; }
+bool DiskWasFull() { return DeviceFull; }
 
 void SetOutputLimit(size_t bytes) { OutputLimit = bytes; }
 bool OutputWasCut() { return OutputCut; }
@@ -152,6 +160,8 @@ void ResetSeam() {
   Settings() = HostSettings();
   ForgetOpenFolder();
   SetOutputLimit(SIZE_MAX);
+  DeviceFull = false;
+  ReadsStopped = 0;
 }
 
 }  // namespace host

@@ -95,6 +95,13 @@ void SetOutputLimit(size_t bytes);
 // True when a write to the last output file created was cut short by the limit.
 bool OutputWasCut();
 
+// Once called, reads of the package fail, so that the walk in progress ends
+// at once: an interrupt. Safe in a signal handler and from another thread.
+void StopReading();
+bool ReadingStopped();
+// True when a write failed because the disk was full, since ResetSeam.
+bool DiskWasFull();
+
 // The encoding the core last chose with SetUtf8Texts. On Linux texts are kept
 // as the bytes given: the host's own texts (the tools' paths) are UTF-8
 // already, so AnsiToUtf8 copies; on Windows the other texts are in the code
@@ -124,6 +131,11 @@ bool MakeFolder(const char* path);
 // ('written' grows by them).
 void StartOutputFile();
 uint32_t OutputRoom(size_t& written, uint32_t count);
+// A write the system refused, for DiskWasFull.
+void NoteWriteFailure(bool deviceFull);
+// An output file is created nameless where the system allows, so that it goes
+// however the process ends; KeepNewFile gives it its name (false: it cannot).
+bool KeepNewFile(FileHandle file);
 // Created files are looked up in the folder of the last one, kept open; this
 // closes it.
 void ForgetOpenFolder();

@@ -19,6 +19,8 @@ namespace {
 struct HostFile {
   int fd = -1;
   size_t written = 0;   // bytes written, against the output limit
+  std::string name;     // a nameless file's path-to-be, until KeepNewFile
+  bool lost = false;    // it could not take that name: its close fails
 };
 
 HostFile* AsFile(FileHandle handle) {
@@ -26,9 +28,10 @@ HostFile* AsFile(FileHandle handle) {
   return static_cast<HostFile*>(handle);
 }
 
-FileHandle NewFile(int fd) {
+FileHandle NewFile(int fd, const std::string& name = std::string()) {
   HostFile* file = new HostFile;
   file->fd = fd;
+  file->name = name;
   return static_cast<FileHandle>(file);
 }
 
@@ -134,23 +137,63 @@ FileHandle OpenReadFile(const char* path) {
   return NewFile(fd);
 }
 
+// A file in the folder where 'name' would stand (looked up from 'folder')
+// that has no name, so that the system removes it however the process ends;
+// -1 where the file system cannot make one.
+static int OpenNameless(int folder, const std::string& name) {
+  static const bool canLink = access("/proc/self/fd", X_OK) == 0;   // how KeepNewFile names it
+  if (!canLink) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  size_t slash = name.rfind('/');
+  std::string where = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  return openat(folder, where.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+}
+
+// The file 'name' names, looked up from 'folder', created when nothing stands
+// there: nameless where the file system allows, else under its name.
+static int CreateIn(int folder, const std::string& name, bool& nameless) {
+  struct stat info;
+  if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (errno != ENOENT) return -1;
+  int fd = OpenNameless(folder, name);
+  nameless = fd >= 0;
+  if (fd < 0 && errno == ENOENT) return -1;   // no such folder
+  return nameless ? fd : openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+}
+
 FileHandle CreateNewFile(const char* path) {
   std::string hostPath = ToHostPath(path);
   std::string name;
   int folder = FolderOf(hostPath, &name);
-  int fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  bool nameless = false;
+  int fd = CreateIn(folder, name, nameless);
   if (fd < 0 && errno == ENOENT && folder != AT_FDCWD) {   // the kept folder is gone
     ForgetFolder();
-    fd = open(hostPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    fd = CreateIn(AT_FDCWD, hostPath, nameless);
   }
   if (fd < 0) return NoFile;
   StartOutputFile();
-  return NewFile(fd);
+  return NewFile(fd, nameless ? hostPath : std::string());
+}
+
+bool KeepNewFile(FileHandle handle) {
+  HostFile* file = AsFile(handle);
+  if (!file || file->name.empty()) return file != nullptr;
+  char self[64];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", file->fd);
+  file->lost = linkat(AT_FDCWD, self, AT_FDCWD, file->name.c_str(), AT_SYMLINK_FOLLOW) != 0;
+  file->name.clear();
+  return !file->lost;
 }
 
 uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
   HostFile* file = AsFile(handle);
-  if (!file) return 0;
+  if (!file || ReadingStopped()) return 0;
   uint8_t* out = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < count) {
@@ -169,6 +212,7 @@ uint32_t WriteFileBytes(FileHandle handle, const void* buffer, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
     ssize_t n = write(file->fd, in + done, count - done);
+    if (n < 0) NoteWriteFailure(errno == ENOSPC || errno == EDQUOT);
     if (n <= 0) break;
     done += static_cast<uint32_t>(n);
   }
@@ -185,7 +229,7 @@ uint32_t SeekFile(FileHandle handle, uint32_t offset) {
 bool CloseFileHandle(FileHandle handle) {
   HostFile* file = AsFile(handle);
   if (!file) return false;
-  bool ok = close(file->fd) == 0;
+  bool ok = close(file->fd) == 0 && !file->lost;
   delete file;
   return ok;
 }

@@ -94,16 +94,26 @@ FileHandle OpenReadFile(const char* path) {
 FileHandle CreateNewFile(const char* path) {
   std::wstring name = SystemPath(path);
   if (name.empty()) return NoFile;
-  HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+  HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return NoFile;
+  // As the stub does: the system deletes it when the process ends, however
+  // it ends, unless KeepNewFile clears this first.
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
   StartOutputFile();
   return NewFile(handle);
 }
 
+bool KeepNewFile(FileHandle handle) {
+  HostFile* file = AsFile(handle);
+  FILE_DISPOSITION_INFO disposition = {FALSE};
+  return file && SetFileInformationByHandle(file->handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
 uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
   HostFile* file = AsFile(handle);
-  if (!file) return 0;
+  if (!file || ReadingStopped()) return 0;
   uint8_t* out = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < count) {
@@ -122,7 +132,12 @@ uint32_t WriteFileBytes(FileHandle handle, const void* buffer, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
     DWORD n = 0;
-    if (!WriteFile(file->handle, in + done, count - done, &n, nullptr) || n == 0) break;
+    if (!WriteFile(file->handle, in + done, count - done, &n, nullptr)) {
+      DWORD why = GetLastError();
+      NoteWriteFailure(why == ERROR_DISK_FULL || why == ERROR_HANDLE_DISK_FULL);
+      break;
+    }
+    if (n == 0) break;
     done += n;
   }
   return done;

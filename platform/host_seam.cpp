@@ -7,7 +7,7 @@
 
 FileHandle OpenReadFile(const char* path) { return host::OpenReadFile(path); }
 FileHandle CreateNewFile(const char* path) { return host::CreateNewFile(path); }
-bool KeepNewFile(FileHandle) { return true; }   // the tools' files stay unless deleted
+bool KeepNewFile(FileHandle file) { return host::KeepNewFile(file); }
 uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count) {
   return host::ReadFileBytes(file, buffer, count);
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace wide {
 
 std::wstring FromUtf8(const std::string& utf8) {
@@ -27,7 +29,12 @@ std::wstring LongPath(const std::string& utf8Path) { return LongPath(FromUtf8(ut
 
 std::wstring LongPath(const std::wstring& path) {
   if (path.empty()) return std::wstring();
-  if (path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0) return path;
+  // The system takes such a path as it is, where '/' is no separator.
+  if (path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0) {
+    std::wstring verbatim = path;
+    std::replace(verbatim.begin() + 4, verbatim.end(), L'/', L'\\');
+    return verbatim;
+  }
   DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (n == 0) return path;
   std::wstring full(n, L'\0');

@@ -11,7 +11,7 @@ packages=(
   liblzma-dev                                   # LZMA entries: the packaging tool; the tests' oracle
   libssl-dev                                    # libcrypto: the packaging tool's AES
   g++-mingw-w64-i686 binutils-mingw-w64-i686    # the stub
-  g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev   # tolvane-pack for 64-bit Windows, and running it
+  g++-mingw-w64-x86-64-posix wine64             # tolvane-pack for 64-bit Windows, and running it
   wine wine32:i386 xvfb xauth x11-apps imagemagick   # running the stub headless
   zip unzip p7zip-full libarchive-tools         # real archives for the tests
   locales                                       # localedef: Wine's code page through the locale

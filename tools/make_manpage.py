@@ -40,7 +40,7 @@ def convert(markdown, version):
                 i += 1
             out.append(".RE\n.fi")
         elif text.startswith("# "):
-            out.append(".SH NAME\ntolvane-pack \\- make and check self-extracting packages for Windows\n.SH DESCRIPTION")
+            out.append(".SH NAME\ntolvane-pack \\- make and check self-extracting packages for Windows")
         elif text.startswith("## "):
             out.append(".SH " + inline(text[3:].upper()))
         elif text.startswith("### "):

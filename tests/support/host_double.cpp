@@ -202,7 +202,7 @@ FileHandle CreateNewFile(const char* path) {
   return NewMemoryFile(file);
 }
 
-bool KeepNewFile(FileHandle) { return true; }
+bool KeepNewFile(FileHandle handle) { return AsMemory(handle) ? true : host::KeepNewFile(handle); }
 
 uint32_t ReadFileBytes(FileHandle handle, void* buffer, uint32_t count) {
   counters.reads++;

@@ -106,6 +106,23 @@ def group_usage():
             expect(r, 0, f"{args}", out=f"usage: tolvane-pack {command} ")
         check(f"tolvane-pack {command} " in everything, f"--help names {command}")
     check("--exclude PATTERN" in pack("create", "--help").out, "create --help lists its options")
+    for args in (["/?"], ["create", "/?"], ["list", "/?"]):
+        expect(pack(*args), 0, f"{args} shows the help", out="usage: tolvane-pack ")
+
+    # Mistakes that still make a package, each with its warning.
+    make_stub()
+    write("in/setup.exe", "MZ")
+    mistakes = [  # options, the warning
+        (["--exclude", "*.pdb"], "--exclude *.pdb left nothing out"),
+        (["--command", "##setup.exe /quiet"], "'|' separates the program from its parameters"),
+        (["--command", "##install.exe|/quiet"], "runs ##install.exe, which is not a file of the package"),
+        (["--folder", "'C:\\MyApp'"], "has single quotes, which become part of its name"),
+        (["--command", "##setup.exe|/quiet", "--exclude", "*.txt"], None),
+    ]
+    for options, warning in mistakes:
+        r = pack("create", "warned.exe", "in", "--stub", "stub.exe", "-q", *options)
+        expect(r, 0, f"create {options}", err=warning)
+        check(warning is not None or "warning" not in r.err, f"no warning for {options}", r.err)
     check("--exclude" not in pack("list", "--help").out, "list --help shows only its own options")
 
 
@@ -203,7 +220,7 @@ def group_inputs():
     write("claims.zip", data)
     os.makedirs("claim-out")
     r = pack("create", "claim-out/p.exe", "claims.zip", "--stub", "stub.exe")
-    expect(r, 1, "a zip entry claiming 4 GB", err="big.bin is damaged: data ends early")
+    expect(r, 1, "a zip entry claiming 4 GB", err="big.bin: the stub would not extract it: its data do not decode")
     peak_kb = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss   # of every run so far, all small
     check(peak_kb < 1 << 20, f"a claimed size took memory: {peak_kb} kB resident")
     check(os.listdir("claim-out") == [], "nothing left after a refused zip entry")
@@ -392,7 +409,7 @@ def group_threads():
     patched("bad.zip", "bad.zip", [(b"hello world", b"hellO world")])
     os.makedirs("fail")
     r = pack("create", "fail/p.exe", "src", "bad.zip", "in.zip", "--stub", "stub.exe", "--threads", "2")
-    expect(r, 1, "a damaged entry on 2 threads", err="bad.txt is damaged: CRC mismatch")
+    expect(r, 1, "a damaged entry on 2 threads", err="bad.txt: the stub would not extract it: CRC mismatch")
     check(os.listdir("fail") == [], "nothing left after a failure on 2 threads")
 
     # Large entries are built in temporary files, not in memory: under an
@@ -436,6 +453,10 @@ def group_install():
     page = open("prefix/share/man/man1/tolvane-pack.1").read()
     check(page.startswith(".TH TOLVANE-PACK 1") and "\\-\\-exclude" in page and "\n```" not in page,
           "the manual page is roff made from the guide")
+    sections = [line[4:] for line in page.splitlines() if line.startswith(".SH ")]
+    check(sections[:3] == ["NAME", "SYNOPSIS", "DESCRIPTION"] and
+          all(s in sections for s in ("OPTIONS", "EXIT STATUS", "EXAMPLES")), "the manual page's sections", str(sections))
+    check("README" not in page.replace("README.txt", ""), "the manual page points to no file it lacks")
     version = subprocess.run([tool, "--version"], capture_output=True, text=True).stdout.split()[-1]
     check(f"tolvane-pack {version}" in page.splitlines()[0], "the manual page carries the version")
     # With the cross compiler at hand the host build embeds a stub of its own.
@@ -496,7 +517,7 @@ def group_lzma():
     data[30 + 13 + packed // 2] ^= 0x55
     write("bad.zip", bytes(data))
     expect(pack("create", "bad.exe", "bad.zip", "--stub", "stub.exe", "-q"), 1, "a damaged LZMA entry is refused",
-           err="docs/text.txt is damaged")
+           err="docs/text.txt: the stub would not extract it")
 
     # lc 8, lp 4, pb 4, as 7z writes them on request: beyond liblzma, within the
     # format, and the stub's decoder reads them.
@@ -514,13 +535,17 @@ def group_lzma():
     expect(pack("test", "props.exe"), 1, "test names unsupported properties", err="its LZMA properties")
 
 
-GROUPS = {name[len("group_"):]: f for name, f in globals().items() if name.startswith("group_")}
-
-if __name__ == "__main__":
-    if len(sys.argv) != 2 or sys.argv[1] not in GROUPS:
-        sys.exit(f"usage: pack_cli.py {'|'.join(GROUPS)}")
+def run_group(scope):
+    """Runs the group_NAME of 'scope' that argv names, in a fresh temporary folder."""
+    groups = {name[len("group_"):]: f for name, f in scope.items() if name.startswith("group_")}
+    if len(sys.argv) != 2 or sys.argv[1] not in groups:
+        sys.exit(f"usage: {os.path.basename(sys.argv[0])} {'|'.join(groups)}")
     with tempfile.TemporaryDirectory(prefix="tolvane-pack-cli.") as work:
         os.chdir(work)
-        GROUPS[sys.argv[1]]()
+        groups[sys.argv[1]]()
     print(f"{sys.argv[1]}: " + (f"{len(failures)} failure(s)" if failures else "passed"))
     sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    run_group(globals())

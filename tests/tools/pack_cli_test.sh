@@ -309,7 +309,7 @@ i = data.find(b'numbers.txt') + len(b'numbers.txt') + 40
 data[i] ^= 0xFF
 open('damaged.zip', 'wb').write(bytes(data))
 PY
-  expect_refusal "damaged input" "is damaged" damaged.zip --stub stub.exe
+  expect_refusal "damaged input" "the stub would not extract it" damaged.zip --stub stub.exe
   printf 'not a zip' > broken.zip
   expect_refusal "broken input" "not a zip archive" broken.zip --stub stub.exe
   ;;

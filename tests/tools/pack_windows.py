@@ -5,7 +5,7 @@ One tree at a path longer than 260 characters, with Cyrillic and CJK names, a
 hidden and system file, a Unix script and a pattern left out, is packed by
 both tools: the packages must be the same bytes. Then the Windows tool lists,
 describes, tests and extracts its package, makes and opens an encrypted one,
-and a Ctrl+C during create must leave nothing behind.
+and a Ctrl+C during create or extract must leave nothing unfinished behind.
 
 WINDOWS_PACK names the .exe, PACK the Linux tool; without the .exe or Wine
 the test reports itself skipped (77).
@@ -133,41 +133,55 @@ def typed_password(tools, package):
     return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]|\s", "", shown.decode(errors="replace"))
 
 
-def interrupted_create(tools, work, windows):
-    """Ctrl+C while a tool writes a package: no package, no temporary file."""
-    big, out = os.path.join(work, "big"), os.path.join(work, "interrupted " + str(windows))
+def writing_into(pid, folder):
+    """Whether the process has a file open in 'folder' (a nameless one too)."""
+    try:
+        return any(os.readlink(f"/proc/{pid}/fd/{fd}").startswith(folder + "/") for fd in os.listdir(f"/proc/{pid}/fd"))
+    except OSError:
+        return False
+
+
+def interrupted(tools, work, windows, command):
+    """Ctrl+C while a tool writes a package ("create") or extracts one
+    ("extract"): a failure, and nothing left but whole files."""
+    big, out = os.path.join(work, "big"), os.path.join(work, f"interrupted {command} {windows}")
     os.makedirs(out)
     if not os.path.isdir(big):
         rng = random.Random(5)
         for i in range(3):
             write(os.path.join(big, f"part{i}.bin"), rng.randbytes(40 << 20))
-    target = os.path.join(out, "big.exe").encode()
-    command = (["wine", tools.exe] if windows else [tools.linux]) + ["create", target, big, "--level", "12"]
-    started = subprocess.Popen(command, env=tools.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        tools.run(False, "create", big + ".exe", big, "--level", "0", "-q")
+    args = [b"create", os.path.join(out, "big.exe").encode(), big.encode(), b"--level", b"12"] \
+        if command == "create" else [b"extract", big.encode() + b".exe", b"-d", out.encode()]
+    started = subprocess.Popen((["wine", tools.exe] if windows else [tools.linux]) + args, env=tools.env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # Wine runs the program as a process of its own: the one whose command line names the .exe.
     deadline = time.time() + 120
     pid = None if windows else started.pid
-    while time.time() < deadline and started.poll() is None and not (pid and os.listdir(out)):
-        time.sleep(0.2)
+    writing = False
+    while time.time() < deadline and started.poll() is None and not writing:
+        time.sleep(0.01)
+        writing = bool(pid) and writing_into(pid, out)
         for entry in os.listdir("/proc") if windows else []:
             try:
                 with open(f"/proc/{entry}/cmdline", "rb") as f:
                     line = f.read()
             except OSError:
                 continue
-            if b"tolvane-pack.exe\0create\0" + target in line and b"start.exe" not in line:
+            if b"tolvane-pack.exe\0" + b"\0".join(args) in line and b"start.exe" not in line:
                 pid = int(entry)
     system = "Windows" if windows else "Linux"
-    check(pid and os.listdir(out), f"Ctrl+C ({system}): the package was being written", str(os.listdir(out)))
-    if pid:
+    check(writing, f"Ctrl+C ({system}): {command} was writing", str(os.listdir(out)))
+    if pid and started.poll() is None:
         os.kill(pid, signal.SIGINT)
     try:
         code = started.wait(timeout=60)
     except subprocess.TimeoutExpired:
         started.kill()
         code = "still running"
-    check(code != 0, f"Ctrl+C ({system}) ends create with a failure", f"exit {code}")
-    check(os.listdir(out) == [], f"Ctrl+C ({system}) leaves nothing in the output folder", str(os.listdir(out)))
+    check(code != 0, f"Ctrl+C ({system}) ends {command} with a failure", f"exit {code}")
+    left = [n for n in os.listdir(out) if command == "create" or n.startswith("~tv")]
+    check(left == [], f"Ctrl+C ({system}) during {command} leaves nothing unfinished", str(left))
 
 
 def main():
@@ -199,6 +213,14 @@ def main():
             same = all(map(os.path.exists, made.values())) and len(set(map(read, made.values()))) == 1
             check(same, f"the Windows and Linux packages are the same bytes ({label})")
         package = os.path.join(out, "windows deflate.exe")
+        # The folder as a verbatim (\\?\) path and a pattern with a backslash, as cmd users write them.
+        verbatim = os.path.join(out, "verbatim.exe")
+        code, _, err = tools.windows("create", verbatim, "\\\\?\\Z:" + deep.replace("/", "\\"), "--exclude",
+                                     "build\\*.o", "-q", "--message", "Grüße: café")
+        check(code == 0 and "left nothing out" not in err and read(verbatim) == read(package),
+              "a \\\\?\\ folder and --exclude build\\*.o", err)
+        code, out_text, _ = tools.windows("/?")
+        check(code == 0 and "usage: tolvane-pack create" in out_text, "tolvane-pack /? shows the help", out_text)
 
         (wcode, wout, werr), (lcode, lout, _) = tools.both("list", "--json", package)
         check(wcode == 0 and lcode == 0, "list --json", werr)
@@ -229,7 +251,8 @@ def main():
             check(code == want, f"test --password {password} ({'Windows' if windows else 'Linux'})", err)
 
         for windows in (True, False):
-            interrupted_create(tools, work, windows)
+            for command in ("create", "extract"):
+                interrupted(tools, work, windows, command)
     finally:
         subprocess.run(["wineserver", "-k"], env=tools.env, capture_output=True)
         shutil.rmtree(work, ignore_errors=True)

@@ -72,10 +72,19 @@ TEST_F(HostSeamTest, FolderQueriesFollowTheWin32Rule) {
 TEST_F(HostSeamTest, RealFiles) {
   testpkg::TempDir dir;
   host::SetRoot(dir.path());
+  // A new file is there only once kept: one closed without it, or left by a
+  // killed run, is gone; its name stays free until then, and a taken one is refused.
+  FileHandle dropped = CreateNewFile("C:\\out.bin");
+  ASSERT_NE(dropped, NoFile);
+  EXPECT_EQ(WriteFileBytes(dropped, "dropped", 7), 7u);
+  EXPECT_TRUE(CloseFileHandle(dropped));
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
   FileHandle out = CreateNewFile("C:\\out.bin");
   ASSERT_NE(out, NoFile);
   EXPECT_EQ(WriteFileBytes(out, "0123456789", 10), 10u);
+  EXPECT_TRUE(KeepNewFile(out));
   EXPECT_TRUE(CloseFileHandle(out));
+  EXPECT_EQ(CreateNewFile("C:\\out.bin"), NoFile);
   EXPECT_EQ(CreateNewFile("C:\\missing\\out.bin"), NoFile);
 
   FileHandle in = OpenReadFile("C:\\out.bin");
@@ -105,6 +114,7 @@ TEST_F(HostSeamTest, RealFiles) {
     ASSERT_TRUE(MakeFolder("C:\\made"));
     FileHandle file = CreateNewFile("C:\\made\\~tv00.tmp");
     ASSERT_NE(file, NoFile) << round;
+    KeepNewFile(file);
     CloseFileHandle(file);
     EXPECT_TRUE(MoveOntoFile("C:\\made\\~tv00.tmp", "C:\\made\\f.txt"));
     EXPECT_TRUE(std::filesystem::exists(dir / "made/f.txt")) << round;
@@ -115,6 +125,7 @@ TEST_F(HostSeamTest, RealFiles) {
   for (const char* path : {"C:\\made\\same", "C:\\other\\same"}) {
     FileHandle file = CreateNewFile(path);
     WriteFileBytes(file, path, 8);
+    KeepNewFile(file);
     CloseFileHandle(file);
   }
   EXPECT_TRUE(MoveOntoFile("C:\\made\\same", "C:\\other\\moved"));

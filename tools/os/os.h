@@ -29,6 +29,7 @@ struct FileStatus {
   enum Kind { Missing, File, Folder, Link, Pipe, Device, Other } kind = Missing;
   uint64_t size = 0;
   int64_t mtime = 0;        // seconds since 1970
+  int64_t modified = 0;     // the same, in File::Modified's unit
   uint64_t volume = 0;      // volume and file id together tell one file from another
   uint64_t id = 0;
   bool runnable = false;    // POSIX: the owner may run it; Windows: none is
@@ -70,6 +71,8 @@ class File {
   bool IsOpen() const { return handle_ != Invalid; }
   void Close();
   uint64_t Size() const;
+  // The last modification, in the system's finest unit: compared, never shown.
+  int64_t Modified() const;
   // Up to 'size' bytes from 'offset'; fewer at the end of the file or on an error.
   size_t ReadAt(uint64_t offset, void* buffer, size_t size) const;
 
@@ -80,11 +83,12 @@ class File {
 
 // ---- the package being written ----
 
-// A new file beside 'target' (".<name>.XXXXXX" in its folder), open for
-// writing; null, with the reason in 'error', when it cannot be made. Until it
-// is published or discarded, Ctrl+C or a terminating signal removes it
-// before the process ends. One at a time.
-FILE* CreatePending(const std::string& target, std::string& error);
+// A new file for the package, open for writing, readable under 'path': on
+// Linux without a name until it is published, where the file system allows,
+// else ".<name>.XXXXXX" beside 'target'. Null, with the reason in 'error',
+// when it cannot be made. Until it is published or discarded, Ctrl+C or a
+// terminating signal removes it before the process ends. One at a time.
+FILE* CreatePending(const std::string& target, std::string& path, std::string& error);
 // Flushes the file, writes it to the disk and closes it.
 bool ClosePending(FILE* file, std::string& error);
 // Moves the closed file onto 'target' in one step, as a program its user may run.
@@ -94,11 +98,18 @@ void DiscardPending();   // removes it (closed)
 // The reason the last call failed, in words.
 std::string LastError();
 
-// ---- memory ----
+// ---- interruption ----
 
-// A read-only view of a whole file (size 0: none is made).
-bool MapFile(const std::string& path, const uint8_t*& data, size_t& size, std::string& error);
-void UnmapFile(const uint8_t* data, size_t size);
+// From now until EndCatchingInterrupt(), Ctrl+C or a terminating signal
+// calls 'onInterrupt' (from a signal handler, or on Windows from another
+// thread: it may only set a flag) and the process goes on, so that the work
+// can stop and clean up after itself.
+void CatchInterrupt(void (*onInterrupt)());
+// Back to the usual: when an interrupt came meanwhile, the pending package
+// is removed and the process ends as the interrupt would have ended it.
+void EndCatchingInterrupt();
+
+// ---- memory ----
 // 'size' bytes of zeroed, writable memory backed by a temporary file in
 // 'folder' that is gone with the mapping, however the process ends.
 uint8_t* MapScratch(size_t size, const std::string& folder, std::string& error);

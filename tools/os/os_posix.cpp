@@ -35,6 +35,7 @@ FileStatus Status(const std::string& path, bool follow) {
                                                              : FileStatus::Other;
   status.size = (uint64_t)st.st_size;
   status.mtime = (int64_t)st.st_mtime;
+  status.modified = (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec;
   status.volume = (uint64_t)st.st_dev;
   status.id = (uint64_t)st.st_ino;
   status.runnable = (st.st_mode & S_IXUSR) != 0;
@@ -108,6 +109,12 @@ uint64_t File::Size() const {
   return handle_ != Invalid && fstat((int)handle_, &st) == 0 ? (uint64_t)st.st_size : 0;
 }
 
+int64_t File::Modified() const {
+  struct stat st;
+  if (handle_ == Invalid || fstat((int)handle_, &st) != 0) return 0;
+  return (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 size_t File::ReadAt(uint64_t offset, void* buffer, size_t size) const {
   size_t done = 0;
   while (handle_ != Invalid && done < size) {
@@ -118,21 +125,57 @@ size_t File::ReadAt(uint64_t offset, void* buffer, size_t size) const {
   return done;
 }
 
-// ---- the package being written ----
+// ---- the package being written, and interruption ----
 
 namespace {
 
-char pendingPath[4096];   // fixed room: the signal handler must not allocate
+char pendingPath[4096];   // a named package to remove (fixed room: the signal handler must not allocate)
+int namelessPackage = -1;     // else the package without a name, kept open until published
+std::string namelessTemplate;   // the name it takes in its folder on the way to the target
+void (*volatile onInterrupt)() = nullptr;
+volatile sig_atomic_t caughtSignal = 0;
 
-void RemovePendingAndExit(int signal) {
+void OnSignal(int signal) {
+  if (onInterrupt) {   // the work stops by itself and cleans up
+    caughtSignal = signal;
+    onInterrupt();
+    return;
+  }
   if (pendingPath[0]) unlink(pendingPath);
   ::signal(signal, SIG_DFL);
   raise(signal);
 }
 
+// Without SA_RESTART: a password prompt waiting at the terminal gives up.
+void HandleSignals() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
-FILE* CreatePending(const std::string& target, std::string& error) {
+void CatchInterrupt(void (*handler)()) {
+  caughtSignal = 0;
+  onInterrupt = handler;
+  HandleSignals();
+}
+
+void EndCatchingInterrupt() {
+  onInterrupt = nullptr;
+  int signal = caughtSignal;
+  if (!signal) return;
+  DiscardPending();
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+// The package has no name until it is published, where the file system
+// allows: a run that ends in any way, killed too, leaves nothing behind. It
+// is read back under its descriptor's name in /proc.
+FILE* CreatePending(const std::string& target, std::string& path, std::string& error) {
   size_t slash = target.rfind('/');
   std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
   std::string temp = folder + "/." + target.substr(slash + 1) + ".XXXXXX";
@@ -140,19 +183,20 @@ FILE* CreatePending(const std::string& target, std::string& error) {
     error = "the output path is too long";
     return nullptr;
   }
-  int fd = mkstemp(&temp[0]);
-  if (fd < 0) {
-    error = "cannot create a file in " + folder + ": " + LastError();
-    return nullptr;
+  HandleSignals();
+  int fd = access("/proc/self/fd", X_OK) == 0 ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
+  if (fd >= 0) {
+    namelessPackage = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    namelessTemplate = temp;
+    path = "/proc/self/fd/" + std::to_string(namelessPackage);
+  } else if ((fd = mkstemp(&temp[0])) >= 0) {
+    strcpy(pendingPath, temp.c_str());
+    path = temp;
   }
-  strcpy(pendingPath, temp.c_str());
-  signal(SIGINT, RemovePendingAndExit);
-  signal(SIGTERM, RemovePendingAndExit);
-  signal(SIGHUP, RemovePendingAndExit);
-  FILE* file = fdopen(fd, "wb");
+  FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
   if (!file) {
     error = "cannot create a file in " + folder + ": " + LastError();
-    close(fd);
+    if (fd >= 0) close(fd);
     DiscardPending();
   }
   return file;
@@ -168,7 +212,32 @@ bool ClosePending(FILE* file, std::string& error) {
   return ok;
 }
 
+// A nameless package gets a name of its own in the target's folder first
+// (a link never replaces a file), then moves onto the target.
+static bool NamePending(std::string& error) {
+  for (int attempt = 0; attempt < 100; attempt++) {
+    std::string temp = namelessTemplate;
+    uint8_t random[6];
+    if (!RandomBytes(random, sizeof random)) break;
+    for (size_t i = 0; i < sizeof random; i++) temp[temp.size() - 6 + i] = "0123456789abcdefghijklmnopqrstuv"[random[i] & 31];
+    std::string self = "/proc/self/fd/" + std::to_string(namelessPackage);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      strcpy(pendingPath, temp.c_str());
+      close(namelessPackage);
+      namelessPackage = -1;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  error = "cannot create a file beside the package: " + LastError();
+  return false;
+}
+
 bool PublishPending(const std::string& target, std::string& error) {
+  if (namelessPackage >= 0 && !NamePending(error)) {
+    DiscardPending();
+    return false;
+  }
   mode_t mask = umask(0);
   umask(mask);
   chmod(pendingPath, 0777 & ~mask);   // the package is a program
@@ -182,39 +251,13 @@ bool PublishPending(const std::string& target, std::string& error) {
 }
 
 void DiscardPending() {
+  if (namelessPackage >= 0) close(namelessPackage);
+  namelessPackage = -1;
   if (pendingPath[0]) unlink(pendingPath);
   pendingPath[0] = 0;
 }
 
 // ---- memory ----
-
-bool MapFile(const std::string& path, const uint8_t*& data, size_t& size, std::string& error) {
-  data = nullptr;
-  size = 0;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) {
-    error = "cannot read " + path + ": " + LastError();
-    if (fd >= 0) close(fd);
-    return false;
-  }
-  if (st.st_size > 0) {
-    void* p = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (p == MAP_FAILED) {
-      error = "cannot read " + path + ": " + LastError();
-      close(fd);
-      return false;
-    }
-    data = (const uint8_t*)p;
-    size = (size_t)st.st_size;
-  }
-  close(fd);
-  return true;
-}
-
-void UnmapFile(const uint8_t* data, size_t size) {
-  if (data) munmap((void*)data, size);
-}
 
 uint8_t* MapScratch(size_t size, const std::string& folder, std::string& error) {
   std::string path = folder + "/.tolvane-pack.XXXXXX";

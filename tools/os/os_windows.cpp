@@ -150,6 +150,7 @@ FileStatus Status(const std::string& path, bool follow) {
     status.kind = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? FileStatus::Folder : FileStatus::File;
     status.size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
     status.mtime = UnixSeconds(info.ftLastWriteTime);
+    status.modified = (int64_t)((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32 | info.ftLastWriteTime.dwLowDateTime);
     status.volume = info.dwVolumeSerialNumber;
     status.id = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
     status.runnable = status.kind == FileStatus::File && LooksRunnable(file);
@@ -249,6 +250,12 @@ uint64_t File::Size() const {
   return handle_ != Invalid && GetFileSizeEx((HANDLE)handle_, &size) ? (uint64_t)size.QuadPart : 0;
 }
 
+int64_t File::Modified() const {
+  FILETIME written;
+  if (handle_ == Invalid || !GetFileTime((HANDLE)handle_, nullptr, nullptr, &written)) return 0;
+  return (int64_t)((uint64_t)written.dwHighDateTime << 32 | written.dwLowDateTime);
+}
+
 size_t File::ReadAt(uint64_t offset, void* buffer, size_t size) const {
   size_t done = 0;
   while (handle_ != Invalid && done < size) {
@@ -268,22 +275,46 @@ size_t File::ReadAt(uint64_t offset, void* buffer, size_t size) const {
 namespace {
 
 wchar_t pendingPath[33000];   // fixed room: the control handler runs on its own thread at any moment
+void (*volatile onInterrupt)() = nullptr;
+volatile LONG interrupted = 0;
 
-BOOL WINAPI RemovePendingOnBreak(DWORD) {
+void EndInterrupted() {
   // The file is open with FILE_SHARE_DELETE: it goes when the process ends.
   if (pendingPath[0]) DeleteFileW(pendingPath);
   if (consoleCodePage) SetConsoleOutputCP(consoleCodePage);
   ExitProcess(STATUS_CONTROL_C_EXIT);   // as the default handler would, with the code a script can test
 }
 
+BOOL WINAPI OnBreak(DWORD) {
+  if (onInterrupt) {   // the work stops by itself and cleans up
+    interrupted = 1;
+    onInterrupt();
+    return TRUE;
+  }
+  EndInterrupted();
+  return TRUE;
+}
+
 }  // namespace
 
-FILE* CreatePending(const std::string& target, std::string& error) {
+void CatchInterrupt(void (*handler)()) {
+  interrupted = 0;
+  onInterrupt = handler;
+  SetConsoleCtrlHandler(OnBreak, TRUE);
+}
+
+void EndCatchingInterrupt() {
+  onInterrupt = nullptr;
+  if (interrupted) EndInterrupted();
+}
+
+FILE* CreatePending(const std::string& target, std::string& path, std::string& error) {
   std::string folder = FolderOf(target);
   std::wstring temp;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; attempt++) {
-    temp = wide::LongPath(folder + "\\." + NameOf(target) + "." + RandomTag());
+    path = folder + "\\." + NameOf(target) + "." + RandomTag();
+    temp = wide::LongPath(path);
     if (temp.size() >= sizeof pendingPath / sizeof pendingPath[0]) {
       error = "the output path is too long";
       return nullptr;
@@ -297,7 +328,7 @@ FILE* CreatePending(const std::string& target, std::string& error) {
     return nullptr;
   }
   wcscpy(pendingPath, temp.c_str());
-  SetConsoleCtrlHandler(RemovePendingOnBreak, TRUE);
+  SetConsoleCtrlHandler(OnBreak, TRUE);
   int fd = _open_osfhandle((intptr_t)file, _O_WRONLY | _O_BINARY);
   FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
   if (!stream) {
@@ -344,38 +375,6 @@ void DiscardPending() {
 }
 
 // ---- memory ----
-
-bool MapFile(const std::string& path, const uint8_t*& data, size_t& size, std::string& error) {
-  data = nullptr;
-  size = 0;
-  HANDLE file = CreateFileW(wide::LongPath(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  LARGE_INTEGER length;
-  if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &length)) {
-    error = "cannot read " + path + ": " + LastError();
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return false;
-  }
-  bool ok = true;
-  if (length.QuadPart > 0) {
-    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
-    if (!view) {
-      error = "cannot read " + path + ": " + LastError();
-      ok = false;
-    }
-    if (mapping) CloseHandle(mapping);   // the view keeps what it needs
-    data = (const uint8_t*)view;
-    size = view ? (size_t)length.QuadPart : 0;
-  }
-  CloseHandle(file);
-  return ok;
-}
-
-void UnmapFile(const uint8_t* data, size_t) {
-  if (data) UnmapViewOfFile(data);
-}
 
 uint8_t* MapScratch(size_t size, const std::string& folder, std::string& error) {
   std::string path = folder + "\\.tolvane-pack." + RandomTag();

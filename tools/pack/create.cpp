@@ -2,10 +2,14 @@
 
 #include <stdio.h>
 
+#include <map>
 #include <new>
+#include <set>
 
 #include "tools/os/os.h"
 #include "tools/pack/create_plan.h"
+#include "tools/pack/engine_commands.h"
+#include "tools/pack/entry_preparer.h"
 #include "tools/pack/package_header.h"
 #include "tools/pack/parallel_entries.h"
 #include "tools/pack/progress.h"
@@ -45,6 +49,37 @@ bool WritePackage(const CreateOptions& o, const Plan& plan, FILE* file, uint64_t
   return true;
 }
 
+// The entries copied as they are from zip archives, extracted from the
+// written package by the stub's engine as `test` does: one that the stub
+// would refuse is refused here, with the stub's reason.
+bool StubAcceptsCopies(const CreateOptions& o, const Plan& plan, const std::string& package, std::string& error) {
+  std::set<std::string> copied;
+  std::map<std::string, const PlannedEntry*> byName;   // by UTF-8 name
+  for (const PlannedEntry& e : plan.entries)
+    if (KeepsZipData(e)) {
+      copied.insert(e.name);
+      byName[e.utf8Name] = &e;
+    }
+  if (copied.empty()) return true;
+  EngineOptions check;
+  check.package = package;
+  check.hasPassword = o.hasPassword;
+  check.password = o.password;
+  check.codePage = o.codePage;
+  check.quiet = true;
+  std::vector<EntryFailure> failed;
+  if (CheckEntries(check, copied, failed)) return true;
+  for (const EntryFailure& f : failed) {
+    auto found = byName.find(f.name);
+    const PlannedEntry* e = found != byName.end() ? found->second : nullptr;
+    bool aes = e && e->zip.aes.version != 0;
+    Error((e ? e->origin : f.name) + ": the stub would not extract it: " + f.reason +
+          (aes ? "; an AES entry is copied only with its own password" : ""));
+  }
+  error = Count(failed.size(), "entry", "entries") + " from zip archives would fail in the package";
+  return false;
+}
+
 }  // namespace
 
 int CreatePackage(const CreateOptions& o) {
@@ -59,8 +94,8 @@ int CreatePackage(const CreateOptions& o) {
     Warn("traditional zip encryption is weak: it keeps out casual readers, not a determined attacker; "
          "the default, AES-256, is not");
 
-  std::string error;
-  FILE* file = os::CreatePending(o.output, error);
+  std::string error, pending;
+  FILE* file = os::CreatePending(o.output, pending, error);
   if (!file) {
     Error(error);
     return 1;
@@ -77,6 +112,7 @@ int CreatePackage(const CreateOptions& o) {
     ok = false;
     error = closeError;
   }
+  if (ok) ok = StubAcceptsCopies(o, plan, pending, error);
   if (ok) ok = os::PublishPending(o.output, error);
   else os::DiscardPending();
   if (!ok) {

@@ -70,6 +70,22 @@ void WarnAboutQuotedFolder(const std::string& command) {
          "read a backslash before a quote as an escaped quote; write \"##.\" instead");
 }
 
+// "##program|parameters" runs a program the package put in the destination:
+// it should be one of the package's files. A blank where '|' belongs makes
+// the parameters part of the program's name.
+void WarnAboutCommandProgram(const std::string& command, const std::vector<PlannedEntry>& entries) {
+  if (command.compare(0, 2, "##") != 0) return;
+  std::string program = command.substr(2);
+  program = program.substr(0, program.find('|'));
+  std::replace(program.begin(), program.end(), '\\', '/');
+  while (!program.empty() && program[0] == '/') program.erase(0, 1);
+  if (program.empty()) return;
+  for (const PlannedEntry& e : entries)
+    if (!e.IsFolder() && FoldCase(e.utf8Name) == FoldCase(program)) return;
+  Warn("the command runs ##" + program + ", which is not a file of the package" +
+       (program.find(' ') != std::string::npos ? "; '|' separates the program from its parameters (##setup.exe|/quiet)" : ""));
+}
+
 // The dialog shows the message in a read-only edit field of 245 x 30 dialog
 // units in 8-point MS Sans Serif (ui/resources.rc) without a scroll bar: three
 // lines, long ones wrapped at the field's width. A horizontal dialog unit is a
@@ -215,6 +231,9 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
     if (!problem.empty()) errors.push_back(problem);
     else WarnAboutHiddenMessage(h.message);
     WarnAboutQuotedFolder(o.command);
+    if (o.folder.size() >= 2 && (o.folder[0] == '\'' || o.folder.back() == '\''))
+      Warn("the folder " + o.folder + " has single quotes, which become part of its name; "
+           "give the folder without them");
   }
   if (o.hasPassword) {
     // Zip tools do not agree on the bytes of an AES password outside ASCII (some
@@ -238,12 +257,16 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
   std::string outputProblem = OutputProblem(o.output);
   if (!outputProblem.empty()) errors.push_back(outputProblem);
   InputRules rules{o.output, o.codePage, o.excludes, false};
-  CollectInputs(o.inputs, rules, plan.entries, errors);
+  std::set<size_t> matched;
+  CollectInputs(o.inputs, rules, plan.entries, errors, matched);
   std::vector<std::string> listed;
   for (const std::string& list : o.filesFrom)
     if (!ReadFileList(list, listed, error)) errors.push_back(error);
   rules.fromList = true;
-  CollectInputs(listed, rules, plan.entries, errors);
+  CollectInputs(listed, rules, plan.entries, errors, matched);
+  for (size_t i = 0; i < o.excludes.size(); i++)
+    if (!matched.count(i)) Warn("--exclude " + o.excludes[i] + " left nothing out");
+  WarnAboutCommandProgram(o.command, plan.entries);
   if (!o.hasPassword)
     for (const PlannedEntry& e : plan.entries)
       if (e.source == PlannedEntry::FromZip && e.zip.aes.version != 0)

@@ -24,7 +24,7 @@
 #include "package/core.h"
 #include "platform/host.h"
 #include "tools/os/os.h"
-#include "tools/pack/archive_check.h"
+#include "tools/pack/local_headers.h"
 #include "tools/pack/codepage.h"
 #include "tools/pack/package_header.h"
 #include "tools/pack/progress.h"
@@ -64,6 +64,9 @@ std::string NotAPackage(const std::string& path) {
     return path + " is not a package: it is shorter than the stub";
   return "";
 }
+
+// Ctrl+C or a signal stops the package's reads (os::CatchInterrupt).
+bool Interrupted() { return host::ReadingStopped(); }
 
 // One engine session over one package: the state the stub's start-up sets.
 class Session {
@@ -124,8 +127,11 @@ class Session {
     return !Items().empty() && !failed_;
   }
 
-  // The extraction walk over every listed entry, below 'folder'.
-  bool Extract(const std::string& folder, int skipExisting) {
+  // The extraction walk below 'folder' over every listed entry, or only those
+  // named in 'only'; each entry that failed goes to 'failed' with why (none
+  // after an interrupt, which ends the walk at once).
+  bool Extract(const std::string& folder, int skipExisting, const std::set<std::string>* only,
+               std::vector<EntryFailure>& failed) {
     // The engine's paths are UTF-8, as the folder is given; where names are
     // bytes, an ANSI name is joined as it is (see RenameAll).
     if (TextCharacters(folder.c_str()) > FolderTextLimit || folder.size() + 2 > sizeof DestFolder) {
@@ -134,7 +140,10 @@ class Session {
     }
     strcpy(DestFolder, folder.c_str());
     State.SkipExisting = (uint8_t)skipExisting;
-    ListSelect(GetEntryList(&dialog_, IDC_ENTRY_LIST), -1, true);
+    ListHandle list = GetEntryList(&dialog_, IDC_ENTRY_LIST);
+    ListSelect(list, -1, only == nullptr);
+    for (size_t i = 0; only && i < Items().size(); i++)
+      if (only->count(Items()[i].name)) ListSelect(list, (int)i, true);
     std::vector<std::string> safe;
     for (const HostListItem& item : Items())   // UTF-8 names are written as they are
       if (!item.utf8 && IsSafeEntryName(item.name.c_str(), false)) safe.push_back(item.name);
@@ -157,13 +166,26 @@ class Session {
       RenameAll(folder, true, done, unused);
     }
     bool ok = State.ExtractSucceeded == 1;
+    if (Interrupted()) return false;
+    size_t unreached = 0;
     for (const HostListItem& item : Items()) {
       if (!item.selected) continue;
       auto reason = reasons_.find(item.name);
-      Error("not extracted: " + Shown(item.name, item.utf8) + ": " +
-            (reason != reasons_.end() ? reason->second : "not reached: the run ended before this entry"));
+      if (reason != reasons_.end()) failed.push_back({Shown(item.name, item.utf8), reason->second});
+      else if (host::DiskWasFull()) unreached++;
+      else failed.push_back({Shown(item.name, item.utf8), "not reached: the run ended before this entry"});
     }
-    return !EndedEarly() && ok;
+    if (unreached) failed.push_back({Count(unreached, "more entry", "more entries"), "not reached: the disk is full"});
+    return !(host::DiskWasFull() || EndedEarly()) && ok && failed.empty();
+  }
+
+  // The stub's walk in extraction mode that extracts nothing: each listed
+  // entry's local header, by its place in the list.
+  std::map<size_t, uint32_t> HeaderPositions() {
+    ListSelect(GetEntryList(&dialog_, IDC_ENTRY_LIST), -1, true);
+    static const EntryHandler handler = {RecordPosition, [](ListHandle, bool) {}};
+    ProcessArchive(&dialog_, IDC_ENTRY_LIST, &handler);
+    return positions_;
   }
 
   std::vector<HostListItem>& Items() { return dialog_.lists[IDC_ENTRY_LIST].Items(); }
@@ -177,6 +199,7 @@ class Session {
 
  private:
   void Print(const HostMessage& m) {
+    if (Interrupted()) return;
     if (m.icon != IconInformation) failed_ = true;
     if (o_.quiet && m.icon == IconInformation) return;
     if (progress_) progress_->Clear();
@@ -228,14 +251,32 @@ class Session {
     s.inProgress_ = header.CompressedSize;
     s.progress_->Entry(s.Shown(name, State.Utf8Name));
     EntryReport report = ExtractEntry(dialog, list, headerPosition, name);
-    if (report.outcome != EntryExtracted && report.outcome != EntryKept)
-      s.reasons_[name] = s.Reason(report.outcome, dataStart, header.CompressedSize, size, expectedCrc);
+    if (report.outcome != EntryExtracted && report.outcome != EntryKept && !Interrupted())
+      s.reasons_[name] = s.Reason(report.outcome, header, dataStart, size, expectedCrc);
+    // Every entry after it would meet the same full disk.
+    if (report.outcome == EntryWriteFailed && host::DiskWasFull()) report.next = EndWalk;
     return report;
   }
 
-  // What an entry's outcome means, in words.
-  std::string Reason(EntryOutcome outcome, uint64_t dataStart, uint32_t packed, uint32_t size,
+  static EntryReport RecordPosition(WindowHandle, ListHandle list, uint32_t headerPosition, const char*) {
+    current_->positions_[(size_t)State.LastIndex] = headerPosition;
+    ListSelect(list, State.LastIndex, false);   // a later entry of an equal name finds the next item
+    return {NextEntry, EntryExtracted};
+  }
+
+  // What an entry's outcome means, in words. Causes the stub cannot read
+  // past (ZIP64 sizes, sizes only after the data, strong encryption, a full
+  // disk) come before what they lead the decoder to meet.
+  std::string Reason(EntryOutcome outcome, const ArchiveEntry& header, uint64_t dataStart, uint32_t size,
                      uint32_t expectedCrc) const {
+    uint32_t packed = header.CompressedSize;
+    if (packed == 0xFFFFFFFF || header.UncompressedSize == 0xFFFFFFFF)
+      return "its sizes are in a ZIP64 field, which the stub does not read (it reads entries below 4 GB)";
+    if ((header.EntryFlags & FlagDescriptor) && packed == 0)
+      return "its sizes come only in the data descriptor after its data, where the stub cannot find them";
+    if (header.EntryFlags & FlagStrongEncryption)
+      return "it uses strong encryption (flag bit 6), which the stub does not read";
+    if (outcome == EntryWriteFailed && host::DiskWasFull()) return "no space left on the device";
     uint64_t present = FileSize(o_.package);
     present = present > dataStart ? present - dataStart : 0;
     // A package cut inside the entry explains any failure of its data.
@@ -358,6 +399,7 @@ class Session {
   WalkResult walk_ = {WalkComplete, 0};
   uint64_t inProgress_ = 0;                       // package bytes of the entry being written
   std::map<std::string, std::string> reasons_;    // why an entry the engine was given failed
+  std::map<size_t, uint32_t> positions_;          // list index -> local header, for HeaderPositions
   std::unique_ptr<Progress> progress_;
   static Session* current_;                       // the engine's callbacks reach the session here
 };
@@ -402,31 +444,36 @@ int ListPackage(const EngineOptions& o) {
   Session session(o);
   if (!session.Open()) return 1;
   bool ok = session.List();
-  // The engine's list in its order; the fields from the local header of that name.
+  // The engine's list in its order; the fields from the local header the
+  // engine's own walk finds for each item (by the name it lists, which a
+  // Unicode Path field may have given).
   std::map<std::string, std::string> times;
   LocalWalk details;
+  std::map<size_t, uint32_t> positions;
   if (o.verbose || o.json) {
     times = EntryTimes(o);
     std::string error;
     if (!WalkLocalHeaders(o.package, State.ArchiveStart, details, error)) Error(error);
+    positions = session.HeaderPositions();
   }
-  std::multimap<std::string, const LocalEntry*> byName;
-  for (const LocalEntry& e : details.entries) byName.emplace(e.name, &e);
+  std::map<uint64_t, const LocalEntry*> byOffset;
+  for (const LocalEntry& e : details.entries) byOffset.emplace(e.offset, &e);
   if (o.verbose && !o.json) printf("%10s %10s  %-8s %-3s  %-19s  %-8s  %s\n", "size", "packed", "method", "enc", "time", "crc-32", "name");
   if (o.json) printf("{\"package\": %s, \"entries\": [", JsonString(o.package).c_str());
   const char* separator = "";
-  for (const HostListItem& item : session.Items()) {
+  for (size_t i = 0; i < session.Items().size(); i++) {
+    const HostListItem& item = session.Items()[i];
     std::string name = session.Shown(item.name, item.utf8);
-    auto found = byName.find(item.name);
-    const LocalEntry* e = found == byName.end() ? nullptr : found->second;
-    if (found != byName.end()) byName.erase(found);
+    auto position = positions.find(i);
+    auto found = position == positions.end() ? byOffset.end() : byOffset.find(position->second);
+    const LocalEntry* e = found == byOffset.end() ? nullptr : found->second;
     if (!o.verbose && !o.json) {
       printf("%s\n", Printable(name).c_str());
       continue;
     }
     LocalEntry none;
     const LocalEntry& f = e ? *e : none;
-    auto stamp = times.find(item.name);   // as the stub gives it to the file
+    auto stamp = times.find(e ? e->name : item.name);   // as the stub gives it to the file
     std::string time = stamp != times.end() ? stamp->second : DosTimeText(f.dosDateTime), crc = Hex8(f.crc);
     if (o.json)
       printf("%s\n  {\"name\": %s, \"size\": %u, \"packed\": %u, \"method\": %s, \"encrypted\": %s, "
@@ -443,25 +490,55 @@ int ListPackage(const EngineOptions& o) {
   return ok ? 0 : 1;
 }
 
+namespace {
+
+void ReportFailures(const std::vector<EntryFailure>& failed) {
+  for (const EntryFailure& f : failed) Error("not extracted: " + f.name + ": " + f.reason);
+}
+
+// Extracts into a temporary folder that is gone afterwards, whatever happens:
+// an interrupt ends the walk, the folder is removed, then the process ends.
+bool ExtractToTemporaryFolder(Session& session, const std::set<std::string>* only, std::vector<EntryFailure>& failed) {
+  std::string folder = MakeTempFolder();
+  if (folder.empty()) {
+    Error("cannot create a temporary folder to test in");
+    return false;
+  }
+  InflateUses = StubLoops;   // the package is read as the stub reads it
+  os::CatchInterrupt(host::StopReading);
+  bool ok = session.Extract(folder, 0, only, failed);
+  RemoveTree(folder);
+  os::EndCatchingInterrupt();
+  InflateUses = FastestLoops;
+  return ok;
+}
+
+}  // namespace
+
 int TestPackage(const EngineOptions& o) {
   if (!Session::IsPackage(o.package)) return 1;
   Session session(o);
   if (!session.Open()) return 1;
   if (!session.List()) return 1;
-  std::string folder = MakeTempFolder();
-  if (folder.empty()) {
-    Error("cannot create a temporary folder to test in");
-    return 1;
-  }
-  InflateUses = StubLoops;   // the package is read as the stub reads it
-  bool ok = session.Extract(folder, 0);
-  InflateUses = FastestLoops;
-  RemoveTree(folder);
+  std::vector<EntryFailure> failed;
+  bool ok = ExtractToTemporaryFolder(session, nullptr, failed);
+  ReportFailures(failed);
   if (!o.quiet)
     fprintf(stderr, "tolvane-pack: %s: %s, %s\n", o.package.c_str(),
             Count(session.Items().size(), "entry", "entries").c_str(),
             ok ? "all extracted and checked" : "FAILED");
   return ok ? 0 : 1;
+}
+
+bool CheckEntries(const EngineOptions& o, const std::set<std::string>& names, std::vector<EntryFailure>& failed) {
+  Session session(o);
+  if (!session.Open()) return false;
+  host::SetMessageHandler([](const HostMessage&) {});   // the stub's boxes say less than the reasons
+  if (!session.List()) {
+    failed.push_back({o.package, "the stub cannot list it"});
+    return false;
+  }
+  return ExtractToTemporaryFolder(session, &names, failed) && failed.empty();
 }
 
 int ExtractPackage(const EngineOptions& o) {
@@ -478,7 +555,11 @@ int ExtractPackage(const EngineOptions& o) {
   if (!session.List()) return 1;
   Config.KeepTimes = true;   // the files get their entries' times, whatever the package says
   int skip = o.overwrite >= 0 ? !o.overwrite : Config.OverwriteControlId - 501;
-  bool ok = session.Extract(folder, skip);
+  std::vector<EntryFailure> failed;
+  os::CatchInterrupt(host::StopReading);
+  bool ok = session.Extract(folder, skip, nullptr, failed);
+  os::EndCatchingInterrupt();
+  ReportFailures(failed);
   if (ok && Config.HasCommand && !o.quiet) {
     RunCommand();   // recorded by the host, never performed
     for (const HostLaunch& launch : host::Launches())

@@ -2,7 +2,9 @@
 // `list`, `test`, `extract` and `info`: the stub's own engine (the archive
 // walk, the decoders, the extraction engine) run natively through the host
 // seam, so a package is checked exactly as the stub will read it.
+#include <set>
 #include <string>
+#include <vector>
 
 namespace pack {
 
@@ -19,9 +21,19 @@ struct EngineOptions {
   bool json = false;            // list, info: JSON on stdout
 };
 
+struct EntryFailure {
+  std::string name;     // UTF-8, for the terminal
+  std::string reason;
+};
+
 int ListPackage(const EngineOptions& options);
 int TestPackage(const EngineOptions& options);
 int ExtractPackage(const EngineOptions& options);
 int ShowPackageInfo(const EngineOptions& options);
+
+// What `test` does, for the entries of 'names' (as stored) only: true when
+// the stub extracts each of them; else 'failed' says which did not and why.
+bool CheckEntries(const EngineOptions& options, const std::set<std::string>& names,
+                  std::vector<EntryFailure>& failed);
 
 }  // namespace pack

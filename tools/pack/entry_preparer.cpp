@@ -10,9 +10,8 @@
 #include "base/entry.h"
 #include "tools/os/os.h"
 #include "tools/pack/aes_zip.h"
-#include "tools/pack/archive_check.h"
 #include "tools/pack/lzma_encode.h"
-#include "tools/pack/mapped_file.h"
+#include "tools/pack/entry_buffer.h"
 #include "tools/pack/names.h"
 #include "tools/pack/util.h"
 #include "tools/pack/zip_reader.h"
@@ -69,33 +68,46 @@ bool EntryPreparer::Build(const PlannedEntry& e, PreparedEntry& out) {
     return true;
   }
   if (e.source == PlannedEntry::FromZip) return FromZip(e, out);
-  MappedFile file;
-  if (!file.Open(e.path, out.error)) return false;
-  return FromBytes(file.data, file.size, out);
+  EntryBuffer bytes;
+  if (!ReadInput(e, bytes, out.error)) return false;
+  return FromBytes(bytes.Bytes(), bytes.size, out);
 }
 
-// Raw zip data is kept as it is when the method is one the stub reads; the
-// planner let AES entries through only with such a method inside.
-bool EntryPreparer::FromZip(const PlannedEntry& e, PreparedEntry& out) {
-  const ZipInputEntry& z = e.zip;
-  bool aes = z.aes.version != 0;
-  if (!aes && z.method != MethodStored && z.method != MethodDeflated && z.method != MethodLzma)
-    return Recompress(e, out);
-  // Checked by decoding in bounded chunks; the data are kept as they are.
-  LocalEntry check;
-  check.dataOffset = z.dataOffset;
-  check.method = aes ? MethodAes : z.method;
-  check.aes = z.aes;
-  check.crc = z.crc;
-  check.compressedSize = (uint32_t)z.compressedSize;
-  check.size = (uint32_t)z.size;
-  std::string problem = EntryProblem(e.path, check, aes ? &password_ : nullptr);
-  if (!problem.empty()) {
-    out.error = aes ? e.origin + ": " + problem + "; an AES entry is copied only with its own password"
-                    : e.path + ": " + z.name + " is damaged: " + problem;
+// The file's bytes, read once: its CRC and every compressor see these same
+// bytes whatever happens to the file meanwhile. A file that changed since it
+// was listed or while it was read is refused, not packed half old, half new.
+bool EntryPreparer::ReadInput(const PlannedEntry& e, EntryBuffer& bytes, std::string& error) {
+  os::File file(e.path);
+  if (!file.IsOpen()) {
+    error = "cannot read " + e.path + ": " + os::LastError();
     return false;
   }
-  return CopyRaw(e, out);
+  uint64_t size = file.Size();
+  int64_t modified = file.Modified();
+  std::string changed = e.path + " changed while it was packed";
+  if (size != e.size || modified != e.modified) {
+    error = changed;
+    return false;
+  }
+  // One byte more than the size is asked for: a file that grew fills it.
+  if (!bytes.Allocate((size_t)size + 1, size >= SpillSize ? spillDir_ : "", error)) return false;
+  size_t got = file.ReadAt(0, bytes.Bytes(), (size_t)size + 1);
+  uint64_t after = file.Size();
+  if (got < size && after == size) error = "cannot read " + e.path + ": " + os::LastError();
+  else if (got < size) error = e.path + " shrank while it was read (" + std::to_string(got) + " of " + std::to_string(size) + " bytes)";
+  else if (got > size || after != size || file.Modified() != modified) error = changed;
+  bytes.size = (size_t)size;
+  return error.empty();
+}
+
+bool KeepsZipData(const PlannedEntry& e) {
+  const ZipInputEntry& z = e.zip;
+  return e.source == PlannedEntry::FromZip && !e.IsFolder() &&
+         (z.aes.version != 0 || z.method == MethodStored || z.method == MethodDeflated || z.method == MethodLzma);
+}
+
+bool EntryPreparer::FromZip(const PlannedEntry& e, PreparedEntry& out) {
+  return KeepsZipData(e) ? CopyRaw(e, out) : Recompress(e, out);
 }
 
 // An AES entry is copied as it is, opened only by its own password; other

@@ -6,7 +6,7 @@
 
 #include "tools/pack/create.h"
 #include "tools/pack/create_plan.h"
-#include "tools/pack/mapped_file.h"
+#include "tools/pack/entry_buffer.h"
 #include "tools/pack/zip_writer.h"
 
 struct libdeflate_compressor;
@@ -21,6 +21,12 @@ const uint64_t SpillSize = 32u << 20;
 // About the size of an entry's data once prepared, known before it is: what
 // ParallelEntries counts against its budgets while the entry is in the works.
 uint64_t ExpectedSize(const PlannedEntry& e);
+
+// True when a zip entry's data go into the package as they are: the stub
+// reads its method (the planner lets AES entries through only with such a
+// method inside). The finished package is then checked by the stub's own
+// engine, which alone decides whether the stub will extract them.
+bool KeepsZipData(const PlannedEntry& e);
 
 // One entry made ready for the package: its record and its data as stored.
 // Shared because the preparing threads hand these to the writer.
@@ -45,6 +51,7 @@ class EntryPreparer {
 
  private:
   bool Build(const PlannedEntry& e, PreparedEntry& out);
+  bool ReadInput(const PlannedEntry& e, EntryBuffer& bytes, std::string& error);
   bool FromZip(const PlannedEntry& e, PreparedEntry& out);
   bool CopyRaw(const PlannedEntry& e, PreparedEntry& out);
   bool Recompress(const PlannedEntry& e, PreparedEntry& out);

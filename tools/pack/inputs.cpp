@@ -40,8 +40,13 @@ struct Walker {
   std::vector<std::string>& errors;
   std::set<std::pair<uint64_t, uint64_t>> ancestors;   // guards against symbolic link loops
   std::pair<uint64_t, uint64_t> output{0, 0};
+  std::set<size_t>& matched;
 
-  bool Skip(const std::string& name) const { return Excluded(name, rules.excludes); }
+  bool Skip(const std::string& name) {
+    int pattern = ExcludingPattern(name, rules.excludes);
+    if (pattern >= 0) matched.insert((size_t)pattern);
+    return pattern >= 0;
+  }
 
   static std::pair<uint64_t, uint64_t> Identity(const os::FileStatus& st) { return {st.volume, st.id}; }
 
@@ -57,6 +62,7 @@ struct Walker {
     e.path = path;
     e.size = st.size;
     e.mtime = st.mtime;
+    e.modified = st.modified;
     entries.push_back(e);
   }
 
@@ -189,21 +195,23 @@ std::string StoredPath(const std::string& path) {
   return Join(parts);
 }
 
-bool Excluded(const std::string& name, const std::vector<std::string>& patterns) {
-  for (std::string pattern : patterns) {
+int ExcludingPattern(const std::string& name, const std::vector<std::string>& patterns) {
+  for (size_t i = 0; i < patterns.size(); i++) {
+    std::string pattern = patterns[i];
+    if (os::Separator == '\\') std::replace(pattern.begin(), pattern.end(), '\\', '/');
     while (pattern.compare(0, 2, "./") == 0) pattern.erase(0, 2);
     while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
     if (pattern.find('/') == std::string::npos) {
       for (const std::string& part : Components(name))
-        if (GlobMatch(pattern, part, false)) return true;
+        if (GlobMatch(pattern, part, false)) return (int)i;
     } else {
       for (size_t end = name.find('/'); ; end = name.find('/', end + 1)) {
-        if (GlobMatch(pattern, name.substr(0, end), true)) return true;
+        if (GlobMatch(pattern, name.substr(0, end), true)) return (int)i;
         if (end == std::string::npos) break;
       }
     }
   }
-  return false;
+  return -1;
 }
 
 bool ReadFileList(const std::string& path, std::vector<std::string>& lines, std::string& error) {
@@ -231,8 +239,9 @@ bool ReadFileList(const std::string& path, std::vector<std::string>& lines, std:
 }
 
 bool CollectInputs(const std::vector<std::string>& inputs, const InputRules& rules,
-                   std::vector<PlannedEntry>& entries, std::vector<std::string>& errors) {
-  Walker walker{rules, entries, errors, {}, {0, 0}};
+                   std::vector<PlannedEntry>& entries, std::vector<std::string>& errors,
+                   std::set<size_t>& matched) {
+  Walker walker{rules, entries, errors, {}, {0, 0}, matched};
   os::FileStatus existing = os::Status(rules.output, true);
   if (existing.kind == os::FileStatus::File) walker.output = Walker::Identity(existing);
   for (const std::string& input : inputs) walker.AddInput(input);

@@ -2,6 +2,7 @@
 // Turns the command line's inputs (folders, files, zip archives, file lists)
 // into the ordered list of entries to pack.
 #include <stdint.h>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct PlannedEntry {
   std::string path;       // the file, or the zip archive it is in
   uint64_t size = 0;
   int64_t mtime = 0;      // seconds (files and folders)
+  int64_t modified = 0;   // files: when listed, to tell a change (os::FileStatus::modified)
   ZipInputEntry zip;      // FromZip only
   bool IsFolder() const { return !utf8Name.empty() && utf8Name.back() == '/'; }
 };
@@ -34,16 +36,22 @@ struct InputRules {
 // archive's entries. Folders are read in sorted order so the result does not
 // depend on the file system. Symbolic links are followed; dangling ones are
 // skipped with a warning.
+// 'matched' gains the index of each exclude pattern that left something out.
 bool CollectInputs(const std::vector<std::string>& inputs, const InputRules& rules,
-                   std::vector<PlannedEntry>& entries, std::vector<std::string>& errors);
+                   std::vector<PlannedEntry>& entries, std::vector<std::string>& errors,
+                   std::set<size_t>& matched);
 
 // The name a file input is stored under (see above); empty for "." and the like.
 std::string StoredPath(const std::string& path);
 
-// True when an entry name (without a folder's trailing '/') is left out by
-// one of the patterns: a pattern without '/' matches any one component, a
-// pattern with '/' the path from the start, or a folder above it.
-bool Excluded(const std::string& name, const std::vector<std::string>& patterns);
+// The index of the first pattern that leaves an entry name (without a
+// folder's trailing '/') out, or -1: a pattern without '/' matches any one
+// component, a pattern with '/' the path from the start, or a folder above
+// it. On Windows a '\' in a pattern separates folders as '/' does.
+int ExcludingPattern(const std::string& name, const std::vector<std::string>& patterns);
+inline bool Excluded(const std::string& name, const std::vector<std::string>& patterns) {
+  return ExcludingPattern(name, patterns) >= 0;
+}
 
 // The lines of a --files-from file ("-" reads standard input); empty lines are skipped.
 bool ReadFileList(const std::string& path, std::vector<std::string>& lines, std::string& error);

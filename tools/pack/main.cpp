@@ -48,7 +48,8 @@ const Command Commands[] = {
      "  --no-times            extracted files get the time of extraction, not the entries'\n"
      "  --exclude PATTERN     leave out matching paths (repeatable); without '/' the\n"
      "                        pattern matches any path component (.git, *.pyc), with\n"
-     "                        '/' the whole relative path (build/*.o)\n"
+     "                        '/' the whole relative path (build/*.o); on Windows\n"
+     "                        '\\' separates folders too (obj\\*.o)\n"
      "  --files-from FILE     more inputs, one path per line ('-': standard input);\n"
      "                        a folder named there adds only its folder entry\n"
      "  --method M            deflate (default: every zip tool reads it) or lzma\n"
@@ -100,7 +101,7 @@ void PrintHelp(const Command* only) {
     printf("%-6s tolvane-pack %s\n", lead, c.synopsis);
     lead = "";
   }
-  printf("       tolvane-pack --version | --help | COMMAND --help\n");
+  printf("       tolvane-pack --version | --help | /? | COMMAND --help\n");
   for (const Command& c : Commands) printf("\n%s: %s", c.name, c.details);
   fputs(Footer, stdout);
 }
@@ -111,6 +112,9 @@ int UsageError(const std::string& command, const std::string& text) {
           command.empty() ? "" : (command + " ").c_str());
   return 2;
 }
+
+// Windows programs answer "/?" with their help; no file is named that.
+const char* const HelpSwitch = "/?";
 
 struct Args {
   std::vector<std::string> items;
@@ -181,11 +185,11 @@ int RunCreate(Args& args) {
     bool missing = false;
     if (arg == "--") {
       while (!args.Done()) positional.push_back(args.items[args.next++]);
-    } else if (arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-    } else if (arg == "-h" || arg == "--help") {
+    } else if (arg == "-h" || arg == "--help" || arg == HelpSwitch) {
       PrintHelp(FindCommand(cmd));
       return 0;
+    } else if (arg.size() < 2 || arg[0] != '-') {
+      positional.push_back(arg);
     } else if (TakeValue(args, arg, "--message", value, missing)) {
       message.Take("--message", conflict);
       o.message = value;
@@ -269,11 +273,11 @@ int RunEngineCommand(const std::string& cmd, Args& args) {
     bool missing = false;
     if (arg == "--") {
       while (!args.Done()) positional.push_back(args.items[args.next++]);
-    } else if (arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
-    } else if (arg == "-h" || arg == "--help") {
+    } else if (arg == "-h" || arg == "--help" || arg == HelpSwitch) {
       PrintHelp(FindCommand(cmd));
       return 0;
+    } else if (arg.size() < 2 || arg[0] != '-') {
+      positional.push_back(arg);
     } else if (cmd == "extract" && (TakeValue(args, arg, "-d", value, missing) ||
                                     TakeValue(args, arg, "--directory", value, missing))) {
       o.destination = value;
@@ -317,7 +321,7 @@ int RunEngineCommand(const std::string& cmd, Args& args) {
 int Run(Args& args) {
   if (args.Done()) return UsageError("", "a command is needed");
   std::string command = args.items[args.next++];
-  if (command == "-h" || command == "--help" || command == "help") {
+  if (command == "-h" || command == "--help" || command == "help" || command == HelpSwitch) {
     const Command* only = nullptr;
     if (!args.Done() && !(only = FindCommand(args.items[args.next])))
       return UsageError("", "unknown command " + args.items[args.next]);

@@ -52,10 +52,11 @@ bool ReadRawData(const std::string& path, const ZipInputEntry& entry, uint8_t* d
 bool CanDecodeMethod(uint16_t method);
 std::string MethodName(uint16_t method);
 
-// Decodes raw data (stored, deflated, bzip2 when built in) into exactly
-// entry.size bytes at 'out' and checks the CRC-32 (unless told not to: AE-2
-// entries carry none). Data that decode to more are refused at the first
-// byte too many.
+// Decodes raw data in a method the stub does not read (bzip2, when built
+// in) into exactly entry.size bytes at 'out' and checks the CRC-32 (unless
+// told not to: AE-2 entries carry none). Data that decode to more are
+// refused at the first byte too many. Methods the stub reads are never
+// decoded here: their data are copied, and the stub's engine checks them.
 bool DecodeInputEntry(const ZipInputEntry& entry, const uint8_t* raw, size_t rawSize, uint8_t* out,
                       std::string& error, bool checkCrc = true);
 

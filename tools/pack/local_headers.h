@@ -1,6 +1,6 @@
 #pragma once
 // The package's local headers read front to back as the stub's walk reads
-// them, and a second look at an entry the engine did not extract, to say why.
+// them: the fields `list -v` shows.
 #include <stdint.h>
 #include <string>
 #include <vector>
@@ -34,13 +34,6 @@ struct LocalWalk {
 
 bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWalk& walk,
                       std::string& error);
-
-// Decodes the entry (decrypting with 'password', code page bytes, when it is
-// encrypted) in bounded chunks and says what is wrong with it: unknown
-// method, data ending early, damaged data, more data than declared, CRC
-// mismatch, a password that does not open it (or, for an AES entry, an
-// authentication code that does not match). Empty when nothing is.
-std::string EntryProblem(const std::string& package, const LocalEntry& entry, const std::string* password);
 
 std::string MethodLabel(uint16_t method);
 // Why an entry in 'method' cannot be read by the stub.

@@ -1,24 +1,12 @@
-#include "tools/pack/mapped_file.h"
+#include "tools/pack/entry_buffer.h"
 
 #include <stdlib.h>
 
 #include <new>
 
 #include "tools/os/os.h"
-#include "tools/pack/create_plan.h"
 
 namespace pack {
-
-bool MappedFile::Open(const std::string& path, std::string& error) {
-  if (!os::MapFile(path, data, size, error)) return false;
-  if (size > MaxEntrySize) {
-    error = path + " grew beyond 4 GB while packing";
-    return false;
-  }
-  return true;
-}
-
-MappedFile::~MappedFile() { os::UnmapFile(data, size); }
 
 EntryBuffer& EntryBuffer::operator=(EntryBuffer&& other) noexcept {
   if (this != &other) {

@@ -1,20 +1,10 @@
 #pragma once
-// An input file's bytes in memory, for the entry that packs them, and the
-// room in which an entry's stored bytes are built.
+// The room in which an entry's bytes are read and its stored bytes built.
 #include <stddef.h>
 #include <stdint.h>
 #include <string>
 
 namespace pack {
-
-// A file's bytes, mapped rather than read so large files cost no copy.
-// EntryPreparer maps each file input with it.
-struct MappedFile {
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  bool Open(const std::string& path, std::string& error);
-  ~MappedFile();
-};
 
 // Room for an entry's stored bytes: memory, or for a large entry a temporary
 // file mapped in its place. The file's pages go to disk when memory is short,
