@@ -57,8 +57,8 @@ __attribute__((noinline)) void SetNameEncoding(bool utf8) {
 // Without that field, a name written on Unix (its entry carries a Unix extra
 // field) is read as UTF-8 when it is valid UTF-8: Unix writers store the
 // bytes of their locale and seldom set the flag.
-__attribute__((noinline)) uint16_t TakeUnicodePath(char* name, uint16_t nameLength, uint16_t length,
-                                                   uint32_t headerPosition) {
+__attribute__((noinline)) uint16_t NameFromExtraFields(char* name, uint16_t nameLength, uint16_t length,
+                                                       uint32_t headerPosition) {
   uint32_t extraLength;
   uint8_t* extra = ReadEntryExtra(headerPosition, &extraLength);
   uint16_t size;
@@ -184,7 +184,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
       }
       length = StringFromBuffer(name, nameLength);
       if (length > 0 && !state.Utf8Name && entry.ExtraLength > 0)
-        length = TakeUnicodePath(name, nameLength, length, headerPosition);
+        length = NameFromExtraFields(name, nameLength, length, headerPosition);
     }
     name[length] = 0;
     if (length == 0) {

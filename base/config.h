@@ -46,5 +46,4 @@ struct SfxConfig {
 };
 
 extern SfxConfig Config;
-extern char* BrowsePath;   // PathTextSize bytes
 

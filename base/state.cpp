@@ -6,7 +6,6 @@ char PasswordBuffer[80];
 int32_t PasswordLength;
 const char SfxCaption[] = "Tolvane 4.0 SFX";
 SfxConfig Config;
-char* BrowsePath;
 PasswordPrompt AskPassword;
 
 void ClearSecret(void* block, uint32_t size) {

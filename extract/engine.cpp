@@ -110,7 +110,7 @@ PasswordResult PasswordStage(bool tryRemembered) {
   return result;
 }
 
-// paths.Output := DestFolder without one trailing backslash, '\\', name; both
+// paths.Output := DestFolder without one trailing backslash, '\', name; both
 // are UTF-8 (the name once ExtractEntry has converted it).
 void BuildOutputPath(EntryPaths& paths, const char* name) {
   char* folder = RemoveBackslash(DestFolder);

@@ -25,7 +25,6 @@ char* NewText(uint32_t size = ConfigTextSize) { return (char*)Allocate(size); }
 void StartCore(FileHandle package) {
   SfxConfig& config = Held(Config);
   // Allocate zero-fills, so every text starts empty.
-  BrowsePath = NewText(PathTextSize);
   config.DefaultFolder = NewText(PathTextSize);
   config.Command = NewText(PathTextSize);
   config.Message = NewText();
@@ -38,18 +37,16 @@ void StartCore(FileHandle package) {
 bool EndCore() {
   SfxConfig& config = Held(Config);
   ExtractState& state = Held(State);
-  char*& browsePath = Held(BrowsePath);
   bool closed = true;
   if (state.ArchiveFile != NoFile) closed = CloseFileHandle(state.ArchiveFile);
   UseArchiveFile(NoFile);
   FreeFixedTables();
   Release(state.CrcTable);
   state.CrcTable = nullptr;
-  Release(browsePath);
   Release(config.DefaultFolder);
   Release(config.Command);
   Release(config.Message);
-  browsePath = config.DefaultFolder = config.Command = config.Message = nullptr;
+  config.DefaultFolder = config.Command = config.Message = nullptr;
   // The passwords and keys are not left in memory after the run.
   ClearSecret(&state.Key0, PasswordEnd - offsetof(ExtractState, Key0));   // the keys and the password
   ClearSecret(PasswordBuffer, sizeof PasswordBuffer);

@@ -199,10 +199,7 @@ void SetQuietRun(bool) {}   // the tools report a failed allocation themselves
 
 namespace {
 
-// The names of a path as Windows resolves it: '\' or '/' between them, each
-// without its trailing dots and blanks, "." dropped and ".." climbing; each
-// character folded to upper case, as the file system compares names. Bytes
-// that are not UTF-8 stand for themselves.
+// A character in upper case, as the file system compares names.
 char32_t Folded(char32_t c) {
 #ifdef _WIN32
   // The Windows tools decode in turn and never compare; ASCII will do there.
@@ -213,6 +210,9 @@ char32_t Folded(char32_t c) {
 #endif
 }
 
+// The names of a path as Windows resolves it: '\\' or '/' between them, each
+// without its trailing dots and blanks, "." dropped and ".." climbing, each
+// character Folded. Bytes that are not UTF-8 stand for themselves.
 std::vector<std::u32string> ResolvedNames(const char* path) {
   std::vector<std::u32string> names;
   std::u32string name;

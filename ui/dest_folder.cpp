@@ -18,7 +18,7 @@ bool ReadFolderField(HWND mainDialog, bool dropBackslash) {
   // One unit more than a folder may have, so that a longer one shows.
   WCHAR field[FolderTextLimit + 2];
   ControlMessage(DialogControl(mainDialog, IDC_FOLDER), WM_GETTEXT, FolderTextLimit + 2, (LPARAM)field);
-  char* text = BrowsePath;
+  char text[PathTextSize];
   FromWide(CP_UTF8, field, text, PathTextSize);
   if (dropBackslash) RemoveBackslash(text);
   if (TextCharacters(text) > FolderTextLimit) return false;

@@ -155,12 +155,11 @@ struct ReadBack {
     close(fd);
     host::ResetSeam();
     host::SetTempFolder("/tmp/T/");
-    static char texts[4][ConfigTextSize];
+    static char texts[3][PathTextSize];
     memset(texts, 0, sizeof texts);
     Config.Message = texts[0];
     Config.DefaultFolder = texts[1];
     Config.Command = texts[2];
-    BrowsePath = texts[3];
     UseArchiveFile(OpenReadFile(path.c_str()));
     ReadPackageHeader();
   }
