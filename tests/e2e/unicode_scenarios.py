@@ -109,10 +109,10 @@ def check_locales(run):
     run.locales()
 
 
-def package(run, path, archive, folder, codepage, message=""):
+def package(run, path, archive, folder, codepage, message="", flags=0x0A):
     with open(run.stub, "rb") as f:
         stub = f.read()
-    data = e2e.build_package(stub, archive, header=True, flags=0x0A, message=message.encode(codepage),
+    data = e2e.build_package(stub, archive, header=True, flags=flags, message=message.encode(codepage),
                              folder=folder.encode(codepage), command=b"")
     with open(path, "wb") as f:
         f.write(data)
@@ -297,11 +297,7 @@ def right_place(run, c):
     c.true("temp: no look-alike folder", not os.path.exists(os.path.join(run.prefix, "drive_c", "tmp", "Lukasz")))
 
     # /D= from the command line, and a folder typed into the field.
-    with open(run.stub, "rb") as f:
-        stub = f.read()
-    pkg = os.path.join(base, "switches.exe")
-    with open(pkg, "wb") as f:
-        f.write(e2e.build_package(stub, one, header=True, flags=0x2A, message=b"", folder=b"C:\\x", command=b""))
+    pkg = package(run, os.path.join(base, "switches.exe"), one, "C:\\x", "cp1252", flags=0x2A)   # switches on
     code = run.start(pkg, ["/S", "/D=C:\\Привет мир"])
     c.equal("/D=: exit code", code, 0)
     c.true("/D=: extracted there",

@@ -312,11 +312,19 @@ TEST_F(EngineTest, ARememberedPasswordThatFailsTheCrcIsAskedAgain) {
   EXPECT_EQ(StillSelected(), std::vector<std::string>{"s.bin"});
 }
 
+// Flag bit 6 marks an encryption the engine cannot read: no password is asked
+// for or tried, the entry fails with the unknown-method message and the walk
+// goes on, to the unknown method, which ends the run.
 TEST_F(EngineTest, UnknownMethodCreatesNothingAndStopsTheRun) {
-  Open(testpkg::BuildZip({Entry("a.txt", "a"), Entry("m.bin", "data", 6), Entry("z.txt", "z")}));
+  ZipEntry strong = Entry("strong.bin", "secret", 8, "pw");
+  strong.flags = FlagStrongEncryption;
+  Open(testpkg::BuildZip({Entry("a.txt", "a"), strong, Entry("m.bin", "data", 6), Entry("z.txt", "z")}));
+  host::SetPasswordAnswers({"pw"});
   Extract();
-  ExpectMessages({{"Unknown compression type", IconHand}});
+  EXPECT_EQ(host::PasswordPrompts(), 0);
+  ExpectMessages({{"Unknown compression type", IconHand}, {"Unknown compression type", IconHand}});
   EXPECT_EQ(State.ExtractSucceeded, 0);
+  EXPECT_EQ(StillSelected(), (std::vector<std::string>{"m.bin", "strong.bin", "z.txt"}));
   EXPECT_EQ(Tree(Out("")), (Files{{"a.txt", "a"}}));
 }
 
@@ -513,17 +521,25 @@ TEST_F(EngineTest, Utf8NamesAndUnicodePathFields) {
   ZipEntry invalid = Entry("bad\xC0\xAF.txt", "four");
   invalid.flags = 0x0800;
   ZipEntry plain = Entry("plain\xE9.txt", "five");  // an ANSI name, kept as its bytes
+  // Without the flag a name is UTF-8 when a Unix writer made it (a Unix extra
+  // field) and it is valid UTF-8; a field any writer adds does not count.
+  const std::string world = "\xE4\xB8\x96\xE7\x95\x8C.txt";   // 世界.txt
+  const std::string ux("ux\x0B\0\x01\x04\xE8\x03\0\0\x04\xE8\x03\0\0", 15);
+  ZipEntry unix = Entry(world, "six"), anywhere = Entry("t" + world, "seven"), notUtf8 = Entry("u\xE9.txt", "eight");
+  unix.extra = notUtf8.extra = ux;
+  anywhere.extra = std::string("UT\x05\0\x01\0\0\0\0", 9);
   // 263 bytes of path, 135 characters: the path limits count characters.
   std::string wide;
   for (int i = 0; i < 127; i++) wide += i == 64 ? "/" : "\xD0\xB6";
   ZipEntry folder = Entry(wide + "/", "");
   folder.flags = 0x0800;
-  Open(testpkg::BuildZip({marked, legacy, stale, invalid, plain, folder}));
+  Open(testpkg::BuildZip({marked, legacy, stale, invalid, plain, folder, unix, anywhere, notUtf8}));
   std::vector<std::pair<std::string, bool>> listed;
   for (const HostListItem& item : Items()) listed.emplace_back(item.name, item.utf8);
   using Listed = std::vector<std::pair<std::string, bool>>;
   EXPECT_EQ(listed, (Listed{{"bad\xC0\xAF.txt", true}, {cafe, true}, {"old.txt", false},
-                            {"plain\xE9.txt", false}, {cyrillic, true}, {wide + "/", true}}));
+                            {"plain\xE9.txt", false}, {"t" + world, false}, {"u\xE9.txt", false},
+                            {cyrillic, true}, {wide + "/", true}, {world, true}}));
   Extract();
   ExpectMessages({{"Invalid filename bad\xC0\xAF.txt", IconHand}, {Failure, IconHand}});
   EXPECT_TRUE(host::Messages()[0].utf8);
@@ -532,8 +548,9 @@ TEST_F(EngineTest, Utf8NamesAndUnicodePathFields) {
   EXPECT_EQ(StillSelected(), std::vector<std::string>{"bad\xC0\xAF.txt"});
   using Files = std::vector<std::pair<std::string, std::string>>;
   EXPECT_EQ(Tree(root / "out"), (Files{{cafe, "two"}, {"old.txt", "three"}, {"plain\xE9.txt", "five"},
+                                      {"t" + world, "seven"}, {"u\xE9.txt", "eight"},
                                       {cyrillic.substr(0, 10) + "/", ""}, {cyrillic, "one"},
-                                      {wide.substr(0, 128) + "/", ""}, {wide + "/", ""}}));
+                                      {wide.substr(0, 128) + "/", ""}, {wide + "/", ""}, {world, "six"}}));
 }
 
 // A Unicode Path field whose name does not fit the name buffer refuses the
@@ -597,55 +614,6 @@ TEST_F(EngineTest, SecondThreadNeverOvertakesALaterEntryOfItsName) {
       EXPECT_EQ(Tree(Out("")), tree);
     }
   }
-}
-
-// Flag bit 6 marks an encryption the engine cannot read: no password is asked
-// for or tried, the entry fails with the unknown-method message and the walk
-// goes on.
-TEST_F(EngineTest, StrongEncryptionFailsItsEntryWithoutAPrompt) {
-  ZipEntry strong = Entry("strong.bin", "secret", 8, "pw");
-  strong.flags = FlagStrongEncryption;
-  Open(testpkg::BuildZip({Entry("a.txt", "a"), strong, Entry("z.txt", "z")}));
-  host::SetPasswordAnswers({"pw"});
-  Extract();
-  EXPECT_EQ(host::PasswordPrompts(), 0);
-  ExpectMessages({{"Unknown compression type", IconHand}, {Failure, IconHand}});
-  EXPECT_EQ(StillSelected(), std::vector<std::string>{"strong.bin"});
-  EXPECT_EQ(Tree(Out("")), (Files{{"a.txt", "a"}, {"z.txt", "z"}}));
-}
-
-// Without the UTF-8 flag, a name is UTF-8 when its entry carries a Unix extra
-// field and its bytes are valid UTF-8 (ASCII is both); otherwise it stays in
-// the code page, as every writer on Windows meant it.
-TEST_F(EngineTest, NamesWrittenOnUnixAreUtf8) {
-  const std::string world = "\xE4\xB8\x96\xE7\x95\x8C.txt";   // 世界.txt
-  const std::string ux("ux\x0B\0\x01\x04\xE8\x03\0\0\x04\xE8\x03\0\0", 15);
-  struct Case {
-    std::string name, extra;
-    bool utf8;
-  };
-  const Case cases[] = {
-      {world, ux, true},
-      {"1" + world, std::string("UX\x04\0\0\0\0\0", 8), true},
-      {"2" + world, std::string("\x0D\0\x00\0", 4), true},
-      {"3" + world, std::string("UT\x05\0\x01\0\0\0\0", 9), false},   // written anywhere
-      {"4" + world, "", false},
-      {"caf\xE9.txt", ux, false},                                      // not UTF-8: the code page's
-      {"plain.txt", ux, true},
-  };
-  std::vector<ZipEntry> entries;
-  for (const Case& c : cases) {
-    entries.push_back(Entry(c.name, c.name, MethodStored));
-    entries.back().extra = c.extra;
-  }
-  Open(testpkg::BuildZip(entries));
-  for (const Case& c : cases) {
-    auto item = std::find_if(Items().begin(), Items().end(), [&](const HostListItem& i) { return i.name == c.name; });
-    ASSERT_NE(item, Items().end()) << c.name;
-    EXPECT_EQ(item->utf8, c.utf8) << c.name;
-  }
-  Extract();
-  ExpectMessages({{Success, IconInformation}});
 }
 
 // Where the system converts 8-bit names (the stub), an entry's name is joined
