@@ -188,7 +188,7 @@ bool SetExecutionLevel(std::string& stub, const std::string& level, std::string&
   LevelField field;
   if (!FindLevelField(stub, field, error)) return false;
   if (level.size() + 1 > field.room) {
-    error = "its manifest keeps no room for " + level + ": level=\"" + field.level + "\" needs " +
+    error = "its manifest keeps no room for it: level=\"" + field.level + "\" needs " +
             std::to_string(level.size() + 1 - field.room) + " more blanks after it";
     return false;
   }
