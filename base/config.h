@@ -23,6 +23,7 @@ const uint8_t FlagOverwriteMask = 0x18;
 const uint8_t FlagOverwrite = 0x08;      // bits 3-4 exactly 01: overwrite is checked
 const uint8_t FlagSwitches = 0x20;       // the package takes command-line switches
 const uint8_t FlagKeepTimes = 0x40;      // files get their entries' modification times
+const uint8_t FlagWaitForCommand = 0x80; // the command starts in the destination folder; an unattended run waits for it and exits with its code
 
 // The main dialog's overwrite check box. The header picks it (checked) or
 // the id after it, which no control has (nothing checked, files kept).

@@ -467,7 +467,9 @@ def group_install():
                out="the stub of this tolvane-pack\n")
     completion = "prefix/share/bash-completion/completions/tolvane-pack"
     for words, want in ((["tolvane-pack", "cr"], "create"), (["tolvane-pack", "create", "--ex"], "--exclude"),
-                        (["tolvane-pack", "list", "--j"], "--json"), (["tolvane-pack", "extract", "--sk"], "--skip-existing")):
+                        (["tolvane-pack", "list", "--j"], "--json"), (["tolvane-pack", "extract", "--sk"], "--skip-existing"),
+                        (["tolvane-pack", "create", "--no-w"], "--no-wait"),
+                        (["tolvane-pack", "create", "--elevate", "h"], "highest")):
         words[0] = os.path.abspath(tool)
         script = (f"source {completion}; COMP_WORDS=({' '.join(words)}); COMP_CWORD={len(words) - 1}; "
                   "_tolvane_pack; printf '%s\\n' \"${COMPREPLY[@]}\"")

@@ -73,7 +73,7 @@ roundtrip)
   check "extract" "$PACK" extract pkg.exe -d out -q
   check "extracted tree is identical" diff -r src out
   # The package options are on by default; files get their entries' times.
-  "$PACK" info pkg.exe | grep -q "flags 0x6A" || fail "info: default flags are not 0x6A"
+  "$PACK" info pkg.exe | grep -q "flags 0xEA" || fail "info: default flags are not 0xEA"
   [ "$(stat -c %y out/a.txt)" = "$(stat -c %y src/a.txt)" ] || fail "extract did not keep the time"
   "$PACK" list -v pkg.exe | grep -qE " 2001-02-03 04:05:06  [0-9a-f]{8}  a\.txt$" || fail "list -v does not show the time"
   check "unzip -t" unzip -tq pkg.exe
@@ -109,7 +109,7 @@ PY
   printf 'Line one\nline two \xe2\x82\xac\n' > message.txt
   check "create with settings" "$PACK" create set.exe src --stub stub.exe --message-file message.txt \
     --folder-temp --command '##setup.exe|/S ##' --no-file-list --hide-overwrite --keep-existing \
-    --no-switches --no-times -q
+    --no-switches --no-times --no-wait -q
   python3 - set.exe <<'PY' || fail "header settings"
 import sys, mkpackage
 data = open(sys.argv[1], 'rb').read()
@@ -122,6 +122,7 @@ PY
   "$PACK" info set.exe | grep -q "existing files are kept" || fail "info does not show --keep-existing"
   "$PACK" info set.exe | grep -q "switches: *ignored" || fail "info does not show --no-switches"
   "$PACK" info set.exe | grep -q "file times: *the time of extraction" || fail "info does not show --no-times"
+  "$PACK" info set.exe | grep -q "command waits: started in the caller's folder" || fail "info does not show --no-wait"
   # A package inside its own input folder is not packed into itself.
   check "first package in its input" "$PACK" create src/self.exe src --stub stub.exe -q
   "$PACK" create src/self.exe src --stub stub.exe -q 2> log || fail "second package in its input"
@@ -445,20 +446,67 @@ PY
 signed)
   command -v i686-w64-mingw32-gcc > /dev/null && command -v osslsigncode > /dev/null || exit 77
   make_tree src
-  # A real (tiny) Windows program padded to the stub's length.
+  # A real (tiny) Windows program padded to the stub's length, its manifest
+  # keeping the blanks --elevate writes the level into.
   printf 'int main(void){return 0;}\n' > s.c
-  i686-w64-mingw32-gcc -Os -s s.c -o s.exe || exit 77
+  cat > s.manifest <<'XML'
+<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"><trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security><requestedPrivileges><requestedExecutionLevel level="asInvoker"           /></requestedPrivileges></security></trustInfo></assembly>
+XML
+  printf '1 24 "s.manifest"\n' > s.rc
+  i686-w64-mingw32-windres s.rc -O coff -o s.res && i686-w64-mingw32-gcc -Os -s s.c s.res -o s.exe || exit 77
   python3 -c "import mkpackage; open('pe.exe','wb').write(mkpackage.stand_in_stub(open('s.exe','rb').read()))"
-  check "create" "$PACK" create pkg.exe src --stub pe.exe --password pw -q 2> /dev/null
+  i686-w64-mingw32-gcc -Os -s s.c -o bare.exe && python3 -c "import mkpackage; open('bare-pe.exe','wb').write(mkpackage.stand_in_stub(open('bare.exe','rb').read()))"
+  sed 's|"           />|"/>           |' pe.exe > tight.exe
+  expect_refusal "no manifest" "the stub bare-pe.exe cannot ask for requireAdministrator: it has no manifest" \
+    src --stub bare-pe.exe --elevate admin
+  expect_refusal "no room" "cannot ask for highestAvailable: its manifest keeps no room for it: level=\"asInvoker\" needs 7 more blanks" \
+    src --stub tight.exe --elevate highest
+
+  # The level read back from the resource section (by 7z, and by info), flag
+  # bit 7 unless --no-wait, the stub recognised whatever its level; rows with
+  # no --stub need the stub this build embeds.
+  "$PACK" create own.exe src -q 2> /dev/null && own=1 || own=0
+  while IFS='|' read -r package options level flags words; do
+    [ -n "$package" ] || continue
+    case "$options" in *--stub*) ;; *) [ $own = 1 ] || continue ;; esac
+    check "create $package" "$PACK" create $package src $options -q
+    7z e -tPE -so $package .rsrc/MANIFEST/1 2> /dev/null | grep -qF "<requestedExecutionLevel level=\"$level\"" ||
+      fail "$package: the manifest does not ask for $level"
+    "$PACK" info $package | grep -qxF "stub:          $STUB_SIZE bytes$words" || fail "$package: info says $("$PACK" info $package | grep stub:)"
+    "$PACK" info --json $package | python3 -c "
+import json, sys
+info = json.load(sys.stdin)
+sys.exit((info['elevation'], info['flags'], info['command_waits']) != ('$level', $flags, bool($flags & 0x80)))" ||
+      fail "$package: info --json on level and flags"
+    # The checksum the stub's build writes, made anew over the changed image.
+    python3 -c "import sys; sys.path.insert(0, '$(dirname "$0")/../../ui'); import stub_ledger
+image = stub_ledger.Image(open('$package', 'rb').read()[:$STUB_SIZE])
+import struct; stored, = struct.unpack_from('<I', image.data, image.checksum_at)
+sys.exit(stored not in (0, image.true_checksum()))" || fail "$package: PE checksum"
+  done <<'ROWS'
+own.exe||asInvoker|0xEA|, the stub of this tolvane-pack
+admin.exe|--elevate admin|requireAdministrator|0xEA|, the stub of this tolvane-pack, asking for administrator rights
+highest.exe|--elevate=highest --no-wait|highestAvailable|0x6A|, the stub of this tolvane-pack, asking for the highest rights its user has
+pkg.exe|--stub pe.exe --elevate admin --password pw|requireAdministrator|0xEA|, another stub
+ROWS
+
+  # Signed afterwards, an elevated package verifies and reads as before.
   openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
     -subj "/CN=Tolvane Test" 2> /dev/null || fail "openssl"
   check "sign" osslsigncode sign -certs cert.pem -key key.pem -n "Test package" -in pkg.exe -out signed.exe > /dev/null
   check "verify" osslsigncode verify -CAfile cert.pem signed.exe > /dev/null
   [ "$(stat -c %s signed.exe)" -gt "$(stat -c %s pkg.exe)" ] || fail "signing added nothing"
+  "$PACK" info --json signed.exe | grep -qF '"elevation": "requireAdministrator"' || fail "signed: the level"
   check "list signed" "$PACK" list signed.exe > /dev/null
   check "test signed" "$PACK" test signed.exe --password pw -q
   check "extract signed" "$PACK" extract signed.exe -d out --password pw -q
   check "signed tree is identical" diff -r src out
+  if [ $own = 1 ]; then
+    check "sign own" osslsigncode sign -certs cert.pem -key key.pem -in admin.exe -out admin-signed.exe > /dev/null
+    check "verify own" osslsigncode verify -CAfile cert.pem admin-signed.exe > /dev/null
+    "$PACK" info admin-signed.exe | grep -qF "the stub of this tolvane-pack, signed, asking for administrator rights" ||
+      fail "the signed elevated package's stub is not recognised"
+  fi
   ;;
 
 *) echo "unknown group $GROUP" >&2; exit 2 ;;

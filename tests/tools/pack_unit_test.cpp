@@ -8,6 +8,7 @@
 #include <bzlib.h>
 #endif
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,7 +218,7 @@ TEST(PackHeader, TextLimitsAndLayout) {
 
   s.message = "ab";
   header = pack::BuildHeader(s);
-  EXPECT_EQ(header.substr(0, 9), std::string("@TV\x6A\x02\x00\x00" "ab", 9));
+  EXPECT_EQ(header.substr(0, 9), std::string("@TV\xEA\x02\x00\x00" "ab", 9));
   EXPECT_EQ(header.find_first_not_of('.', 9), std::string::npos);   // filler to the end
   pack::HeaderSettings parsed;
   ASSERT_TRUE(pack::ParseHeader(header, parsed));
@@ -249,6 +250,46 @@ TEST(PackStub, ASignedCopyDiffersOnlyInChecksumAndCertificateEntry) {
   std::string farHeader = signedCopy;
   farHeader.replace(0x3C, 4, std::string("\xF0\x7B\x00\x00", 4));   // the fields would lie past the end
   EXPECT_EQ(pack::CompareStubs(farHeader, stub), pack::StubMatch::Other);
+}
+
+// --elevate on the stub this build embeds: the level is written in place and
+// undone exactly, the checksum is the image's, the result is still this
+// tool's stub; a damaged resource directory is refused, never read past.
+TEST(PackStub, TheManifestLevelChangesInPlaceAndStaysRecognised) {
+  const std::string stub = pack::EmbeddedStub();
+  if (stub.empty()) GTEST_SKIP() << "no stub embedded";
+  pack::LevelField field;
+  std::string error;
+  ASSERT_TRUE(pack::FindLevelField(stub, field, error)) << error;
+  EXPECT_EQ(field.level, "asInvoker");
+  EXPECT_EQ(field.room, strlen(pack::LevelAdministrator) + 1);
+  const size_t checksumAt = pack::GetLe32(&stub[0x3C]) + 24 + 64;
+  EXPECT_EQ(pack::ImageChecksum(stub), pack::GetLe32(&stub[checksumAt]));
+  for (const char* level : {pack::LevelAdministrator, pack::LevelHighest}) {
+    std::string elevated = stub;
+    ASSERT_TRUE(pack::SetExecutionLevel(elevated, level, error)) << error;
+    ASSERT_EQ(elevated.size(), stub.size());
+    ASSERT_TRUE(pack::FindLevelField(elevated, field, error));
+    EXPECT_EQ(field.level, level);
+    EXPECT_EQ(pack::ImageChecksum(elevated), pack::GetLe32(&elevated[checksumAt])) << level;
+    EXPECT_EQ(pack::CompareStubs(elevated, stub), pack::StubMatch::Same) << level;
+    std::string changed = elevated;
+    changed[0x400] ^= 1;
+    EXPECT_EQ(pack::CompareStubs(changed, stub), pack::StubMatch::Other) << level;
+    ASSERT_TRUE(pack::SetExecutionLevel(elevated, pack::LevelAsInvoker, error));
+    EXPECT_EQ(elevated, stub) << level;
+  }
+  // The resource directory cut to nothing, grown past its section, moved onto the code.
+  const size_t directory = pack::GetLe32(&stub[0x3C]) + 24 + 96 + 16;
+  for (uint32_t size : {0u, 0xFFFFFFF0u}) {
+    std::string damaged = stub;
+    damaged.replace(directory + 4, 4, std::string((const char*)&size, 4));
+    EXPECT_FALSE(pack::FindLevelField(damaged, field, error)) << size;
+  }
+  std::string onCode = stub;
+  onCode.replace(directory, 4, std::string("\x00\x10\x00\x00", 4));
+  EXPECT_FALSE(pack::FindLevelField(onCode, field, error));
+  EXPECT_FALSE(pack::SetExecutionLevel(onCode, pack::LevelAdministrator, error));
 }
 
 // The path rules of --exclude and of file inputs, edge cases the CLI tests leave out.

@@ -23,6 +23,8 @@ struct CreateOptions {
   bool keepExisting = false;
   bool noSwitches = false;      // the stub ignores its command line
   bool noTimes = false;         // extracted files get the time of extraction
+  bool noWait = false;          // the command starts where the stub was started, unwaited
+  std::string elevation;        // the manifest's new execution level; empty: the stub's own
   std::vector<std::string> excludes;    // patterns, see inputs.h
   std::vector<std::string> filesFrom;   // files listing more inputs; "-" is stdin
   int level = 12;

@@ -200,6 +200,9 @@ void SortAsTheList(std::vector<PlannedEntry>& entries) {
 bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& errors) {
   std::string error;
   if (!LoadStub(o.stubFile, plan.stub, error)) errors.push_back(error);
+  else if (!o.elevation.empty() && !SetExecutionLevel(plan.stub, o.elevation, error))
+    errors.push_back("--elevate: " + (o.stubFile.empty() ? "the embedded stub" : "the stub " + o.stubFile) +
+                     " cannot ask for " + o.elevation + ": " + error);
   if (!CheckCodePage(o.codePage, error)) {
     errors.push_back(error);
     return false;
@@ -212,6 +215,7 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
   if (o.keepExisting) h.flags &= (uint8_t)~FlagOverwriteMask;
   if (o.noSwitches) h.flags &= (uint8_t)~FlagSwitches;
   if (o.noTimes) h.flags &= (uint8_t)~FlagKeepTimes;
+  if (o.noWait) h.flags &= (uint8_t)~FlagWaitForCommand;
   bool textsOk = ConvertText(page, "message", o.message, true, h.message, errors);
   textsOk &= ConvertText(page, "folder", o.folder, false, h.folder, errors);
   textsOk &= ConvertText(page, "command", o.command, false, h.command, errors);

@@ -615,13 +615,19 @@ int ShowPackageInfo(const EngineOptions& o) {
   f.push_back({"size", Number(size) + " bytes", Number(size)});
   // Which stub: its word in JSON and its words in the text.
   std::string embedded = EmbeddedStub(), which = "unknown", stubText;
+  // The level is read back from the package's own resource section.
+  LevelField level;
+  std::string levelError, asking;
+  bool hasLevel = FindLevelField(data.substr(0, StubSize), level, levelError);
+  if (hasLevel && level.level == LevelAdministrator) asking = ", asking for administrator rights";
+  if (hasLevel && level.level == LevelHighest) asking = ", asking for the highest rights its user has";
   if (!embedded.empty()) {
     switch (CompareStubs(data.substr(0, StubSize), embedded)) {
       case StubMatch::Same:
-        which = "this", stubText = ", the stub of this tolvane-pack";
+        which = "this", stubText = ", the stub of this tolvane-pack" + asking;
         break;
       case StubMatch::SameSigned:
-        which = "this, signed", stubText = ", the stub of this tolvane-pack, signed";
+        which = "this, signed", stubText = ", the stub of this tolvane-pack, signed" + asking;
         break;
       case StubMatch::Other:
         which = "another", stubText = ", another stub";
@@ -629,6 +635,12 @@ int ShowPackageInfo(const EngineOptions& o) {
     }
   }
   f.push_back({"stub", Number(StubSize) + " bytes" + stubText, JsonString(which)});
+  std::string levelText = !hasLevel ? "unknown: " + levelError
+                          : level.level == LevelAsInvoker ? level.level + " (the rights of whoever starts it)"
+                          : level.level == LevelAdministrator ? level.level + " (Windows asks for administrator rights)"
+                          : level.level == LevelHighest ? level.level + " (the highest rights its user has)"
+                                                        : level.level;
+  f.push_back({"elevation", levelText, hasLevel ? JsonString(level.level) : "null"});
   HeaderSettings h;
   bool header = ParseHeader(data.substr(StubSize, HeaderFixedSize + 3 * 255), h);
   uint32_t archiveStart = StubSize + (header ? HeaderSize : 0);
@@ -648,6 +660,10 @@ int ShowPackageInfo(const EngineOptions& o) {
     f.push_back({"switches", h.flags & FlagSwitches ? "obeyed (/S /D= /P= /?)" : "ignored", Bool(h.flags & FlagSwitches)});
     f.push_back({"file times", h.flags & FlagKeepTimes ? "the entries' times" : "the time of extraction",
                  Bool(h.flags & FlagKeepTimes)});
+    f.push_back({"command waits", h.flags & FlagWaitForCommand
+                     ? "started in the destination; /S waits and exits with its code"
+                     : "started in the caller's folder; not waited for",
+                 Bool(h.flags & FlagWaitForCommand)});
     std::string message = FromCodePage(page, h.message), folder = FromCodePage(page, h.folder);
     std::string command = FromCodePage(page, h.command), shown;
     for (size_t i = 0; i < message.size(); i++)   // CR LF lines, shown below one another

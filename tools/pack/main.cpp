@@ -13,6 +13,7 @@
 #include "tools/os/os.h"
 #include "tools/pack/create.h"
 #include "tools/pack/engine_commands.h"
+#include "tools/pack/stub.h"
 #include "tools/pack/util.h"
 
 namespace {
@@ -46,6 +47,12 @@ const Command Commands[] = {
      "  --keep-existing       existing files are kept unless the user changes it\n"
      "  --no-switches         the package ignores /S, /D=, /P= and /? on its command line\n"
      "  --no-times            extracted files get the time of extraction, not the entries'\n"
+     "  --no-wait             the command starts in the caller's current folder and /S\n"
+     "                        does not wait for it (default: it starts in the destination,\n"
+     "                        and /S waits and exits with the command's exit code)\n"
+     "  --elevate LEVEL       admin: Windows asks for administrator rights before the\n"
+     "                        package starts; highest: for the highest rights the user\n"
+     "                        has (default: the rights of whoever starts it)\n"
      "  --exclude PATTERN     leave out matching paths (repeatable); without '/' the\n"
      "                        pattern matches any path component (.git, *.pyc), with\n"
      "                        '/' the whole relative path (build/*.o); on Windows\n"
@@ -216,6 +223,11 @@ int RunCreate(Args& args) {
       o.noSwitches = true;
     } else if (arg == "--no-times") {
       o.noTimes = true;
+    } else if (arg == "--no-wait") {
+      o.noWait = true;
+    } else if (TakeValue(args, arg, "--elevate", value, missing)) {
+      if (!missing && value != "admin" && value != "highest") return UsageError(cmd, "--elevate takes admin or highest");
+      o.elevation = value == "admin" ? pack::LevelAdministrator : pack::LevelHighest;
     } else if (TakeValue(args, arg, "--exclude", value, missing)) {
       o.excludes.push_back(value);
     } else if (TakeValue(args, arg, "--files-from", value, missing)) {

@@ -9,8 +9,8 @@ namespace pack {
 
 const uint32_t MaxTextsTogether = HeaderSize - HeaderFixedSize;
 
-// The package options (switches, kept times) are on by default.
-const uint8_t DefaultFlags = FlagFileList | FlagOverwrite | FlagSwitches | FlagKeepTimes;
+// The package options (switches, kept times, waiting for the command) are on by default.
+const uint8_t DefaultFlags = FlagFileList | FlagOverwrite | FlagSwitches | FlagKeepTimes | FlagWaitForCommand;
 
 struct HeaderSettings {
   uint8_t flags = DefaultFlags;
