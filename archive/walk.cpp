@@ -6,6 +6,8 @@
 // ends; any other stop means the package is cut short or damaged.
 #include "archive/walk.h"
 
+#include "archive/entry_log.h"
+
 #include "archive/extra_field.h"
 #include "base/config.h"
 #include "base/entry.h"
@@ -194,7 +196,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
     }
 
     if (!extraction) {
-      ListAdd(list, name);
+      ListAdd(list, name, entry.UncompressedSize);
     } else if (FindSelectedEntryIn(state, list, name)) {
       handled = true;
       EntryResult step = extraction->Extract(dialog, list, headerPosition, name).next;
@@ -203,6 +205,8 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
         if (step == AbortRun) handled = false;
         break;
       }
+    } else {
+      LogEntry(EntrySkipped, name);
     }
 
     // 32-bit arithmetic: a position that wrapped around would walk back, so

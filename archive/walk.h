@@ -27,8 +27,9 @@ enum EntryOutcome : uint8_t {
   EntryRefusedName,    // its name would leave the destination folder
   EntryWrongPassword,  // no password that was tried opens it
   EntryUnknownMethod,  // a compression method (or AES field) the engine does not read
-  EntryDecoding        // being decoded on a second thread: its item is deselected once it
+  EntryDecoding,       // being decoded on a second thread: its item is deselected once it
                        // checks out, at the latest before the run's final message
+  EntrySkipped         // not selected: the walk passes it by (for the run's log)
 };
 
 struct EntryReport {

@@ -23,7 +23,20 @@ const uint8_t FlagOverwriteMask = 0x18;
 const uint8_t FlagOverwrite = 0x08;      // bits 3-4 exactly 01: overwrite is checked
 const uint8_t FlagSwitches = 0x20;       // the package takes command-line switches
 const uint8_t FlagKeepTimes = 0x40;      // files get their entries' modification times
-const uint8_t FlagWaitForCommand = 0x80; // the command starts in the destination folder; an unattended run waits for it and exits with its code
+// The command starts in the destination folder; an unattended run waits for
+// it and ends with its exit code.
+const uint8_t FlagWaitForCommand = 0x80;
+
+// The process exit code of an unattended run; an interactive run ends with 0
+// unless memory runs out or the command it waits for cannot start. A run
+// that waits for its command ends with the command's own code.
+enum ExitCodes : uint32_t {
+  ExitDone = 0,         // every entry extracted
+  ExitIncomplete = 1,   // some entry not extracted, or the walk ended early
+  ExitUnusable = 2,     // the package's own file, or its archive, cannot be read
+  ExitBadSwitches = 3,  // a switch not known, or a value that does not fit
+  ExitCommandFailed = 4 // the command the run waits for could not be started
+};
 
 // The main dialog's overwrite check box. The header picks it (checked) or
 // the id after it, which no control has (nothing checked, files kept).
@@ -44,6 +57,7 @@ struct SfxConfig {
   bool OverwriteChecked;
   bool AcceptsSwitches;   // FlagSwitches
   bool KeepTimes;         // FlagKeepTimes
+  bool WaitForCommand;    // FlagWaitForCommand
 };
 
 extern SfxConfig Config;

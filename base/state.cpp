@@ -4,6 +4,7 @@ ExtractState State;
 char DestFolder[PathTextSize];
 char PasswordBuffer[80];
 int32_t PasswordLength;
+uint32_t ExitCode;
 const char SfxCaption[] = "Tolvane 4.0 SFX";
 SfxConfig Config;
 PasswordPrompt AskPassword;
@@ -14,5 +15,6 @@ void ClearSecret(void* block, uint32_t size) {
 }
 
 void Tell(const char* text, uint32_t icon) {
+  WriteLogLine(text);
   if (!State.Unattended) ShowMessage(text, SfxCaption, icon);
 }

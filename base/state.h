@@ -42,6 +42,8 @@ extern ExtractState State;
 extern char DestFolder[PathTextSize];   // UTF-8, at most 254 characters (FolderTextLimit)
 extern char PasswordBuffer[80];   // what the password prompt read
 extern int32_t PasswordLength;
+// The process exit code (ExitCodes, or the code of a command the run waited for).
+extern uint32_t ExitCode;
 
 // Caption of every message box the program shows.
 extern const char SfxCaption[];
@@ -50,7 +52,8 @@ extern const char SfxCaption[];
 // where nothing reads the block again.
 void ClearSecret(void* block, uint32_t size);
 
-// Shows a message box with the program's caption, unless the run is unattended.
+// Shows a message box with the program's caption, unless the run is unattended;
+// the run's log takes the text either way.
 void Tell(const char* text, uint32_t icon);
 
 // What asks the user for a password: fills 'buffer' (80 bytes, at most 79

@@ -1,5 +1,13 @@
 #include "base/text.h"
 
+const char* DecimalText(uint32_t number, char (&digits)[11]) {
+  char* at = digits + 10;
+  *at = 0;
+  do *--at = (char)('0' + number % 10);
+  while (number /= 10);
+  return at;
+}
+
 uint16_t StrLength(const char* text) {
   uint16_t length = 0;
   while (length < 0xFFFF && text[length]) length++;

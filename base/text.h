@@ -5,6 +5,9 @@
 // Bytes before the first NUL.
 uint16_t StrLength(const char* text);
 
+// 'number' in decimal digits, written to the end of 'digits'; returns where they start.
+const char* DecimalText(uint32_t number, char (&digits)[11]);
+
 // The length of the text made of the first 'count' bytes of 'buffer', cut
 // before the first NUL byte among them. The text is the buffer's prefix.
 uint16_t StringFromBuffer(const char* buffer, uint16_t count);

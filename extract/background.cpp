@@ -1,5 +1,6 @@
 #include "extract/background.h"
 
+#include "archive/entry_log.h"
 #include "base/config.h"
 #include "platform/held.h"
 #include "base/reader.h"
@@ -64,7 +65,9 @@ void SettleBackground(bool wait) {
   if (!job.thread || !ThreadEnded(job.thread, wait)) return;
   job.thread = nullptr;
   SetUtf8Texts(job.utf8);
-  ReportUnservable(SettleBackgroundEntry(job), job.name);
+  EntryOutcome outcome = SettleBackgroundEntry(job);
+  ReportUnservable(outcome, job.name);
+  LogEntry(outcome, job.name);
   SetUtf8Texts(State.Utf8Name);
 }
 

@@ -3,6 +3,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "archive/entry_log.h"
 #include "archive/extra_field.h"
 #include "base/config.h"
 #include "base/entry.h"
@@ -354,24 +355,27 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   state.AesActive = false;
   // A name that would leave the destination folder is refused before anything
   // else, a password prompt included. The run then ends with the failure message.
+  EntryReport report = {NextEntry, EntryRefusedName};
+  char* utf8Name = nullptr;
   if (!IsSafeEntryName(name, state.Utf8Name)) {
     ShowMessageWith("Invalid filename ", name, StrLength(name), IconHand);
-    return {NextEntry, EntryRefusedName};
-  }
-  // Paths are UTF-8: an ANSI name is taken in its UTF-8 form from here on,
-  // and so are the texts that show it.
-  char* utf8Name = nullptr;
-  if (!state.Utf8Name) {
-    // An ANSI character takes at most three bytes in UTF-8.
-    uint32_t size = 3 * StrLength(name) + 1;
-    utf8Name = (char*)Allocate(size);
-    if (AnsiToUtf8(name, utf8Name, size)) {
-      name = utf8Name;
-      state.Utf8Name = 1;
-      SetUtf8Texts(true);
+  } else {
+    // Paths are UTF-8: an ANSI name is taken in its UTF-8 form from here on,
+    // and so are the texts that show it.
+    if (!state.Utf8Name) {
+      // An ANSI character takes at most three bytes in UTF-8.
+      uint32_t size = 3 * StrLength(name) + 1;
+      utf8Name = (char*)Allocate(size);
+      if (AnsiToUtf8(name, utf8Name, size)) {
+        name = utf8Name;
+        state.Utf8Name = 1;
+        SetUtf8Texts(true);
+      }
     }
+    report = ExtractSafeEntry(state, dialog, list, headerPosition, name);
   }
-  EntryReport report = ExtractSafeEntry(state, dialog, list, headerPosition, name);
+  // An entry on the second thread is logged when it is settled.
+  if (report.outcome != EntryDecoding) LogEntry(report.outcome, name);
   Release(utf8Name);
   return report;
 }

@@ -3,6 +3,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "extract/entry_output.h"
 #include "extract/paths.h"
 #include "base/state.h"
 #include "base/config.h"
@@ -54,10 +55,20 @@ char* ExpandCommandPart(int which) {
 }
 
 void RunCommand() {
-  if (!Config.HasCommand) return;
+  const SfxConfig& config = Held(Config);
+  if (!config.HasCommand) return;
   char* program = ExpandCommandPart(CommandProgram);
   char* parameters = ExpandCommandPart(CommandParameters);
-  ShellOpen(program, parameters);
+  bool wait = config.WaitForCommand;
+  SetUtf8Texts(true);   // the program's path
+  WriteLogLine("command", program, parameters);
+  // An unattended run that waits ends with the command's own exit code.
+  if (!ShellOpen(program, parameters, wait ? DestFolder : nullptr, wait && State.Unattended ? &ExitCode : nullptr) &&
+      wait) {
+    ShowMessageWith("Cannot run ", program, StrLength(program), IconHand);
+    ExitCode = ExitCommandFailed;
+  }
+  SetUtf8Texts(false);
   Release(program);
   Release(parameters);
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <stdint.h>
+
 // The after-extraction command: the package's command text with "##" standing
 // for the destination folder and "|" separating program from parameters.
 
@@ -11,4 +13,7 @@ enum CommandPart { CommandProgram = 1, CommandParameters = 2 };
 char* ExpandCommandPart(int which);
 
 // Launches the package's command with the shell's "open" verb, if it has one.
+// With FlagWaitForCommand it starts in the destination folder; an unattended
+// run waits for it and takes its exit code, and a command that cannot start
+// gives the run ExitCommandFailed (with a message naming it, unless unattended).
 void RunCommand();

@@ -58,6 +58,7 @@ void ReadPackageHeader() {
   }
   config.AcceptsSwitches = (flags & FlagSwitches) != 0;
   config.KeepTimes = (flags & FlagKeepTimes) != 0;
+  config.WaitForCommand = (flags & FlagWaitForCommand) != 0;
 
   uint8_t messageLength = ReadHeaderByte();
   uint8_t folderLength = ReadHeaderByte();

@@ -3,6 +3,7 @@
 #include "base/config.h"
 #include "platform/held.h"
 #include "base/state.h"
+#include "base/text.h"
 #include "package/core.h"
 #include "package/switches.h"
 #include "platform/platform.h"
@@ -41,5 +42,7 @@ uint32_t RunProgram(void (*runMainDialog)()) {
     runMainDialog();
   }
   if (!EndCore()) ReportProgramFile("Cannot close file ");
+  char digits[11];
+  WriteLogLine("exit code", DecimalText(ExitCode, digits));
   return ExitCode;
 }

@@ -6,7 +6,6 @@
 #include "platform/platform.h"
 
 CommandSwitches Switches;
-uint32_t ExitCode;
 
 namespace {
 
@@ -14,8 +13,9 @@ namespace {
 const uint32_t ArgumentRoom = 3 + PathTextSize;
 
 const char SwitchList[] =
-    "/S\tunattended\n/D=FOLDER\n/P=PASSWORD\n/?\tthis list\n\n"
-    "Exit codes with /S: 0 done, 1 not all extracted, 2 no archive, 3 bad switches";
+    "/S\tunattended\n/D=FOLDER\n/P=PASSWORD\n/L=FILE\tlog\n/?\tthis list\n\n"
+    "Exit codes with /S: 0 done, 1 not all extracted, 2 no archive, 3 bad switches, "
+    "4 command not started";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -77,8 +77,8 @@ void ParseSwitches(const char* line, CommandSwitches& s) {
     } else {
       // "/X=VALUE" with 1 to 'limit' characters: length - 4 (wrapping
       // around for an empty value) is below the limit.
-      char* value = letter == 'd' ? s.Folder : s.Password;
-      uint32_t limit = letter == 'd' ? PathTextSize - 2 : letter == 'p' ? SwitchPasswordLimit : 0;
+      char* value = letter == 'd' ? s.Folder : letter == 'l' ? s.Log : s.Password;
+      uint32_t limit = letter == 'd' || letter == 'l' ? PathTextSize - 2 : letter == 'p' ? SwitchPasswordLimit : 0;
       if (argument[2] == '=' && length - 4 < limit &&
           (letter != 'd' || TextCharacters(argument + 3) <= FolderTextLimit))
         CopyFolderText(value, argument + 3);
@@ -98,6 +98,7 @@ bool ApplySwitches() {
     SetQuietRun(false);
     return true;
   }
+  if (switches.Log[0] && !OpenLog(switches.Log)) switches.Bad = true;
   if (switches.Bad || switches.Help) {
     Tell(SwitchList, IconInformation);
     ExitCode = switches.Bad ? ExitBadSwitches : ExitDone;

@@ -9,14 +9,6 @@
 #include "base/config.h"
 #include "extract/paths.h"
 
-// The process exit code of an unattended run; an interactive run ends with 0.
-enum ExitCodes : uint32_t {
-  ExitDone = 0,         // every entry extracted
-  ExitIncomplete = 1,   // some entry not extracted, or the walk ended early
-  ExitUnusable = 2,     // the package's own file, or its archive, cannot be read
-  ExitBadSwitches = 3   // a switch not known, or a value that does not fit
-};
-
 const uint32_t SwitchPasswordLimit = 79;
 
 struct CommandSwitches {
@@ -25,10 +17,10 @@ struct CommandSwitches {
   bool Bad;
   char Folder[PathTextSize];                 // UTF-8, empty when not given
   char Password[SwitchPasswordLimit + 1];    // empty when not given
+  char Log[PathTextSize];                    // UTF-8, empty when not given
 };
 
 extern CommandSwitches Switches;
-extern uint32_t ExitCode;
 
 // Splits a command line as Windows programs do. Outside quotes, blanks and
 // tabs separate arguments; a quote starts or ends a quoted part, and inside

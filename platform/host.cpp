@@ -24,6 +24,10 @@ struct HostSettings {
   std::function<void(const HostMessage&)> messageHandler;
   std::vector<HostLaunch> launches;
   bool utf8Texts = false;
+  bool launchStarts = true;
+  uint32_t launchExitCode = 0;
+  bool logOpen = false;
+  std::vector<std::string> logLines;
 };
 
 HostSettings& Settings() {
@@ -126,6 +130,14 @@ void TellHandler(const HostMessage& message) {
 }
 
 std::vector<HostLaunch>& Launches() { return Settings().launches; }
+
+std::vector<std::string>& LogLines() { return Settings().logLines; }
+
+void CloseLog() { Settings().logOpen = false; }
+void SetLaunchOutcome(bool starts, uint32_t exitCode) {
+  Settings().launchStarts = starts;
+  Settings().launchExitCode = exitCode;
+}
 
 bool Utf8Texts() { return Settings().utf8Texts; }
 
@@ -253,8 +265,27 @@ void ShowProgress(WindowHandle dialog, const char* text) {
   d->progressLog.push_back(d->progress);
 }
 
-void ShellOpen(const char* program, const char* parameters) {
-  Settings().launches.push_back(HostLaunch{program ? program : "", parameters ? parameters : ""});
+bool OpenLog(const char*) {
+  Settings().logOpen = true;
+  Settings().logLines.clear();
+  return true;
+}
+
+void WriteLogLine(const char* first, const char* second, const char* third) {
+  HostSettings& s = Settings();
+  if (!s.logOpen) return;
+  std::string line;
+  for (const char* part : {first, second, third})
+    if (part) line += (line.empty() ? "" : "\t") + std::string(part);
+  s.logLines.push_back(line);
+}
+
+bool ShellOpen(const char* program, const char* parameters, const char* folder, uint32_t* exitCode) {
+  HostSettings& s = Settings();
+  s.launches.push_back(HostLaunch{program ? program : "", parameters ? parameters : "", folder ? folder : "",
+                                  exitCode != nullptr});
+  if (exitCode) *exitCode = s.launchExitCode;
+  return s.launchStarts;
 }
 
 // ---- entry list ----------------------------------------------------------------
@@ -285,7 +316,7 @@ void ListClear(ListHandle list) {
   l->sorted_ = 0;
 }
 
-void ListAdd(ListHandle list, const char* name) {
+void ListAdd(ListHandle list, const char* name, uint32_t) {
   if (!list) return;
   std::string text = name ? name : "";
   std::string key = host::ListKey(text);

@@ -36,7 +36,7 @@ struct HostList {
   std::vector<HostListItem>& Items();
 
  private:
-  friend void ListAdd(ListHandle, const char*);
+  friend void ListAdd(ListHandle, const char*, uint32_t);
   friend void ListClear(ListHandle);
   std::vector<HostListItem> items_;   // the first sorted_ in order, the rest as added
   size_t sorted_ = 0;
@@ -53,6 +53,8 @@ struct HostDialog {
 struct HostLaunch {
   std::string program;
   std::string parameters;
+  std::string folder;   // empty: the current folder
+  bool waited = false;
 };
 
 namespace host {
@@ -85,8 +87,15 @@ void SetCurrentFolder(const std::string& path);  // empty: the query fails
 void SetMessageHandler(std::function<void(const HostMessage&)> handler);
 void TellHandler(const HostMessage& message);
 
+// The run's log is kept here, a line each (CloseLog: none is open).
+std::vector<std::string>& LogLines();
+void CloseLog();
+
 // Shell launches are recorded, never performed.
 std::vector<HostLaunch>& Launches();
+// What a launch does from now on: whether it starts, and the exit code a
+// launch that is waited for gives (it starts, with 0, until told otherwise).
+void SetLaunchOutcome(bool starts, uint32_t exitCode);
 
 // Every output file the engine creates takes at most this many bytes; the
 // write that would pass it is cut short (SIZE_MAX, the default: no bound).

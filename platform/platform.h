@@ -146,19 +146,32 @@ AesHandle StartAes(const uint8_t* key, uint32_t keySize);
 void EncryptAesBlocks(AesHandle key, uint8_t* blocks, uint32_t count);
 void EndAes(AesHandle key);
 
+// ---- the run's log -------------------------------------------------------------
+// The log a run writes when asked (/L=FILE): created anew, UTF-8, a line
+// written at once, so that a run that is killed leaves the lines so far.
+// False when the file cannot be created.
+bool OpenLog(const char* path);
+// Writes the parts given (in the texts' encoding, see SetUtf8Texts; a null
+// part is left out), separated by tabs, as one line of the log, if one is open.
+void WriteLogLine(const char* first, const char* second = nullptr, const char* third = nullptr);
+
 // ---- user interface ----------------------------------------------------------
 // A modal message box with no owner window, MB_OK and the given icon.
 void ShowMessage(const char* text, const char* caption, uint32_t icon);
 // The dialogs' field that shows the file being extracted.
 const int ProgressFieldId = 55;
+const int ProgressBarId = 56;     // the bar of the bytes written
 // Shows the path of the file being extracted in the dialog's field
 // ProgressFieldId (if it has one). The display may lag behind by a moment (Win32 redraws at most ten
 // times a second); a null text brings it up to date, as the walk does at its end.
 void ShowProgress(WindowHandle dialog, const char* text);
 // Takes one queued window message, if any, and dispatches it.
 void PumpOneMessage();
-// Opens a program, document or folder with the shell's "open" verb; returns at once.
-void ShellOpen(const char* program, const char* parameters);
+// Opens a program, document or folder with the shell's "open" verb, in
+// 'folder' (null: the process's current folder). With 'exitCode' it waits
+// until the program ends and gives its exit code there; otherwise it returns
+// at once. False when nothing could be started.
+bool ShellOpen(const char* program, const char* parameters, const char* folder, uint32_t* exitCode);
 
 // ---- memory ------------------------------------------------------------------
 // The block is zero-filled. Never returns null: an allocation that cannot be
@@ -178,7 +191,7 @@ void Release(void* block);
 const uint16_t ListTextLimit = 258;
 ListHandle GetEntryList(WindowHandle dialog, int id);
 void ListClear(ListHandle list);
-void ListAdd(ListHandle list, const char* name);
+void ListAdd(ListHandle list, const char* name, uint32_t size = 0);   // size: the entry's, for the progress bar
 // Searches for an item equal to 'name' (case-insensitive) starting after index
 // 'after' and wrapping around; -1 searches from the top. Returns the index or -1.
 int ListFind(ListHandle list, int after, const char* name);

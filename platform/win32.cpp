@@ -4,6 +4,8 @@
 #include "platform/win32.h"
 #include "platform/held.h"
 
+#include <commctrl.h>
+
 // Conversion areas: a call takes at most two texts at once; the third holds
 // the progress text until it is shown; the last two hold full paths being
 // compared. The longest text is a message with a path: a folder of 254
@@ -24,6 +26,12 @@ struct SeamState {
   bool QuietRun;          // no box for the seam's own failures
   HWND ProgressDialog;
   DWORD ProgressShownAt;
+  // The progress bar, and the bytes written: since it last moved (by both
+  // threads), and in all (by the dialog's thread, which moves it).
+  HWND Bar;
+  uint32_t Written;
+  uint64_t Done;
+  HANDLE Log;   // null without a log
   WCHAR WideTexts[5][WideSize];
 };
 static SeamState Seam;
@@ -107,6 +115,7 @@ uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count) {
   if (!Seam.SecondThreadRuns) ShowProgressWhenDue();   // a long file's path appears while it is written
   DWORD done = 0;
   if (!WriteFile(file, buffer, count, &done, 0)) return 0;
+  __atomic_fetch_add(&Seam.Written, done, __ATOMIC_RELAXED);
   return done;
 }
 
@@ -204,20 +213,35 @@ void ShortenPath(char* text, uint32_t size) {
 // while it is written), and always before a box or the password prompt
 // appears and when the walk ends, so what the user can read is never stale
 // for long.
-// Shows a pending progress text: always, or only when 'whenDue' and 100 ms
-// have passed since the last one.
+// The progress bar moves with it, in units of 256 bytes.
+// Shows the bytes written and a pending progress text: always, or only when
+// 'whenDue' and 100 ms have passed since the last time.
 static void FlushProgress(bool whenDue = false) {
   SeamState& seam = Held(Seam);
   DWORD now = GetTickCount();
-  if (!seam.ProgressPending || (whenDue && now - seam.ProgressShownAt < 100)) return;
-  seam.ProgressPending = false;
+  if (whenDue && now - seam.ProgressShownAt < 100) return;
   seam.ProgressShownAt = now;
+  seam.Done += __atomic_exchange_n(&seam.Written, 0, __ATOMIC_RELAXED);
+  ControlMessage(seam.Bar, PBM_SETPOS, (WPARAM)((seam.Done + 255) >> 8), 0);
+  if (!seam.ProgressPending) return;
+  seam.ProgressPending = false;
   // Nothing without a field: the message then goes to no window.
   ControlMessage(DialogControl(seam.ProgressDialog, ProgressFieldId), WM_SETTEXT, 0,
                  (LPARAM)seam.WideTexts[ProgressSlot]);
 }
 
 static void ShowProgressWhenDue() { FlushProgress(true); }
+
+void StartProgressBar(HWND dialog, HWND list) {
+  SeamState& seam = Held(Seam);
+  uint64_t total = 0;
+  for (int i = ListCount(list); i-- > 0;)
+    if (ListIsSelected(list, i)) total += (uint32_t)ControlMessage(list, LB_GETITEMDATA, i, 0);
+  seam.Bar = DialogControl(dialog, ProgressBarId);
+  seam.Done = seam.Written = 0;
+  ControlMessage(seam.Bar, PBM_SETRANGE32, 0, (LPARAM)((total + 255) >> 8));
+  FlushProgress();
+}
 
 void ShowProgress(WindowHandle dialog, const char* text) {
   if (!text) return FlushProgress();
@@ -226,6 +250,31 @@ void ShowProgress(WindowHandle dialog, const char* text) {
   Wide(text, ProgressSlot);
   seam.ProgressPending = true;
   ShowProgressWhenDue();
+}
+
+bool OpenLog(const char* path) {
+  HANDLE log = OpenPath(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
+  if (log == INVALID_HANDLE_VALUE) return false;
+  Seam.Log = log;
+  return true;
+}
+
+// The line is put together in UTF-8, then written with one call.
+void WriteLogLine(const char* first, const char* second, const char* third) {
+  SeamState& seam = Held(Seam);
+  if (!seam.Log) return;
+  char line[3 * WideSize];
+  uint32_t length = 0;
+  const char* parts[] = {first, second, third};
+  for (const char* part : parts) {
+    if (!part) continue;
+    length += FromWide(CP_UTF8, Wide(part, 0), line + length, sizeof line - 2 - length);
+    line[length++] = '\t';
+  }
+  line[length - 1] = '\r';
+  line[length++] = '\n';
+  DWORD done;
+  WriteFile(seam.Log, line, length, &done, 0);
 }
 
 void ShowMessage(const char* text, const char* caption, uint32_t icon) {
@@ -263,11 +312,29 @@ void PumpOneMessage() {
   }
 }
 
-typedef HINSTANCE(WINAPI* ExecuteFunction)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+typedef BOOL(WINAPI* ExecuteFunction)(SHELLEXECUTEINFOW*);
 
-void ShellOpen(const char* program, const char* parameters) {
-  ExecuteFunction execute = (ExecuteFunction)ShellFunction("ShellExecuteW");
-  if (execute) execute(0, L"open", WidePath(program, 0), WidePath(parameters, 1), L"", SW_SHOW);
+bool ShellOpen(const char* program, const char* parameters, const char* folder, uint32_t* exitCode) {
+  ExecuteFunction execute = (ExecuteFunction)ShellFunction("ShellExecuteExW");
+  SHELLEXECUTEINFOW run = {};
+  run.cbSize = sizeof run;
+  // The caller reports a failure itself.
+  run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  run.lpVerb = L"open";
+  run.lpFile = WidePath(program, 0);
+  run.lpParameters = WidePath(parameters, 1);
+  if (folder) run.lpDirectory = WidePath(folder, FullPathSlot);
+  run.nShow = SW_SHOW;
+  if (!execute || !execute(&run)) return false;
+  // No process when a running program took the document over.
+  if (run.hProcess) {
+    if (exitCode) {
+      WaitForSingleObject(run.hProcess, INFINITE);
+      GetExitCodeProcess(run.hProcess, (DWORD*)exitCode);
+    }
+    CloseFileHandle(run.hProcess);
+  }
+  return true;
 }
 
 ThreadHandle StartThread(ThreadWork work, void* argument) {
@@ -279,7 +346,12 @@ ThreadHandle StartThread(ThreadWork work, void* argument) {
 }
 
 bool ThreadEnded(ThreadHandle thread, bool wait) {
-  if (WaitForSingleObject(thread, wait ? INFINITE : 0) == WAIT_TIMEOUT) return false;
+  // While it is waited for, the bar and the dialog stay alive.
+  while (WaitForSingleObject(thread, wait ? 100 : 0) == WAIT_TIMEOUT) {
+    if (!wait) return false;
+    FlushProgress(true);
+    PumpOneMessage();
+  }
   CloseFileHandle(thread);
   Seam.SecondThreadRuns = false;
   return true;

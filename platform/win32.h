@@ -19,6 +19,10 @@ LRESULT ControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
 // with or after the second.
 int CompareNoCase(const WCHAR* a, const WCHAR* b);
 
+// Sets the main dialog's progress bar to the total size of the list's
+// selected entries, at nothing written.
+void StartProgressBar(HWND dialog, HWND list);
+
 // A function of shell32, which is not imported: it is loaded from the system
 // folder on first use. Null when it cannot be had.
 void* ShellFunction(const char* name);

@@ -25,8 +25,9 @@ static LRESULT ListMessage(ListHandle list, UINT message, WPARAM wParam, LPARAM 
 void ListClear(ListHandle list) { ListMessage(list, LB_RESETCONTENT, 0, 0); }
 
 // Names go in, and are compared, as UTF-16: a UTF-8 name keeps every character.
-void ListAdd(ListHandle list, const char* name) {
-  ListMessage(list, LB_ADDSTRING, 0, (LPARAM)ListText(name));
+// The entry's size rides along as the item's data, for the progress bar.
+void ListAdd(ListHandle list, const char* name, uint32_t size) {
+  ListMessage(list, LB_SETITEMDATA, ListMessage(list, LB_ADDSTRING, 0, (LPARAM)ListText(name)), size);
 }
 
 __attribute__((noinline)) int CompareNoCase(const WCHAR* a, const WCHAR* b) {

@@ -18,6 +18,9 @@ static void RestrictDllSearch() {
 
 extern "C" void Start() {
   RestrictDllSearch();
+  // The dialogs are laid out in dialog units, which follow the system's
+  // font size: drawn at the screen's own resolution, never stretched.
+  SetProcessDPIAware();
   AskPassword = AskPasswordDialog;
   EndProcess(RunProgram(ShowMainDialog));
 }

@@ -27,6 +27,7 @@ void ExtractSelectedEntries(HWND dialog, HWND mainDialog) {
   if (!TakeFolderField(mainDialog)) return;
   HWND focus = GetFocus();
   EnableRunControls(dialog, FALSE);
+  StartProgressBar(mainDialog, DialogControl(dialog, IDC_ENTRY_LIST));
   ExtractArchive(dialog, IDC_ENTRY_LIST);
   EnableRunControls(dialog, TRUE);
   if (focus) SetFocus(focus);
@@ -37,7 +38,8 @@ void ExtractSelectedEntries(HWND dialog, HWND mainDialog) {
 }
 
 static_assert(IDC_OVERWRITE == OverwriteBoxId, "the header names the overwrite box by its id");
-static_assert(IDC_PROGRESS == ProgressFieldId, "the seam shows the path in the progress field");
+static_assert(IDC_PROGRESS == ProgressFieldId && IDC_PROGRESS_BAR == ProgressBarId,
+              "the seam shows the path and the bytes written in these controls");
 
 static void Initialise(HWND dialog, ExtractState& state) {
   const SfxConfig& config = Held(Config);
@@ -72,8 +74,9 @@ static void ExtractAll(HWND dialog) {
 static void RunUnattended(HWND dialog, const ExtractState& state) {
   uint32_t code = ExitUnusable;
   if (ItemMessage(dialog, IDC_ENTRY_LIST, LB_GETCOUNT, 0, 0) > 0) {
+    ExitCode = ExitDone;   // the command the run waits for may set its own
     ExtractAll(dialog);
-    code = state.ExtractSucceeded ? ExitDone : ExitIncomplete;
+    code = state.ExtractSucceeded ? ExitCode : ExitIncomplete;
   }
   ExitCode = code;
   EndDialogWith(dialog, DialogCancelled);

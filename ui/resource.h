@@ -14,6 +14,7 @@
 #define IDC_STATIC -1                // labels nothing refers to (id 65535)
 #define IDC_FILE_LIST_BUTTON 3       // main: opens the file-selection dialog
 #define IDC_PROGRESS 55              // main: the file being extracted
+#define IDC_PROGRESS_BAR 56          // main: the bytes written of the selected entries' total
 #define IDC_FOLDER 101               // main: the destination folder field
 #define IDC_PASSWORD 101             // password prompt: the typed password
 #define IDC_ENTRY_LIST 301           // main (hidden) and file selection: the entry list

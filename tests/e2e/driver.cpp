@@ -18,6 +18,9 @@
 //   key:ID:VK           post a key press (virtual-key code VK) to a control of the current dialog
 //   state:ID            print "ID absent" or "ID visible|hidden enabled|disabled checked|unchecked"
 //   list:ID             print the items of a list box, "+name" selected, "-name" not
+//   bar:ID              print "ID bar POS of HIGH": a progress bar's position and upper limit
+//   layout              print "layout W x H" (the current dialog's client area in pixels) and
+//                       "clipped ID" for each visible control not wholly inside it
 //   toggle:ID:NAME      flip the selection of the item NAME
 //   box                 wait for a message box, print "box: <text>", dismiss it
 //   waitbox             wait for a message box and leave it open
@@ -38,6 +41,7 @@
 // functions, and everything printed is UTF-8.
 #include <windows.h>
 #include <shellapi.h>
+#include <commctrl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -234,6 +238,21 @@ static void Step(const char* step) {
     PrintState(atoi(arg));
   } else if (!strcmp(verb, "list")) {
     PrintList(atoi(arg));
+  } else if (!strcmp(verb, "bar")) {
+    HWND bar = GetDlgItem(Current, atoi(arg));
+    printf("%d bar %ld of %ld\n", atoi(arg), (long)SendMessageW(bar, PBM_GETPOS, 0, 0),
+           (long)SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+  } else if (!strcmp(verb, "layout")) {
+    RECT client;
+    GetClientRect(Current, &client);
+    printf("layout %ld x %ld\n", client.right, client.bottom);
+    for (HWND child = GetWindow(Current, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      RECT r;
+      GetWindowRect(child, &r);
+      MapWindowPoints(0, Current, (POINT*)&r, 2);
+      if (IsWindowVisible(child) && (r.left < 0 || r.top < 0 || r.right > client.right || r.bottom > client.bottom))
+        printf("clipped %d\n", GetDlgCtrlID(child));
+    }
   } else if (!strcmp(verb, "toggle")) {
     const char* name = strchr(arg, ':');
     if (!name) Fail(step);

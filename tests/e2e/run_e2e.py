@@ -31,6 +31,7 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from mkpackage import build_header, build_package  # noqa: E402
+import deploy_scenarios  # noqa: E402
 import option_scenarios  # noqa: E402
 import pack_scenarios  # noqa: E402
 import unicode_scenarios  # noqa: E402
@@ -881,6 +882,7 @@ SCENARIOS = [without_header, flag_table, overwrite_clicks, worked_example, comma
 SCENARIOS += pack_scenarios.register(sys.modules[__name__])
 SCENARIOS += option_scenarios.register(sys.modules[__name__])
 SCENARIOS += unicode_scenarios.register(sys.modules[__name__])
+SCENARIOS += deploy_scenarios.register(sys.modules[__name__])
 
 
 def run_scenarios(run, names):
@@ -924,6 +926,25 @@ def screenshots(run, outdir):
         subprocess.run(["convert", "xwd:-", "-trim", "+repage", shot], input=xwd.stdout, check=True)
         driver.wait(timeout=60)
         print(f"wrote {shot}")
+    # The progress bar mid-run, at 96 and 144 DPI: enough files to catch it.
+    files = [(f"data/part{i:04}.txt", f"line {i}\n".encode() * 2000) for i in range(4000)]
+    big = run.package(os.path.join(base, "big.exe"), [], flags=0x0A, folder=win(os.path.join(base, "out")),
+                      message="This package installs the sample files. Choose a folder and press Extract.",
+                      archive=make_zip(files))
+    try:
+        for dpi in (96, 144):
+            deploy_scenarios.set_dpi(run, dpi)
+            shutil.rmtree(os.path.join(base, "out"), ignore_errors=True)
+            driver = subprocess.Popen(["wine", run.driver, "--wait", "120000", win(big), "main", "press:1", "box",
+                                       "exit"], env=run.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(4)
+            shot = os.path.join(outdir, f"progress-{dpi}dpi.png")
+            xwd = subprocess.run(["xwd", "-root", "-display", display], capture_output=True, check=True)
+            subprocess.run(["convert", "xwd:-", "-trim", "+repage", shot], input=xwd.stdout, check=True)
+            driver.wait(timeout=180)
+            print(f"wrote {shot}")
+    finally:
+        deploy_scenarios.set_dpi(run, 96)
 
 
 def main():

@@ -154,4 +154,54 @@ TEST_F(Command, PackageWithoutCommandLaunchesNothing) {
   EXPECT_TRUE(host::Launches().empty());
 }
 
+// A package that waits starts its command in the destination; an unattended
+// run takes its exit code (or 4 when it cannot start, named in a message and
+// the log); an interactive run waits for nothing, and a package that does not
+// wait is launched as before.
+TEST_F(Command, WaitedCommandGivesTheRunItsEnd) {
+  struct Case {
+    bool waits, unattended, starts;
+    uint32_t code;
+    uint32_t end;   // the run's exit code after it (0 before)
+    const char* folder;
+    bool waited;
+    const char* message;
+  } cases[] = {
+      {true, true, true, 3010, 3010, "C:\\Work\\", true, nullptr},
+      {true, true, false, 0, uint32_t(ExitCommandFailed), "C:\\Work\\", true, "Cannot run C:\\Work\\setup.exe"},
+      {true, false, true, 7, 0, "C:\\Work\\", false, nullptr},
+      {true, false, false, 0, uint32_t(ExitCommandFailed), "C:\\Work\\", false, "Cannot run C:\\Work\\setup.exe"},
+      {false, true, true, 7, 0, "", false, nullptr},
+      {false, true, false, 0, 0, "", false, nullptr},
+  };
+  for (const Case& c : cases) {
+    std::string name = std::string(c.waits ? "waits" : "no wait") + (c.unattended ? ", /S" : "") +
+                       (c.starts ? ", starts" : ", cannot start");
+    std::vector<std::string> messages;
+    host::SetMessageHandler([&](const HostMessage& m) { messages.push_back(m.text); });
+    OpenLog("log");
+    Config.WaitForCommand = c.waits;
+    State.Unattended = c.unattended;
+    host::SetLaunchOutcome(c.starts, c.code);
+    strcpy(DestFolder, "C:\\Work");
+    strcpy(Config.Command, "##setup.exe|/quiet");
+    Config.HasCommand = true;
+    host::Launches().clear();
+    ExitCode = 0;
+    RunCommand();
+    EXPECT_EQ(ExitCode, c.end) << name;
+    ASSERT_EQ(host::Launches().size(), 1u) << name;
+    EXPECT_EQ(host::Launches()[0].folder, c.folder) << name;
+    EXPECT_EQ(host::Launches()[0].waited, c.waited) << name;
+    std::vector<std::string> log = {"command\tC:\\Work\\setup.exe\t/quiet"};
+    if (c.message) log.push_back(c.message);
+    EXPECT_EQ(host::LogLines(), log) << name;
+    // A message box only where someone sees it; the log has it either way.
+    EXPECT_EQ(messages.size(), c.message && !c.unattended ? 1u : 0u) << name;
+  }
+  host::CloseLog();
+  State.Unattended = false;
+  ExitCode = 0;
+}
+
 }  // namespace

@@ -124,4 +124,57 @@ TEST_F(OptionsTest, UnattendedRunNeverPrompts) {
   EXPECT_EQ(testpkg::ReadWholeFile(Out("s.txt")), "s");
 }
 
+// The run's log has a line for every entry, in walk order (one decoded on the
+// second thread when it is settled), with the reason of each failure, and the
+// messages the run shows or, unattended, would show.
+TEST_F(OptionsTest, LogNamesWhatBecameOfEachEntry) {
+  State.Unattended = true;
+  strcpy(State.Password, "wrong");
+  std::string big(70000, 'z');
+  auto damaged = [](const std::string& name, const std::string& data, uint16_t method, const std::string& stored) {
+    ZipEntry e = Entry(name, data, method);
+    e.compressed = stored;
+    return e;
+  };
+  std::vector<ZipEntry> entries = {
+      Entry("a.txt", "a", MethodStored),
+      damaged("b.txt", "b", MethodDeflated, "\xff\xff"),
+      damaged("c.txt", "c", MethodStored, "x"),
+      damaged("d.txt", "d", MethodStored, "dd"),
+      Entry("k.txt", "new", MethodStored),
+      Entry("skipped.txt", "s", MethodStored),
+      Entry("../up.txt", "u", MethodStored),
+      Entry("s.txt", "s", MethodStored, "", "right"),
+      Entry("big.bin", big, MethodLzma),
+      Entry("u.txt", "u", 77),
+  };
+  Open(testpkg::BuildZip(entries));
+  std::filesystem::create_directories(Out(""));
+  testpkg::WriteWholeFile(Out("k.txt"), "old");
+  OpenLog("log");
+  host::SetThreadOrder(host::ThreadOrder::EndsWhenWaited);
+  ListHandle list = GetEntryList(&dialog, IDC_ENTRY_LIST);
+  ListSelect(list, -1, true);
+  ListSelect(list, ListFind(list, -1, "skipped.txt"), false);
+  State.SkipExisting = 1;
+  ExtractArchive(&dialog, IDC_ENTRY_LIST);
+  host::CloseLog();
+  std::vector<std::string> expected = {
+      "extracted\ta.txt",
+      "failed\tb.txt\tdamaged data",
+      "failed\tc.txt\tCRC mismatch",
+      "failed\td.txt\twrong size",
+      "kept\tk.txt",
+      "skipped\tskipped.txt",
+      "Invalid filename ../up.txt",
+      "failed\t../up.txt\trefused name",
+      "failed\ts.txt\twrong password",
+      "Unknown compression type",   // which ends the run, without its final message
+      "failed\tu.txt\tunsupported method",
+      "extracted\tbig.bin",        // settled then
+  };
+  EXPECT_EQ(host::LogLines(), expected);
+  EXPECT_EQ(testpkg::ReadWholeFile(Out("big.bin")), big);
+}
+
 }  // namespace

@@ -24,6 +24,7 @@ FLAG_OVERWRITE_MASK = 0x18
 FLAG_OVERWRITE = 0x08              # bits 3-4 exactly 01: overwrite is checked
 FLAG_SWITCHES = 0x20
 FLAG_KEEP_TIMES = 0x40
+FLAG_WAIT_FOR_COMMAND = 0x80       # the command starts in the destination; /S waits for it
 DEFAULT_FLAGS = FLAG_FILE_LIST | FLAG_OVERWRITE
 
 

@@ -211,7 +211,7 @@ TEST_F(HostSeamTest, RecordedDialogs) {
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(host::PumpedMessages(), 2);
 
-  ShellOpen("C:\\x\\run.exe", "-a");
+  ShellOpen("C:\\x\\run.exe", "-a", nullptr, nullptr);
   ASSERT_EQ(host::Launches().size(), 1u);
   EXPECT_EQ(host::Launches()[0].parameters, "-a");
 }
