@@ -201,6 +201,20 @@ bool MayNameAnotherFile(const char* name) {
   return false;
 }
 
+// Ends the temporary file of an entry decoded in turn. Out of line: the stamp,
+// a 16-byte local with a 64-bit field, makes the compiler realign the stack
+// frame of the function that holds it. SettleOutput reads it only when it is
+// filled here.
+__attribute__((noinline)) EntryOutcome SettleWritten(EntryOutcome outcome, ExtractState& state,
+                                                     EntryPaths& paths, ListHandle list,
+                                                     uint32_t headerPosition) {
+  FileStamp stamp;
+  if (outcome == EntryExtracted && Config.KeepTimes) ReadEntryTime(headerPosition, stamp);
+  outcome = SettleOutput(outcome, state.OutputFile, paths, stamp, list, state.LastIndex);
+  state.OutputFile = NoFile;
+  return outcome;
+}
+
 // Everything from the output path on, for an entry that passed the password
 // stage; the read position is at the entry's (encrypted) data. The data goes
 // to a temporary file that replaces the entry's file only once it checked
@@ -266,10 +280,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
                          : entry.Method == MethodLzma ? LzmaEntry(state)
                                                       : InflateEntry(state);
   EntryOutcome outcome = DataVerdict(decoded, state.Crc, entry, state.AesActive);
-  FileStamp stamp = {};
-  if (outcome == EntryExtracted && Config.KeepTimes) stamp = EntryTimeAt(headerPosition);
-  outcome = SettleOutput(outcome, state.OutputFile, paths, stamp, list, state.LastIndex);
-  state.OutputFile = NoFile;
+  outcome = SettleWritten(outcome, state, paths, list, headerPosition);
   return {NextEntry, outcome};
 }
 

@@ -59,13 +59,12 @@ void ReportUnservable(EntryOutcome outcome, const char* name) {
                     name, StrLength(name), IconExclamation);
 }
 
-FileStamp EntryTimeAt(uint32_t headerPosition) {
+void ReadEntryTime(uint32_t headerPosition, FileStamp& stamp) {
   const ArchiveEntry& entry = State.CurrentEntry;
   uint32_t length;
   uint8_t* extra = ReadEntryExtra(headerPosition, &length);
-  FileStamp stamp = EntryStamp(extra, length, entry.EntryDate, entry.EntryTime);
+  EntryStamp(extra, length, entry.EntryDate, entry.EntryTime, stamp);
   Release(extra);
-  return stamp;
 }
 
 // Ends an entry's temporary file once its data are decoded and judged. A file
