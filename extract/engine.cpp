@@ -68,8 +68,8 @@ void TakeAesParameters(ExtractState& state, uint32_t headerPosition) {
 
 // Takes what the prompt read as the current password.
 void TakeTypedPassword(ExtractState& state, const char* typed) {
-  uint16_t count = PasswordLength < 0 ? 0 : PasswordLength > 79 ? 79 : (uint16_t)PasswordLength;
-  uint16_t length = StringFromBuffer(typed, count);
+  uint32_t count = PasswordLength < 0 ? 0 : PasswordLength > 79 ? 79 : (uint32_t)PasswordLength;
+  uint32_t length = StringFromBuffer(typed, count);
   CopyBytes(state.Password, typed, length);
   state.Password[length] = 0;
 }
@@ -180,7 +180,7 @@ EntryReport ExtractFolder(const ExtractState& state, EntryPaths& paths, ListHand
   while (length > 0 && paths.Output[length - 1] == '\\') length--;
   paths.Output[length] = 0;
   SettleBackgroundBefore(paths.Output);
-  if (length <= 0xFFFF) ForceFolders(paths.Output, (uint16_t)length);
+  ForceFolders(paths.Output, length);   // refuses a path too long for it
   // With its backslash the test asks whether the folder lists anything, which
   // every folder does (its own entry) and a file never does.
   paths.Output[length] = '\\';
@@ -250,7 +250,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
     ReportCannotOpen(paths);
     return {NextEntry, EntryWriteFailed};
   }
-  uint16_t folderLength = ExtractDir(paths.Output, (uint16_t)paths.OutputLength);
+  uint32_t folderLength = ExtractDir(paths.Output, paths.OutputLength);
   if (existing == PathMissing) {
     if (!ForceFolders(paths.Output, folderLength) && !FolderPartExists(paths, folderLength)) {
       ReportFolderError(paths, folderLength);
