@@ -67,6 +67,14 @@ void ReadEntryTime(uint32_t headerPosition, FileStamp& stamp) {
   Release(extra);
 }
 
+// Closes an entry's temporary file; a failure is reported. Out of line: the
+// compiler would copy it onto both ways of SettleOutput.
+__attribute__((noinline)) static bool CloseOutputFile(FileHandle file, const EntryPaths& paths) {
+  if (CloseFileHandle(file)) return true;
+  ShowMessageWith("Cannot close file ", paths.Output, paths.OutputLength, IconExclamation);
+  return false;
+}
+
 // Ends an entry's temporary file once its data are decoded and judged. A file
 // that checked out takes the entry's time (after the last write, which would
 // stamp the time of now), is kept when closed and moved onto its name, and its
@@ -78,10 +86,7 @@ EntryOutcome SettleOutput(EntryOutcome outcome, FileHandle file, EntryPaths& pat
     if (Config.KeepTimes) SetFileTimes(file, stamp);
     KeepNewFile(file);
   }
-  if (!CloseFileHandle(file)) {
-    ShowMessageWith("Cannot close file ", paths.Output, paths.OutputLength, IconExclamation);
-    if (outcome == EntryExtracted) outcome = EntryWriteFailed;
-  }
+  if (!CloseOutputFile(file, paths) && outcome == EntryExtracted) outcome = EntryWriteFailed;
   if (outcome == EntryExtracted && !MoveOntoFile(paths.Temp, paths.Output)) {
     ReportCannotOpen(paths);
     outcome = EntryWriteFailed;
