@@ -68,9 +68,11 @@ struct AesEntryInfo {
   uint16_t method;    // the real compression method
 };
 
-// Little-endian 16- and 32-bit values in an archive's bytes.
-inline uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
-inline uint32_t Read32(const uint8_t* p) {
+// Little-endian 16- and 32-bit values in an archive's bytes. Always inline:
+// the bytes become one load, which the size heuristics do not foresee (a
+// call takes more bytes than the load).
+__attribute__((always_inline)) inline uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
+__attribute__((always_inline)) inline uint32_t Read32(const uint8_t* p) {
   return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
