@@ -45,7 +45,7 @@ const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
 static const int MaxBits = 16;
 static const int MaxSymbols = 288;
 
-int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
+int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s,
                          const uint16_t* base, const uint8_t* extra,
                          DecodeEntry*& root, TableChain& chain, int32_t& width) {
   if (n == 0 || n > MaxSymbols) return TableOversubscribed;

@@ -49,7 +49,7 @@ enum : int32_t {
 // take Op/Value from extra[sym - s]/base[sym - s]. 'width' is the requested
 // root width on input and the root's actual width on output. The caller's
 // chain must be empty. Returns one of the results above.
-int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
+int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s,
                          const uint16_t* base, const uint8_t* extra,
                          DecodeEntry*& root, TableChain& chain, int32_t& width);
 
