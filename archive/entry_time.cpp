@@ -20,7 +20,7 @@ T Load(const uint8_t* p) {
 void EntryStamp(const uint8_t* extra, uint32_t length, uint16_t dosDate, uint16_t dosTime,
                 FileStamp& stamp) {
   stamp = {0, dosDate, dosTime};
-  uint16_t size;
+  uint32_t size;
   // The finer NTFS time first: four reserved bytes, then tagged attributes,
   // of which only tag 1 is defined: mtime, atime, ctime.
   const uint8_t* data = FindExtraField(extra, length, ExtraNtfsTimes, &size);

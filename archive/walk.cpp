@@ -61,7 +61,7 @@ __attribute__((noinline)) uint32_t NameFromExtraFields(char* name, uint32_t name
                                                        uint32_t headerPosition) {
   uint32_t extraLength;
   uint8_t* extra = ReadEntryExtra(headerPosition, &extraLength);
-  uint16_t size;
+  uint32_t size;
   const uint8_t* field = FindExtraField(extra, extraLength, UnicodePathTag, &size);
   // Version, the CRC-32 of the stored name, the UTF-8 name.
   if (field && size >= 5 && field[0] == UnicodePathVersion) {

@@ -78,8 +78,9 @@ __attribute__((always_inline)) inline uint32_t Read32(const uint8_t* p) {
 
 // Extra fields: 2-byte tag, 2-byte size, then the data. The data of the
 // first field with 'tag' among 'length' bytes, with its size; null when there
-// is none (or the fields run past the end before it).
-const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint16_t tag, uint16_t* size);
+// is none (or the fields run past the end before it). The tag and the size
+// are 16-bit values held in 32 bits, which take no prefix or extension.
+const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint32_t tag, uint32_t* size);
 
 // Info-ZIP Unicode Path extra field: version 1, the CRC-32 of the stored
 // name, then the name in UTF-8.
