@@ -17,19 +17,19 @@ T Load(const uint8_t* p) {
 
 }  // namespace
 
-FileStamp EntryStamp(const uint8_t* extra, uint32_t length, uint16_t dosDate, uint16_t dosTime) {
-  FileStamp stamp = {0, dosDate, dosTime};
-  uint16_t size;
+void EntryStamp(const uint8_t* extra, uint32_t length, uint16_t dosDate, uint16_t dosTime,
+                FileStamp& stamp) {
+  stamp = {0, dosDate, dosTime};
+  uint32_t size;
   // The finer NTFS time first: four reserved bytes, then tagged attributes,
   // of which only tag 1 is defined: mtime, atime, ctime.
   const uint8_t* data = FindExtraField(extra, length, ExtraNtfsTimes, &size);
   if (data && size >= 16 && Load<uint16_t>(data + 4) == NtfsTimesTag) {
     stamp.Utc = Load<uint64_t>(data + 8);
-    return stamp;
+    return;
   }
   // Flags (bit 0: an mtime follows), then the mtime in seconds.
   data = FindExtraField(extra, length, ExtraUnixTimestamp, &size);
   if (data && size >= 5 && (data[0] & 1))
     stamp.Utc = (uint64_t)((int64_t)Load<int32_t>(data + 1) * 10000000 + UnixEpochAsFileTime);
-  return stamp;
 }

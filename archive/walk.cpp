@@ -59,11 +59,11 @@ __attribute__((noinline)) void SetNameEncoding(bool utf8) {
 // Without that field, a name written on Unix (its entry carries a Unix extra
 // field) is read as UTF-8 when it is valid UTF-8: Unix writers store the
 // bytes of their locale and seldom set the flag.
-__attribute__((noinline)) uint16_t NameFromExtraFields(char* name, uint16_t nameLength, uint16_t length,
+__attribute__((noinline)) uint32_t NameFromExtraFields(char* name, uint32_t nameLength, uint32_t length,
                                                        uint32_t headerPosition) {
   uint32_t extraLength;
   uint8_t* extra = ReadEntryExtra(headerPosition, &extraLength);
-  uint16_t size;
+  uint32_t size;
   const uint8_t* field = FindExtraField(extra, extraLength, UnicodePathTag, &size);
   // Version, the CRC-32 of the stored name, the UTF-8 name.
   if (field && size >= 5 && field[0] == UnicodePathVersion) {
@@ -171,13 +171,13 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
     uint32_t headerPosition = result.position = state.LastSeek;
     if (!found) break;
     const ArchiveEntry& entry = state.CurrentEntry;
-    uint16_t nameLength = entry.NameLength;
+    uint32_t nameLength = entry.NameLength;
     uint32_t next = headerPosition + LocalHeaderSize + nameLength + entry.ExtraLength +
                     entry.CompressedSize;
 
     // A name that does not fit is refused like an empty one: cutting it
     // would list (and later write) a different name.
-    uint16_t length = 0;
+    uint32_t length = 0;
     SetNameEncoding((entry.EntryFlags & FlagUtf8) != 0);
     if (nameLength <= NameBufferSize) {
       if (header.bytes - LocalHeaderSize < nameLength) {   // the archive ends inside the name: damaged

@@ -1,9 +1,9 @@
 #include "base/entry.h"
 
-const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint16_t tag, uint16_t* size) {
+const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint32_t tag, uint32_t* size) {
   for (uint32_t at = 0; at + 4 <= length;) {
-    uint16_t id = Read16(extra + at);
-    uint16_t fieldSize = Read16(extra + at + 2);
+    uint32_t id = Read16(extra + at);
+    uint32_t fieldSize = Read16(extra + at + 2);
     at += 4;
     if (at + fieldSize > length) break;   // runs past the end: damaged
     if (id == tag) {

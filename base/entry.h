@@ -68,16 +68,19 @@ struct AesEntryInfo {
   uint16_t method;    // the real compression method
 };
 
-// Little-endian 16- and 32-bit values in an archive's bytes.
-inline uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
-inline uint32_t Read32(const uint8_t* p) {
+// Little-endian 16- and 32-bit values in an archive's bytes. Always inline:
+// the bytes become one load, which the size heuristics do not foresee (a
+// call takes more bytes than the load).
+__attribute__((always_inline)) inline uint16_t Read16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
+__attribute__((always_inline)) inline uint32_t Read32(const uint8_t* p) {
   return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
 // Extra fields: 2-byte tag, 2-byte size, then the data. The data of the
 // first field with 'tag' among 'length' bytes, with its size; null when there
-// is none (or the fields run past the end before it).
-const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint16_t tag, uint16_t* size);
+// is none (or the fields run past the end before it). The tag and the size
+// are 16-bit values held in 32 bits, which take no prefix or extension.
+const uint8_t* FindExtraField(const uint8_t* extra, uint32_t length, uint32_t tag, uint32_t* size);
 
 // Info-ZIP Unicode Path extra field: version 1, the CRC-32 of the stored
 // name, then the name in UTF-8.

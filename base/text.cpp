@@ -8,14 +8,14 @@ const char* DecimalText(uint32_t number, char (&digits)[11]) {
   return at;
 }
 
-uint16_t StrLength(const char* text) {
-  uint16_t length = 0;
+uint32_t StrLength(const char* text) {
+  uint32_t length = 0;
   while (length < 0xFFFF && text[length]) length++;
   return length;
 }
 
-uint16_t StringFromBuffer(const char* buffer, uint16_t count) {
-  uint16_t length = 0;
+uint32_t StringFromBuffer(const char* buffer, uint32_t count) {
+  uint32_t length = 0;
   while (length < count && buffer[length]) length++;
   return length;
 }

@@ -2,24 +2,50 @@
 
 #include "platform/platform.h"
 
-const uint16_t LengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,
-                                 17, 19, 23, 27, 31, 35, 43, 51, 59,  67,  83,
-                                 99, 115, 131, 163, 195, 227, 258, 0, 0};
-const uint8_t LengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
-                                 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
-const uint16_t DistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,
-                               17,   25,   33,   49,   65,   97,    129,   193,
-                               257,  385,  513,  769,  1025, 1537,  2049,  3073,
-                               4097, 6145, 8193, 12289, 16385, 24577, 0,   0};
-const uint8_t DistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
-                               7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 99, 99};
+uint16_t LengthBase[31];
+uint8_t LengthExtra[31];
+uint16_t DistBase[32];
+uint8_t DistExtra[32];
+
+namespace {
+
+// The symbols of one code: extra bits grow by one every 2^groupShift symbols
+// (none for the first two groups), each base just past the previous symbol's
+// range, and the two symbols after them are invalid. Both codes follow one
+// rule: lengths (groups of four) are 29 symbols from 3, distances (groups of
+// two) 30 from 1. Cold: it runs once, compiled for size.
+__attribute__((noinline, cold)) void FillCodeRange(uint16_t* base, uint8_t* extra,
+                                                   uint32_t groupShift) {
+  uint32_t first = 2 * groupShift - 1;
+  uint8_t* end = extra + 31 - groupShift;
+  for (uint32_t i = 0; extra != end; i++) {
+    uint32_t group = i >> groupShift;
+    uint32_t bits = group - (group != 0);
+    *base++ = (uint16_t)first;
+    *extra++ = (uint8_t)bits;
+    first += 1u << bits;
+  }
+  extra[0] = extra[1] = OpInvalid;
+}
+
+}  // namespace
+
+// Computed, not stored: the loop takes fewer bytes of the stub than the tables.
+void BuildLengthTables() {
+  FillCodeRange(LengthBase, LengthExtra, 2);
+  FillCodeRange(DistBase, DistExtra, 1);
+  // Symbol 285 is length 258 with no extra bits, not the next range.
+  LengthBase[28] = 258;
+  LengthExtra[28] = 0;
+}
+
 const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 static const int MaxBits = 16;
 static const int MaxSymbols = 288;
 
-int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
+int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s,
                          const uint16_t* base, const uint8_t* extra,
                          DecodeEntry*& root, TableChain& chain, int32_t& width) {
   if (n == 0 || n > MaxSymbols) return TableOversubscribed;

@@ -20,12 +20,14 @@ enum : uint8_t { OpEndOfBlock = 15, OpLiteral = 16, OpInvalid = 99 };
 typedef DecodeEntry* TableChain;
 
 // Length symbols 257..285, then 286 and 287, which are invalid (extra 99).
-extern const uint16_t LengthBase[31];
-extern const uint8_t LengthExtra[31];
+extern uint16_t LengthBase[31];
+extern uint8_t LengthExtra[31];
 // Distance symbols 0..29, then two entries for symbols 30 and 31, which a
 // stream may give lengths but never use: extra 99 makes them invalid codes.
-extern const uint16_t DistBase[32];
-extern const uint8_t DistExtra[32];
+extern uint16_t DistBase[32];
+extern uint8_t DistExtra[32];
+// Fills the four tables above; StartCore calls it before any entry is decoded.
+void BuildLengthTables();
 // The lowest n bits set (n <= 16).
 inline uint32_t LowBits(uint32_t n) { return (1u << n) - 1; }
 extern const uint8_t CodeLengthOrder[19];
@@ -47,7 +49,7 @@ enum : int32_t {
 // take Op/Value from extra[sym - s]/base[sym - s]. 'width' is the requested
 // root width on input and the root's actual width on output. The caller's
 // chain must be empty. Returns one of the results above.
-int32_t BuildDecodeTable(const uint16_t* lengths, uint16_t n, uint16_t s,
+int32_t BuildDecodeTable(const uint16_t* lengths, uint32_t n, uint32_t s,
                          const uint16_t* base, const uint8_t* extra,
                          DecodeEntry*& root, TableChain& chain, int32_t& width);
 

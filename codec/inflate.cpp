@@ -367,7 +367,7 @@ int DynamicBlock(InflateState& state) {
   DecodeEntry* litRoot = nullptr;
   TableChain litChain = nullptr;
   int32_t litWidth = LitRootWidth;
-  status = BuildDecodeTable(lengths, (uint16_t)nl, 257, LengthBase, LengthExtra, litRoot,
+  status = BuildDecodeTable(lengths, nl, 257, LengthBase, LengthExtra, litRoot,
                             litChain, litWidth);
   if (status != TableBuilt || litRoot == nullptr) {
     FreeDecodeTables(litChain);
@@ -376,7 +376,7 @@ int DynamicBlock(InflateState& state) {
   DecodeEntry* distRoot = nullptr;
   TableChain distChain = nullptr;
   int32_t distWidth = 6;
-  status = BuildDecodeTable(lengths + nl, (uint16_t)nd, 0, DistBase, DistExtra, distRoot,
+  status = BuildDecodeTable(lengths + nl, nd, 0, DistBase, DistExtra, distRoot,
                             distChain, distWidth);
   int result = EntryStop;
   if (status == TableBuilt || status == TableIncomplete)   // an incomplete distance code is accepted

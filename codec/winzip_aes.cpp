@@ -27,7 +27,7 @@ uint32_t KeyStreamUsed;
 bool FindAesExtra(const uint8_t* extra, uint32_t length, AesEntryInfo& info) {
   // The AES field's data: 2-byte version, vendor "AE", strength, 2-byte
   // method. A version other than 2 is held to the CRC like AE-1.
-  uint16_t size;
+  uint32_t size;
   const uint8_t* field = FindExtraField(extra, length, ExtraAes, &size);
   if (!field || size < 7) return false;
   uint8_t strength = field[4];

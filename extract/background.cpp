@@ -82,7 +82,7 @@ EntryOutcome StartBackground(ExtractState& state, uint8_t* data, const char* nam
   job.crc = 0xFFFFFFFF;
   job.paths = paths;
   paths.Output = paths.Temp = nullptr;
-  if (Config.KeepTimes) job.stamp = EntryTimeAt(headerPosition);
+  if (Config.KeepTimes) ReadEntryTime(headerPosition, job.stamp);
   job.list = list;
   job.listIndex = state.LastIndex;
   job.utf8 = state.Utf8Name;

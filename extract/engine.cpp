@@ -69,8 +69,8 @@ void TakeAesParameters(ExtractState& state, uint32_t headerPosition) {
 
 // Takes what the prompt read as the current password.
 void TakeTypedPassword(ExtractState& state, const char* typed) {
-  uint16_t count = PasswordLength < 0 ? 0 : PasswordLength > 79 ? 79 : (uint16_t)PasswordLength;
-  uint16_t length = StringFromBuffer(typed, count);
+  uint32_t count = PasswordLength < 0 ? 0 : PasswordLength > 79 ? 79 : (uint32_t)PasswordLength;
+  uint32_t length = StringFromBuffer(typed, count);
   CopyBytes(state.Password, typed, length);
   state.Password[length] = 0;
 }
@@ -181,7 +181,7 @@ EntryReport ExtractFolder(const ExtractState& state, EntryPaths& paths, ListHand
   while (length > 0 && paths.Output[length - 1] == '\\') length--;
   paths.Output[length] = 0;
   SettleBackgroundBefore(paths.Output);
-  if (length <= 0xFFFF) ForceFolders(paths.Output, (uint16_t)length);
+  ForceFolders(paths.Output, length);   // refuses a path too long for it
   // With its backslash the test asks whether the folder lists anything, which
   // every folder does (its own entry) and a file never does.
   paths.Output[length] = '\\';
@@ -200,6 +200,20 @@ bool MayNameAnotherFile(const char* name) {
   for (; *name; name++)
     if (*name == '~' || ((*name == '.' || *name == ' ') && name[1] == 0)) return true;
   return false;
+}
+
+// Ends the temporary file of an entry decoded in turn. Out of line: the stamp,
+// a 16-byte local with a 64-bit field, makes the compiler realign the stack
+// frame of the function that holds it. SettleOutput reads it only when it is
+// filled here.
+__attribute__((noinline)) EntryOutcome SettleWritten(EntryOutcome outcome, ExtractState& state,
+                                                     EntryPaths& paths, ListHandle list,
+                                                     uint32_t headerPosition) {
+  FileStamp stamp;
+  if (outcome == EntryExtracted && Config.KeepTimes) ReadEntryTime(headerPosition, stamp);
+  outcome = SettleOutput(outcome, state.OutputFile, paths, stamp, list, state.LastIndex);
+  state.OutputFile = NoFile;
+  return outcome;
 }
 
 // Everything from the output path on, for an entry that passed the password
@@ -237,7 +251,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
     ReportCannotOpen(paths);
     return {NextEntry, EntryWriteFailed};
   }
-  uint16_t folderLength = ExtractDir(paths.Output, (uint16_t)paths.OutputLength);
+  uint32_t folderLength = ExtractDir(paths.Output, paths.OutputLength);
   if (existing == PathMissing) {
     if (!ForceFolders(paths.Output, folderLength) && !FolderPartExists(paths, folderLength)) {
       ReportFolderError(paths, folderLength);
@@ -267,10 +281,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
                          : entry.Method == MethodLzma ? LzmaEntry(state)
                                                       : InflateEntry(state);
   EntryOutcome outcome = DataVerdict(decoded, state.Crc, entry, state.AesActive);
-  FileStamp stamp = {};
-  if (outcome == EntryExtracted && Config.KeepTimes) stamp = EntryTimeAt(headerPosition);
-  outcome = SettleOutput(outcome, state.OutputFile, paths, stamp, list, state.LastIndex);
-  state.OutputFile = NoFile;
+  outcome = SettleWritten(outcome, state, paths, list, headerPosition);
   return {NextEntry, outcome};
 }
 

@@ -59,13 +59,20 @@ void ReportUnservable(EntryOutcome outcome, const char* name) {
                     name, StrLength(name), IconExclamation);
 }
 
-FileStamp EntryTimeAt(uint32_t headerPosition) {
+void ReadEntryTime(uint32_t headerPosition, FileStamp& stamp) {
   const ArchiveEntry& entry = State.CurrentEntry;
   uint32_t length;
   uint8_t* extra = ReadEntryExtra(headerPosition, &length);
-  FileStamp stamp = EntryStamp(extra, length, entry.EntryDate, entry.EntryTime);
+  EntryStamp(extra, length, entry.EntryDate, entry.EntryTime, stamp);
   Release(extra);
-  return stamp;
+}
+
+// Closes an entry's temporary file; a failure is reported. Out of line: the
+// compiler would copy it onto both ways of SettleOutput.
+__attribute__((noinline)) static bool CloseOutputFile(FileHandle file, const EntryPaths& paths) {
+  if (CloseFileHandle(file)) return true;
+  ShowMessageWith("Cannot close file ", paths.Output, paths.OutputLength, IconExclamation);
+  return false;
 }
 
 // Ends an entry's temporary file once its data are decoded and judged. A file
@@ -79,10 +86,7 @@ EntryOutcome SettleOutput(EntryOutcome outcome, FileHandle file, EntryPaths& pat
     if (Config.KeepTimes) SetFileTimes(file, stamp);
     KeepNewFile(file);
   }
-  if (!CloseFileHandle(file)) {
-    ShowMessageWith("Cannot close file ", paths.Output, paths.OutputLength, IconExclamation);
-    if (outcome == EntryExtracted) outcome = EntryWriteFailed;
-  }
+  if (!CloseOutputFile(file, paths) && outcome == EntryExtracted) outcome = EntryWriteFailed;
   if (outcome == EntryExtracted && !MoveOntoFile(paths.Temp, paths.Output)) {
     ReportCannotOpen(paths);
     outcome = EntryWriteFailed;

@@ -33,7 +33,7 @@ void ReportUnservable(EntryOutcome outcome, const char* name);
 // then read at the read position).
 EntryOutcome DataVerdict(DecodeResult decoded, uint32_t crc, const ArchiveEntry& entry, bool aes);
 // The time of the current entry, whose local header starts at 'headerPosition'.
-FileStamp EntryTimeAt(uint32_t headerPosition);
+void ReadEntryTime(uint32_t headerPosition, FileStamp& stamp);
 // Ends an entry's temporary file 'file' by its outcome; returns the outcome,
 // a write failure when the close or the move fails. The temporary path is
 // released; the output path stays the caller's.

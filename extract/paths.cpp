@@ -15,17 +15,17 @@ const uint16_t SearchAreaSize = 255;
 // characters (its bytes but continuation bytes): a Japanese name takes three
 // bytes per character, and Windows counts characters. Characters beyond
 // U+FFFF count once here and twice for Windows, which then refuses the path.
-uint16_t PathUnits(const char* path, uint16_t length) {
-  uint16_t units = length;
+uint32_t PathUnits(const char* path, uint32_t length) {
+  uint32_t units = length;
   if (State.Utf8Name)
-    for (uint16_t i = 0; i < length; i++) units -= ((uint8_t)path[i] & 0xC0) == 0x80;
+    for (uint32_t i = 0; i < length; i++) units -= ((uint8_t)path[i] & 0xC0) == 0x80;
   return units;
 }
 
 }  // namespace
 
 char* AddBackslash(char* text) {
-  uint16_t length = StrLength(text);
+  uint32_t length = StrLength(text);
   if (length == 0 || text[length - 1] != '\\') {
     text[length] = '\\';
     text[length + 1] = 0;
@@ -34,14 +34,14 @@ char* AddBackslash(char* text) {
 }
 
 char* RemoveBackslash(char* text) {
-  uint16_t length = StrLength(text);
+  uint32_t length = StrLength(text);
   if (length > 0 && text[length - 1] == '\\') text[length - 1] = 0;
   return text;
 }
 
-uint16_t ExtractDir(const char* path, uint16_t length) {
+uint32_t ExtractDir(const char* path, uint32_t length) {
   if (length == 3 && (path[0] == ':' || path[1] == ':' || path[2] == ':')) return 3;
-  uint16_t last = length;  // 1-based position of the last separator or ':'
+  uint32_t last = length;  // 1-based position of the last separator or ':'
   while (last > 0 && !IsSeparator(path[last - 1]) && path[last - 1] != ':') last--;
   if (last > 0 && IsSeparator(path[last - 1])) {
     bool driveRootSeparator = last == 3 && path[1] == ':';
@@ -57,12 +57,12 @@ char* SlashesToBackslashes(char* text) {
 }
 
 bool PathExists(char* path) {
-  uint16_t length = StrLength(path);
+  uint32_t length = StrLength(path);
   if (length > 0 && path[length - 1] == '\\') {
     // Room for the text, "*.*" and the terminator; a longer folder answers false.
     if (PathUnits(path, length) + 4 > SearchAreaSize) return false;
     char* search = static_cast<char*>(Allocate(length + 4));
-    for (uint16_t i = 0; i < length; i++) search[i] = path[i];
+    for (uint32_t i = 0; i < length; i++) search[i] = path[i];
     search[length] = '*';
     search[length + 1] = '.';
     search[length + 2] = '*';
@@ -82,29 +82,29 @@ namespace {
 // The length and the text lie together: a function holding them in a
 // register reaches both without a relocation for each.
 struct KnownFolderRecord {
-  uint16_t Length;
+  uint32_t Length;
   char Text[4 * ForceFoldersLimit + 1];   // UTF-8: up to four bytes a character
 };
 KnownFolderRecord KnownFolder;
 
-bool IsKnownFolder(const char* work, uint16_t length) {
+bool IsKnownFolder(const char* work, uint32_t length) {
   const KnownFolderRecord& known = Held(KnownFolder);
   if (length > known.Length || (length < known.Length && known.Text[length] != '\\')) return false;
-  for (uint16_t i = 0; i < length; i++)
+  for (uint32_t i = 0; i < length; i++)
     if (work[i] != known.Text[i]) return false;
   return true;
 }
 
-void RememberFolder(const char* work, uint16_t length) {
+void RememberFolder(const char* work, uint32_t length) {
   KnownFolderRecord& known = Held(KnownFolder);
-  for (uint16_t i = 0; i < length; i++) known.Text[i] = work[i];
+  for (uint32_t i = 0; i < length; i++) known.Text[i] = work[i];
   known.Length = length;
 }
 
 // ForceFolders on the first 'length' characters of 'work'. The parents are
 // prefixes of the same text, so every level works in the one copy, ending
 // its text with a NUL for the duration of its own calls.
-bool ForceFoldersIn(char* work, uint16_t length) {
+bool ForceFoldersIn(char* work, uint32_t length) {
   if (length > 0 && work[length - 1] == '\\') length--;
   // A drive ("C:") is neither made nor looked for; a short relative folder
   // ("ab") is a folder like any other.
@@ -114,7 +114,7 @@ bool ForceFoldersIn(char* work, uint16_t length) {
   work[length] = 0;
   // A last component ending in ':' is its own folder part: such a name
   // cannot be created, and going on would never end.
-  uint16_t parent = ExtractDir(work, length);
+  uint32_t parent = ExtractDir(work, length);
   bool creatable = parent < length;
   // Creating first costs one call where the parent exists (packages list a
   // folder before what it holds); a refusal then tells apart a folder that
@@ -134,11 +134,11 @@ bool ForceFoldersIn(char* work, uint16_t length) {
 
 void ForgetKnownFolder() { KnownFolder.Length = 0; }
 
-bool ForceFolders(const char* path, uint16_t length) {
+bool ForceFolders(const char* path, uint32_t length) {
   if (PathUnits(path, length) > ForceFoldersLimit) return false;
   // Four UTF-8 bytes at most for each character.
   char work[4 * ForceFoldersLimit + 1];
-  for (uint16_t i = 0; i < length; i++) work[i] = path[i];
+  for (uint32_t i = 0; i < length; i++) work[i] = path[i];
   work[length] = 0;
   return ForceFoldersIn(work, length);
 }
@@ -147,14 +147,14 @@ namespace {
 bool StartsCharacter(char c) { return ((uint8_t)c & 0xC0) != 0x80; }
 }  // namespace
 
-uint16_t TextCharacters(const char* text) {
-  uint16_t characters = 0;
+uint32_t TextCharacters(const char* text) {
+  uint32_t characters = 0;
   for (; *text; text++) characters += StartsCharacter(*text);
   return characters;
 }
 
-uint16_t CopyFolderText(char* dest, const char* source) {
-  uint16_t length = 0, characters = 0;
+uint32_t CopyFolderText(char* dest, const char* source) {
+  uint32_t length = 0, characters = 0;
   for (char c; (c = source[length]) != 0; length++) {
     if (StartsCharacter(c) && ++characters > FolderTextLimit) break;
     dest[length] = c;

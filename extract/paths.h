@@ -5,8 +5,8 @@
 // Paths use '\' as separator; '/' (as stored in entry names) is accepted as a
 // separator wherever a path is split, and ':' ends a drive prefix.
 //
-// A counted text is plain: a pointer to its first character and a 16-bit
-// length. StringFromBuffer and ExtractDir only compute a length; the text is
+// A counted text is plain: a pointer to its first character and a length
+// (32 bits: 16-bit ones cost an extension or a prefix at every use). StringFromBuffer and ExtractDir only compute a length; the text is
 // always the first 'length' characters of the buffer they were given.
 #include <stdint.h>
 
@@ -32,7 +32,7 @@ char* RemoveBackslash(char* text);
 // Length of the folder part of the counted path (a prefix of it): the path
 // up to its last separator, keeping the separator of a drive root ("C:\")
 // and the ':' of a drive ("C:File" -> "C:").
-uint16_t ExtractDir(const char* path, uint16_t length);
+uint32_t ExtractDir(const char* path, uint32_t length);
 
 // Replaces every '/' of the whole text by '\'. Returns the same buffer.
 char* SlashesToBackslashes(char* text);
@@ -50,16 +50,16 @@ bool PathExists(char* path);
 // last created or found is taken as existing, with its parents, until
 // ForgetKnownFolder. True when it knows the folder exists; false leaves the
 // answer to the caller's PathExists test.
-bool ForceFolders(const char* path, uint16_t length);
+bool ForceFolders(const char* path, uint32_t length);
 
 // Makes ForceFolders test every level again (each walk starts with it: the
 // user may have removed folders since the last).
 void ForgetKnownFolder();
 
 // Characters of a UTF-8 text: its bytes but continuation bytes.
-uint16_t TextCharacters(const char* text);
+uint32_t TextCharacters(const char* text);
 
 // The one way a folder text gets into DestFolder (PathTextSize bytes): copies
 // at most FolderTextLimit characters of 'source' (UTF-8) and terminates, so
 // AddBackslash always has room. Returns the copied length in bytes.
-uint16_t CopyFolderText(char* dest, const char* source);
+uint32_t CopyFolderText(char* dest, const char* source);

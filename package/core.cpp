@@ -3,6 +3,7 @@
 #include <stddef.h>
 
 #include "codec/crc32.h"
+#include "codec/huffman.h"
 #include "codec/inflate.h"
 #include "codec/winzip_aes.h"
 #include "base/state.h"
@@ -30,6 +31,7 @@ void StartCore(FileHandle package) {
   config.Message = NewText();
   State.CrcTable = (uint32_t*)Allocate(CrcTableSize);
   BuildCrcTable();
+  BuildLengthTables();
   UseArchiveFile(package);
   if (package != NoFile) ReadPackageHeader();
 }

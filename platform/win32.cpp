@@ -150,11 +150,12 @@ void SetFileTimes(FileHandle file, const FileStamp& stamp) {
 }
 
 const char* GetCommandLineText() {
-  // Asked once, at start-up; kept for the run.
-  const WCHAR* line = GetCommandLineW();
-  uint32_t size = 3 * (uint32_t)lstrlenW(line) + 1;
+  // Asked once, at start-up; kept for the run. Sized for the longest command
+  // line the system passes (32767 characters, at most three bytes each in
+  // UTF-8) rather than measured: no import to count its length.
+  const uint32_t size = 3 * 32767 + 1;
   char* text = (char*)Allocate(size);
-  FromWide(CP_UTF8, line, text, size);
+  FromWide(CP_UTF8, GetCommandLineW(), text, size);
   return text;
 }
 

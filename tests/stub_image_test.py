@@ -68,9 +68,16 @@ def main():
         found = stub_ledger.faults(broken)
         if not any(expected in fault for fault in found):
             failures.append("%s: expected a fault naming '%s', got %s" % (name, expected, found))
+    # The frame check of the ledger (the stub has no stack probes).
+    frames = ("00401000 <Small>:\n  401003:\t81 ec 00 0f 00 00    \tsub    $0xf00,%esp\n"
+              "00401010 <Large>:\n  401013:\t81 ec 00 10 00 00    \tsub    $0x1000,%esp\n"
+              "  401019:\t83 ec 10             \tsub    $0x10,%eax\n")
+    found = stub_ledger.large_frames(frames)
+    if len(found) != 1 or not found[0].startswith("Large takes 4096 bytes"):
+        failures.append("frame check: expected only Large's page, got %s" % found)
     for failure in failures:
         print(failure)
-    print("%d passed, %d failed" % (len(cases) + 1 - len(failures), len(failures)))
+    print("%d passed, %d failed" % (len(cases) + 2 - len(failures), len(failures)))
     return 1 if failures else 0
 
 

@@ -8,7 +8,9 @@
 // downloads folder, where a planted DLL would otherwise be found first.
 static void RestrictDllSearch() {
   typedef BOOL(WINAPI * SetDirectories)(DWORD);
-  SetDirectories set = (SetDirectories)ModuleFunction(GetModuleHandleA("kernel32.dll"),
+  // kernel32, a known DLL, is loaded in every process: loading it by name
+  // only finds that module, through the import shell32 needs anyway.
+  SetDirectories set = (SetDirectories)ModuleFunction(LoadLibraryExA("kernel32.dll", 0, 0),
                                                       "SetDefaultDllDirectories");
   if (set)
     set(LOAD_LIBRARY_SEARCH_SYSTEM32);

@@ -8,6 +8,9 @@
         function counts for the folder whose library (LIB, libtolvane_NAME.a,
         whose objects carry their own code beside the optimiser's, read with
         OBJDUMP) defines it; what no library defines is the dialogs' own.
+        Fails on a function that takes a page of stack or more at once: the
+        stub is built without stack probes, and such a frame could step
+        over the stack's guard page.
     stub_ledger.py check STUB
         fails unless the image keeps its protections: import, import address
         table and base relocation directories present and inside their
@@ -188,6 +191,24 @@ def folder_bytes(nm, objdump, full_image, libraries, text):
     return totals
 
 
+PAGE = 4096
+
+
+def large_frames(disassembly):
+    """The functions of an objdump disassembly that move the stack pointer by
+    a page or more at once, each with the bytes it takes."""
+    found, function = [], None
+    for line in disassembly.splitlines():
+        head = re.match(r"[0-9a-f]+ <(.*)>:$", line)
+        if head:
+            function = head.group(1)
+            continue
+        step = re.search(r"\tsub\s+\$0x([0-9a-f]+),%esp", line)
+        if step and int(step.group(1), 16) >= PAGE:
+            found.append("%s takes %d bytes of stack at once" % (function, int(step.group(1), 16)))
+    return found
+
+
 def ledger(stub, limit, full_image, nm, objdump, libraries):
     data = open(stub, "rb").read()
     image = Image(data)
@@ -204,7 +225,11 @@ def ledger(stub, limit, full_image, nm, objdump, libraries):
     totals = folder_bytes(nm, objdump, full_image, libraries, text)
     print("  code and constants by folder, after link-time optimisation: " +
           ", ".join("%s %d" % item for item in sorted(totals.items(), key=lambda i: -i[1])))
-    return 0
+    code = subprocess.run([objdump, "-d", full_image], capture_output=True, text=True, check=True).stdout
+    found = large_frames(code)
+    for fault in found:
+        print("%s: %s (no stack probes: a frame stays below a page)" % (full_image, fault))
+    return 1 if found else 0
 
 
 def main(argv):

@@ -13,6 +13,9 @@
 
 namespace {
 
+// The tables are computed at start-up; every test here reads them.
+const bool TablesBuilt = (BuildLengthTables(), true);
+
 struct Built {
   int32_t status = -1;
   int32_t width = 0;
@@ -59,6 +62,27 @@ const DecodeEntry* Lookup(const Built& b, uint32_t code, int length) {
     t = t->Next + (bits & LowBits(t->Op - OpLiteral));
   }
   return t;
+}
+
+TEST(HuffmanTables, LengthAndDistanceTablesAreTheFormatsOwn) {
+  ASSERT_TRUE(TablesBuilt);
+  const uint16_t lengthBase[31] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
+                                   35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
+  const uint8_t lengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+                                   3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
+  const uint16_t distBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                 49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 0,     0};
+  const uint8_t distExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 99, 99};
+  for (int i = 0; i < 31; i++) {
+    EXPECT_EQ(LengthBase[i], lengthBase[i]) << i;
+    EXPECT_EQ(LengthExtra[i], lengthExtra[i]) << i;
+  }
+  for (int i = 0; i < 32; i++) {
+    EXPECT_EQ(DistBase[i], distBase[i]) << i;
+    EXPECT_EQ(DistExtra[i], distExtra[i]) << i;
+  }
 }
 
 TEST(HuffmanTables, FixedLiteralLengthCodeHasSevenBitRootAndNarrowSubTables) {

@@ -53,8 +53,9 @@ TEST(EntryTime, FromTheExtraField) {
       {"timestamp too short", Field(0x5455, "\x01\x02\x03\x04"), 0},
   };
   for (const TimeRow& row : rows) {
-    FileStamp stamp = EntryStamp(reinterpret_cast<const uint8_t*>(row.extra.data()),
-                                 static_cast<uint32_t>(row.extra.size()), 0x5A21, 0x6000);
+    FileStamp stamp = {~0ull, 0, 0};   // every field written
+    EntryStamp(reinterpret_cast<const uint8_t*>(row.extra.data()),
+               static_cast<uint32_t>(row.extra.size()), 0x5A21, 0x6000, stamp);
     EXPECT_EQ(stamp.Utc, row.utc) << row.what;
     EXPECT_EQ(stamp.DosDate, 0x5A21) << row.what;
     EXPECT_EQ(stamp.DosTime, 0x6000) << row.what;

@@ -89,7 +89,7 @@ std::string Failed(const char* what) { return std::string(what) + " failed in " 
 }  // namespace
 
 bool ParseAesExtra(const std::string& extra, AesInfo& info) {
-  uint16_t size = 0;
+  uint32_t size = 0;
   const uint8_t* data = FindExtraField(reinterpret_cast<const uint8_t*>(extra.data()),
                                        (uint32_t)extra.size(), ExtraAes, &size);
   if (data == nullptr || size < 7) return false;

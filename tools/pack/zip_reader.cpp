@@ -150,9 +150,9 @@ bool ReadZipDirectory(const std::string& path, ZipInput& zip, std::string& error
 }
 
 bool EntryModifiedTime(const ZipInputEntry& entry, struct timespec& time) {
-  FileStamp stamp = EntryStamp(reinterpret_cast<const uint8_t*>(entry.localExtra.data()),
-                               (uint32_t)entry.localExtra.size(), (uint16_t)(entry.dosDateTime >> 16),
-                               (uint16_t)entry.dosDateTime);
+  FileStamp stamp;
+  EntryStamp(reinterpret_cast<const uint8_t*>(entry.localExtra.data()), (uint32_t)entry.localExtra.size(),
+             (uint16_t)(entry.dosDateTime >> 16), (uint16_t)entry.dosDateTime, stamp);
   return host::StampToUnix(stamp, time);
 }
 
