@@ -34,8 +34,8 @@ def waited_command(run, c):
     base = run.folder("waited_command")
     files = e2e.SAMPLE + [("e.exe", e2e.read(run.echo))]
     cases = [  # name, flags, command, exit code, seconds the run must at least take
-        ("seven", WAITS, "##e.exe|sleep=5000 exit=7", 7, 5),
-        ("restart", WAITS, "##e.exe|exit=3010", 3010, 0),
+        ("seven", WAITS, "##e.exe|cwd sleep=5000 exit=7", 7, 5),
+        ("restart", WAITS, "##e.exe|cwd exit=3010", 3010, 0),
         ("missing", WAITS, "##missing.exe|", 4, 0),
         ("unflagged", SWITCHES, "##e.exe|sleep=5000 exit=7", 0, 0),
     ]
@@ -71,12 +71,12 @@ def run_log(run, c):
     base = run.folder("run_log")
     damaged = e2e.corrupt_crc(e2e.make_zip(e2e.SAMPLE), "docs/b.txt")
     keep = DEFAULT_FLAGS & ~FLAG_OVERWRITE_MASK | FLAG_SWITCHES
-    ok_lines = ["extracted\ta.txt", "extracted\tdocs/b.txt", "extracted\tdocs/deep/c.bin"]
+    ok_lines = ["extracted\ta.txt", "extracted\tdocs/", "extracted\tdocs/b.txt", "extracted\tdocs/deep/c.bin"]
     done, failed = e2e.SUCCESS[len("box: "):], e2e.FAILURE[len("box: "):]
     cases = [  # name, flags, archive, switches, expected lines, exit code
         ("clean", SWITCHES, e2e.make_zip(e2e.SAMPLE), [], ok_lines + [done, "exit code\t0"], 0),
         ("damaged", SWITCHES, damaged, [],
-         ["extracted\ta.txt", "failed\tdocs/b.txt\tCRC mismatch", "extracted\tdocs/deep/c.bin", failed,
+         ["extracted\ta.txt", "extracted\tdocs/", "failed\tdocs/b.txt\tCRC mismatch", "extracted\tdocs/deep/c.bin", failed,
           "exit code\t1"], 1),
         ("kept", keep, e2e.make_zip(e2e.SAMPLE), [], ["kept\ta.txt"] + ok_lines[1:] + [done, "exit code\t0"], 0),
     ]
@@ -103,14 +103,14 @@ def run_log(run, c):
                                   "toggle:301:docs/b.txt", "press:1", "box", "exit"],
                             arguments="/L=" + e2e.win(log))
     c.equal("listed: exit code", code, 0)
-    c.equal("listed: log", log_lines(log), ["skipped\ta.txt", "skipped\tdocs/b.txt", "extracted\tdocs/deep/c.bin",
-                                            done, "exit code\t0"])
+    c.equal("listed: log", log_lines(log), ["skipped\ta.txt", "extracted\tdocs/", "skipped\tdocs/b.txt",
+                                            "extracted\tdocs/deep/c.bin", done, "exit code\t0"])
 
     # Killed while its command runs: the lines so far are there.
     dest = os.path.join(base, "killed")
     log = os.path.join(base, "killed.log")
     pkg = run.package(os.path.join(base, "killed.exe"), e2e.SAMPLE + [("e.exe", e2e.read(run.echo))],
-                      flags=WAITS, folder=e2e.win(dest), command="##e.exe|sleep=60000")
+                      flags=WAITS, folder=e2e.win(dest), command="##e.exe|cwd sleep=60000")
     package = subprocess.Popen(["wine", pkg, "/S", "/L=" + e2e.win(log)], env=run.env(),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     e2e.wait_for(os.path.join(dest, "cwd.txt"))
@@ -119,7 +119,7 @@ def run_log(run, c):
                        stderr=subprocess.DEVNULL, timeout=30, check=False)
     package.wait(timeout=30)
     lines = log_lines(log)
-    c.equal("killed: the lines so far", lines[:-1], ok_lines + ["extracted\te.exe"])
+    c.equal("killed: the lines so far", lines[:-1], ok_lines + ["extracted\te.exe", done])
     c.true(f"killed: the command is the last line: {lines[-1:]}", lines[-1].startswith("command\t"))
 
 

@@ -2,9 +2,9 @@
 // arguments to args.txt next to itself. An argument that names an existing
 // path is written in its long form, so the tests need not predict short names.
 // raw.txt next to it holds the program name and the arguments as received, so
-// the tests can tell which parts were shortened. cwd.txt holds the folder it
-// was started in. An argument "sleep=MS" makes it wait that long before it
-// ends, and "exit=N" makes N its exit code.
+// the tests can tell which parts were shortened. An argument "cwd" has it
+// write the folder it was started in to cwd.txt, "sleep=MS" makes it wait
+// that long before it ends, and "exit=N" makes N its exit code.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -30,15 +30,17 @@ int main(int argc, char** argv) {
   }
   fprintf(out, "count %d\n", argc - 1);
   fclose(out);
-  char cwd[MAX_PATH], long_cwd[MAX_PATH];
-  GetCurrentDirectoryA(MAX_PATH, cwd);
-  strcpy(path + n, "cwd.txt");
-  FILE* folder = fopen(path, "w");
-  if (!folder) return 1;
-  fprintf(folder, "%s\n", GetLongPathNameA(cwd, long_cwd, MAX_PATH) ? long_cwd : cwd);
-  fclose(folder);
   int code = 0;
   for (int i = 1; i < argc; i++) {
+    if (!strcmp(argv[i], "cwd")) {
+      char cwd[MAX_PATH], long_cwd[MAX_PATH];
+      GetCurrentDirectoryA(MAX_PATH, cwd);
+      strcpy(path + n, "cwd.txt");
+      FILE* folder = fopen(path, "w");
+      if (!folder) return 1;
+      fprintf(folder, "%s\n", GetLongPathNameA(cwd, long_cwd, MAX_PATH) ? long_cwd : cwd);
+      fclose(folder);
+    }
     if (!strncmp(argv[i], "sleep=", 6)) Sleep(atoi(argv[i] + 6));
     if (!strncmp(argv[i], "exit=", 5)) code = atoi(argv[i] + 5);
   }
