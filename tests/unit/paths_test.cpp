@@ -13,14 +13,19 @@
 namespace {
 
 std::string Folder(const std::string& path) {
-  return path.substr(0, ExtractDir(path.data(), static_cast<uint16_t>(path.size())));
+  return path.substr(0, ExtractDir(path.data(), static_cast<uint32_t>(path.size())));
 }
 
 TEST(PathTextTest, LengthsAndCountedTexts) {
   EXPECT_EQ(StrLength(""), 0);
   EXPECT_EQ(StrLength("C:\\Dir"), 6);
   std::string long_text(300, 'x');
-  EXPECT_EQ(StrLength(long_text.c_str()), 300);
+  EXPECT_EQ(StrLength(long_text.c_str()), 300u);
+  // Lengths are 32-bit: past 16 bits StrLength stops at its cap and the
+  // character count does not wrap around.
+  std::string longer(70000, 'x');
+  EXPECT_EQ(StrLength(longer.c_str()), 0xFFFFu);
+  EXPECT_EQ(TextCharacters((longer + "\xC3\xA4").c_str()), 70001u);
 
   EXPECT_EQ(StringFromBuffer("abc", 0), 0);
   EXPECT_EQ(StringFromBuffer("abcdef", 4), 4);      // no NUL within the count
@@ -126,7 +131,7 @@ class PathFileSystemTest : public ::testing::Test {
     return stat((dir_ / relative).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
   }
   void Force(const std::string& path) {
-    ForceFolders(path.data(), static_cast<uint16_t>(path.size()));
+    ForceFolders(path.data(), static_cast<uint32_t>(path.size()));
   }
   void MakeFile(const std::string& relative) { testpkg::WriteWholeFile(dir_ / relative, "x"); }
 
@@ -247,7 +252,12 @@ TEST_F(PathFileSystemTest, ForceFoldersReportsNothingWhenRefused) {
   EXPECT_FALSE(Exists("C:\\Blocker\\Sub"));
   EXPECT_FALSE(IsFolder("Blocker"));
   std::string blocker = "C:\\Blocker";
-  EXPECT_FALSE(ForceFolders(blocker.data(), (uint16_t)blocker.size()));   // the file is not the folder
+  EXPECT_FALSE(ForceFolders(blocker.data(), (uint32_t)blocker.size()));   // the file is not the folder
+
+  // Longer than 16 bits count: refused by ForceFolders itself, not cut.
+  std::string wide = "C:\\Wide\\" + std::string(0x10000 + 6, 'w');
+  Force(wide);
+  EXPECT_FALSE(IsFolder("Wide"));
 
   // Longer than the copy ForceFolders works on: nothing is created.
   std::string deep = "C:\\Deep";
