@@ -201,6 +201,31 @@ bool MayNameAnotherFile(const char* name) {
   return false;
 }
 
+// Decodes the current entry's data (at the read position) into
+// state.OutputFile, with the CRC over what it took.
+DecodeResult DecodeEntry(ExtractState& state) {
+  const ArchiveEntry& entry = state.CurrentEntry;
+  state.Crc = 0xFFFFFFFF;
+  state.CompressedLeft = (int32_t)entry.CompressedSize;
+  if (entry.EntryFlags & FlagEncrypted) state.CompressedLeft -= (int32_t)CipherOverhead(state);
+  return entry.Method == MethodStored                                   ? CopyStoredEntry(state)
+         : entry.Method == MethodLzma || entry.Method == MethodSolid ? LzmaEntry(state)
+                                                                       : InflateEntry(state);
+}
+
+// An entry that is not written (not selected, kept, or its file cannot be
+// made): a solid one is decoded all the same, with no file, for the entries
+// after it in its block. A dictionary it cannot have, or settings it cannot
+// serve, become its outcome, so that they are named once.
+__attribute__((noinline)) EntryReport PassEntry(ExtractState& state, EntryOutcome outcome) {
+  if (state.CurrentEntry.Method == MethodSolid) {
+    state.OutputFile = NoFile;
+    DecodeEnd end = DecodeEntry(state).end;
+    if (end >= DecodeUnsupported) outcome = (EntryOutcome)end;
+  }
+  return {NextEntry, outcome};
+}
+
 // Everything from the output path on, for an entry that passed the password
 // stage; the read position is at the entry's (encrypted) data. The data goes
 // to a temporary file that replaces the entry's file only once it checked
@@ -210,6 +235,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
                        uint32_t headerPosition) {
   ExtractState& state = Held(State);
   const ArchiveEntry& entry = state.CurrentEntry;
+  if (state.Discard) return PassEntry(state, EntryKept);
   BuildOutputPath(paths, name);
   ShowProgress(dialog, paths.Output);
   if (IsFolderName(name)) return ExtractFolder(state, paths, list);
@@ -218,7 +244,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   SettleBackgroundBefore(paths.Output);
   if (paths.OutputLength > 0xFFFF) {
     ReportCannotOpen(paths);
-    return {NextEntry, EntryWriteFailed};
+    return PassEntry(state, EntryWriteFailed);
   }
   // Only a file under exactly this name counts as existing: a folder in the
   // way, or another file the system finds under this name, is refused.
@@ -230,11 +256,11 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
     existing = FindPath(paths.Output);
   if (existing == PathFile && state.SkipExisting) {
     ListSelect(list, state.LastIndex, false);
-    return {NextEntry, EntryKept};
+    return PassEntry(state, EntryKept);
   }
   if (existing == PathFolder || existing == PathOtherName) {
     ReportCannotOpen(paths);
-    return {NextEntry, EntryWriteFailed};
+    return PassEntry(state, EntryWriteFailed);
   }
   uint16_t folderLength = ExtractDir(paths.Output, (uint16_t)paths.OutputLength);
   if (existing == PathMissing) {
@@ -243,14 +269,15 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
       return {EndWalk, EntryWriteFailed};
     }
   }
-  if (entry.Method != MethodStored && entry.Method != MethodDeflated && entry.Method != MethodLzma) {
+  if (entry.Method != MethodStored && entry.Method != MethodDeflated && entry.Method != MethodLzma &&
+      entry.Method != MethodSolid) {
     Tell("Unknown compression type", IconHand);
     return {AbortRun, EntryUnknownMethod};
   }
 
   if (!CreateTempFile(state, paths, folderLength)) {
     ReportCannotOpen(paths);
-    return {NextEntry, EntryWriteFailed};
+    return PassEntry(state, EntryWriteFailed);
   }
   PumpOneMessage();
   SettleBackground(false);
@@ -259,12 +286,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
     if (data) return {NextEntry, StartBackground(state, data, name, headerPosition, list, paths)};
   }
 
-  state.Crc = 0xFFFFFFFF;
-  state.CompressedLeft = (int32_t)entry.CompressedSize;
-  if (entry.EntryFlags & FlagEncrypted) state.CompressedLeft -= (int32_t)CipherOverhead(state);
-  DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry(state)
-                         : entry.Method == MethodLzma ? LzmaEntry(state)
-                                                      : InflateEntry(state);
+  DecodeResult decoded = DecodeEntry(state);
   EntryOutcome outcome = DataVerdict(decoded, state.Crc, entry, state.AesActive);
   FileStamp stamp = {};
   if (outcome == EntryExtracted && Config.KeepTimes) stamp = EntryTimeAt(headerPosition);
@@ -281,6 +303,11 @@ EntryReport ExtractSafeEntry(ExtractState& state, WindowHandle dialog, ListHandl
   // The paths of the entry being written, built per write.
   EntryPaths paths = {};
 
+  bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
+  if (encrypted && entry.Method == MethodAes) TakeAesParameters(state, headerPosition);
+  // Of the entries that are not selected only solid ones are decoded.
+  if (state.Discard && entry.Method != MethodSolid) return {NextEntry, EntryKept};
+
   // An encryption the engine cannot read: no password can help.
   if (entry.EntryFlags & FlagStrongEncryption) {
     Tell("Unknown compression type", IconHand);
@@ -296,8 +323,6 @@ EntryReport ExtractSafeEntry(ExtractState& state, WindowHandle dialog, ListHandl
   }
 
   uint32_t dataStart = headerPosition + LocalHeaderSize + entry.NameLength + entry.ExtraLength;
-  bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
-  if (encrypted && entry.Method == MethodAes) TakeAesParameters(state, headerPosition);
 
   if (entry.EntryFlags & FlagDescriptor) {
     // Writers that stream set bit 3 and may leave the CRC, or the sizes too,
@@ -354,7 +379,8 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   state.AesActive = false;
   // A name that would leave the destination folder is refused before anything
   // else, a password prompt included. The run then ends with the failure message.
-  if (!IsSafeEntryName(name, state.Utf8Name)) {
+  // An entry that is not selected is only decoded.
+  if (!state.Discard && !IsSafeEntryName(name, state.Utf8Name)) {
     ShowMessageWith("Invalid filename ", name, StrLength(name), IconHand);
     return {NextEntry, EntryRefusedName};
   }
