@@ -202,8 +202,10 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
       state.Discard = !selected;
       // A solid entry is decoded, selected or not: the entries after it in
       // its block need its data. An AES entry may be solid: the engine reads
-      // its real method, and lets an unselected one go unless it is.
-      if (selected || entry.Method == MethodSolid || entry.Method == MethodAes) {
+      // its real method, and lets an unselected one go unless it is (as any
+      // other method above AES's: one comparison covers both).
+      static_assert(MethodSolid > MethodAes, "solid and AES entries are the methods from AES's up");
+      if (selected || entry.Method >= MethodAes) {
         handled |= selected;
         EntryResult step = extraction->Extract(dialog, list, headerPosition, name).next;
         if (step != NextEntry) {

@@ -317,7 +317,12 @@ TV_SPEED_LOOP StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w,
   const uint32_t literalPosMask = (1u << p.literalPositionBits) - 1;
   const uint32_t lc = p.literalContextBits;
   uint32_t state = w.state;
+#ifdef __OPTIMIZE_SIZE__
+  // The stub keeps the distances in the window (x86-32 has no registers for them).
+  uint32_t &rep0 = w.rep0, &rep1 = w.rep1, &rep2 = w.rep2, &rep3 = w.rep3;
+#else
   uint32_t rep0 = w.rep0, rep1 = w.rep1, rep2 = w.rep2, rep3 = w.rep3;
+#endif
   uint8_t previous = ByteBack(w, 0);   // 0 before the first byte (see the window's allocations)
   Prob* const literals = (Prob*)(&model + 1);
   StreamEnd end = StreamDamaged;
@@ -392,10 +397,12 @@ TV_SPEED_LOOP StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w,
     previous = ByteBack(w, 0);
   }
   w.state = state;
+#ifndef __OPTIMIZE_SIZE__
   w.rep0 = rep0;
   w.rep1 = rep1;
   w.rep2 = rep2;
   w.rep3 = rep3;
+#endif
   return end;
 }
 
@@ -491,8 +498,7 @@ const uint32_t SolidModelSize = sizeof(Model) + LiteralCoderSize * 16 * sizeof(P
 struct SolidBlock {
   Window w;                 // the dictionary (its model follows it in the same block of memory)
   LzmaProperties p;
-  uint32_t entry;           // the number of the entry whose end the state holds; 0: none
-  bool needProperties;      // no LZMA chunk has set lc, lp and pb since the dictionary reset
+  uint32_t next;            // the number of the entry that may continue the state; 0: none (entries count from 1)
   bool orphaned;            // the entry continued a block whose state was not there
 } Solid;
 
@@ -504,23 +510,12 @@ __attribute__((noinline)) uint32_t ChunkSize(RangeDecoder& rc) {
 
 // Decodes a solid entry's data (a property byte, then LZMA2 chunks) into the
 // block's window; returns how decoding ended, whatever the writes did.
-DecodeEnd DecodeChunks(RangeDecoder& rc, ExtractState& extraction) {
-  SolidBlock& b = Held(Solid);
+__attribute__((noinline)) DecodeEnd DecodeChunks(RangeDecoder& rc, SolidBlock& b, uint32_t left, bool continues) {
   Window& w = b.w;
-  // The state continues the entry before this one, or none; until this entry
-  // is through, it continues nothing.
-  bool continues = b.entry + 1 == extraction.EntryNumber;
-  b.entry = 0;
-  b.orphaned = false;
-  uint32_t left = extraction.CurrentEntry.UncompressedSize;
   uint32_t dictionary = InputByte(rc);
   for (;;) {
     if (rc.ranOut) break;
-    if (AllUsed(rc)) {
-      if (left != 0) break;
-      b.entry = extraction.EntryNumber;
-      return DecodeDone;
-    }
+    if (AllUsed(rc)) return left == 0 ? DecodeDone : DecodeDamaged;
     uint32_t control = InputByte(rc);
     if (control == 1 || control >= 0xE0) {
       // A dictionary reset: what the window holds is written out, and the
@@ -537,7 +532,8 @@ DecodeEnd DecodeChunks(RangeDecoder& rc, ExtractState& extraction) {
       }
       w.pos = w.start = w.total = 0;
       w.bytes[size - 1] = 0;   // the byte before the first, for the first literal's context
-      b.needProperties = true;
+      // No properties yet: an LZMA chunk must bring them.
+      b.p.literalContextBits = 9;
       continues = true;
     } else if (!continues) {
       b.orphaned = true;
@@ -554,12 +550,8 @@ DecodeEnd DecodeChunks(RangeDecoder& rc, ExtractState& extraction) {
       continue;
     }
     uint32_t packed = ChunkSize(rc);
-    if (control >= 0xC0) {
-      if (!TakeProperties(InputByte(rc), b.p) || b.p.literalContextBits + b.p.literalPositionBits > 4) break;
-      b.needProperties = false;
-    } else if (b.needProperties) {
-      break;
-    }
+    if (control >= 0xC0 && !TakeProperties(InputByte(rc), b.p)) break;
+    if (b.p.literalContextBits + b.p.literalPositionBits > 4) break;
     Model* model = (Model*)(w.bytes + w.size);
     if (control >= 0xA0) {
       // A state reset.
@@ -576,6 +568,25 @@ DecodeEnd DecodeChunks(RangeDecoder& rc, ExtractState& extraction) {
   return rc.ranOut ? DecodeInputEnds : DecodeDamaged;
 }
 
+// A solid entry into the block's window, which it returns: its output is
+// 'output', its result what the decoding or else the writes gave.
+__attribute__((noinline)) Window& SolidEntry(RangeDecoder& rc, const EntryOutput& output,
+                                             const ExtractState& extraction) {
+  SolidBlock& b = Held(Solid);
+  b.w.output = output;
+  // The state continues the entry before this one, or none; until this entry
+  // is through, it continues nothing.
+  bool continues = b.next == extraction.EntryNumber;
+  b.next = 0;
+  b.orphaned = false;
+  DecodeEnd end = DecodeChunks(rc, b, extraction.CurrentEntry.UncompressedSize, continues);
+  FlushWindow(b.w);
+  // A failure to decode is named before one to write: the entries after it depend on it.
+  if (end != DecodeDone) b.w.output.result.end = end;
+  else b.next = extraction.EntryNumber + 1;
+  return b.w;
+}
+
 }  // namespace
 
 DecodeResult LzmaEntry(ExtractState& extraction) {
@@ -583,22 +594,17 @@ DecodeResult LzmaEntry(ExtractState& extraction) {
   uint8_t* buffer = (uint8_t*)Allocate(InputPortion);
   RangeDecoder rc = {0xFFFFFFFF, 0, buffer, buffer, buffer,
                      extraction.CompressedLeft > 0 ? (uint32_t)extraction.CompressedLeft : 0, false};
-  Window own = {nullptr, 0, 0, 0, entry.UncompressedSize, {}, 0, 0, 0, 0, 0, 0};
-  bool solid = entry.Method == MethodSolid;
-  Window& w = solid ? Solid.w : own;
-  w.output = {extraction.OutputFile, extraction.Crc, {DecodeDone, 0}};
-  if (solid) {
-    DecodeEnd end = DecodeChunks(rc, extraction);
-    FlushWindow(w);
-    // A failure to decode is named before one to write: the entries after it depend on it.
-    if (end != DecodeDone) w.output.result.end = end;
-  } else {
-    DecodeData(rc, w, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
-  }
-  extraction.Crc = w.output.crc;
+  Window own = {nullptr, 0, 0, 0, entry.UncompressedSize, {extraction.OutputFile, extraction.Crc, {DecodeDone, 0}},
+                0, 0, 0, 0, 0, 0};
+  Window* w = &own;
+  if (entry.Method == MethodSolid)
+    w = &SolidEntry(rc, own.output, extraction);
+  else
+    DecodeData(rc, own, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
+  extraction.Crc = w->output.crc;
   extraction.CompressedLeft = (int32_t)rc.unread;
   Release(buffer);
-  return w.output.result;
+  return w->output.result;
 }
 
 DecodeResult LzmaFromMemory(const uint8_t* data, uint32_t length, uint32_t size, bool endMarker,

@@ -181,6 +181,14 @@ TEST(Solid, DamageFailsItsEntryAndTheRestOfItsBlockOnly) {
     EXPECT_EQ(r.out, Text(9000, 30)) << d.what;
   }
 
+  // The first entry of a walk continues nothing: chunks that do not reset the
+  // dictionary (an LZMA chunk, an uncompressed one) fail it.
+  ForgetSolidBlock();
+  for (const std::string& data : {block[1], std::string("\x14\x02\x00\x02xyz", 7)}) {
+    Decoding orphan = DecodeSolid(data, 3, 1);
+    EXPECT_EQ(orphan.result.end, DecodeDamaged);
+    EXPECT_TRUE(orphan.orphaned);
+  }
   // An entry given out of turn (the one before it was never decoded) fails,
   // and so does one that continues nothing.
   DecodeSolid(block[0], (uint32_t)files[0].size(), 200);
