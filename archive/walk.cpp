@@ -162,6 +162,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
   HeaderBlock header = {static_cast<uint8_t*>(Allocate(LocalHeaderSize + NameBufferSize + 1)), 0};
   char* name = reinterpret_cast<char*>(header.data + LocalHeaderSize);
   state.LastIndex = -1;
+  state.EntryNumber = 0;
   if (!extraction) ListClear(list);
 
   bool handled = false;   // some entry went to the handler
@@ -170,6 +171,7 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
     bool found = ReadLocalHeader(state, header, result.end);
     uint32_t headerPosition = result.position = state.LastSeek;
     if (!found) break;
+    state.EntryNumber++;
     const ArchiveEntry& entry = state.CurrentEntry;
     uint32_t nameLength = entry.NameLength;
     uint32_t next = headerPosition + LocalHeaderSize + nameLength + entry.ExtraLength +
@@ -197,16 +199,26 @@ WalkResult ProcessArchive(WindowHandle dialog, int listId, const EntryHandler* e
 
     if (!extraction) {
       ListAdd(list, name, entry.UncompressedSize);
-    } else if (FindSelectedEntryIn(state, list, name)) {
-      handled = true;
-      EntryResult step = extraction->Extract(dialog, list, headerPosition, name).next;
-      if (step != NextEntry) {
-        result.end = WalkStopped;
-        if (step == AbortRun) handled = false;
-        break;
-      }
     } else {
-      LogEntry(EntrySkipped, name);
+      bool selected = FindSelectedEntryIn(state, list, name);
+      state.Discard = !selected;
+      // A solid entry is decoded, selected or not: the entries after it in
+      // its block need its data. An AES entry may be solid: the engine reads
+      // its real method, and lets an unselected one go unless it is (as any
+      // other method above AES's: one comparison covers both).
+      static_assert(MethodSolid > MethodAes, "solid and AES entries are the methods from AES's up");
+      // An entry handed on unselected logs itself (as skipped).
+      if (selected || entry.Method >= MethodAes) {
+        handled |= selected;
+        EntryResult step = extraction->Extract(dialog, list, headerPosition, name).next;
+        if (step != NextEntry) {
+          result.end = WalkStopped;
+          if (step == AbortRun) handled = false;
+          break;
+        }
+      } else {
+        LogEntry(EntrySkipped, name);
+      }
     }
 
     // 32-bit arithmetic: a position that wrapped around would walk back, so

@@ -11,7 +11,7 @@ struct ArchiveEntry {
   uint32_t Signature;
   uint16_t VersionNeeded;
   uint16_t EntryFlags;       // FlagEncrypted, FlagDescriptor, FlagUtf8
-  uint16_t Method;           // MethodStored, MethodDeflated, MethodLzma or MethodAes
+  uint16_t Method;           // MethodStored, MethodDeflated, MethodLzma, MethodSolid or MethodAes
   uint16_t EntryTime;
   uint16_t EntryDate;
   uint32_t EntryCrc;
@@ -35,6 +35,10 @@ const uint16_t FlagUtf8 = 0x0800;        // the name is UTF-8
 const uint16_t MethodStored = 0;
 const uint16_t MethodDeflated = 8;
 const uint16_t MethodLzma = 14;
+// Tolvane's solid entries (docs/solid.md): consecutive entries form one LZMA2
+// stream. The number ("TV" as stored) lies outside the ZIP application
+// note's list, so other tools report an unsupported method.
+const uint16_t MethodSolid = 0x5654;
 // WinZip AES: the real method and the key size are in the extra field
 // ExtraAes; the data holds salt, verifier, encrypted data and an
 // authentication code (codec/winzip_aes.h).

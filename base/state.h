@@ -19,8 +19,14 @@ struct ExtractState {
   uint8_t ExtractSucceeded;
   // A walk is under way (WalkRunning); a second one is refused.
   uint8_t Walking;
+  // The entry is not selected: only a solid entry is given to the engine so,
+  // to be decoded for the entries after it, and nothing is written.
+  uint8_t Discard;
   int32_t CompressedLeft;
   int32_t LastIndex;
+  // The local headers the walk has read, this entry's included: a solid
+  // entry continues the state of the entry numbered one less (codec/lzma.h).
+  uint32_t EntryNumber;
   FileHandle OutputFile;
   uint32_t Crc;
   uint32_t* CrcTable;

@@ -4,6 +4,7 @@
 #include "base/reader.h"
 #include "base/state.h"
 #include "codec/entry_io.h"
+#include "platform/held.h"
 #include "platform/platform.h"
 
 namespace {
@@ -228,21 +229,31 @@ TV_LOOP_ROUTINE uint32_t DecodeDistance(RangeDecoder& rc, Model& model, uint32_t
 
 // ---- the window ----
 // The output goes into a window that is written out whenever it is full and
-// at the end; a match copies from up to a window's length back.
+// at the end; a match copies from up to a window's length back. A solid
+// block's window lives from entry to entry: what an entry wrote starts at
+// 'start', and its position and coder state carry over to the next entry.
 struct Window {
   uint8_t* bytes;
   uint32_t size;
   uint32_t pos;        // where the next byte goes
-  uint32_t total;      // bytes produced for the entry
-  uint32_t limit;      // the entry's uncompressed size
+  uint32_t total;      // bytes produced since the stream (the block's dictionary) started
+  uint32_t limit;      // where the symbols stop: the entry's size (a chunk's end in a block)
   EntryOutput output;   // where the bytes go, the CRC of what it took, the result
+  uint32_t start;      // the first byte not yet written out
+  // The coder's state between two runs of symbols (LZMA2 chunks): the state
+  // and the four most recent distances.
+  uint32_t state, rep0, rep1, rep2, rep3;
 };
 
+// Writes out what the window holds since 'start'; a full window starts over.
+__attribute__((noinline)) void FlushWindow(Window& w) {
+  WriteOutput(w.output, w.bytes + w.start, w.pos - w.start);
+  w.start = w.pos;
+  if (w.pos == w.size) w.pos = w.start = 0;
+}
+
 TV_LOOP_ROUTINE void WhenFull(Window& w) {
-  if (w.pos == w.size) {
-    WriteOutput(w.output, w.bytes, w.size);
-    w.pos = 0;
-  }
+  if (w.pos == w.size) FlushWindow(w);
 }
 
 // Where the byte 'distance' + 1 back lies.
@@ -297,27 +308,36 @@ enum StreamEnd { StreamAtSize, StreamAtMarker, StreamDamaged };
 #define TV_SPEED_LOOP
 #endif
 
-// Decodes symbols until the window holds the entry's size, the end marker
-// comes, or the data prove damaged.
+// Decodes symbols until the window holds 'limit' bytes, the end marker comes,
+// or the data prove damaged. The coder's state comes from the window and
+// goes back there.
 TV_SPEED_LOOP StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w, const LzmaProperties& p,
                         bool endMarker) {
   const uint32_t posMask = (1u << p.positionBits) - 1;
   const uint32_t literalPosMask = (1u << p.literalPositionBits) - 1;
   const uint32_t lc = p.literalContextBits;
-  uint32_t state = 0;
-  uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;
-  uint8_t previous = 0;
+  uint32_t state = w.state;
+#ifdef __OPTIMIZE_SIZE__
+  // The stub keeps the distances in the window (x86-32 has no registers for them).
+  uint32_t &rep0 = w.rep0, &rep1 = w.rep1, &rep2 = w.rep2, &rep3 = w.rep3;
+#else
+  uint32_t rep0 = w.rep0, rep1 = w.rep1, rep2 = w.rep2, rep3 = w.rep3;
+#endif
+  uint8_t previous = ByteBack(w, 0);   // 0 before the first byte (see the window's allocations)
   Prob* const literals = (Prob*)(&model + 1);
+  StreamEnd end = StreamDamaged;
   for (;;) {
-    if (rc.ranOut) return StreamDamaged;
+    if (rc.ranOut) break;
     // At the entry's size a stream whose flag promises the end marker ends
     // with it, unless every byte is used (writers differ on this).
-    if (w.total == w.limit && (!endMarker || AllUsed(rc)))
-      return StreamAtSize;
+    if (w.total == w.limit && (!endMarker || AllUsed(rc))) {
+      end = StreamAtSize;
+      break;
+    }
     uint32_t posState = w.total & posMask;
 
     if (DecodeBit(rc, model.isMatch[state][posState]) == 0) {
-      if (w.total == w.limit) return StreamDamaged;
+      if (w.total == w.limit) break;
       Prob* probs = literals + LiteralCoderSize * (((w.total & literalPosMask) << lc) +
                                                    ((uint32_t)previous >> (8 - lc)));
       previous = (uint8_t)(state >= LiteralStates ? DecodeMatchedLiteral(rc, probs, ByteBack(w, rep0))
@@ -335,13 +355,16 @@ TV_SPEED_LOOP StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w,
       rep2 = rep1;
       rep1 = rep0;
       rep0 = DecodeDistance(rc, model, length);
-      if (rep0 == EndMarkerDistance) return rc.ranOut ? StreamDamaged : StreamAtMarker;
+      if (rep0 == EndMarkerDistance) {
+        if (!rc.ranOut) end = StreamAtMarker;
+        break;
+      }
     } else {
-      if (w.total == 0) return StreamDamaged;
+      if (w.total == 0) break;
       if (DecodeBit(rc, model.isRepG0[state]) == 0) {
         if (DecodeBit(rc, model.isRep0Long[state][posState]) == 0) {
           // One byte from rep0.
-          if (w.total == w.limit) return StreamDamaged;
+          if (w.total == w.limit) break;
           state = state < LiteralStates ? 9 : 11;
           previous = ByteBack(w, rep0);
           PutByte(w, previous);
@@ -369,25 +392,58 @@ TV_SPEED_LOOP StreamEnd DecodeSymbols(RangeDecoder& rc, Model& model, Window& w,
     length += MinMatchLength;
     // A distance must reach into what the window holds, and a match may not
     // run past the entry's size.
-    if (rep0 >= w.total || rep0 >= w.size || length > w.limit - w.total) return StreamDamaged;
+    if (rep0 >= w.total || rep0 >= w.size || length > w.limit - w.total) break;
     CopyMatch(w, rep0, length);
     previous = ByteBack(w, 0);
   }
+  w.state = state;
+#ifndef __OPTIMIZE_SIZE__
+  w.rep0 = rep0;
+  w.rep1 = rep1;
+  w.rep2 = rep2;
+  w.rep3 = rep3;
+#endif
+  return end;
+}
+
+}  // namespace
+
+namespace {
+
+// Takes lc, lp and pb from their byte, (pb * 5 + lp) * 9 + lc; false when it
+// lies beyond the format's limits.
+__attribute__((noinline)) bool TakeProperties(uint32_t lclppb, LzmaProperties& properties) {
+  properties.literalContextBits = lclppb % 9;
+  properties.literalPositionBits = lclppb / 9 % 5;
+  properties.positionBits = lclppb / 45;
+  return lclppb < 9 * 5 * 5;
 }
 
 }  // namespace
 
 bool ReadLzmaHeader(const uint8_t* header, LzmaProperties& properties) {
-  uint32_t lclppb = header[4];
-  if (Read16(header + 2) != 5 || lclppb >= 9 * 5 * 5) return false;
-  properties.literalContextBits = lclppb % 9;
-  properties.literalPositionBits = lclppb / 9 % 5;
-  properties.positionBits = lclppb / 45;
   properties.dictionarySize = Read32(header + 5);
-  return true;
+  return Read16(header + 2) == 5 && TakeProperties(header[4], properties);
 }
 
 namespace {
+
+// Sets every probability of a model (with its literal coders, 'size' bytes
+// in all) to one half.
+__attribute__((noinline)) void ResetModel(Model* model, size_t size) {
+  Prob* probs = (Prob*)model;
+  for (size_t i = 0; i < size / sizeof(Prob); i++) probs[i] = ProbInit;
+}
+
+// Starts the range decoder on the next five bytes of input; false when they
+// cannot start a stream (the first byte is always 0, the code starts below
+// the range) or the input ends.
+__attribute__((noinline)) bool StartRange(RangeDecoder& rc) {
+  rc.range = 0xFFFFFFFF;
+  bool startsWell = InputByte(rc) == 0;
+  for (int i = 0; i < 4; i++) rc.code = (rc.code << 8) | InputByte(rc);
+  return startsWell && rc.code != rc.range && !rc.ranOut;
+}
 
 // Decodes an entry's data, from its LZMA header on, into 'w' (whose limit,
 // file and CRC are set); 'rc' delivers the data.
@@ -413,19 +469,15 @@ void DecodeData(RangeDecoder& rc, Window& w, bool endMarker) {
     if (w.bytes == nullptr || model == nullptr) {
       w.output.result.end = DecodeOutOfMemory;
     } else {
-      Prob* probs = (Prob*)model;
-      for (size_t i = 0; i < modelSize / sizeof(Prob); i++) probs[i] = ProbInit;
+      ResetModel(model, modelSize);
+      w.bytes[w.size - 1] = 0;   // the byte before the first, for the first literal's context
     }
   }
 
   if (w.output.result.end == DecodeDone) {
-    // The range coder's first byte is always 0; its code starts below its range.
-    bool startsWell = InputByte(rc) == 0;
-    for (int i = 0; i < 4; i++) rc.code = (rc.code << 8) | InputByte(rc);
     StreamEnd end = StreamDamaged;
-    if (startsWell && rc.code != rc.range && !rc.ranOut)
-      end = DecodeSymbols(rc, *model, w, properties, endMarker);
-    if (w.pos > 0) WriteOutput(w.output, w.bytes, w.pos);
+    if (StartRange(rc)) end = DecodeSymbols(rc, *model, w, properties, endMarker);
+    FlushWindow(w);
     // A whole stream ends with its code at zero and every byte of the data used.
     if (w.output.result.end == DecodeDone && rc.ranOut)
       w.output.result.end = DecodeInputEnds;
@@ -436,6 +488,105 @@ void DecodeData(RangeDecoder& rc, Window& w, bool endMarker) {
   Release(w.bytes);
 }
 
+// ---- solid blocks (docs/solid.md) ----
+// The LZMA2 chunk layer over the same symbol decoder, with one window and one
+// model that live from entry to entry of a block.
+
+// LZMA2 allows lc + lp <= 4: the model of a block has room for 16 literal coders.
+const uint32_t SolidModelSize = sizeof(Model) + LiteralCoderSize * 16 * sizeof(Prob);
+
+struct SolidBlock {
+  Window w;                 // the dictionary (its model follows it in the same block of memory)
+  LzmaProperties p;
+  uint32_t next;            // the number of the entry that may continue the state; 0: none (entries count from 1)
+  bool orphaned;            // the entry continued a block whose state was not there
+} Solid;
+
+// The next two bytes of input as a big-endian number, plus one.
+__attribute__((noinline)) uint32_t ChunkSize(RangeDecoder& rc) {
+  uint32_t high = InputByte(rc);
+  return (high << 8 | InputByte(rc)) + 1;
+}
+
+// Decodes a solid entry's data (a property byte, then LZMA2 chunks) into the
+// block's window; returns how decoding ended, whatever the writes did.
+__attribute__((noinline)) DecodeEnd DecodeChunks(RangeDecoder& rc, SolidBlock& b, uint32_t left, bool continues) {
+  Window& w = b.w;
+  uint32_t dictionary = InputByte(rc);
+  for (;;) {
+    if (rc.ranOut) break;
+    if (AllUsed(rc)) return left == 0 ? DecodeDone : DecodeDamaged;
+    uint32_t control = InputByte(rc);
+    if (control == 1 || control >= 0xE0) {
+      // A dictionary reset: what the window holds is written out, and the
+      // window becomes as large as the block's dictionary.
+      if (dictionary >= 40) return DecodeUnsupported;
+      uint32_t size = (2 | (dictionary & 1)) << (dictionary / 2 + 11);
+      FlushWindow(w);
+      if (w.size != size) {
+        Release(w.bytes);
+        w.size = 0;
+        w.bytes = (uint8_t*)TryAllocate(size + SolidModelSize);
+        if (!w.bytes) return DecodeOutOfMemory;
+        w.size = size;
+      }
+      w.pos = w.start = w.total = 0;
+      w.bytes[size - 1] = 0;   // the byte before the first, for the first literal's context
+      // No properties yet: an LZMA chunk must bring them.
+      b.p.literalContextBits = 9;
+      continues = true;
+    } else if (!continues) {
+      b.orphaned = true;
+      break;
+    }
+    uint32_t size = ChunkSize(rc) + (control >= 0x80 ? (control & 0x1F) << 16 : 0);
+    // Control bytes 0 and 3 to 0x7F are not chunks.
+    if (size > left || (control - 1 > 1 && control < 0x80)) break;
+    left -= size;
+    if (control < 0x80) {
+      // Uncompressed bytes, into the window as they are.
+      do PutByte(w, (uint8_t)InputByte(rc));
+      while (--size);
+      continue;
+    }
+    uint32_t packed = ChunkSize(rc);
+    if (control >= 0xC0 && !TakeProperties(InputByte(rc), b.p)) break;
+    if (b.p.literalContextBits + b.p.literalPositionBits > 4) break;
+    Model* model = (Model*)(w.bytes + w.size);
+    if (control >= 0xA0) {
+      // A state reset.
+      ResetModel(model, SolidModelSize);
+      __builtin_memset(&w.state, 0, 5 * sizeof(uint32_t));
+    }
+    // The chunk's data: they must decode to its size with every byte used.
+    uint32_t before = rc.unread + (uint32_t)(rc.inEnd - rc.in);
+    w.limit = w.total + size;
+    if (!StartRange(rc) || DecodeSymbols(rc, *model, w, b.p, false) != StreamAtSize || rc.code != 0 ||
+        before - rc.unread - (uint32_t)(rc.inEnd - rc.in) != packed)
+      break;
+  }
+  return rc.ranOut ? DecodeInputEnds : DecodeDamaged;
+}
+
+// A solid entry into the block's window, which it returns: its output is
+// 'output', its result what the decoding or else the writes gave.
+__attribute__((noinline)) Window& SolidEntry(RangeDecoder& rc, const EntryOutput& output,
+                                             const ExtractState& extraction) {
+  SolidBlock& b = Held(Solid);
+  b.w.output = output;
+  // The state continues the entry before this one, or none; until this entry
+  // is through, it continues nothing.
+  bool continues = b.next == extraction.EntryNumber;
+  b.next = 0;
+  b.orphaned = false;
+  DecodeEnd end = DecodeChunks(rc, b, extraction.CurrentEntry.UncompressedSize, continues);
+  FlushWindow(b.w);
+  // A failure to decode is named before one to write: the entries after it depend on it.
+  if (end != DecodeDone) b.w.output.result.end = end;
+  else b.next = extraction.EntryNumber + 1;
+  return b.w;
+}
+
 }  // namespace
 
 DecodeResult LzmaEntry(ExtractState& extraction) {
@@ -443,19 +594,31 @@ DecodeResult LzmaEntry(ExtractState& extraction) {
   uint8_t* buffer = (uint8_t*)Allocate(InputPortion);
   RangeDecoder rc = {0xFFFFFFFF, 0, buffer, buffer, buffer,
                      extraction.CompressedLeft > 0 ? (uint32_t)extraction.CompressedLeft : 0, false};
-  Window w = {nullptr, 0, 0, 0, entry.UncompressedSize, {extraction.OutputFile, extraction.Crc, {DecodeDone, 0}}};
-  DecodeData(rc, w, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
-  extraction.Crc = w.output.crc;
+  Window own = {nullptr, 0, 0, 0, entry.UncompressedSize, {extraction.OutputFile, extraction.Crc, {DecodeDone, 0}},
+                0, 0, 0, 0, 0, 0};
+  Window* w = &own;
+  if (entry.Method == MethodSolid)
+    w = &SolidEntry(rc, own.output, extraction);
+  else
+    DecodeData(rc, own, (entry.EntryFlags & FlagLzmaEndMarker) != 0);
+  extraction.Crc = w->output.crc;
   extraction.CompressedLeft = (int32_t)rc.unread;
   Release(buffer);
-  return w.output.result;
+  return w->output.result;
 }
 
 DecodeResult LzmaFromMemory(const uint8_t* data, uint32_t length, uint32_t size, bool endMarker,
                             FileHandle file, uint32_t& crc) {
   RangeDecoder rc = {0xFFFFFFFF, 0, nullptr, data, data + length, 0, false};
-  Window w = {nullptr, 0, 0, 0, size, {file, crc, {DecodeDone, 0}}};
+  Window w = {nullptr, 0, 0, 0, size, {file, crc, {DecodeDone, 0}}, 0, 0, 0, 0, 0, 0};
   DecodeData(rc, w, endMarker);
   crc = w.output.crc;
   return w.output.result;
+}
+
+bool SolidEntryOrphaned() { return Solid.orphaned; }
+
+void ForgetSolidBlock() {
+  Release(Solid.w.bytes);
+  Solid = SolidBlock();
 }

@@ -38,3 +38,23 @@ const uint32_t LzmaHeaderSize = 4 + 5;
 // Reads the header at the start of an entry's data; false when the properties
 // size is not 5 or the lc/lp/pb byte lies beyond the format's limits.
 bool ReadLzmaHeader(const uint8_t* header, LzmaProperties& properties);
+
+// LzmaEntry decodes a solid entry too (method MethodSolid, docs/solid.md): a
+// property byte, then LZMA2 chunks that continue the block's stream. The
+// window (the block's dictionary) and the coder's state live from entry to
+// entry: an entry whose first chunk does not reset the dictionary continues
+// the state that the entry numbered extraction.EntryNumber - 1 left, and ends
+// as DecodeDamaged when that entry was not decoded whole (it failed, or was
+// never given to the decoder). An entry that fails leaves no state, so the
+// later entries of its block fail too; the next dictionary reset starts
+// afresh. The window is as large as the block's dictionary, allocated at the
+// block's start and kept for the next block of the same size.
+// Input, decryption, output and CRC are those of every decoder; a write that
+// fails does not stop the decoding (the state stays good for the next
+// entry), so an entry decoded with no file at all is decoded for the
+// entries after it; a failure to decode is reported before a failure to write.
+// Whether the last solid entry failed because it continued a block whose
+// state was not there (an earlier entry of its block failed or was not decoded).
+bool SolidEntryOrphaned();
+// Releases the block's window and forgets its state (the tools, between packages).
+void ForgetSolidBlock();

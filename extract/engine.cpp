@@ -216,6 +216,31 @@ __attribute__((noinline)) EntryOutcome SettleWritten(EntryOutcome outcome, Extra
   return outcome;
 }
 
+// Decodes the current entry's data (at the read position) into
+// state.OutputFile, with the CRC over what it took.
+DecodeResult DecodeEntry(ExtractState& state) {
+  const ArchiveEntry& entry = state.CurrentEntry;
+  state.Crc = 0xFFFFFFFF;
+  state.CompressedLeft = (int32_t)entry.CompressedSize;
+  if (entry.EntryFlags & FlagEncrypted) state.CompressedLeft -= (int32_t)CipherOverhead(state);
+  return entry.Method == MethodStored                                   ? CopyStoredEntry(state)
+         : entry.Method == MethodLzma || entry.Method == MethodSolid ? LzmaEntry(state)
+                                                                       : InflateEntry(state);
+}
+
+// An entry that is not written (not selected, kept, or its file cannot be
+// made): a solid one is decoded all the same, with no file, for the entries
+// after it in its block. A dictionary it cannot have, or settings it cannot
+// serve, become its outcome, so that they are named once.
+__attribute__((noinline)) EntryReport PassEntry(ExtractState& state, EntryOutcome outcome) {
+  if (state.CurrentEntry.Method == MethodSolid) {
+    state.OutputFile = NoFile;
+    DecodeEnd end = DecodeEntry(state).end;
+    if (end >= DecodeUnsupported) outcome = (EntryOutcome)end;
+  }
+  return {NextEntry, outcome};
+}
+
 // Everything from the output path on, for an entry that passed the password
 // stage; the read position is at the entry's (encrypted) data. The data goes
 // to a temporary file that replaces the entry's file only once it checked
@@ -225,6 +250,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
                        uint32_t headerPosition) {
   ExtractState& state = Held(State);
   const ArchiveEntry& entry = state.CurrentEntry;
+  if (state.Discard) return PassEntry(state, EntryKept);
   BuildOutputPath(paths, name);
   ShowProgress(dialog, paths.Output);
   if (IsFolderName(name)) return ExtractFolder(state, paths, list);
@@ -233,7 +259,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
   SettleBackgroundBefore(paths.Output);
   if (paths.OutputLength > 0xFFFF) {
     ReportCannotOpen(paths);
-    return {NextEntry, EntryWriteFailed};
+    return PassEntry(state, EntryWriteFailed);
   }
   // Only a file under exactly this name counts as existing: a folder in the
   // way, or another file the system finds under this name, is refused.
@@ -245,11 +271,11 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
     existing = FindPath(paths.Output);
   if (existing == PathFile && state.SkipExisting) {
     ListSelect(list, state.LastIndex, false);
-    return {NextEntry, EntryKept};
+    return PassEntry(state, EntryKept);
   }
   if (existing == PathFolder || existing == PathOtherName) {
     ReportCannotOpen(paths);
-    return {NextEntry, EntryWriteFailed};
+    return PassEntry(state, EntryWriteFailed);
   }
   uint32_t folderLength = ExtractDir(paths.Output, paths.OutputLength);
   if (existing == PathMissing) {
@@ -258,14 +284,15 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
       return {EndWalk, EntryWriteFailed};
     }
   }
-  if (entry.Method != MethodStored && entry.Method != MethodDeflated && entry.Method != MethodLzma) {
+  if (entry.Method != MethodStored && entry.Method != MethodDeflated && entry.Method != MethodLzma &&
+      entry.Method != MethodSolid) {
     Tell("Unknown compression type", IconHand);
     return {AbortRun, EntryUnknownMethod};
   }
 
   if (!CreateTempFile(state, paths, folderLength)) {
     ReportCannotOpen(paths);
-    return {NextEntry, EntryWriteFailed};
+    return PassEntry(state, EntryWriteFailed);
   }
   PumpOneMessage();
   SettleBackground(false);
@@ -274,12 +301,7 @@ EntryReport WriteEntry(EntryPaths& paths, WindowHandle dialog, ListHandle list, 
     if (data) return {NextEntry, StartBackground(state, data, name, headerPosition, list, paths)};
   }
 
-  state.Crc = 0xFFFFFFFF;
-  state.CompressedLeft = (int32_t)entry.CompressedSize;
-  if (entry.EntryFlags & FlagEncrypted) state.CompressedLeft -= (int32_t)CipherOverhead(state);
-  DecodeResult decoded = entry.Method == MethodStored ? CopyStoredEntry(state)
-                         : entry.Method == MethodLzma ? LzmaEntry(state)
-                                                      : InflateEntry(state);
+  DecodeResult decoded = DecodeEntry(state);
   EntryOutcome outcome = DataVerdict(decoded, state.Crc, entry, state.AesActive);
   outcome = SettleWritten(outcome, state, paths, list, headerPosition);
   return {NextEntry, outcome};
@@ -292,6 +314,11 @@ EntryReport ExtractSafeEntry(ExtractState& state, WindowHandle dialog, ListHandl
   const ArchiveEntry& entry = state.CurrentEntry;
   // The paths of the entry being written, built per write.
   EntryPaths paths = {};
+
+  bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
+  if (encrypted && entry.Method == MethodAes) TakeAesParameters(state, headerPosition);
+  // Of the entries that are not selected only solid ones are decoded.
+  if (state.Discard && entry.Method != MethodSolid) return {NextEntry, EntryKept};
 
   // An encryption the engine cannot read: no password can help.
   if (entry.EntryFlags & FlagStrongEncryption) {
@@ -308,8 +335,6 @@ EntryReport ExtractSafeEntry(ExtractState& state, WindowHandle dialog, ListHandl
   }
 
   uint32_t dataStart = headerPosition + LocalHeaderSize + entry.NameLength + entry.ExtraLength;
-  bool encrypted = (entry.EntryFlags & FlagEncrypted) != 0;
-  if (encrypted && entry.Method == MethodAes) TakeAesParameters(state, headerPosition);
 
   if (entry.EntryFlags & FlagDescriptor) {
     // Writers that stream set bit 3 and may leave the CRC, or the sizes too,
@@ -368,7 +393,8 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
   // else, a password prompt included. The run then ends with the failure message.
   EntryReport report = {NextEntry, EntryRefusedName};
   char* utf8Name = nullptr;
-  if (!IsSafeEntryName(name, state.Utf8Name)) {
+  // An entry that is not selected is only decoded.
+  if (!state.Discard && !IsSafeEntryName(name, state.Utf8Name)) {
     ShowMessageWith("Invalid filename ", name, StrLength(name), IconHand);
   } else {
     // Paths are UTF-8: an ANSI name is taken in its UTF-8 form from here on,
@@ -386,7 +412,7 @@ EntryReport ExtractEntry(WindowHandle dialog, ListHandle list, uint32_t headerPo
     report = ExtractSafeEntry(state, dialog, list, headerPosition, name);
   }
   // An entry on the second thread is logged when it is settled.
-  if (report.outcome != EntryDecoding) LogEntry(report.outcome, name);
+  if (report.outcome != EntryDecoding) LogEntry(state.Discard ? EntrySkipped : report.outcome, name);
   Release(utf8Name);
   return report;
 }

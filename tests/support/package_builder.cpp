@@ -175,6 +175,36 @@ std::string Lzma(const std::string& data, const lzma_options_lzma* options) {
   return out;
 }
 
+std::vector<std::string> SolidBlock(const std::vector<std::string>& files, const lzma_options_lzma* options) {
+  lzma_options_lzma preset;
+  lzma_lzma_preset(&preset, 6);
+  lzma_filter filters[] = {{LZMA_FILTER_LZMA2, const_cast<lzma_options_lzma*>(options ? options : &preset)},
+                           {LZMA_VLI_UNKNOWN, nullptr}};
+  uint8_t property;
+  lzma_stream stream = LZMA_STREAM_INIT;
+  if (lzma_properties_encode(&filters[0], &property) != LZMA_OK ||
+      lzma_raw_encoder(&stream, filters) != LZMA_OK)
+    throw std::runtime_error("lzma2");
+  std::vector<std::string> entries;
+  for (const std::string& file : files) {
+    std::string out(1, static_cast<char>(property));
+    stream.next_in = reinterpret_cast<const uint8_t*>(file.data());
+    stream.avail_in = file.size();
+    lzma_ret ret;
+    do {
+      uint8_t buffer[65536];
+      stream.next_out = buffer;
+      stream.avail_out = sizeof buffer;
+      ret = lzma_code(&stream, LZMA_SYNC_FLUSH);
+      out.append(reinterpret_cast<char*>(buffer), sizeof buffer - stream.avail_out);
+    } while (ret == LZMA_OK);
+    if (ret != LZMA_STREAM_END) throw std::runtime_error("lzma2");
+    entries.push_back(out);
+  }
+  lzma_end(&stream);
+  return entries;
+}
+
 std::string BuildZip(const std::vector<ZipEntry>& entries, bool central) {
   std::string zip, directory;
   for (const ZipEntry& e : entries) {
@@ -194,7 +224,8 @@ std::string BuildZip(const std::vector<ZipEntry>& entries, bool central) {
       body = AesEncrypt(e.password, body);
       crc = 0;   // AE-2 carries no CRC
       method = MethodAes;
-      extra += std::string("\x01\x99\x07\x00\x02\x00" "AE\x03", 9) + static_cast<char>(e.method) + '\0';
+      extra += std::string("\x01\x99\x07\x00\x02\x00" "AE\x03", 9) + static_cast<char>(e.method & 0xFF) +
+               static_cast<char>(e.method >> 8);
     } else if (!e.password.empty()) {
       uint8_t check = (flags & FlagDescriptor) ? static_cast<uint8_t>(e.time >> 8) : static_cast<uint8_t>(crc >> 24);
       body = Encrypt(e.password, body, check);

@@ -61,6 +61,11 @@ std::string Deflate(const std::string& data, int level = 6);
 // LZMA entry data (method 14): the 9-byte header, then liblzma's stream:
 // preset 6 with the end marker, or LZMA1EXT with the given options.
 std::string Lzma(const std::string& data, const lzma_options_lzma* options = nullptr);
+// The data of solid entries (method MethodSolid) holding 'files' as one
+// block: liblzma's raw LZMA2 encoder (preset 6, or 'options') flushed at
+// each file's end, each entry's chunks behind the block's property byte.
+std::vector<std::string> SolidBlock(const std::vector<std::string>& files,
+                                    const lzma_options_lzma* options = nullptr);
 
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& data);

@@ -537,6 +537,75 @@ def group_lzma():
     expect(pack("test", "props.exe"), 1, "test names unsupported properties", err="its LZMA properties")
 
 
+def group_solid():
+    """--solid: the same bytes on 1, 2 and 3 threads with SOURCE_DATE_EPOCH,
+    files ordered by extension and cut into blocks; the one line about other
+    tools, info, list, test and extract; other tools see an unsupported method;
+    a damaged entry fails the rest of its block, named; refused combinations."""
+    make_stub()
+    for i in range(40):
+        ext = ("txt", "py", "bin")[i % 3]
+        body = "".join(f"{ext} file {i} line {j}\n" for j in range(300 + 37 * i)).encode()
+        write(f"src/d{i % 4}/f{i:02}.{ext}", body)
+    write("src/empty.txt", b"")
+    write("src/noise.dat", os.urandom(70000))
+    env = dict(os.environ, SOURCE_DATE_EPOCH="1700000000")
+    outputs = []
+    for threads in ("1", "2", "3"):
+        r = Result(subprocess.run([PACK, "create", f"s{threads}.exe", "src", "--solid=64K", "--threads", threads,
+                                   "--stub", "stub.exe"], capture_output=True, env=env))
+        expect(r, 0, f"create --solid on {threads} thread(s)", err="other zip tools list them but cannot extract them")
+        outputs.append(open(f"s{threads}.exe", "rb").read())
+    check(outputs[0] == outputs[1] == outputs[2], "the same bytes on 1, 2 and 3 threads")
+    infos = zipfile.ZipFile("s1.exe").infolist()
+    solid = [i.filename for i in infos if i.compress_type == 0x5654]
+    check(infos[0].filename == "empty.txt" and "empty.txt" not in solid, "the empty file is stored, before the blocks")
+    exts = [n.rsplit(".", 1)[1] for n in solid]
+    check(exts == sorted(exts), "solid entries ordered by extension", exts)
+    check(len(solid) == 41, "every file with content is solid", len(solid))
+    expect(pack("info", "s1.exe"), 0, "info counts the solid entries", out="41 entries in solid blocks")
+    expect(pack("list", "-v", "s1.exe"), 0, "list names the method", out="solid")
+    expect(pack("test", "s1.exe"), 0, "test reads every block")
+    expect(pack("extract", "s1.exe", "-d", "out", "-q"), 0, "extract")
+    for root, _, files in os.walk("src"):
+        for f in files:
+            path = os.path.join(root, f)
+            check(open(path, "rb").read() == open(os.path.join("out", os.path.relpath(path, "src")), "rb").read(),
+                  "extracted as packed", path)
+    try:
+        zipfile.ZipFile("s1.exe").read(solid[0])
+        check(False, "Python's zipfile refuses a solid entry")
+    except NotImplementedError:
+        pass
+    if shutil.which("7z"):
+        r = subprocess.run(["7z", "t", "s1.exe"], capture_output=True, text=True)
+        check("Unsupported Method" in r.stdout + r.stderr, "7z: an unsupported method", r.stdout[-300:])
+    if shutil.which("unzip"):
+        r = subprocess.run(["unzip", "-t", "s1.exe"], capture_output=True, text=True)
+        check("unsupported compression method 22100" in r.stdout + r.stderr, "unzip: an unsupported method")
+
+    # A damaged entry in the middle of a block: it and the later entries of its
+    # block fail, each with its reason; the other blocks extract.
+    data = bytearray(open("s1.exe", "rb").read())
+    target = solid[len(solid) // 2]
+    start = local_header("s1.exe", target) + 30 + len(target)
+    data[start + 1] = 0x03   # not a chunk
+    write("bad.exe", bytes(data))
+    r = pack("test", "bad.exe")
+    expect(r, 1, "a damaged solid entry fails", err=f"{target}: the compressed data are damaged")
+    check(f"an earlier entry of its solid block failed ({target})" in r.err, "the later entries name it")
+    check(r.err.count("not extracted:") < len(solid) // 2 + 2, "the other blocks extract")
+
+    expect(pack("create", "x.exe", "src", "--solid", "--method", "lzma"), 2, "--solid and --method",
+           err="exclude each other")
+    expect(pack("create", "x.exe", "src", "--solid=1X"), 2, "a bad block size", err="--solid takes a block size")
+    expect(pack("create", "x.exe", "src", "--solid", "--password", "pw", "--encryption", "zipcrypto",
+                "--stub", "stub.exe"), 1, "--solid with the traditional encryption", err="AES encryption only")
+    expect(pack("create", "aes.exe", "src", "--solid", "--password", "pw", "--stub", "stub.exe", "-q"), 0,
+           "create --solid with AES")
+    expect(pack("test", "aes.exe", "--password", "pw"), 0, "test reads AES solid entries")
+
+
 def run_group(scope):
     """Runs the group_NAME of 'scope' that argv names, in a fresh temporary folder."""
     groups = {name[len("group_"):]: f for name, f in scope.items() if name.startswith("group_")}

@@ -25,7 +25,7 @@ bool WritePackage(const CreateOptions& o, const Plan& plan, FILE* file, uint64_t
                   uint64_t& packed, std::string& error) {
   PackageWriter writer(file);
   if (!writer.Begin(plan.stub, BuildHeader(plan.header), error)) return false;
-  ParallelEntries entries(o, plan, ThreadCount(o, plan.entries.size()));
+  ParallelEntries entries(o, plan, ThreadCount(o, plan));
   Progress progress(plan.totalBytes, !o.quiet);
   for (size_t i = 0; i < plan.entries.size(); i++) {
     const PlannedEntry& e = plan.entries[i];
@@ -120,6 +120,9 @@ int CreatePackage(const CreateOptions& o) {
     Error("nothing was written");
     return 1;
   }
+  if (!o.quiet && o.solid)
+    fprintf(stderr, "tolvane-pack: %s: its solid entries open only with its own stub and tolvane-pack: "
+            "other zip tools list them but cannot extract them\n", o.output.c_str());
   if (!o.quiet)
     fprintf(stderr, "tolvane-pack: %s: %s, %llu bytes packed into %llu; the package takes %llu bytes\n",
             o.output.c_str(), Count(plan.entries.size(), "entry", "entries").c_str(),

@@ -30,6 +30,8 @@ struct CreateOptions {
   int level = 12;
   Method method = Method::Deflate;
   int threads = 0;                      // 0: one per processor
+  bool solid = false;                   // solid blocks (docs/solid.md)
+  uint64_t solidSize = 64u << 20;       // input bytes per solid block
   bool hasPassword = false;
   std::string password;         // UTF-8
   Encryption encryption = Encryption::Aes256;

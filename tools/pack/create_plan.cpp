@@ -195,7 +195,49 @@ void SortAsTheList(std::vector<PlannedEntry>& entries) {
   });
 }
 
+// The name's extension, folded ("" when it has none).
+std::string FoldedExtension(const std::string& name) {
+  size_t slash = name.rfind('/'), dot = name.rfind('.');
+  size_t start = slash == std::string::npos ? 0 : slash + 1;
+  return dot == std::string::npos || dot <= start ? "" : FoldCase(name.substr(dot + 1));
+}
+
+// With --solid: the other entries first, as the list sorts them, then the
+// files of the blocks ordered so that similar files meet (by extension, then
+// file name, then path), cut into blocks of at least the block size (a larger
+// file is a block of its own). Without: one unit per entry.
+void PlanUnits(const CreateOptions& o, Plan& plan) {
+  std::vector<PlannedEntry>& entries = plan.entries;
+  if (o.solid) {
+    auto solidStart = std::stable_partition(entries.begin(), entries.end(),
+                                            [](const PlannedEntry& e) { return !GoesSolid(e); });
+    std::vector<std::pair<std::vector<std::string>, PlannedEntry>> keyed;
+    for (auto e = solidStart; e != entries.end(); ++e) {
+      std::string base = e->name.substr(e->name.rfind('/') == std::string::npos ? 0 : e->name.rfind('/') + 1);
+      keyed.push_back({{FoldedExtension(e->name), FoldCase(base), FoldCase(e->name), e->name}, *e});
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    size_t first = (size_t)(solidStart - entries.begin());
+    for (size_t i = 0; i < keyed.size(); i++) entries[first + i] = keyed[i].second;
+  }
+  for (size_t i = 0; i < entries.size(); i++) {
+    bool solid = o.solid && GoesSolid(entries[i]);
+    PlanUnit* last = plan.units.empty() ? nullptr : &plan.units.back();
+    if (solid && last && last->solid && last->bytes < o.solidSize) {
+      last->count++;
+    } else {
+      plan.units.push_back(PlanUnit());
+      last = &plan.units.back();
+      last->first = i;
+      last->solid = solid;
+    }
+    last->bytes += entries[i].size;
+  }
+}
+
 }  // namespace
+
+bool GoesSolid(const PlannedEntry& e) { return e.source == PlannedEntry::FromFile && !e.IsFolder() && e.size > 0; }
 
 bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& errors) {
   std::string error;
@@ -282,6 +324,11 @@ bool MakePlan(const CreateOptions& o, Plan& plan, std::vector<std::string>& erro
     errors.push_back(std::to_string(plan.entries.size()) +
                      " entries: a zip without ZIP64 holds at most 65535");
   for (const PlannedEntry& e : plan.entries) plan.totalBytes += e.size;
+  if (o.solid && o.hasPassword && o.encryption == Encryption::ZipCrypto)
+    errors.push_back("--solid takes AES encryption only: the traditional encryption's password check lets a wrong "
+                     "password through once in 256 tries, and an entry of a solid block cannot be decoded twice");
+  if (o.solid && o.level == 0) errors.push_back("--solid compresses: it takes a level of 1 to 12");
+  PlanUnits(o, plan);
   plan.useEpoch = SourceDateEpoch(plan.epoch);
   if (plan.totalBytes > MaxEntrySize && errors.empty())
     Warn("the input is larger than 4 GB; the package must still come out below 4 GB");

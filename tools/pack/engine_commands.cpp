@@ -17,6 +17,7 @@
 #include "base/reader.h"
 #include "base/state.h"
 #include "codec/inflate.h"
+#include "codec/lzma.h"
 #include "extract/engine.h"
 #include "extract/names.h"
 #include "extract/paths.h"
@@ -108,6 +109,7 @@ class Session {
       return false;
     }
     StartCore(package);
+    ForgetSolidBlock();   // nothing carries over from another package
     started_ = true;
     return true;
   }
@@ -251,8 +253,12 @@ class Session {
     s.inProgress_ = header.CompressedSize;
     s.progress_->Entry(s.Shown(name, State.Utf8Name));
     EntryReport report = ExtractEntry(dialog, list, headerPosition, name);
+    bool solid = State.CurrentEntry.Method == MethodSolid;   // the AES entry's own method is in place
     if (report.outcome != EntryExtracted && report.outcome != EntryKept && !Interrupted())
       s.reasons_[name] = s.Reason(report.outcome, header, dataStart, size, expectedCrc);
+    // The entry of a solid block that failed first, for the entries after it.
+    if (solid && !SolidEntryOrphaned() && report.outcome != EntryExtracted && report.outcome != EntryKept)
+      s.blockFailure_ = s.Shown(name, State.Utf8Name);
     // Every entry after it would meet the same full disk.
     if (report.outcome == EntryWriteFailed && host::DiskWasFull()) report.next = EndWalk;
     return report;
@@ -285,6 +291,11 @@ class Session {
     if (dataFailed && present < packed)
       return "data ends early: the package holds " + std::to_string(present) + " of its " +
              std::to_string(packed) + " bytes";
+    bool solid = State.CurrentEntry.Method == MethodSolid;
+    if (dataFailed && solid && SolidEntryOrphaned())
+      return "an earlier entry of its solid block failed" +
+             (blockFailure_.empty() ? std::string(" or was not decoded") : " (" + blockFailure_ + ")") +
+             ", and its data depend on it";
     switch (outcome) {
       case EntryRefusedName:
         return "its name would leave the destination folder";
@@ -295,9 +306,11 @@ class Session {
         if (State.CurrentEntry.Method == MethodAes) return "its AES extra field is missing or not one the stub reads";
         return UnknownMethod(State.CurrentEntry.Method);
       case EntryUnsupported:
-        return "its LZMA properties lie beyond the format's limits";
+        return solid ? "its solid block's property byte names a dictionary or filter the stub does not take"
+                     : "its LZMA properties lie beyond the format's limits";
       case EntryOutOfMemory:
-        return "its LZMA dictionary needs more memory than can be allocated";
+        return solid ? "its solid block's dictionary needs more memory than can be allocated"
+                     : "its LZMA dictionary needs more memory than can be allocated";
       case EntryDamaged:
         return "the compressed data are damaged";
       case EntryEndsEarly:
@@ -399,6 +412,7 @@ class Session {
   WalkResult walk_ = {WalkComplete, 0};
   uint64_t inProgress_ = 0;                       // package bytes of the entry being written
   std::map<std::string, std::string> reasons_;    // why an entry the engine was given failed
+  std::string blockFailure_;                      // the last entry of a solid block that failed itself
   std::map<size_t, uint32_t> positions_;          // list index -> local header, for HeaderPositions
   std::unique_ptr<Progress> progress_;
   static Session* current_;                       // the engine's callbacks reach the session here
@@ -680,11 +694,12 @@ int ShowPackageInfo(const EngineOptions& o) {
   bool readable = true;
   ZipInput zip;
   if (ReadZipDirectory(o.package, zip, error)) {
-    uint64_t size = 0, packed = 0;
+    uint64_t size = 0, packed = 0, solid = 0;
     std::set<std::string> ciphers;
     for (const ZipInputEntry& e : zip.entries) {
       size += e.size;
       packed += e.compressedSize;
+      if ((e.aes.version ? e.aes.method : e.method) == MethodSolid) solid++;
       if (e.flags & FlagEncrypted) ciphers.insert(e.aes.version ? AesName(e.aes.strength) : "traditional zip encryption");
     }
     std::string encryption;
@@ -693,6 +708,10 @@ int ShowPackageInfo(const EngineOptions& o) {
                  Number(zip.entries.size())});
     f.push_back({"unpacked", Number(size), Number(size)});
     f.push_back({"packed", Number(packed), Number(packed)});
+    f.push_back({"solid", solid == 0 ? "no" : Count(solid, "entry", "entries") +
+                                                   " in solid blocks: only the stub and tolvane-pack extract them, "
+                                                   "other zip tools cannot",
+                 Number(solid)});
     f.push_back({"encryption", encryption.empty() ? "none" : encryption + " (names are not encrypted)",
                  JsonString(encryption.empty() ? "none" : encryption)});
   } else {

@@ -24,7 +24,7 @@ uint64_t ExpectedSize(const PlannedEntry& e) {
 }
 
 EntryPreparer::EntryPreparer(const CreateOptions& o, const Plan& plan)
-    : level_(o.level), method_(o.method), hasPassword_(o.hasPassword), encryption_(o.encryption), password_(plan.password),
+    : plan_(plan), level_(o.level), method_(o.method), hasPassword_(o.hasPassword), encryption_(o.encryption), password_(plan.password),
       spillDir_(DirName(o.output)), useEpoch_(plan.useEpoch), epoch_(plan.epoch) {
   if (level_ > 0) compressor_ = libdeflate_alloc_compressor(level_);
 }
@@ -55,14 +55,19 @@ static uint16_t Permissions(const PlannedEntry& e) {
   return runnable ? 0755 : 0644;
 }
 
-bool EntryPreparer::Build(const PlannedEntry& e, PreparedEntry& out) {
-  ZipRecord& r = out.record;
+// The fields of an entry's record that do not depend on its data.
+void EntryPreparer::Describe(const PlannedEntry& e, ZipRecord& r) const {
   r.name = e.name;
   if (!IsAscii(r.name)) r.flags |= FlagUtf8;
   r.dosDateTime = useEpoch_ ? DosDateTime(epoch_, true)
                   : e.source == PlannedEntry::FromZip ? e.zip.dosDateTime
                                                       : DosDateTime(e.mtime, false);
   r.permissions = Permissions(e);
+}
+
+bool EntryPreparer::Build(const PlannedEntry& e, PreparedEntry& out) {
+  ZipRecord& r = out.record;
+  Describe(e, r);
   if (e.IsFolder()) {
     r.folder = true;
     return true;
@@ -176,6 +181,47 @@ bool EntryPreparer::FromBytes(const uint8_t* data, size_t size, PreparedEntry& o
     }
   }
   return Seal(length, out);
+}
+
+std::vector<PreparedEntry> EntryPreparer::PrepareBlock(size_t first, size_t count) {
+  std::vector<PreparedEntry> out(count);
+  std::string error;
+  size_t i = 0;
+  try {
+    uint64_t blockBytes = 0;
+    for (size_t j = 0; j < count; j++) blockBytes += plan_.entries[first + j].size;
+    SolidEncoder encoder;
+    if (!encoder.Start(level_, blockBytes, error)) error = "cannot pack " + plan_.entries[first].origin + ": " + error;
+    for (; i < count && error.empty(); i++) {
+      const PlannedEntry& e = plan_.entries[first + i];
+      PreparedEntry& p = out[i];
+      ZipRecord& r = p.record;
+      Describe(e, r);
+      EntryBuffer bytes;
+      if (!ReadInput(e, bytes, error)) break;
+      r.crc = libdeflate_crc32(0, bytes.Bytes(), bytes.size);
+      r.size = (uint32_t)bytes.size;
+      r.method = MethodSolid;
+      std::string chunks(1, (char)encoder.Property());
+      if (!encoder.Entry(bytes.Bytes(), bytes.size, chunks, error)) {
+        error = "cannot pack " + e.origin + ": " + error;
+        break;
+      }
+      bytes = EntryBuffer();
+      uint8_t* stored;
+      if (!Reserve(chunks.size(), true, p, stored)) break;
+      memcpy(stored, chunks.data(), chunks.size());
+      if (!Seal(chunks.size(), p)) break;
+    }
+  } catch (const std::bad_alloc&) {
+    error = "out of memory while packing " + plan_.entries[first + std::min(i, count - 1)].origin;
+  }
+  if (i < count && error.empty()) error = out[i].error;
+  for (; i < count; i++) {
+    out[i].data = EntryBuffer();
+    out[i].error = error;
+  }
+  return out;
 }
 
 // Room for 'size' bytes of data, and around them for the encryption when the

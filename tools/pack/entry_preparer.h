@@ -3,6 +3,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string>
+#include <vector>
 
 #include "tools/pack/create.h"
 #include "tools/pack/create_plan.h"
@@ -48,8 +49,13 @@ class EntryPreparer {
   EntryPreparer& operator=(const EntryPreparer&) = delete;
 
   PreparedEntry Prepare(const PlannedEntry& e);
+  // The 'count' entries of a solid block from the plan's entry 'first' on,
+  // each with its data: the block's property byte and the entry's chunks.
+  // From an entry that cannot be prepared on, each carries its error.
+  std::vector<PreparedEntry> PrepareBlock(size_t first, size_t count);
 
  private:
+  void Describe(const PlannedEntry& e, ZipRecord& r) const;
   bool Build(const PlannedEntry& e, PreparedEntry& out);
   bool ReadInput(const PlannedEntry& e, EntryBuffer& bytes, std::string& error);
   bool FromZip(const PlannedEntry& e, PreparedEntry& out);
@@ -63,6 +69,7 @@ class EntryPreparer {
   size_t TrailerRoom() const;
   uint8_t AesStrength() const;
 
+  const Plan& plan_;
   int level_;
   Method method_;
   bool hasPassword_;

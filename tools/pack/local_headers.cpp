@@ -18,6 +18,7 @@ std::string MethodLabel(uint16_t method) {
   return method == MethodStored     ? "stored"
          : method == MethodDeflated ? "deflate"
          : method == MethodLzma     ? "lzma"
+         : method == MethodSolid    ? "solid"
                                     : "method " + std::to_string(method);
 }
 
@@ -84,7 +85,7 @@ bool WalkLocalHeaders(const std::string& package, uint32_t archiveStart, LocalWa
 }
 
 std::string UnknownMethod(uint16_t method) {
-  return "unknown compression method " + std::to_string(method) + " (the stub reads stored, deflated and LZMA data)";
+  return "unknown compression method " + std::to_string(method) + " (the stub reads stored, deflated, LZMA and solid data)";
 }
 
 }  // namespace pack

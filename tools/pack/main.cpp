@@ -1,5 +1,6 @@
 // tolvane-pack: makes self-extracting packages for Windows, on Linux or on
 // Windows, and checks them with the stub's own engine.
+#include <ctype.h>
 #include <errno.h>
 #include <locale.h>
 #include <stdio.h>
@@ -62,6 +63,10 @@ const Command Commands[] = {
      "  --method M            deflate (default: every zip tool reads it) or lzma\n"
      "                        (smaller; 7-Zip, bsdtar and Python read it, unzip 6 and\n"
      "                        Explorer do not); an entry LZMA does not shrink is deflated\n"
+     "  --solid[=SIZE]        solid blocks: files compressed together, a block per\n"
+     "                        SIZE bytes of input (default 64M; K, M, G suffixes),\n"
+     "                        ordered by extension; much smaller packages that only\n"
+     "                        the stub and tolvane-pack extract (docs/solid.md)\n"
      "  --level N             level 0 (store) to 12 (default 12, smallest)\n"
      "  --threads N           compress on N threads (default: every processor)\n"
      "  --password P          encrypt every file's contents (names stay readable)\n"
@@ -155,6 +160,20 @@ bool ParseInt(const std::string& text, int& out, int low, int high) {
   return true;
 }
 
+// A size with an optional K, M or G suffix (powers of 1024).
+bool ParseSize(const std::string& text, uint64_t& out) {
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long value = strtoull(text.c_str(), &end, 10);
+  if (text.empty() || !isdigit((unsigned char)text[0]) || errno) return false;
+  std::string suffix = end;
+  int shift = suffix.empty() ? 0 : suffix == "K" || suffix == "k" ? 10 : suffix == "M" || suffix == "m" ? 20
+              : suffix == "G" || suffix == "g" ? 30 : -1;
+  if (shift < 0 || value == 0 || value > (4ull << 30) >> shift) return false;
+  out = value << shift;
+  return true;
+}
+
 bool ParseEncryption(const std::string& text, pack::Encryption& out) {
   if (text == "aes256") out = pack::Encryption::Aes256;
   else if (text == "aes128") out = pack::Encryption::Aes128;
@@ -186,7 +205,7 @@ int RunCreate(Args& args) {
   const std::string cmd = "create";
   pack::CreateOptions o;
   std::vector<std::string> positional;
-  Exclusive message, folder, password;
+  Exclusive message, folder, password, method;
   while (!args.Done()) {
     std::string arg = args.items[args.next++], value, error, conflict;
     bool missing = false;
@@ -236,6 +255,12 @@ int RunCreate(Args& args) {
       if (!missing && value != "deflate" && value != "lzma")
         return UsageError(cmd, "--method takes deflate or lzma");
       o.method = value == "lzma" ? pack::Method::Lzma : pack::Method::Deflate;
+      method.Take("--method", conflict);
+    } else if (arg == "--solid" || arg.compare(0, 8, "--solid=") == 0) {
+      if (arg != "--solid" && !ParseSize(arg.substr(8), o.solidSize))
+        return UsageError(cmd, "--solid takes a block size such as 64M (1 byte to 4G)");
+      o.solid = true;
+      method.Take("--solid", conflict);
     } else if (TakeValue(args, arg, "--level", value, missing)) {
       if (!missing && !ParseInt(value, o.level, 0, 12)) return UsageError(cmd, "--level takes a number from 0 to 12");
     } else if (TakeValue(args, arg, "--threads", value, missing)) {

@@ -13,8 +13,11 @@
 namespace pack {
 
 // How many threads prepare entries: --threads, else one per processor, and
-// never more than there are entries. Shared: the writer starts the pool with it.
-int ThreadCount(const CreateOptions& o, size_t entries);
+// never more than there are units (entries, or solid blocks) nor, for solid
+// blocks, than the LZMA2 encoders fit in MaxSolidEncoderBytes. Shared: the
+// writer starts the pool with it.
+int ThreadCount(const CreateOptions& o, const Plan& plan);
+const uint64_t MaxSolidEncoderBytes = (uint64_t)4 << 30;
 
 // Entries are prepared on several threads and written strictly in order by
 // this thread. Workers may run well ahead of the writer, so that one large
@@ -25,7 +28,8 @@ int ThreadCount(const CreateOptions& o, size_t entries);
 // package holds, as entries in the works count at their input size, so that
 // two large ones can be compressed at once). The entry the writer waits for
 // always starts, so memory stays bounded whatever the entries' sizes and the
-// number of threads.
+// number of threads. A solid block is one unit of work: its entries are
+// prepared together, on one thread, and counted together.
 // WritePackage in create.cpp is that writer.
 class ParallelEntries {
  public:
@@ -38,18 +42,21 @@ class ParallelEntries {
  private:
   void Work();
   uint64_t& Pool(bool spilled) { return spilled ? spillBytes_ : memoryBytes_; }
-  bool Fits(size_t i);
-  void Hold(size_t i, uint64_t bytes, bool spilled);
-  void Release(size_t i);
+  uint64_t Expected(size_t unit) const;
+  bool Fits(size_t unit);
+  void Hold(size_t unit, uint64_t bytes, bool spilled);
+  void Release(size_t unit);
 
   const CreateOptions& o_;
   const Plan& plan_;
   std::vector<PreparedEntry> slots_;
-  std::vector<char> ready_, spilled_;
-  std::vector<uint64_t> held_;   // what each entry counts for in its budget
+  std::vector<char> ready_;      // by entry
+  std::vector<size_t> unitOf_;   // by entry
+  std::vector<char> spilled_;    // by unit
+  std::vector<uint64_t> held_;   // by unit: what it counts for in its budget
   static const uint64_t MaxMemoryBytes = 128u << 20, MaxSpillBytes = (uint64_t)4 << 30;
   uint64_t memoryBytes_ = 0, spillBytes_ = 0;
-  size_t window_, next_ = 0, taken_ = 0;
+  size_t window_, next_ = 0, taken_ = 0;   // in units: the next to start, the one the writer waits for
   bool stop_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;

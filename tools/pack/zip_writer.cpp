@@ -11,6 +11,8 @@ namespace pack {
 
 static uint16_t VersionNeeded(const ZipRecord& r) {
   if (r.method == MethodAes) return 51;   // AES
+  // A method of our own: 2.0, so that other tools name the method they lack.
+  if (r.method == MethodSolid) return 20;
   if (r.method == MethodLzma || (r.flags & FlagLzmaEndMarker)) return 63;
   return r.method == MethodDeflated || (r.flags & FlagEncrypted) || r.folder ? 20 : 10;
 }
