@@ -523,6 +523,7 @@ __attribute__((noinline)) DecodeEnd DecodeChunks(RangeDecoder& rc, SolidBlock& b
       if (dictionary >= 40) return DecodeUnsupported;
       uint32_t size = (2 | (dictionary & 1)) << (dictionary / 2 + 11);
       FlushWindow(w);
+      w.pos = w.start = w.total = 0;
       if (w.size != size) {
         Release(w.bytes);
         w.size = 0;
@@ -530,7 +531,6 @@ __attribute__((noinline)) DecodeEnd DecodeChunks(RangeDecoder& rc, SolidBlock& b
         if (!w.bytes) return DecodeOutOfMemory;
         w.size = size;
       }
-      w.pos = w.start = w.total = 0;
       w.bytes[size - 1] = 0;   // the byte before the first, for the first literal's context
       // No properties yet: an LZMA chunk must bring them.
       b.p.literalContextBits = 9;
