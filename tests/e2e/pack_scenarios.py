@@ -13,6 +13,7 @@ import io
 import os
 import random
 import shutil
+import struct
 import subprocess
 import warnings
 import zipfile
@@ -30,7 +31,7 @@ def register(module):
     global e2e
     e2e = module
     return [packed_tree, packed_with_password, signed_package, pack_options, packed_zip_inputs,
-            lzma_packages, lzma_in_background, windows_made_package]
+            lzma_packages, lzma_in_background, windows_made_package, solid_packages]
 
 
 # The message, the password and several names hold characters of code page
@@ -437,3 +438,85 @@ def lzma_packages(run, c):
     c.equal("unsupported", lines, ["main dialog", "box: Unsupported compression settings in docs/noise.bin",
                                    e2e.FAILURE, "exit 0"])
     c.equal("unsupported: the other entries", e2e.extracted(dest), ["a.txt", "tiny.txt"])
+
+
+def solid_entries(package):
+    """(name, offset of the data, length, whether it starts a block) of each
+    solid entry of an unencrypted package, in archive order."""
+    with open(package, "rb") as f:
+        data = f.read()
+    entries, pos = [], data.find(b"PK\x03\x04")
+    while data.startswith(b"PK\x03\x04", pos):
+        method, = struct.unpack_from("<H", data, pos + 8)
+        size, = struct.unpack_from("<I", data, pos + 18)
+        name_length, extra_length = struct.unpack_from("<HH", data, pos + 26)
+        start = pos + 30 + name_length + extra_length
+        if method == 0x5654:
+            control = data[start + 1] if size > 1 else 0
+            entries.append((data[pos + 30:pos + 30 + name_length].decode(), start, size,
+                            control == 1 or control >= 0xE0))
+        pos = start + size
+    return entries
+
+
+def solid_packages(run, c):
+    """A solid package of a few thousand files in several blocks extracts equal to
+    its tree, unattended and with entries deselected in the file list; a damaged
+    entry in the middle of a block fails with the later entries of its block,
+    and the other blocks extract; an AES solid package extracts with /P=."""
+    need_tool(run)
+    base = run.folder("solid")
+    tree = os.path.join(base, "tree")
+    rng = random.Random(34)
+    words = [b"alpha", b"beta", b"gamma", b"delta", b"value", b"index", b"table", b"window"]
+    for i in range(2500):
+        name = os.path.join(tree, f"part{i % 7}", f"file{i:04}.{('txt', 'cfg', 'py')[i % 3]}")
+        os.makedirs(os.path.dirname(name), exist_ok=True)
+        with open(name, "wb") as f:
+            f.write(b" ".join(rng.choice(words) for _ in range(rng.randrange(20, 400))) + b"\n")
+    expected = snapshot(tree)
+    pkg = os.path.join(base, "solid.exe")
+    ok, _ = tool(run, c, "create --solid", ["create", "-q", pkg, tree + "/", "--solid=150000"])
+    if not ok:
+        return
+    entries = solid_entries(pkg)
+    starts = [i for i, e in enumerate(entries) if e[3]]
+    c.true(f"{len(entries)} solid entries in {len(starts)} blocks", len(entries) == 2500 and len(starts) >= 3)
+
+    dest = os.path.join(base, "unattended")
+    c.equal("unattended: exit code", run.start(pkg, ["/S", "/D=" + e2e.win(dest)], timeout=300), 0)
+    c.equal("unattended: the tree", differences(expected, snapshot(dest)), {})
+
+    # Deselected: the first entry of the second block and one in the middle of a block.
+    names = [e[0] for e in entries]
+    off = [names[starts[1]], names[starts[1] + 5]]
+    dest = os.path.join(base, "listed")
+    steps = ["main", f"set:101={e2e.win(dest)}", "press:3", "files"] + [f"toggle:301:{n}" for n in off]
+    lines, _ = run.drive(pkg, steps + ["press:1", "box", "exit"], timeout=300)
+    c.equal("listed: dialog", lines[-2:], [e2e.SUCCESS, "exit 0"])
+    c.equal("listed: the tree without the deselected", differences(
+        {k: v for k, v in expected.items() if k not in off}, snapshot(dest)), {})
+
+    # A damaged entry in the middle of the second block.
+    damaged_at = starts[1] + 3
+    name, start, size, _ = entries[damaged_at]
+    with open(pkg, "rb") as f:
+        data = bytearray(f.read())
+    data[start + size // 2] ^= 0x55
+    broken = os.path.join(base, "damaged.exe")
+    with open(broken, "wb") as f:
+        f.write(data)
+    dest = os.path.join(base, "damaged")
+    c.equal("damaged: exit code", run.start(broken, ["/S", "/D=" + e2e.win(dest)], timeout=300), 1)
+    lost = set(names[damaged_at:starts[2]])
+    got = snapshot(dest)
+    c.equal("damaged: the entry and the later ones of its block are missing, the rest is there",
+            differences({k: v for k, v in expected.items() if k not in lost}, got), {})
+
+    # AES: every entry encrypted on its own, the blocks as before.
+    aes = os.path.join(base, "aes.exe")
+    if tool(run, c, "create --solid --password", ["create", "-q", aes, tree + "/", "--solid=150000",
+                                                     "--password", "solid-pass"])[0]:
+        dest = os.path.join(base, "aes")
+        c.equal("aes: exit code", run.start(aes, ["/S", "/D=" + e2e.win(dest), "/P=solid-pass"], timeout=300), 0)
+        c.equal("aes: the tree", differences(expected, snapshot(dest)), {})
