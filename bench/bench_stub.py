@@ -11,7 +11,7 @@ files in 777 folders), corpus (about 11,000 files gathered from this machine
 by make_corpus.py; CORPUS names an existing tree instead) and payload (a
 tool distribution gathered by make_payload.py, about 44 MB).
 --method lzma packs them with LZMA entries (level 12) instead of deflate
-(level 6). Prints the median of N runs of each, the stub's output rate, and
+(level 6), --method solid in solid blocks (level 12). Prints the median of N runs of each, the stub's output rate, and
 the ratio to the floor. Needs the win32 build (stub, driver, floor) and the
 host build (tolvane-pack), Wine and Xvfb.
 """
@@ -96,7 +96,8 @@ def package(run, pack, work, kind, dest, method):
     if not os.path.exists(body):
         made = os.path.join(work, f"{kind}.exe")
         subprocess.run([pack, "create", made, tree(work, kind), "--stub", run.stub, "--folder", win(dest),
-                        "--level", "12" if method == "lzma" else "6", "--method", method, "-q"], check=True)
+                        "--level", "6" if method == "deflate" else "12", "-q"]
+                       + (["--solid"] if method == "solid" else ["--method", method]), check=True)
         with open(made, "rb") as f:
             data = f.read()
         with open(body, "wb") as f:
@@ -155,7 +156,7 @@ def main():
     parser.add_argument("--pack", default=os.path.join(ROOT, "build", "host", "tools", "tolvane-pack"))
     parser.add_argument("--work", default="/tmp/tolvane-bench-stub")
     parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--method", choices=["deflate", "lzma"], default="deflate")
+    parser.add_argument("--method", choices=["deflate", "lzma", "solid"], default="deflate")
     parser.add_argument("packages", nargs="*", default=["flat", "nested", "corpus"])
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
