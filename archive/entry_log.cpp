@@ -18,5 +18,6 @@ void LogEntry(EntryOutcome outcome, const char* name) {
   const char* words = OutcomeWords;
   for (int i = outcome; i > 0; i--) words += StrLength(words) + 1;
   bool failed = outcome != EntryExtracted && outcome != EntryKept && outcome != EntrySkipped;
-  WriteLogLine(failed ? "failed" : words, name, failed ? words : nullptr);
+  WriteLogLine(failed ? "failed" : words, name, failed ? words : nullptr,
+               outcome == EntryWriteFailed ? SystemErrorText() : nullptr);
 }

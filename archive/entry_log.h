@@ -3,5 +3,6 @@
 #include "archive/walk.h"
 
 // "extracted", "kept", "skipped" or "failed", the name (in the texts'
-// encoding) and, for a failure, its reason.
+// encoding) and, for a failure, its reason (a failed write with the
+// system's words).
 void LogEntry(EntryOutcome outcome, const char* name);

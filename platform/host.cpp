@@ -271,12 +271,15 @@ bool OpenLog(const char*) {
   return true;
 }
 
-void WriteLogLine(const char* first, const char* second, const char* third) {
+// The host's files say nothing more than that a write failed.
+const char* SystemErrorText() { return ""; }
+
+void WriteLogLine(const char* first, const char* second, const char* third, const char* fourth) {
   HostSettings& s = Settings();
   if (!s.logOpen) return;
   std::string line;
-  for (const char* part : {first, second, third})
-    if (part) line += (line.empty() ? "" : "\t") + std::string(part);
+  for (const char* part : {first, second, third, fourth})
+    if (part && *part) line += (line.empty() ? "" : "\t") + std::string(part);
   s.logLines.push_back(line);
 }
 

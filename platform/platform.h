@@ -151,9 +151,15 @@ void EndAes(AesHandle key);
 // written at once, so that a run that is killed leaves the lines so far.
 // False when the file cannot be created.
 bool OpenLog(const char* path);
-// Writes the parts given (in the texts' encoding, see SetUtf8Texts; a null
-// part is left out), separated by tabs, as one line of the log, if one is open.
-void WriteLogLine(const char* first, const char* second = nullptr, const char* third = nullptr);
+// Writes the parts given (in the texts' encoding, see SetUtf8Texts; a null or
+// empty part is left out), separated by tabs, as one line of the log, if one
+// is open.
+void WriteLogLine(const char* first, const char* second = nullptr, const char* third = nullptr,
+                  const char* fourth = nullptr);
+// The system's words for why the current output file could not be created,
+// written or moved (in the texts' encoding), given once; empty when there are
+// none.
+const char* SystemErrorText();
 
 // ---- user interface ----------------------------------------------------------
 // A modal message box with no owner window, MB_OK and the given icon.

@@ -32,6 +32,8 @@ struct SeamState {
   uint32_t Written;
   uint64_t Done;
   HANDLE Log;   // null without a log
+  DWORD OutputError;   // see SystemErrorText
+  char ErrorText[3 * WideSize];
   WCHAR WideTexts[5][WideSize];
 };
 static SeamState Seam;
@@ -98,6 +100,8 @@ __attribute__((noinline)) static BOOL MarkForDeletion(HANDLE file, BOOLEAN on) {
 FileHandle CreateNewFile(const char* path) {
   HANDLE file = OpenPath(path, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, CREATE_NEW);
   if (file != INVALID_HANDLE_VALUE) MarkForDeletion(file, TRUE);
+  // A new output file starts its entry's failures afresh.
+  Seam.OutputError = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
   return file;
 }
 
@@ -111,10 +115,16 @@ uint32_t ReadFileBytes(FileHandle file, void* buffer, uint32_t count) {
 
 static void ShowProgressWhenDue();
 
+// Keeps why an output file could not be written or moved; answers 0.
+__attribute__((noinline)) static uint32_t NoteOutputError() {
+  Seam.OutputError = GetLastError();
+  return 0;
+}
+
 uint32_t WriteFileBytes(FileHandle file, const void* buffer, uint32_t count) {
   if (!Seam.SecondThreadRuns) ShowProgressWhenDue();   // a long file's path appears while it is written
   DWORD done = 0;
-  if (!WriteFile(file, buffer, count, &done, 0)) return 0;
+  if (!WriteFile(file, buffer, count, &done, 0)) return NoteOutputError();
   __atomic_fetch_add(&Seam.Written, done, __ATOMIC_RELAXED);
   return done;
 }
@@ -132,7 +142,7 @@ __attribute__((noinline)) bool CloseFileHandle(FileHandle file) { return CloseHa
 // A read-only file is not replaced: Windows refuses it, as it refused to
 // truncate one, and the old file stays.
 bool MoveOntoFile(const char* from, const char* to) {
-  return MoveFileExW(WidePath(from), WidePath(to, 1), MOVEFILE_REPLACE_EXISTING) != 0;
+  return MoveFileExW(WidePath(from), WidePath(to, 1), MOVEFILE_REPLACE_EXISTING) || NoteOutputError();
 }
 
 bool DeleteFileAt(const char* path) { return DeleteFileW(WidePath(path)) != 0; }
@@ -261,14 +271,29 @@ bool OpenLog(const char* path) {
 }
 
 // The line is put together in UTF-8, then written with one call.
-void WriteLogLine(const char* first, const char* second, const char* third) {
+const char* SystemErrorText() {
+  SeamState& seam = Held(Seam);
+  DWORD error = seam.OutputError;
+  seam.OutputError = 0;
+  seam.ErrorText[0] = 0;
+  // One line: the width mask turns the message's line breaks into blanks,
+  // and the one at its end goes.
+  if (error && FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                              0, error, 0, seam.WideTexts[0], WideSize, 0)) {
+    uint32_t n = FromWide(seam.TextCodePage, seam.WideTexts[0], seam.ErrorText, sizeof seam.ErrorText);
+    while (n && seam.ErrorText[n - 1] == ' ') seam.ErrorText[--n] = 0;
+  }
+  return seam.ErrorText;
+}
+
+void WriteLogLine(const char* first, const char* second, const char* third, const char* fourth) {
   SeamState& seam = Held(Seam);
   if (!seam.Log) return;
   char line[3 * WideSize];
   uint32_t length = 0;
-  const char* parts[] = {first, second, third};
+  const char* parts[] = {first, second, third, fourth};
   for (const char* part : parts) {
-    if (!part) continue;
+    if (!part || !*part) continue;
     length += FromWide(CP_UTF8, Wide(part, 0), line + length, sizeof line - 2 - length);
     line[length++] = '\t';
   }

@@ -150,7 +150,8 @@ def unattended_goes_on(run, c):
 
 def full_disk(run, c):
     """AE-2 entries (no CRC) onto a full 64 KiB file system, unattended: the entry
-    that does not fit leaves nothing, the one after it is extracted, exit 1."""
+    that does not fit leaves nothing, the one after it is extracted, exit 1; the
+    log gives the system's words for the failed write."""
     base = run.folder("full_disk")
     dest = os.path.join(base, "small disk")
     if not e2e.mount_small_disk(dest):
@@ -159,8 +160,15 @@ def full_disk(run, c):
         noise = bytes(random.Random(5).getrandbits(8) for _ in range(200000))
         archive = e2e.make_7z(base, "ae2", ["-mem=AES256", "-mx0"], [("big.bin", noise), ("tiny.txt", b"123456789")])
         pkg = run.package(os.path.join(base, "ae2.exe"), [], flags=SWITCHES, archive=archive)
-        c.equal("exit code", run.start(pkg, ["/S", "/P=secret", "/D=" + e2e.win(dest)]), 1)
+        log = os.path.join(base, "log.txt")
+        c.equal("exit code", run.start(pkg, ["/S", "/P=secret", "/D=" + e2e.win(dest), "/L=" + e2e.win(log)]), 1)
         c.equal("only the entry that fits", e2e.extracted(dest), ["tiny.txt"])
+        with open(log, "rb") as f:
+            lines = f.read().decode("utf-8").split("\r\n")
+        failed = [line.split("\t") for line in lines if line.startswith("failed\t")]
+        c.true(f"the failed write with the system's words: {failed}",
+               len(failed) == 1 and failed[0][:3] == ["failed", "big.bin", "write failed"] and len(failed[0]) == 4
+               and len(failed[0][3]) > 5 and not failed[0][3].endswith(" "))
     finally:
         subprocess.run(["umount", dest])
 
