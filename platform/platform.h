@@ -152,8 +152,8 @@ void EndAes(AesHandle key);
 // False when the file cannot be created.
 bool OpenLog(const char* path);
 // Writes the parts given (in the texts' encoding, see SetUtf8Texts; a null or
-// empty part is left out), separated by tabs, as one line of the log, if one
-// is open.
+// empty part is left out, but the first is never empty), separated by tabs, as
+// one line of the log, if one is open.
 void WriteLogLine(const char* first, const char* second = nullptr, const char* third = nullptr,
                   const char* fourth = nullptr);
 // The system's words for why the current output file could not be created,

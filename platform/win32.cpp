@@ -297,6 +297,7 @@ void WriteLogLine(const char* first, const char* second, const char* third, cons
     length += FromWide(CP_UTF8, Wide(part, 0), line + length, sizeof line - 2 - length);
     line[length++] = '\t';
   }
+  // The last tab becomes the line's end (the first part is never empty).
   line[length - 1] = '\r';
   line[length++] = '\n';
   DWORD done;

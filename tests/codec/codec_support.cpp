@@ -18,7 +18,7 @@
 // ---- running the decoders -----------------------------------------------------
 
 static Decoded Run(DecodeResult (*decoder)(ExtractState&), const std::string& input, uint16_t flags,
-                   uint32_t size = 0);
+                   uint32_t size = 0, uint16_t method = MethodStored);
 
 void EnsureCrcTable() {
   if (State.CrcTable == nullptr) {
@@ -29,13 +29,15 @@ void EnsureCrcTable() {
   }
 }
 
+// The decoders read the method only to tell a solid entry from another.
 static Decoded Run(DecodeResult (*decoder)(ExtractState&), const std::string& input, uint16_t flags,
-                   uint32_t size) {
+                   uint32_t size, uint16_t method) {
   EnsureCrcTable();
   std::string sink;
   UseArchiveFile(host::OpenMemoryFile(input.data(), input.size()));
   State.OutputFile = host::CreateMemorySink(&sink);
   State.CompressedLeft = (int32_t)input.size();
+  State.CurrentEntry.Method = method;
   State.CurrentEntry.EntryFlags = flags;
   State.CurrentEntry.UncompressedSize = size;
   State.Crc = 0xFFFFFFFF;
@@ -64,6 +66,10 @@ Decoded DecodeLzma(const std::string& input, uint32_t size, uint16_t flags) {
 }
 Decoded CopyStored(const std::string& input, uint16_t flags) {
   return Run(CopyStoredEntry, input, flags);
+}
+Decoded DecodeSolid(const std::string& input, uint32_t size, uint32_t number) {
+  State.EntryNumber = number;
+  return Run(LzmaEntry, input, 0, size, MethodSolid);
 }
 
 // ---- bit streams -------------------------------------------------------------

@@ -26,6 +26,8 @@ Decoded Inflate(const std::string& input, uint16_t flags = 0);
 Decoded CopyStored(const std::string& input, uint16_t flags = 0);
 // Runs LzmaEntry on 'input' (header and stream) as an entry of 'size' bytes.
 Decoded DecodeLzma(const std::string& input, uint32_t size, uint16_t flags = 0);
+// Runs LzmaEntry on 'input' as the solid entry numbered 'number' in the walk.
+Decoded DecodeSolid(const std::string& input, uint32_t size, uint32_t number);
 
 // Deflate bits, least significant bit first.
 class BitWriter {

@@ -26,21 +26,9 @@ struct Decoding {
 };
 
 // The entry numbered 'number' in the walk, with 'data' as its stored data.
-Decoding DecodeSolid(const std::string& data, uint32_t size, uint32_t number) {
-  EnsureCrcTable();
-  std::string sink;
-  UseArchiveFile(host::OpenMemoryFile(data.data(), data.size()));
-  State.OutputFile = host::CreateMemorySink(&sink);
-  State.CompressedLeft = (int32_t)data.size();
-  State.CurrentEntry.Method = MethodSolid;
-  State.CurrentEntry.EntryFlags = 0;
-  State.CurrentEntry.UncompressedSize = size;
-  State.EntryNumber = number;
-  State.Crc = 0xFFFFFFFF;
-  DecodeResult result = LzmaEntry(State);
-  CloseFileHandle(State.ArchiveFile);
-  CloseFileHandle(State.OutputFile);
-  return Decoding{sink, result, State.Crc ^ 0xFFFFFFFFu, SolidEntryOrphaned()};
+Decoding Solid(const std::string& data, uint32_t size, uint32_t number) {
+  Decoded d = DecodeSolid(data, size, number);
+  return Decoding{d.out, d.result, d.crc, SolidEntryOrphaned()};
 }
 
 // liblzma's reading of a whole block: its entries' chunks one after another,
@@ -90,7 +78,7 @@ void ExpectBlock(const std::vector<std::string>& files, const std::vector<std::s
                  const std::string& what) {
   std::string all;
   for (size_t i = 0; i < files.size(); i++) {
-    Decoding r = DecodeSolid(entries[i], (uint32_t)files[i].size(), first + (uint32_t)i);
+    Decoding r = Solid(entries[i], (uint32_t)files[i].size(), first + (uint32_t)i);
     ASSERT_EQ(r.result.end, DecodeDone) << what << ", entry " << i;
     ASSERT_EQ(r.out, files[i]) << what << ", entry " << i;
     EXPECT_EQ(r.result.written, files[i].size());
@@ -162,7 +150,7 @@ TEST(Solid, DamageFailsItsEntryAndTheRestOfItsBlockOnly) {
   for (const Damage& d : damages) {
     uint32_t number = 100;
     for (size_t i = 0; i < files.size(); i++, number++) {
-      Decoding r = DecodeSolid(i == d.entry ? d.change(block[i]) : block[i], (uint32_t)files[i].size(), number);
+      Decoding r = Solid(i == d.entry ? d.change(block[i]) : block[i], (uint32_t)files[i].size(), number);
       if (i < d.entry) {
         EXPECT_EQ(r.result.end, DecodeDone) << d.what << ", entry " << i;
       } else if (i == d.entry) {
@@ -176,7 +164,7 @@ TEST(Solid, DamageFailsItsEntryAndTheRestOfItsBlockOnly) {
       }
     }
     // The next block starts afresh.
-    Decoding r = DecodeSolid(next[0], 9000, number);
+    Decoding r = Solid(next[0], 9000, number);
     EXPECT_EQ(r.result.end, DecodeDone) << d.what;
     EXPECT_EQ(r.out, Text(9000, 30)) << d.what;
   }
@@ -185,20 +173,20 @@ TEST(Solid, DamageFailsItsEntryAndTheRestOfItsBlockOnly) {
   // dictionary (an LZMA chunk, an uncompressed one) fail it.
   ForgetSolidBlock();
   for (const std::string& data : {block[1], std::string("\x14\x02\x00\x02xyz", 7)}) {
-    Decoding orphan = DecodeSolid(data, 3, 1);
+    Decoding orphan = Solid(data, 3, 1);
     EXPECT_EQ(orphan.result.end, DecodeDamaged);
     EXPECT_TRUE(orphan.orphaned);
   }
   // An entry given out of turn (the one before it was never decoded) fails,
   // and so does one that continues nothing.
-  DecodeSolid(block[0], (uint32_t)files[0].size(), 200);
-  Decoding skipped = DecodeSolid(block[2], (uint32_t)files[2].size(), 202);
+  Solid(block[0], (uint32_t)files[0].size(), 200);
+  Decoding skipped = Solid(block[2], (uint32_t)files[2].size(), 202);
   EXPECT_EQ(skipped.result.end, DecodeDamaged);
   EXPECT_TRUE(skipped.orphaned);
   // A size beyond what the chunks hold, and below it.
-  Decoding first = DecodeSolid(block[0], (uint32_t)files[0].size() + 1, 300);
+  Decoding first = Solid(block[0], (uint32_t)files[0].size() + 1, 300);
   EXPECT_EQ(first.result.end, DecodeDamaged);
-  first = DecodeSolid(block[0], (uint32_t)files[0].size() - 1, 301);
+  first = Solid(block[0], (uint32_t)files[0].size() - 1, 301);
   EXPECT_EQ(first.result.end, DecodeDamaged);
   EXPECT_LT(first.result.written, files[0].size());
   ForgetSolidBlock();
@@ -211,10 +199,10 @@ TEST(Solid, AWindowThatCannotBeHadFailsTheBlock) {
   // A dictionary of 3 GiB, refused as a 32-bit system would.
   block[0][0] = 39;
   host::SetAllocationLimit(1 << 30);
-  Decoding r = DecodeSolid(block[0], 5000, 1);
+  Decoding r = Solid(block[0], 5000, 1);
   host::SetAllocationLimit(SIZE_MAX);
   EXPECT_EQ(r.result.end, DecodeOutOfMemory);
-  r = DecodeSolid(block[1], 5000, 2);
+  r = Solid(block[1], 5000, 2);
   EXPECT_EQ(r.result.end, DecodeDamaged);
   EXPECT_TRUE(r.orphaned);
   ForgetSolidBlock();

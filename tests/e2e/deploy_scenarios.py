@@ -22,11 +22,6 @@ def register(module):
     return [waited_command, run_log, progress_at_two_dpis]
 
 
-def log_lines(path):
-    with open(path, "rb") as f:
-        return f.read().decode("utf-8").split("\r\n")[:-1]
-
-
 def waited_command(run, c):
     """/S with a package that waits: the command's exit code once it has ended, 3010
     passed on, 4 for a command that cannot start; it starts in the destination.
@@ -53,7 +48,7 @@ def waited_command(run, c):
             c.true(f"{name}: the run ended after its command ({took:.1f} s)", took >= least)
         if name == "unflagged":
             c.true(f"{name}: the run did not wait ({took:.1f} s)", took < 5)
-        lines = log_lines(log)
+        lines = e2e.read_log(log)
         program = e2e.win(dest) + "\\" + command.split("|")[0][2:]
         c.true(f"{name}: the command is logged: {lines}", any(l.startswith("command\t") for l in lines))
         c.equal(f"{name}: the log's last line", lines[-1:], [f"exit code\t{code}"])
@@ -93,7 +88,7 @@ def run_log(run, c):
         pkg = run.package(os.path.join(base, name.replace(" ", "_") + ".exe"), [], flags=flags, archive=archive)
         c.equal(f"{name}: exit code", run.start(pkg, ["/S", "/D=" + e2e.win(dest), "/L=" + e2e.win(log)] + switches),
                 code)
-        c.equal(f"{name}: log", log_lines(log), expected)
+        c.equal(f"{name}: log", e2e.read_log(log), expected)
 
     # Interactive, two entries deselected in the file list.
     dest = os.path.join(base, "listed")
@@ -103,7 +98,7 @@ def run_log(run, c):
                                   "toggle:301:docs/b.txt", "press:1", "box", "exit"],
                             arguments="/L=" + e2e.win(log))
     c.equal("listed: exit code", code, 0)
-    c.equal("listed: log", log_lines(log), ["skipped\ta.txt", "extracted\tdocs/", "skipped\tdocs/b.txt",
+    c.equal("listed: log", e2e.read_log(log), ["skipped\ta.txt", "extracted\tdocs/", "skipped\tdocs/b.txt",
                                             "extracted\tdocs/deep/c.bin", done, "exit code\t0"])
 
     # Killed while its command runs: the lines so far are there.
@@ -118,7 +113,7 @@ def run_log(run, c):
         subprocess.run(["wine", "taskkill", "/F", "/IM", image], env=run.env(), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=30, check=False)
     package.wait(timeout=30)
-    lines = log_lines(log)
+    lines = e2e.read_log(log)
     c.equal("killed: the lines so far", lines[:-1], ok_lines + ["extracted\te.exe", done])
     c.true(f"killed: the command is the last line: {lines[-1:]}", lines[-1].startswith("command\t"))
 

@@ -163,9 +163,7 @@ def full_disk(run, c):
         log = os.path.join(base, "log.txt")
         c.equal("exit code", run.start(pkg, ["/S", "/P=secret", "/D=" + e2e.win(dest), "/L=" + e2e.win(log)]), 1)
         c.equal("only the entry that fits", e2e.extracted(dest), ["tiny.txt"])
-        with open(log, "rb") as f:
-            lines = f.read().decode("utf-8").split("\r\n")
-        failed = [line.split("\t") for line in lines if line.startswith("failed\t")]
+        failed = [line.split("\t") for line in e2e.read_log(log) if line.startswith("failed\t")]
         c.true(f"the failed write with the system's words: {failed}",
                len(failed) == 1 and failed[0][:3] == ["failed", "big.bin", "write failed"] and len(failed[0]) == 4
                and len(failed[0][3]) > 5 and not failed[0][3].endswith(" "))

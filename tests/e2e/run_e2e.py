@@ -256,6 +256,12 @@ def read(path):
         return f.read()
 
 
+def read_log(path):
+    """The lines of a run's log (/L=), its UTF-8 lines ended by CR LF."""
+    with open(path, "rb") as f:
+        return f.read().decode("utf-8").split("\r\n")[:-1]
+
+
 def read_lines(path):
     with open(path, encoding="latin-1") as f:
         return f.read().splitlines()
