@@ -1,6 +1,4 @@
 #pragma once
-#include <stdint.h>
-
 // The after-extraction command: the package's command text with "##" standing
 // for the destination folder and "|" separating program from parameters.
 
